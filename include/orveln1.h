@@ -1,0 +1,119 @@
+/* orveln1.h: the C interface of orveln1, an LZW codec for GIF image data and TIFF LZW strips.
+ * Usable from C99 and C++; needs no other header of the library. */
+#ifndef ORVELN1_H
+#define ORVELN1_H
+
+#include <stdint.h>
+
+/* ORVELN1_CALL is the calling convention of the exported functions: callee-clean (stdcall) on
+ * 32-bit Windows, the platform's ordinary convention everywhere else.  ORVELN1_CDECL is the
+ * convention of the host callbacks: the default C convention, stated explicitly on Windows so
+ * that a host compiled with another default still matches. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define ORVELN1_CALL __stdcall
+#else
+#define ORVELN1_CALL
+#endif
+#if defined(_WIN32)
+#define ORVELN1_CDECL __cdecl
+#else
+#define ORVELN1_CDECL
+#endif
+
+/* ORVELN1_API marks the exported functions.  On Windows the module's .def file names the exports
+ * and their ordinals, so a host needs no import decoration; elsewhere the symbols are the only
+ * ones the shared module makes visible. */
+#if defined(_WIN32)
+#define ORVELN1_API
+#elif defined(ORVELN1_BUILDING)
+#define ORVELN1_API __attribute__((visibility("default")))
+#else
+#define ORVELN1_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes.  Every entry point returns a signed 32-bit integer: 0 (1 from decode_tif) or more
+ * for success, a negative value for failure.  A negative value returned by a host row callback is
+ * passed back unchanged by decode_gif, decode_tif and encode_tif, so hosts should pick their own
+ * refusal values outside the ones below. */
+#define ORVELN1_OK 0
+#define ORVELN1_ERR_NO_MEMORY (-1)          /* a working block could not be obtained */
+#define ORVELN1_ERR_BAD_DATA (-3)           /* undecodable input, or arguments no codec can serve */
+#define ORVELN1_ERR_WRITE (-9)              /* write_fn took fewer bytes than given (GIF encoders: any failure) */
+#define ORVELN1_ERR_UNSUPPORTED_DEPTH (-21) /* a pixel depth the codec does not serve */
+#define ORVELN1_ERR_NO_CALLBACK (-30)       /* a callback the call needs is null or was never registered */
+
+/* Host callbacks.  io_handle and row_context are the host's opaque integers, handed back
+ * unchanged.  All four are called only from inside a codec call, on the caller's thread, and must
+ * not call into the library.
+ *
+ * read_fn:    place up to count bytes of compressed input at buffer; return how many were placed
+ *             (0 or a negative value: nothing could be read).
+ * write_fn:   take count bytes of compressed output from buffer; return how many were taken (any
+ *             value other than count is a failure).
+ * put_row_fn: one decoded row at row, with its index; the fourth argument is 0 from decode_tif and
+ *             the row's padded length from decode_gif.  The row is valid only during the call.
+ *             Return 0 or more to go on, a negative value to stop the codec with that value.
+ * get_row_fn: fill buffer with count bytes of row row_index.  Return 0 or more when the row was
+ *             supplied, a negative value to stop the codec. */
+typedef int32_t(ORVELN1_CDECL *orveln1_read_fn)(int32_t io_handle, uint8_t *buffer, int32_t count);
+typedef int32_t(ORVELN1_CDECL *orveln1_write_fn)(int32_t io_handle, const uint8_t *buffer, int32_t count);
+typedef int32_t(ORVELN1_CDECL *orveln1_put_row_fn)(const uint8_t *row, int32_t row_context, int32_t row_index,
+                                                   int32_t row_bytes);
+typedef int32_t(ORVELN1_CDECL *orveln1_get_row_fn)(int32_t row_context, uint8_t *buffer, int32_t row_index,
+                                                   int32_t count);
+
+/* The image header: a Windows BITMAPINFOHEADER followed (at its own address plus biSize) by its
+ * palette of 4-byte entries blue, green, red, reserved.  All fields are little-endian.  The library
+ * reads it by byte offset and never writes it; this struct only documents the layout for hosts
+ * that have none of their own.  Fields read:
+ *   offset 0   biSize           distance from the header to the palette (40, or more for later versions)
+ *   offset 4   biWidth          width in pixels
+ *   offset 8   biHeight         height in rows (GIF codecs)
+ *   offset 14  biBitCount       depth: 1, 4, 8, 16, 24 or 32
+ *   offset 16  biCompression    200 makes encode_tif exchange bytes 0 and 2 of each 32-bit pixel
+ *   offset 32  biClrUsed byte 0 the GIF transparent colour index
+ *   offset 33  biClrUsed byte 1 bit 0x10: the image has a transparent colour (GIF89a with an extension)
+ * Rows travel in the packed bitmap layout: depth 1 eight pixels a byte, leftmost in the high bit;
+ * depth 4 two pixels a byte, leftmost in the high nibble; depth 8 one index a byte; depths 16, 24
+ * and 32 two, three (blue, green, red) and four bytes a pixel; each row padded to a multiple of 4
+ * bytes. */
+#pragma pack(push, 1)
+typedef struct orveln1_image_header {
+    uint32_t biSize;
+    int32_t biWidth;
+    int32_t biHeight;
+    uint16_t biPlanes;
+    uint16_t biBitCount;
+    uint32_t biCompression;
+    uint32_t biSizeImage;
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
+} orveln1_image_header;
+#pragma pack(pop)
+
+#define ORVELN1_TRANSPARENT_FLAG 0x10u      /* in byte 1 of biClrUsed */
+#define ORVELN1_COMPRESSION_SWAP_RB 200u    /* biCompression value for encode_tif at depth 32 */
+#define ORVELN1_GIF_READ_BUFFER_BYTES 7653  /* smallest read_buffer for decode_gif */
+#define ORVELN1_TIF_READ_BUFFER_BYTES 30002 /* smallest read_buffer for decode_tif */
+#define ORVELN1_TIF_ROW_SLACK_BYTES 3838    /* decode_tif's row_buffer: row_bytes plus this */
+
+/* Calls must not overlap: the callback registry is process-wide, so a host serialises every call
+ * into the library (callbacks included: they must not call back in). */
+
+/* set_callbacks: registers the host's read_fn, write_fn and put_row_fn (the latter used by
+ * decode_tif only); spare is stored and never read.  Replaces all four slots at every call, null
+ * values included.  Returns 0. */
+ORVELN1_API int32_t ORVELN1_CALL set_callbacks(orveln1_read_fn read_fn, orveln1_write_fn write_fn, int32_t spare,
+                                               orveln1_put_row_fn put_row_fn);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ORVELN1_H */

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The whole test suite on a fresh machine: installs what is needed, builds from scratch with g++
+# and clang, runs every test plainly and under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Any failure, sanitizer report included, fails the script.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=${ORVELN1_BUILD_ROOT:-$root/build/ci}
+jobs=$(nproc)
+
+"$root/scripts/install-deps.sh"
+rm -rf "$out"
+mkdir -p "$out"
+
+stage() { printf '\n=== %s ===\n' "$*"; }
+
+build_and_test() { # name, then extra cmake arguments
+  local name=$1
+  shift
+  stage "$name: configure and build"
+  cmake -S "$root" -B "$out/$name" -G Ninja "$@" > "$out/$name.configure.log"
+  cmake --build "$out/$name" -j "$jobs"
+  stage "$name: tests"
+  ctest --test-dir "$out/$name" --output-on-failure -j "$jobs" --timeout 600
+}
+
+build_and_test gcc -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+build_and_test clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  build_and_test sanitize -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORVELN1_SANITIZE=ON \
+  -DCMAKE_BUILD_TYPE=Debug
+
+stage "all stages passed"

@@ -1,0 +1,22 @@
+// Result codes inside the library: the public values under the design's own names.
+#pragma once
+
+#include <cstdint>
+
+#include "orveln1.h"
+
+namespace orveln1
+{
+
+constexpr int32_t ERR_NO_MEMORY = ORVELN1_ERR_NO_MEMORY;
+constexpr int32_t ERR_BAD_DATA = ORVELN1_ERR_BAD_DATA;
+constexpr int32_t ERR_WRITE = ORVELN1_ERR_WRITE;
+constexpr int32_t ERR_UNSUPPORTED_DEPTH = ORVELN1_ERR_UNSUPPORTED_DEPTH;
+constexpr int32_t ERR_NO_CALLBACK = ORVELN1_ERR_NO_CALLBACK;
+// The TIFF code reader's signal that a refill brought nothing; never leaves an entry point.
+constexpr int32_t ERR_READ = -12;
+
+// Bytes that one TIFF refill asks of read_fn; also fixes the GIF decoder's sub-blocks per refill.
+constexpr int32_t read_chunk_size = 30000;
+
+} // namespace orveln1

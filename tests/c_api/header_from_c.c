@@ -1,0 +1,32 @@
+/* Compiled as C99: the public header stands alone, and the module's set_callbacks links. */
+#include "orveln1.h"
+
+#include <stdio.h>
+
+static int32_t ORVELN1_CDECL read_nothing(int32_t io_handle, uint8_t *buffer, int32_t count)
+{
+    (void)io_handle;
+    (void)buffer;
+    (void)count;
+    return 0;
+}
+
+int main(void)
+{
+    orveln1_image_header header = {0};
+    if (sizeof header != 40) {
+        fprintf(stderr, "image header layout is %u bytes, not 40\n", (unsigned)sizeof header);
+        return 1;
+    }
+    if (set_callbacks(read_nothing, NULL, 7, NULL) != 0 || set_callbacks(NULL, NULL, 0, NULL) != 0) {
+        fprintf(stderr, "set_callbacks did not return 0\n");
+        return 1;
+    }
+    if (ORVELN1_ERR_NO_MEMORY != -1 || ORVELN1_ERR_BAD_DATA != -3 || ORVELN1_ERR_WRITE != -9 ||
+        ORVELN1_ERR_UNSUPPORTED_DEPTH != -21) {
+        fprintf(stderr, "result codes differ from the documented values\n");
+        return 1;
+    }
+    puts("1 passed, 0 failed");
+    return 0;
+}
