@@ -30,4 +30,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   build_and_test sanitize -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORVELN1_SANITIZE=ON \
   -DCMAKE_BUILD_TYPE=Debug
 
+stage "fuzz: each target for ${ORVELN1_FUZZ_SECONDS:-60}s"
+"$root/scripts/fuzz.sh" "$out/fuzz" "${ORVELN1_FUZZ_SECONDS:-60}"
+
+# Later stages are added below, one delimited block each.
+
 stage "all stages passed"

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time from its seeds; any
+# finding (crash, sanitizer report, leak, time-out) fails the script and is kept under
+# build/.../findings for tests/data/crashers/.
+# Usage: scripts/fuzz.sh BUILD_DIR [SECONDS_PER_TARGET]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=$1
+seconds=${2:-60}
+
+cmake -S "$root" -B "$out" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DORVELN1_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$out.configure.log"
+targets=$(cd fuzz && ls *_fuzzer.cpp 2>/dev/null | sed 's/\.cpp$//' || true)
+[ -n "$targets" ] || { echo "no fuzz targets"; exit 0; }
+cmake --build "$out" -j "$(nproc)" --target $targets
+
+for t in $targets; do
+  work="$out/run/$t"
+  rm -rf "$work"
+  mkdir -p "$work/corpus" "$work/findings"
+  [ -d "fuzz/seeds/$t" ] && cp -r "fuzz/seeds/$t/." "$work/corpus/"
+  # A target may name more seeds (real files from the shared corpus) in fuzz/seeds/$t.list.
+  if [ -f "fuzz/seeds/$t.list" ]; then
+    while read -r pattern; do
+      [ -n "$pattern" ] || continue
+      for f in $root/$pattern; do [ -f "$f" ] && cp "$f" "$work/corpus/"; done
+    done < "fuzz/seeds/$t.list"
+  fi
+  echo "fuzzing $t for ${seconds}s"
+  ASAN_OPTIONS=detect_leaks=1 "$out/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$work/findings/" -print_final_stats=1 "$work/corpus" > "$work/log" 2>&1 || {
+    tail -n 60 "$work/log"
+    echo "fuzz target $t found a fault; inputs in $work/findings"
+    exit 1
+  }
+  grep -E 'stat::number_of_executed_units|stat::peak_rss' "$work/log" | sed "s/^/$t: /"
+done
