@@ -35,4 +35,9 @@ stage "fuzz: each target for ${ORVELN1_FUZZ_SECONDS:-60}s"
 
 # Later stages are added below, one delimited block each.
 
+# --- windows: orveln1.dll cross-built with MinGW-w64, its tables checked, the host run under Wine ---
+stage "windows: cross-build, table check, host under Wine"
+"$root/scripts/windows-test.sh" "$out/windows"
+# --- end windows ---
+
 stage "all stages passed"

@@ -4,6 +4,10 @@
 
 #include "boundary/callbacks.hpp"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 using namespace orveln1;
 
 extern "C" {
@@ -14,5 +18,18 @@ ORVELN1_API int32_t ORVELN1_CALL set_callbacks(orveln1_read_fn read_fn, orveln1_
     registry_store(read_fn, write_fn, spare, put_row_fn);
     return 0;
 }
+
+#if defined(_WIN32)
+// The module's load and unload notifications. The library keeps nothing that needs setting up or
+// tearing down (working blocks live inside one call; the registry starts empty), so every
+// notification just reports success. The .def file keeps it out of the export table.
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
+{
+    static_cast<void>(module);
+    static_cast<void>(reason);
+    static_cast<void>(reserved);
+    return TRUE;
+}
+#endif
 
 } // extern "C"
