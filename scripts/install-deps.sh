@@ -7,9 +7,9 @@ packages=(
   cmake ninja-build g++ clang llvm libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libgif-dev libtiff-dev libstb-dev giflib-tools libtiff-tools python3-pil
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
 )
-wine_packages=(wine wine32:i386)
+wine_packages=(wine wine32:i386 wine64)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

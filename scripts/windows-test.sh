@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds orveln1.dll and its Windows test host with MinGW-w64, checks the module's export and
-# import tables, and runs the host under Wine: no display, a throw-away WINEPREFIX, a time limit.
+# Cross-builds orveln1.dll and its Windows test host with MinGW-w64 (32-bit, and 64-bit when that
+# toolchain and wine64 are present), checks each module's export and import tables, and runs the
+# host under Wine: no display, a throw-away WINEPREFIX per run, a time limit on every Wine step.
 # Usage: scripts/windows-test.sh [BUILD_DIR]   (ORVELN1_WINE_TIMEOUT: seconds per Wine step, 600)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,39 +10,57 @@ out=${1:-$root/build/windows}
 limit=${ORVELN1_WINE_TIMEOUT:-600}
 mkdir -p "$out"
 
-echo "windows: cross-building for i686"
-cmake -S "$root" -B "$out/i686" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release > "$out/i686.configure.log"
-cmake --build "$out/i686" -j "$(nproc)"
+unset DISPLAY WAYLAND_DISPLAY
+# No prompts to fetch Mono or Gecko, no debug chatter.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"
 
-"$root/scripts/check-dll-tables.sh" "$out/i686/bin/orveln1.dll" i686-w64-mingw32-objdump
-
-# A fresh 32-bit prefix for this run only, no display, no prompts to fetch Mono or Gecko.
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/orveln1-wine.XXXXXX")
+prefixes=()
 cleanup() {
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-  rm -rf "$prefix"
+  for p in "${prefixes[@]}"; do
+    WINEPREFIX="$p" wineserver -k 2>/dev/null || true
+    rm -rf "$p"
+  done
 }
 trap cleanup EXIT
-unset DISPLAY WAYLAND_DISPLAY
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"
 
-started=$(date +%s)
-timeout "$limit" wineboot -i > "$out/wineboot.log" 2>&1 || {
-  echo "windows: wineboot failed or timed out (see $out/wineboot.log)" >&2
-  exit 1
+# arch (i686 or x86_64), Wine loader, WINEARCH
+cross_build_and_run() {
+  local arch=$1 loader=$2 winearch=$3
+  local build="$out/$arch"
+  echo "windows/$arch: cross-building"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=Release > "$out/$arch.configure.log"
+  cmake --build "$build" -j "$(nproc)"
+  "$root/scripts/check-dll-tables.sh" "$build/bin/orveln1.dll" "$arch-w64-mingw32-objdump"
+
+  local prefix
+  prefix=$(mktemp -d "${TMPDIR:-/tmp}/orveln1-wine-$arch.XXXXXX")
+  prefixes+=("$prefix")
+  local started
+  started=$(date +%s)
+  if ! WINEPREFIX="$prefix" WINEARCH="$winearch" timeout "$limit" "$loader" wineboot -i > "$out/$arch.wineboot.log" 2>&1; then
+    echo "windows/$arch: wineboot failed or timed out (see $out/$arch.wineboot.log)" >&2
+    return 1
+  fi
+  WINEPREFIX="$prefix" timeout "$limit" wineserver -w || true
+  echo "windows/$arch: fresh $winearch prefix ready in $(($(date +%s) - started))s"
+
+  started=$(date +%s)
+  local status=0
+  WINEPREFIX="$prefix" timeout "$limit" "$loader" "$build/bin/orveln1_win_host.exe" > "$out/$arch.host.log" 2>&1 ||
+    status=$?
+  tr -d '\r' < "$out/$arch.host.log"
+  echo "windows/$arch: host ran in $(($(date +%s) - started))s, exit status $status"
+  # The summary must say that nothing failed and nothing was skipped: all six exports driven.
+  if [ "$status" -ne 0 ] || ! tail -n 1 "$out/$arch.host.log" | tr -d '\r' | grep -Eq '^[0-9]+ passed, 0 failed$'; then
+    echo "windows/$arch: the test host failed under Wine" >&2
+    return 1
+  fi
 }
-timeout "$limit" wineserver -w || true
-echo "windows: fresh Wine prefix ready in $(($(date +%s) - started))s"
 
-started=$(date +%s)
-set +e
-timeout "$limit" wine "$out/i686/bin/orveln1_win_host.exe" 2>&1 | tee "$out/i686.host.log"
-status=${PIPESTATUS[0]}
-set -e
-echo "windows: host ran in $(($(date +%s) - started))s, exit status $status"
-# The summary must say that nothing failed and nothing was skipped (all six exports driven).
-if [ "$status" -ne 0 ] || ! tail -n 1 "$out/i686.host.log" | tr -d '\r' | grep -Eq '^[0-9]+ passed, 0 failed$'; then
-  echo "windows: the test host failed under Wine" >&2
-  exit 1
+cross_build_and_run i686 wine win32
+if command -v x86_64-w64-mingw32-g++-posix > /dev/null && [ -x /usr/lib/wine/wine64 ]; then
+  cross_build_and_run x86_64 /usr/lib/wine/wine64 win64
+else
+  echo "windows/x86_64: skipped (no x86_64 MinGW-w64 toolchain or wine64)"
 fi
