@@ -32,9 +32,12 @@ int32_t gif_flush_block(write_fn write, uint8_t *block_buffer, gif_bit_writer &w
         return ERR_WRITE;
     if (write(io_handle, block_buffer, static_cast<int32_t>(m)) != static_cast<int32_t>(m))
         return ERR_WRITE;
-    // The unwritten bits of byte m are its upper `rest` bits, still in assembly order. Bytes from 1
-    // on need no clearing: a code placement overwrites every byte past the one it starts in.
-    block_buffer[0] = static_cast<uint8_t>(block_buffer[m] & (0xFF00u >> rest));
+    // A code that ends on a byte boundary leaves the byte after it as it was, and the next code is
+    // OR-ed into that byte: the written bytes must go back to zero. The unwritten bits of byte m
+    // are its upper `rest` bits, still in assembly order.
+    const uint8_t carried = static_cast<uint8_t>(block_buffer[m] & (0xFF00u >> rest));
+    std::memset(block_buffer, 0, m);
+    block_buffer[0] = carried;
     writer.bits_held = static_cast<uint16_t>(rest);
     return 0;
 }
@@ -64,8 +67,8 @@ constexpr int64_t row_block_lines = 4;
 } // namespace
 
 int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, int32_t io_handle, int32_t start_offset,
-                         int32_t first_row, int32_t height, get_row_fn get_row, int32_t row_context,
-                         int32_t interlaced, int32_t code_size_word) noexcept
+                         int32_t first_row, int32_t height, get_row_fn get_row, int32_t row_context, int32_t interlaced,
+                         int32_t code_size_word) noexcept
 {
     const image_header_view header = read_image_header(image_header);
     const int32_t width = header.width();
@@ -78,8 +81,8 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     // host can have, and the unpacking must stay inside the source block.
     const int64_t source_end = depth == 4 ? (int64_t{start_offset} + width + 1) / 2 : int64_t{start_offset} + width;
     const int pixel_bits = depth == 4 ? 4 : 8;
-    if (width < 1 || height < 1 || first_row < 0 || end_row > INT32_MAX || start_offset < 0 ||
-        root_size < pixel_bits || !block_size_fits(row_block_bytes) || source_end > row_block_bytes)
+    if (width < 1 || height < 1 || first_row < 0 || end_row > INT32_MAX || start_offset < 0 || root_size < pixel_bits ||
+        !block_size_fits(row_block_bytes) || source_end > row_block_bytes)
         return ERR_BAD_DATA;
 
     lzw_block dictionary(STRING_TABLE_BYTES);
@@ -137,18 +140,18 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     // One pixel: extend the string, or emit it and add prefix+s. GIF decoders define one entry per
     // code after the first and widen when their next code reaches 2^width, one code behind the
     // encoder, so the encoder widens right after code 2^width itself has been added.
-    auto step = [&](uint8_t s) __attribute__((always_inline)) -> int32_t {
+    auto step = [&](uint8_t s) __attribute__((always_inline))->int32_t
+    {
         const int16_t found = string_table_find(prefix, s, table);
         if (found >= 0) {
             prefix = found;
             return 0;
         }
-        const int32_t put = gif_put_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle,
-                                         bit_reverse_table);
+        const int32_t put =
+            gif_put_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle, bit_reverse_table);
         if (put < 0)
             return put;
-        next_code = static_cast<uint16_t>(
-            string_table_add(found, prefix, s, static_cast<int16_t>(next_code), table));
+        next_code = static_cast<uint16_t>(string_table_add(found, prefix, s, static_cast<int16_t>(next_code), table));
         if (next_code == width_limit + 1) {
             if (writer.code_width == gif_max_code_width) {
                 // Code 4080 is the last one added: restart, telling the decoder with a 12-bit clear.
@@ -192,8 +195,8 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
         x = 0;
     }
 
-    if ((r = gif_put_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle,
-                          bit_reverse_table)) < 0)
+    if ((r = gif_put_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle, bit_reverse_table)) <
+        0)
         return r;
     // Reading that last code, a decoder defines one more entry; when that brings its next code to
     // 2^width it widens before the end code, so the end code goes out one bit wider too.

@@ -73,8 +73,8 @@ namespace gif_detail
 // Writes the first bits_held / 8 bytes of block_buffer as one sub-block (count byte, then the
 // bytes in stream bit order) and moves the unfinished byte to the front. Out of line: it runs once
 // per 253 or 254 bytes of output.
-[[nodiscard]] int32_t gif_flush_block(write_fn write, uint8_t *block_buffer, gif_bit_writer &writer,
-                                      int32_t io_handle, const uint8_t *bit_reverse_table) noexcept;
+[[nodiscard]] int32_t gif_flush_block(write_fn write, uint8_t *block_buffer, gif_bit_writer &writer, int32_t io_handle,
+                                      const uint8_t *bit_reverse_table) noexcept;
 } // namespace gif_detail
 
 // Adds one code of writer.code_width bits to block_buffer, flushing a sub-block first when more
