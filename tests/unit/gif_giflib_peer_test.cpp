@@ -120,4 +120,57 @@ INSTANTIATE_TEST_SUITE_P(gif_giflib_peer, gif_giflib_peer,
                                           testing::Values(std::pair{1, 1}, std::pair{17, 9}, std::pair{300, 200},
                                                           std::pair{3000, 3})));
 
+struct memory_reader {
+    const std::vector<uint8_t> *bytes;
+    std::size_t pos;
+};
+int read_from_vector(GifFileType *gif, GifByteType *out, int count)
+{
+    auto *in = static_cast<memory_reader *>(gif->UserData);
+    const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(count), in->bytes->size() - in->pos));
+    std::copy_n(in->bytes->begin() + static_cast<std::ptrdiff_t>(in->pos), n, out);
+    in->pos += static_cast<std::size_t>(n);
+    return n;
+}
+
+// A minimum code size of 1 (clear code 2, first free code 4, already 2^2): giflib widens right
+// after the code that follows a clear code, and so does decode_gif.
+TEST(gif_giflib_peer, RootSizeOneWidensLikeGiflib)
+{
+    const int width = 37, height = 23;
+    const std::vector<uint8_t> pixels = make_pixels(1, width, height, 2, 11);
+    std::vector<uint8_t> file = {'G', 'I', 'F', '8', '7',  'a', width, 0, height, 0,     0x80, 0,      0, 0, 0,
+                                 0,   255, 255, 255, 0x2C, 0,   0,     0, 0,      width, 0,    height, 0, 0, 1};
+    const std::vector<uint8_t> data = sub_blocks(gif_encode_codes(pixels, 1));
+    file.insert(file.end(), data.begin(), data.end());
+    file.push_back(0x3B);
+
+    memory_reader in{&file, 0};
+    int error = 0;
+    GifFileType *gif = DGifOpen(&in, read_from_vector, &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    const std::vector<uint8_t> giflib_pixels(gif->SavedImages[0].RasterBits,
+                                             gif->SavedImages[0].RasterBits + width * height);
+    DGifCloseFile(gif, &error);
+    EXPECT_EQ(giflib_pixels, pixels);
+
+    gif_image_info info;
+    ASSERT_EQ(gif_read_container(file.data(), file.size(), info), GIF_CONTAINER_OK);
+    gif_byte_source source;
+    source.data.assign(file.begin() + static_cast<std::ptrdiff_t>(info.data_offset), file.end());
+    gif_row_recorder rows;
+    const std::vector<uint8_t> header = make_header(width, height, 8);
+    std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
+    set_callbacks(source_read, nullptr, 0, nullptr);
+    EXPECT_EQ(decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row, recorder_handle(rows),
+                         info.code_size_word),
+              0);
+    set_callbacks(nullptr, nullptr, 0, nullptr);
+    std::vector<uint8_t> ours;
+    for (const auto &row : rows.rows)
+        ours.insert(ours.end(), row.begin(), row.begin() + width);
+    EXPECT_EQ(ours, giflib_pixels);
+}
+
 } // namespace
