@@ -51,7 +51,12 @@ int32_t ORVELN1_CDECL source_read(int32_t io_handle, uint8_t *buffer, int32_t co
 int32_t ORVELN1_CDECL recorder_put_row(const uint8_t *row, int32_t row_context, int32_t row_index, int32_t row_bytes)
 {
     gif_row_recorder &r = *recorders().at(static_cast<std::size_t>(row_context));
-    const auto call = static_cast<int64_t>(r.indices.size());
+    const int64_t call = r.calls++;
+    if (!r.keep_all) {
+        r.rows.resize(1);
+        r.rows[0].assign(row, row + row_bytes);
+        return call == r.fail_at_call ? r.fail_value : 0;
+    }
     r.indices.push_back(row_index);
     r.row_bytes.push_back(row_bytes);
     r.rows.emplace_back(row, row + row_bytes);

@@ -30,6 +30,8 @@ struct gif_row_recorder {
     int64_t fail_at_call = -1; // 0-based call at which put_row_fn returns fail_value
     int32_t fail_value = -7;
     std::vector<int> *event_log = nullptr;
+    bool keep_all = true; // false: count the calls and keep only the last row (for huge row counts)
+    int64_t calls = 0;
 };
 
 // Handles for the two records above; valid while the object lives.
