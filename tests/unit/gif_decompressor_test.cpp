@@ -89,22 +89,6 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_code_size_word,
                                          code_size_case{0x0B00, 1, false}, code_size_case{0x0C45, 6, false},
                                          code_size_case{0x0200, 2, false}, code_size_case{0x0100, 1, false}));
 
-// Every code_size_word value decodes a stream without fault: the root size it settles to either
-// matches the data (rows come) or ends it cleanly.
-TEST(gif_decompressor, EveryCodeSizeWordEndsCleanly)
-{
-    const std::vector<uint8_t> pixels = make_pixels(3, 9, 6, 4);
-    const std::vector<uint8_t> data = sub_blocks(gif_encode_codes(pixels, 2));
-    for (int32_t word = 0; word < 0x10000; word += 0x3F) {
-        decode_run run(data, 9, 6, 8, word);
-        ASSERT_TRUE(run.result == 0 || run.result == ERR_BAD_DATA) << word;
-        const bool matches_data = gif_settle_code_size(word).root_size == 2 && !gif_settle_code_size(word).interlaced;
-        if (matches_data) {
-            EXPECT_EQ(run.pixels(9), pixels);
-        }
-    }
-}
-
 class gif_interlace : public testing::TestWithParam<int32_t>
 {
 };
@@ -119,13 +103,6 @@ TEST_P(gif_interlace, RowsComeInFourPassOrderEachOnce)
     EXPECT_EQ(run.pixels(3), pixels);
 }
 INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_interlace, testing::Values(1, 2, 3, 4, 5, 7, 8, 9, 20, 33));
-
-TEST(gif_decompressor, InterlaceOrderOfTwentyRows)
-{
-    EXPECT_EQ(interlace_order(20),
-              (std::vector<int32_t>{0, 8, 16, 4, 12, 2, 6, 10, 14, 18, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19}));
-    EXPECT_EQ(interlace_order(5), (std::vector<int32_t>{0, 4, 2, 1, 3}));
-}
 
 struct pack_case {
     int depth;
