@@ -128,7 +128,7 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
                              depth,
                              depth == 32 && header.compression() == header_compression_swap_rb};
     uint32_t row_index = static_cast<uint32_t>(first_row);
-    // The first row is always coded, even for a row count of 0 or less.
+    // The first row is always fetched, even for a row count of 0 or less.
     uint32_t rows_to_fetch = row_count > 1 ? static_cast<uint32_t>(row_count) - 1 : 0;
     int32_t r = tif_prepare_row(src, row_index);
     if (r < 0)
@@ -162,7 +162,9 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     if (r < 0)
         return r;
     int16_t prefix = c;
-    while (pos != row_end) {
+    // A row count of 0 or less codes the first byte of the first row and nothing more.
+    const bool code_rows = row_count > 0;
+    while (code_rows && pos != row_end) {
         r = take(c);
         if (r < 0)
             return r;

@@ -116,7 +116,6 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     uint32_t next_code = TIF_FIRST_TABLE_CODE;
     uint32_t width_limit = TIF_FIRST_WIDTH_LIMIT;
     uint32_t prev_code = 0;
-    bool opening = true;
     int32_t result = 1;
 
     // Each pass starts right after a clear code.
@@ -141,11 +140,8 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         row_buffer[pending++] = static_cast<uint8_t>(literal);
         prev_code = static_cast<uint32_t>(literal);
 
-        // Rows are cut after every code but the one that opens the strip.
-        bool cut = !opening;
-        opening = false;
         for (;;) {
-            if (cut && pending >= row_bytes) {
+            if (pending >= row_bytes) {
                 const tif_cut_result r =
                     tif_cut_rows(cb, row_buffer, row_bytes, pending, static_cast<uint32_t>(first_row) + delivered,
                                  row_count - delivered, row_context);
@@ -154,7 +150,6 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                 if (r.status != 0)
                     return r.status;
             }
-            cut = true;
 
             const int32_t code = tif_read_code(cb, io_handle, read_buffer, reader, code_width);
             if (code == TIF_CLEAR_CODE)
