@@ -107,10 +107,12 @@ TEST(tif_corpus, StripsDecodeTheSameInPieces)
         const std::vector<uint8_t> file = file_bytes(corpus_dir + "/" + entry["file"].get<std::string>());
         for (const nlohmann::json &s : entry["directories"][0]["strips"]) {
             const auto offset = s["offset"].get<std::size_t>();
-            const std::vector<uint8_t> strip(file.begin() + static_cast<std::ptrdiff_t>(offset),
-                                             file.begin() + static_cast<std::ptrdiff_t>(offset + s["bytes_in_file"].get<std::size_t>()));
-            const tif_decoded out = tif_decode_strip(strip, s["bytes_per_row"].get<uint32_t>(), s["rows"].get<uint32_t>(),
-                                                     random_pieces(s["index"].get<uint32_t>(), 97));
+            const std::vector<uint8_t> strip(
+                file.begin() + static_cast<std::ptrdiff_t>(offset),
+                file.begin() + static_cast<std::ptrdiff_t>(offset + s["bytes_in_file"].get<std::size_t>()));
+            const tif_decoded out =
+                tif_decode_strip(strip, s["bytes_per_row"].get<uint32_t>(), s["rows"].get<uint32_t>(),
+                                 random_pieces(s["index"].get<uint32_t>(), 97));
             EXPECT_EQ(out.result, 1);
             EXPECT_EQ(sha256_hex(out.bytes.data(), out.bytes.size()), s["decoded_sha256"]);
         }

@@ -46,7 +46,8 @@ std::vector<uint8_t> libtiff_decode(const std::vector<uint8_t> &strip, uint32_t 
     if (out == nullptr)
         return {};
     set_strip_fields(out, row_bytes, rows);
-    const tmsize_t written = TIFFWriteRawStrip(out, 0, const_cast<uint8_t *>(strip.data()), static_cast<tmsize_t>(strip.size()));
+    const tmsize_t written =
+        TIFFWriteRawStrip(out, 0, const_cast<uint8_t *>(strip.data()), static_cast<tmsize_t>(strip.size()));
     TIFFClose(out);
     if (written != static_cast<tmsize_t>(strip.size()))
         return {};
@@ -121,7 +122,8 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
     std::vector<uint8_t> coded;
     for (int32_t r = 0; r < k.rows; ++r) {
         std::vector<uint8_t> row(pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(r)),
-                                 pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(r + 1)));
+                                 pixels.begin() +
+                                     static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(r + 1)));
         const std::size_t group = k.depth == 24 ? 3 : k.depth == 32 ? 4 : 0;
         for (std::size_t i = 0; group != 0 && i + 2 < row.size(); i += group)
             std::swap(row[i], row[i + 2]);
@@ -133,8 +135,8 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
         std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(index)), count,
                     buffer);
     };
-    ASSERT_EQ(tif_lzw_compress(fake_host::callbacks(), header.data(), host.handle(), 0, 0, k.rows,
-                               fake_host::get_row(), host.handle(), 0),
+    ASSERT_EQ(tif_lzw_compress(fake_host::callbacks(), header.data(), host.handle(), 0, 0, k.rows, fake_host::get_row(),
+                               host.handle(), 0),
               0);
     const auto rows = static_cast<uint32_t>(k.rows);
     const std::vector<uint8_t> back =
