@@ -33,7 +33,9 @@ class tif_compressor : public ::testing::Test
                           int32_t row_offset = 0, int32_t spare = 0)
     {
         host.fill_row = [&rows, first_row](uint8_t *buffer, int32_t index, int32_t count) {
-            const std::size_t i = std::min(static_cast<std::size_t>(index - first_row), rows.size() - 1);
+            const std::size_t i =
+                std::min(static_cast<std::size_t>(static_cast<uint32_t>(index) - static_cast<uint32_t>(first_row)),
+                         rows.size() - 1);
             std::copy_n(rows[i].begin(), std::min<std::size_t>(rows[i].size(), static_cast<std::size_t>(count)),
                         buffer);
         };
@@ -138,7 +140,10 @@ INSTANTIATE_TEST_SUITE_P(counts, tif_row_requests,
                          ::testing::Values(row_request_case{3, 10, {10, 11, 12}, 18}, row_request_case{1, -2, {-2}, 6},
                                            // A row count of 0 or less: the first row's first byte.
                                            row_request_case{0, 4, {4}, 1}, row_request_case{-5, 4, {4}, 1},
-                                           row_request_case{2, INT32_MAX, {INT32_MAX, INT32_MIN}, 12}));
+                                           row_request_case{2, INT32_MAX, {INT32_MAX, INT32_MIN}, 12}),
+                         [](const ::testing::TestParamInfo<row_request_case> &p) {
+                             return "count_" + std::to_string(p.index);
+                         });
 
 struct refusal_case {
     const char *name;
