@@ -141,8 +141,9 @@ ORVELN1_API int32_t ORVELN1_CALL decode_tif(int32_t io_handle, uint8_t *read_buf
                                             int32_t row_context);
 
 /* encode_tif: codes rows first_row to first_row + row_count - 1 of the image that image_header
- * describes (row_count of 0 or less: row first_row alone) into one TIFF LZW strip, written through
- * the registered write_fn with io_handle in pieces of 1000 or 1001 bytes and a last, shorter one.
+ * describes into one TIFF LZW strip (row_count of 0 or less: row first_row is asked for and only
+ * its first byte is coded), written through the registered write_fn with io_handle in pieces of
+ * 1000 or 1001 bytes and a last one of at most 1002.
  * Each row is asked for once, in ascending order, as get_row_fn(row_context, buffer, index,
  * padded length); the buffer is the library's.  The bytes coded from each row are those from
  * row_offset on, as many as the row's pixels fill (filler bytes are not coded); 24-bit pixels are

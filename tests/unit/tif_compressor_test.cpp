@@ -197,7 +197,8 @@ TEST_F(tif_compressor, EveryLengthRoundTrips)
     }
 }
 
-// Output goes out in pieces of 1000 or 1001 bytes and one last, shorter or equal, piece.
+// Output goes out in pieces of 1000 or 1001 bytes and a last one of at most 1002 (1001 whole
+// bytes and the end code's partial byte).
 TEST_F(tif_compressor, WritesInPiecesOfAThousand)
 {
     const std::vector<uint8_t> data = make_bytes(content::noise, 50000, 9);
@@ -210,7 +211,7 @@ TEST_F(tif_compressor, WritesInPiecesOfAThousand)
     ASSERT_GT(host.write_counts.size(), 50u);
     for (std::size_t i = 0; i + 1 < host.write_counts.size(); ++i)
         EXPECT_TRUE(host.write_counts[i] == 1000 || host.write_counts[i] == 1001) << host.write_counts[i];
-    EXPECT_LE(host.write_counts.back(), 1001);
+    EXPECT_LE(host.write_counts.back(), 1002);
     EXPECT_EQ(tif_decode_strip(host.output, 100, 500).bytes, data);
 }
 
