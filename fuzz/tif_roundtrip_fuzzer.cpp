@@ -115,8 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int32_t row = 0; row < rows; ++row) {
         for (std::size_t i = 0; i < meaningful; ++i) {
             std::size_t at = i;
-            if (group != 0 && i % group != 1)
-                at = i - i % group + (2 - i % group);
+            if (group != 0 && i % group == 0)
+                at = i + 2;
+            else if (group != 0 && i % group == 2)
+                at = i - 2;
             const std::size_t from = static_cast<std::size_t>(row) * padded + at;
             const uint8_t want = from < pixel_bytes ? data[from] : 0;
             require(host.decoded[static_cast<std::size_t>(row) * meaningful + i] == want);
