@@ -112,6 +112,37 @@ typedef struct orveln1_image_header {
 ORVELN1_API int32_t ORVELN1_CALL set_callbacks(orveln1_read_fn read_fn, orveln1_write_fn write_fn, int32_t spare,
                                                orveln1_put_row_fn put_row_fn);
 
+/* decode_gif: decodes the image data of one GIF image into rows.  The host has parsed the GIF
+ * stream up to and including the LZW minimum code size byte, so that its input, read through the
+ * registered read_fn with io_handle, stands at the first data sub-block.  The decoder reads whole
+ * sub-blocks (two read_fn calls each: the length byte, then the data; at most 30 per refill),
+ * never reads past the block terminator, and may leave sub-blocks unread when it stops early.
+ *   read_buffer:    the host's buffer of at least ORVELN1_GIF_READ_BUFFER_BYTES (7653) bytes, used
+ *                   as the decoder's store during the call; its content afterwards is of no meaning.
+ *   image_header:   read for biWidth (pixels per row), biHeight (rows) and biBitCount (1, 4 or 8:
+ *                   the layout in which rows are delivered); never written.
+ *   put_row_fn:     receives every row of the image once, in the stream's order: a pointer to the
+ *                   row in the library's own block (valid only during the call), row_context, the
+ *                   row index (the interlaced position when the image is interlaced), and the
+ *                   row's padded length, which the host may read in full.  A negative result stops
+ *                   decoding and is returned.
+ *   code_size_word: the descriptor's packed byte in bits 0-7 (interlace flag 0x40, colour table
+ *                   size field in bits 0-2) and the LZW minimum code size in bits 8-15; bits 16-31
+ *                   are ignored.  A code size of 0 or above 8 is replaced by the size field plus
+ *                   one, and the image is then decoded as not interlaced.
+ * Returns 0 when decoding ended: at the end code, after the last row of the image, or where the
+ * data is damaged or cut short (a code the table cannot name, the input running out).  The
+ * result is 0 for complete and for damaged or truncated data alike: a host that needs to know
+ * counts the rows delivered against biHeight.  Other results: ORVELN1_ERR_BAD_DATA when the data
+ * does not begin with a clear code, or when the width or height is below 1 or the width too large
+ * for the decoder's buffers; ORVELN1_ERR_UNSUPPORTED_DEPTH for a depth other than 1, 4 or 8;
+ * ORVELN1_ERR_NO_MEMORY; ORVELN1_ERR_NO_CALLBACK when read_fn was not registered or put_row_fn is
+ * null; or the negative value put_row_fn returned.  Geometry, depth and callbacks are checked
+ * before anything is read.  Calls must not overlap. */
+ORVELN1_API int32_t ORVELN1_CALL decode_gif(int32_t io_handle, uint8_t *read_buffer, const void *image_header,
+                                            orveln1_put_row_fn put_row_fn, int32_t row_context,
+                                            int32_t code_size_word);
+
 /* encode_gif: writes one complete single-image GIF stream through the registered write_fn: the
  * signature ("GIF87a", or "GIF89a" when the header marks a transparent colour), the logical screen
  * descriptor, a global colour table of 2^depth entries taken from the header's palette, a graphic

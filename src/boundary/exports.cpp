@@ -4,6 +4,7 @@
 
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
+#include "gif/gif_decompressor.hpp"
 #include "gif/gif_stream_writer.hpp"
 
 using namespace orveln1;
@@ -15,6 +16,15 @@ ORVELN1_API int32_t ORVELN1_CALL set_callbacks(orveln1_read_fn read_fn, orveln1_
 {
     registry_store(read_fn, write_fn, spare, put_row_fn);
     return 0;
+}
+
+ORVELN1_API int32_t ORVELN1_CALL decode_gif(int32_t io_handle, uint8_t *read_buffer, const void *image_header,
+                                            orveln1_put_row_fn put_row_fn, int32_t row_context, int32_t code_size_word)
+{
+    const codec_callbacks cb = registered_callbacks();
+    if (cb.read == nullptr || put_row_fn == nullptr)
+        return ERR_NO_CALLBACK;
+    return gif_lzw_decompress(cb, io_handle, read_buffer, image_header, put_row_fn, row_context, code_size_word);
 }
 
 ORVELN1_API int32_t ORVELN1_CALL encode_gif(int32_t io_handle, const void *image_header, orveln1_get_row_fn get_row_fn,
