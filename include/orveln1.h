@@ -169,6 +169,57 @@ ORVELN1_API int32_t ORVELN1_CALL encode_gif(int32_t io_handle, const void *image
 ORVELN1_API int32_t ORVELN1_CALL encode_gifi(int32_t io_handle, const void *image_header,
                                              orveln1_get_row_fn get_row_fn, int32_t row_context);
 
+/* decode_tif: decodes one TIFF LZW strip (codes of 9 to 12 bits, most significant bit first, as
+ * TIFF 6.0 writes them) into rows handed to the registered put_row_fn.  The host positions its
+ * byte source at the strip's first byte; the strip is read through the registered read_fn with
+ * io_handle, in requests of 30000 bytes at read_buffer (29999 at read_buffer + 1 or 29998 at
+ * read_buffer + 2 when one or two bytes of a code are carried over).  Only the bytes a read
+ * reports are decoded (a result above the count asked counts as the count); 0 or a negative
+ * result means the source is dry.  read_buffer (ORVELN1_TIF_READ_BUFFER_BYTES at least) and
+ * row_buffer (row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES at least) belong to the host; the library
+ * writes into both during the call and keeps neither.  Each row of row_bytes decoded bytes is
+ * passed as put_row_fn(row_buffer, row_context, index, 0) with indices first_row, first_row + 1,
+ * ... (counted modulo 2^32); the host takes the bytes before it returns.  row_count rows are
+ * delivered; 0 sets no limit (every complete row until the end code).  When the strip ends before
+ * row_count rows, the missing rows are delivered from row_buffer as it stands (the bytes decoded
+ * for the unfinished row, then what the buffer held).  Results:
+ *   1                       row_count rows were delivered, or the end code came
+ *   ORVELN1_ERR_BAD_DATA    row_bytes is 0 (nothing read); the strip does not open with the clear
+ *                           code (no row delivered; old-style LSB-first strips end here); or, after
+ *                           the missing rows were delivered, a code beyond the next free code, a
+ *                           code after a clear code that is not a byte, or data that ran out
+ *   ORVELN1_ERR_NO_MEMORY   the working table (41960 bytes) could not be obtained
+ *   ORVELN1_ERR_NO_CALLBACK read_fn or put_row_fn is not registered
+ *   any other negative      put_row_fn's own refusal; no further row is delivered
+ * The source may be left past the strip's end: the last read can ask beyond it.  Calls must not
+ * overlap. */
+ORVELN1_API int32_t ORVELN1_CALL decode_tif(int32_t io_handle, uint8_t *read_buffer, int32_t first_row,
+                                            uint32_t row_bytes, uint8_t *row_buffer, uint32_t row_count,
+                                            int32_t row_context);
+
+/* encode_tif: codes rows first_row to first_row + row_count - 1 of the image that image_header
+ * describes into one TIFF LZW strip (row_count of 0 or less: row first_row is asked for and only
+ * its first byte is coded), written through the registered write_fn with io_handle in pieces of
+ * 1000 or 1001 bytes and a last one of at most 1002.
+ * Each row is asked for once, in ascending order, as get_row_fn(row_context, buffer, index,
+ * padded length); the buffer is the library's.  The bytes coded from each row are those from
+ * row_offset on, as many as the row's pixels fill (filler bytes are not coded); 24-bit pixels are
+ * coded red first, and so are 32-bit pixels when biCompression is ORVELN1_COMPRESSION_SWAP_RB.
+ * Rows follow each other in one code stream, opened by a clear code and closed by the end code.
+ * spare is never read.  The library reads the header and keeps nothing after the call.  Results:
+ *   0                             the strip was written
+ *   ORVELN1_ERR_UNSUPPORTED_DEPTH biBitCount is not 1, 4, 8, 16, 24 or 32
+ *   ORVELN1_ERR_BAD_DATA          biWidth below 1, a row too large, or row_offset negative or
+ *                                 putting the coded bytes past six padded rows
+ *   ORVELN1_ERR_NO_MEMORY         a working block could not be obtained
+ *   ORVELN1_ERR_WRITE             write_fn took fewer bytes than given; what went out before stays
+ *   ORVELN1_ERR_NO_CALLBACK       write_fn is not registered or get_row_fn is null
+ *   any other negative            get_row_fn's own refusal; no further row is asked for
+ * Refusals of the arguments come before any callback.  Calls must not overlap. */
+ORVELN1_API int32_t ORVELN1_CALL encode_tif(const void *image_header, int32_t io_handle, int32_t row_offset,
+                                            int32_t spare, int32_t row_count, orveln1_get_row_fn get_row_fn,
+                                            int32_t row_context, int32_t first_row);
+
 #ifdef __cplusplus
 }
 #endif
