@@ -16,6 +16,9 @@ namespace
 // grew up with widened that early.
 constexpr uint32_t TIF_FIRST_WIDTH_LIMIT = 1u << TIF_MIN_CODE_WIDTH;
 
+// Runs shorter than this are walked like any string: a fill call costs more than a short walk.
+constexpr uint32_t tif_fill_at_least = 16;
+
 // What cutting rows came to: status 0 to go on, 1 when the last row asked for went out, or the
 // negative value put_row refused with; `rows` rows were delivered either way.
 struct tif_cut_result {
@@ -92,7 +95,7 @@ tif_bit_reader tif_refill(const codec_callbacks &cb, int32_t io_handle, uint8_t 
 void tif_reset_table(tif_decode_entry *table) noexcept
 {
     for (uint32_t n = 0; n < 256; ++n)
-        table[n] = tif_decode_entry{0, 1, static_cast<uint8_t>(n), static_cast<uint8_t>(n)};
+        table[n] = tif_decode_entry{0, 1, static_cast<uint8_t>(n), static_cast<uint8_t>(n), 1, 0};
 }
 
 int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, int32_t first_row,
@@ -116,6 +119,10 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     uint32_t next_code = TIF_FIRST_TABLE_CODE;
     uint32_t width_limit = TIF_FIRST_WIDTH_LIMIT;
     uint32_t prev_code = 0;
+    // The previous code's string, kept at hand for the entry that the next code defines.
+    uint32_t prev_length = 0;
+    uint8_t prev_first = 0;
+    uint8_t prev_run = 0;
     int32_t result = 1;
 
     // Each pass starts right after a clear code.
@@ -139,6 +146,9 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         }
         row_buffer[pending++] = static_cast<uint8_t>(literal);
         prev_code = static_cast<uint32_t>(literal);
+        prev_length = 1;
+        prev_first = static_cast<uint8_t>(literal);
+        prev_run = 1;
 
         for (;;) {
             if (pending >= row_bytes) {
@@ -159,40 +169,66 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
             // ERR_READ, as unsigned, lies beyond every code.
             const uint32_t c = static_cast<uint32_t>(code);
             uint8_t *out = row_buffer + pending;
-            const tif_decode_entry &prev = table[prev_code];
             uint32_t length;
             uint8_t first;
-            uint32_t k;
-            if (c < next_code) {
-                length = table[c].length;
-                first = table[c].first;
-                k = c;
+            uint8_t run;
+            if (c < 256) {
+                // A root: one byte, no table entry to read.
+                *out = static_cast<uint8_t>(c);
+                length = 1;
+                first = static_cast<uint8_t>(c);
+                run = 1;
+            } else if (c < next_code) {
+                const tif_decode_entry e = table[c];
+                length = e.length;
+                first = e.first;
+                run = e.run;
+                if (run && length >= tif_fill_at_least) {
+                    std::memset(out, first, length);
+                } else {
+                    // Back to front from the stored length: the chain is exactly that long.
+                    uint8_t *p = out + length;
+                    uint32_t k = c;
+                    for (uint32_t n = length; n > 1; --n) {
+                        const tif_decode_entry &w = table[k];
+                        *--p = w.suffix;
+                        k = w.prefix;
+                    }
+                    *--p = first;
+                }
             } else if (c == next_code) {
                 // The code being defined: the previous string followed by its own first byte.
-                length = prev.length + 1u;
-                first = prev.first;
-                out[length - 1] = first;
-                k = prev_code;
+                length = prev_length + 1u;
+                first = prev_first;
+                run = prev_run;
+                if (run && length >= tif_fill_at_least) {
+                    std::memset(out, first, length);
+                } else {
+                    out[prev_length] = first;
+                    uint8_t *p = out + prev_length;
+                    uint32_t k = prev_code;
+                    for (uint32_t n = prev_length; n > 1; --n) {
+                        const tif_decode_entry &w = table[k];
+                        *--p = w.suffix;
+                        k = w.prefix;
+                    }
+                    *--p = first;
+                }
             } else {
                 result = ERR_BAD_DATA;
                 goto finish;
-            }
-            {
-                // Back to front from the stored length: the chain is exactly that long.
-                uint8_t *p = out + table[k].length;
-                for (uint32_t n = table[k].length; n > 1; --n) {
-                    const tif_decode_entry &e = table[k];
-                    *--p = e.suffix;
-                    k = e.prefix;
-                }
-                *--p = table[k].suffix;
             }
             pending += length;
 
             // Once 4096 entries exist no code can name a new one: stop defining and decode on.
             if (next_code < static_cast<uint32_t>(TIF_CODE_LIMIT)) {
+                // prev's string plus one byte is a run when prev's is and the byte repeats it.
                 table[next_code] = tif_decode_entry{static_cast<uint16_t>(prev_code),
-                                                    static_cast<uint16_t>(prev.length + 1u), first, prev.first};
+                                                    static_cast<uint16_t>(prev_length + 1u),
+                                                    first,
+                                                    prev_first,
+                                                    static_cast<uint8_t>(prev_run & (first == prev_first)),
+                                                    0};
                 ++next_code;
                 if (next_code == width_limit - 1) {
                     code_width += code_width < TIF_MAX_CODE_WIDTH ? 1 : 0;
@@ -200,6 +236,9 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                 }
             }
             prev_code = c;
+            prev_length = length;
+            prev_first = first;
+            prev_run = run;
         }
     }
 finish:

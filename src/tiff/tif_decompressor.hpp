@@ -40,6 +40,10 @@ struct tif_decode_entry {
     uint16_t length;
     uint8_t suffix;
     uint8_t first;
+    // 1 when every byte of the string is `first`: such a string is written with one fill. Long
+    // runs are where LZW strings grow longest, one byte per code.
+    uint8_t run;
+    uint8_t spare; // pads the entry to 8 bytes, one aligned load
 };
 static_assert(sizeof(tif_decode_entry) * TIF_CODE_LIMIT <= TIF_DECODE_TABLE_BYTES);
 
