@@ -53,13 +53,13 @@ template <typename T> struct result {
     [[nodiscard]] bool ok() const noexcept { return code >= 0; }
 };
 
-using bytes = std::vector<uint8_t>;
+using byte_vector = std::vector<uint8_t>;
 
 // A whole single-image GIF stream (GIF87a, or GIF89a when transparent_index is set) for a picture
 // of depth 4 or 8; depth 1 is widened to 4 on the way, since GIF image data needs a code size of 2
 // or more. Other depths give ORVELN1_ERR_UNSUPPORTED_DEPTH; the encoder's failures come back as
 // ORVELN1_ERR_WRITE, a lack of memory for the output as ORVELN1_ERR_NO_MEMORY.
-[[nodiscard]] result<bytes> encode_gif(const picture &image, bool interlaced) noexcept;
+[[nodiscard]] result<byte_vector> encode_gif(const picture &image, bool interlaced) noexcept;
 
 // What the GIF container says about one image, enough to decode its image data.
 struct gif_image_data {
@@ -86,8 +86,8 @@ struct gif_decoded {
 // How the rows of a TIFF strip relate to a picture.
 struct tif_strip_format {
     int32_t width = 0;
-    int depth = 8;                    // 1, 4, 8, 16, 24 or 32
-    bool swap_red_blue_32 = false;    // depth 32: store the first and third byte of each pixel exchanged
+    int depth = 8;                     // 1, 4, 8, 16, 24 or 32
+    bool swap_red_blue_32 = false;     // depth 32: store the first and third byte of each pixel exchanged
     bool horizontal_predictor = false; // TIFF predictor 2 over 8-bit samples (depths 8, 24 and 32)
 };
 
@@ -95,16 +95,16 @@ struct tif_strip_format {
 // rows are stored red-green-blue, as TIFF has them. Result codes: 0, ORVELN1_ERR_NO_MEMORY,
 // ORVELN1_ERR_UNSUPPORTED_DEPTH (the predictor on a depth below 8 or at 16, or a depth the codec
 // has no row length for), ORVELN1_ERR_BAD_DATA (rows outside the picture).
-[[nodiscard]] result<bytes> encode_tif_strip(const picture &image, const tif_strip_format &format, int32_t first_row,
-                                             int32_t row_count) noexcept;
+[[nodiscard]] result<byte_vector> encode_tif_strip(const picture &image, const tif_strip_format &format,
+                                                   int32_t first_row, int32_t row_count) noexcept;
 
 // Decodes one TIFF LZW strip into rows first_row .. first_row + row_count - 1 of image (which the
 // caller has made with make_picture for the format's width and depth), undoing the predictor and
 // turning red-green-blue back into the bitmap order. Rows the strip does not fill keep what the
 // decoder left there (the strip's last partial row, or zeros). Result codes: 1,
 // ORVELN1_ERR_BAD_DATA, ORVELN1_ERR_NO_MEMORY, ORVELN1_ERR_UNSUPPORTED_DEPTH.
-[[nodiscard]] int32_t decode_tif_strip(std::span<const uint8_t> strip, const tif_strip_format &format,
-                                       picture &image, int32_t first_row, int32_t row_count) noexcept;
+[[nodiscard]] int32_t decode_tif_strip(std::span<const uint8_t> strip, const tif_strip_format &format, picture &image,
+                                       int32_t first_row, int32_t row_count) noexcept;
 
 // Undoes / applies TIFF predictor 2 on one row of 8-bit samples, samples_per_pixel apart.
 void undo_horizontal_predictor(uint8_t *row, std::size_t row_bytes, int samples_per_pixel) noexcept;

@@ -71,10 +71,15 @@ std::vector<uint8_t> write_gif(const picture &image, bool interlaced)
     if (image.transparent_index >= (1 << std::max(image.depth, 4)))
         throw failure("transparent index " + std::to_string(image.transparent_index) + " lies outside the " +
                       std::to_string(1 << std::max(image.depth, 4)) + "-colour table");
-    result<bytes> r = encode_gif(image, interlaced);
+    result<byte_vector> r = encode_gif(image, interlaced);
     if (!r.ok())
         throw failure("GIF encoding failed: " + result_text(r.code));
     return std::move(r.value);
+}
+
+picture read_gif(std::span<const uint8_t>, gif_facts *)
+{
+    throw failure("GIF input is not available in this build");
 }
 
 } // namespace orveln1::tool

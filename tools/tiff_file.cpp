@@ -114,10 +114,11 @@ tiff_ptr open_stream(memory_stream &stream, const char *mode)
 {
     install_tiff_handlers();
     last_tiff_error.clear();
-    TIFF *t = TIFFClientOpen("orveln", mode, &stream, stream_read, stream_write, stream_seek, stream_close,
-                             stream_size, stream_map, stream_unmap);
+    TIFF *t = TIFFClientOpen("orveln", mode, &stream, stream_read, stream_write, stream_seek, stream_close, stream_size,
+                             stream_map, stream_unmap);
     if (t == nullptr)
-        throw failure(last_tiff_error.empty() ? "not a TIFF file" : "not a readable TIFF file (" + last_tiff_error + ")");
+        throw failure(last_tiff_error.empty() ? "not a TIFF file"
+                                              : "not a readable TIFF file (" + last_tiff_error + ")");
     return tiff_ptr(t);
 }
 
@@ -183,8 +184,8 @@ bool is_grey_palette(const picture &image)
     const int entries = 1 << image.depth;
     const std::vector<colour> grey = grey_palette(image.depth, false);
     for (int i = 0; i < entries; ++i) {
-        const colour c = static_cast<std::size_t>(i) < image.palette.size() ? image.palette[static_cast<std::size_t>(i)]
-                                                                            : colour{};
+        const colour c =
+            static_cast<std::size_t>(i) < image.palette.size() ? image.palette[static_cast<std::size_t>(i)] : colour{};
         if (c != grey[static_cast<std::size_t>(i)])
             return false;
     }
@@ -194,16 +195,17 @@ bool is_grey_palette(const picture &image)
 std::string strip_failure(uint32_t strip, int32_t code)
 {
     return "strip " + std::to_string(strip) + ": " +
-           (code == ORVELN1_ERR_BAD_DATA     ? std::string("LZW data is not decodable")
-            : code == ORVELN1_ERR_NO_MEMORY  ? std::string("out of memory")
-                                             : "coding failed (result " + std::to_string(code) + ")");
+           (code == ORVELN1_ERR_BAD_DATA    ? std::string("LZW data is not decodable")
+            : code == ORVELN1_ERR_NO_MEMORY ? std::string("out of memory")
+                                            : "coding failed (result " + std::to_string(code) + ")");
 }
 
 } // namespace
 
 uint32_t rows_per_strip_for(const picture &image)
 {
-    const std::size_t row_bytes = std::max<std::size_t>(1, (static_cast<std::size_t>(image.width) * image.depth + 7) / 8);
+    const std::size_t row_bytes =
+        std::max<std::size_t>(1, (static_cast<std::size_t>(image.width) * image.depth + 7) / 8);
     return static_cast<uint32_t>(std::clamp<std::size_t>(strip_target_bytes / row_bytes, 1,
                                                          static_cast<std::size_t>(std::max(image.height, 1))));
 }
@@ -301,8 +303,7 @@ picture read_tiff(std::span<const uint8_t> file, unsigned threads, tiff_facts *f
     const uint32_t strips = TIFFNumberOfStrips(t);
     const uint32_t needed = (height + rows_per_strip - 1) / rows_per_strip;
     if (strips < needed)
-        throw failure("TIFF has " + std::to_string(strips) + " strips where " + std::to_string(needed) +
-                      " are needed");
+        throw failure("TIFF has " + std::to_string(strips) + " strips where " + std::to_string(needed) + " are needed");
     if (facts != nullptr) {
         facts->rows_per_strip = rows_per_strip;
         facts->strips = needed;
@@ -375,7 +376,7 @@ std::vector<uint8_t> write_tiff(const picture &image, const tiff_write_options &
     format.swap_red_blue_32 = depth == 32;
     format.horizontal_predictor = options.predictor;
 
-    std::vector<result<bytes>> coded(strips);
+    std::vector<result<byte_vector>> coded(strips);
     parallel_for(strips, options.threads, [&](std::size_t s) {
         const auto first = static_cast<int32_t>(s * rows_per_strip);
         const int32_t count = std::min<int32_t>(static_cast<int32_t>(rows_per_strip), image.height - first);

@@ -24,7 +24,7 @@ namespace
 constexpr uint32_t bitmap_header_bytes = 40;
 constexpr int max_palette_entries = 256;
 // GIF stores widths and heights in 16 bits.
-constexpr int32_t gif_max_dimension = 65535;
+constexpr int32_t gif_largest_side = 65535;
 // decode_gif's read buffer and decode_tif's read buffer and row slack, from the public header.
 constexpr std::size_t gif_read_buffer_bytes = ORVELN1_GIF_READ_BUFFER_BYTES;
 constexpr std::size_t tif_read_buffer_bytes = ORVELN1_TIF_READ_BUFFER_BYTES;
@@ -70,7 +70,7 @@ struct call_state {
     std::span<const uint8_t> input;
     std::size_t input_pos = 0;
     // Compressed output.
-    bytes *output = nullptr;
+    byte_vector *output = nullptr;
     bool out_of_memory = false;
     // Rows in.
     const picture *source = nullptr;
@@ -249,14 +249,14 @@ void apply_horizontal_predictor(uint8_t *row, std::size_t row_bytes, int samples
         row[i] = static_cast<uint8_t>(row[i] - row[i - step]);
 }
 
-result<bytes> encode_gif(const picture &image, bool interlaced) noexcept
+result<byte_vector> encode_gif(const picture &image, bool interlaced) noexcept
 {
-    result<bytes> out;
+    result<byte_vector> out;
     if (image.depth != 1 && image.depth != 4 && image.depth != 8) {
         out.code = ERR_UNSUPPORTED_DEPTH;
         return out;
     }
-    if (image.width < 1 || image.height < 1 || image.width > gif_max_dimension || image.height > gif_max_dimension ||
+    if (image.width < 1 || image.height < 1 || image.width > gif_largest_side || image.height > gif_largest_side ||
         image.pixels.size() < image.stride() * static_cast<std::size_t>(image.height) ||
         image.transparent_index >= max_palette_entries) {
         out.code = ERR_BAD_DATA;
@@ -285,7 +285,7 @@ result<bytes> encode_gif(const picture &image, bool interlaced) noexcept
 result<gif_decoded> decode_gif(const gif_image_data &data) noexcept
 {
     result<gif_decoded> out;
-    if (data.width < 1 || data.height < 1 || data.width > gif_max_dimension || data.height > gif_max_dimension) {
+    if (data.width < 1 || data.height < 1 || data.width > gif_largest_side || data.height > gif_largest_side) {
         out.code = ERR_BAD_DATA;
         return out;
     }
@@ -302,8 +302,7 @@ result<gif_decoded> decode_gif(const gif_image_data &data) noexcept
         const codec_callbacks cb{read_input, nullptr, nullptr};
         {
             const call_scope scope(state);
-            out.code = gif_lzw_decompress(cb, 0, read_buffer.data(), header.get(), put_gif_row, 0,
-                                          data.code_size_word);
+            out.code = gif_lzw_decompress(cb, 0, read_buffer.data(), header.get(), put_gif_row, 0, data.code_size_word);
         }
         out.value.rows_delivered = static_cast<int32_t>(std::count(delivered.begin(), delivered.end(), 1));
     } catch (const std::bad_alloc &) {
@@ -314,16 +313,17 @@ result<gif_decoded> decode_gif(const gif_image_data &data) noexcept
     return out;
 }
 
-result<bytes> encode_tif_strip(const picture &image, const tif_strip_format &format, int32_t first_row,
-                               int32_t row_count) noexcept
+result<byte_vector> encode_tif_strip(const picture &image, const tif_strip_format &format, int32_t first_row,
+                                     int32_t row_count) noexcept
 {
-    result<bytes> out;
+    result<byte_vector> out;
     if (!depth_has_rows(format.depth) || !predictor_fits(format) || format.depth != image.depth) {
         out.code = ERR_UNSUPPORTED_DEPTH;
         return out;
     }
     if (format.width != image.width || image.width < 1 || row_count < 1 || first_row < 0 ||
-        first_row > image.height - row_count || image.pixels.size() < image.stride() * static_cast<std::size_t>(image.height)) {
+        first_row > image.height - row_count ||
+        image.pixels.size() < image.stride() * static_cast<std::size_t>(image.height)) {
         out.code = ERR_BAD_DATA;
         return out;
     }
