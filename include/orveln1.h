@@ -112,6 +112,32 @@ typedef struct orveln1_image_header {
 ORVELN1_API int32_t ORVELN1_CALL set_callbacks(orveln1_read_fn read_fn, orveln1_write_fn write_fn, int32_t spare,
                                                orveln1_put_row_fn put_row_fn);
 
+/* encode_gif: writes one complete single-image GIF stream through the registered write_fn: the
+ * signature ("GIF87a", or "GIF89a" when the header marks a transparent colour), the logical screen
+ * descriptor, a global colour table of 2^depth entries taken from the header's palette, a graphic
+ * control extension carrying the transparent index when one is marked, the image descriptor, the
+ * LZW image data in sub-blocks of at most 255 bytes, the block terminator and the trailer.  The
+ * image is described by image_header (read only, owned by the host; depth 4 or 8, width and height
+ * 1 to 65535); its rows are asked for through get_row_fn(row_context, buffer, row_index, count),
+ * once each, in order from row 0 (the top of the picture), count being the row's padded length;
+ * the buffer belongs to the library and is valid only during that call.  Nothing is buffered
+ * beyond one sub-block: the stream goes out piece by piece as it is made, and after a failure the
+ * host's output holds what was written up to that point.
+ * Returns 0 when the stream is complete; ORVELN1_ERR_UNSUPPORTED_DEPTH for any depth but 4 and 8,
+ * and ORVELN1_ERR_BAD_DATA for a width or height outside 1..65535, both before any callback is
+ * called; ORVELN1_ERR_NO_CALLBACK when no write_fn is registered or get_row_fn is null; and
+ * ORVELN1_ERR_WRITE for every other failure: a write_fn that takes fewer bytes than given, a
+ * working block that cannot be obtained, or a negative get_row_fn result.  After a failure no
+ * further callback is called.  Calls must not overlap. */
+ORVELN1_API int32_t ORVELN1_CALL encode_gif(int32_t io_handle, const void *image_header, orveln1_get_row_fn get_row_fn,
+                                            int32_t row_context);
+
+/* encode_gifi: as encode_gif, but the image is written interlaced: the descriptor's interlace bit
+ * is set and the rows are asked for in GIF's four-pass order (rows 0, 8, 16, ...; then 4, 12, ...;
+ * then 2, 6, ...; then 1, 3, ...), each once.  Same arguments, ownership and results. */
+ORVELN1_API int32_t ORVELN1_CALL encode_gifi(int32_t io_handle, const void *image_header,
+                                             orveln1_get_row_fn get_row_fn, int32_t row_context);
+
 #ifdef __cplusplus
 }
 #endif

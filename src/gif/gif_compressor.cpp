@@ -1,0 +1,224 @@
+// The GIF LZW compressor: four working blocks, one pass over the pixels, codes packed into data
+// sub-blocks of 253 or 254 bytes, then the final sub-block, the block terminator and the trailer.
+#include "gif/gif_compressor.hpp"
+
+#include <cstring>
+
+#include "boundary/image_header.hpp"
+#include "boundary/memory.hpp"
+#include "lzw/string_table.hpp"
+
+namespace orveln1
+{
+
+void build_bit_reverse_table(uint8_t *table) noexcept
+{
+    for (int i = 0; i < 256; ++i)
+        table[i] = reverse_byte_bits(static_cast<uint8_t>(i));
+}
+
+namespace gif_detail
+{
+
+int32_t gif_flush_block(write_fn write, uint8_t *block_buffer, gif_bit_writer &writer, int32_t io_handle,
+                        const uint8_t *bit_reverse_table) noexcept
+{
+    const unsigned m = writer.bits_held / 8u; // 253 or 254
+    const unsigned rest = writer.bits_held % 8u;
+    for (unsigned i = 0; i < m; ++i)
+        block_buffer[i] = bit_reverse_table[block_buffer[i]];
+    const uint8_t count = static_cast<uint8_t>(m);
+    if (write(io_handle, &count, 1) != 1)
+        return ERR_WRITE;
+    if (write(io_handle, block_buffer, static_cast<int32_t>(m)) != static_cast<int32_t>(m))
+        return ERR_WRITE;
+    // A code that ends on a byte boundary leaves the byte after it as it was, and the next code is
+    // OR-ed into that byte: the written bytes must go back to zero. The unwritten bits of byte m
+    // are its upper `rest` bits, still in assembly order.
+    const uint8_t carried = static_cast<uint8_t>(block_buffer[m] & (0xFF00u >> rest));
+    std::memset(block_buffer, 0, m);
+    block_buffer[0] = carried;
+    writer.bits_held = static_cast<uint16_t>(rest);
+    return 0;
+}
+
+} // namespace gif_detail
+
+namespace
+{
+
+// Unpacks one delivered row into one pixel a byte: nibbles at depth 4, leftmost pixel in the high
+// nibble; bytes as they stand at any other depth.
+inline void unpack_row(const uint8_t *source, uint8_t *pixels, int32_t width, int depth, int32_t start_offset) noexcept
+{
+    if (depth == 4) {
+        for (int32_t i = 0; i < width; ++i) {
+            const uint8_t b = source[(start_offset + i) / 2];
+            pixels[i] = (i & 1) == 0 ? static_cast<uint8_t>(b >> 4) : static_cast<uint8_t>(b & 0x0F);
+        }
+    } else {
+        std::memcpy(pixels, source + start_offset, static_cast<std::size_t>(width));
+    }
+}
+
+// The row blocks hold four scan lines' worth, as the host's rows may be read at an offset.
+constexpr int64_t row_block_lines = 4;
+
+} // namespace
+
+int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, int32_t io_handle, int32_t start_offset,
+                         int32_t first_row, int32_t height, get_row_fn get_row, int32_t row_context, int32_t interlaced,
+                         int32_t code_size_word) noexcept
+{
+    const image_header_view header = read_image_header(image_header);
+    const int32_t width = header.width();
+    const int depth = header.depth();
+    const int root_size = (code_size_word & 7) + 1;
+    const int64_t row_bytes = padded_row_bytes(width, depth);
+    const int64_t row_block_bytes = row_block_lines * row_bytes;
+    const int64_t end_row = int64_t{first_row} + height;
+    // Every pixel must be a root of the code space, every row request must name a row that the
+    // host can have, and the unpacking must stay inside the source block.
+    const int64_t source_end = depth == 4 ? (int64_t{start_offset} + width + 1) / 2 : int64_t{start_offset} + width;
+    const int pixel_bits = depth == 4 ? 4 : 8;
+    if (width < 1 || height < 1 || first_row < 0 || end_row > INT32_MAX || start_offset < 0 || root_size < pixel_bits ||
+        !block_size_fits(row_block_bytes) || source_end > row_block_bytes)
+        return ERR_BAD_DATA;
+
+    lzw_block dictionary(STRING_TABLE_BYTES);
+    if (!dictionary)
+        return ERR_NO_MEMORY;
+    uint8_t *const table = dictionary.get();
+    string_table_reset(table);
+
+    uint8_t bit_reverse_table[256];
+    build_bit_reverse_table(bit_reverse_table);
+
+    const uint16_t clear_code = static_cast<uint16_t>(1u << root_size);
+    const uint16_t end_code = static_cast<uint16_t>(clear_code + 1);
+    const uint16_t first_free_code = static_cast<uint16_t>(clear_code + 2);
+    const uint16_t first_width = static_cast<uint16_t>(root_size + 1);
+    gif_bit_writer writer{0, first_width};
+    uint32_t next_code = first_free_code;
+    uint32_t width_limit = 1u << first_width;
+
+    lzw_block pixel_block(static_cast<std::size_t>(row_block_bytes));
+    if (!pixel_block)
+        return ERR_NO_MEMORY;
+    lzw_block source_block(static_cast<std::size_t>(row_block_bytes));
+    if (!source_block)
+        return ERR_NO_MEMORY;
+    lzw_block output_block(gif_block_buffer_bytes);
+    if (!output_block)
+        return ERR_NO_MEMORY;
+    uint8_t *const pixels = pixel_block.get();
+    uint8_t *const source = source_block.get();
+    uint8_t *const block_buffer = output_block.get();
+    std::memset(block_buffer, 0, gif_block_buffer_bytes);
+
+    const write_fn write = cb.write;
+    const int32_t end = static_cast<int32_t>(end_row);
+    const int32_t request_bytes = static_cast<int32_t>(row_bytes);
+    auto fetch_row = [&](int32_t k) -> int32_t {
+        const int32_t r = get_row(row_context, source, interlaced_row(k, interlaced, end), request_bytes);
+        if (r < 0)
+            return r;
+        unpack_row(source, pixels, width, depth, start_offset);
+        return 0;
+    };
+
+    int32_t k = first_row;
+    int32_t r = fetch_row(k);
+    if (r < 0)
+        return r;
+    r = gif_put_code(write, block_buffer, clear_code, writer, io_handle, bit_reverse_table);
+    if (r < 0)
+        return r;
+
+    // The string being extended; strings run on across row ends.
+    int16_t prefix = pixels[0];
+    // One pixel: extend the string, or emit it and add prefix+s. GIF decoders define one entry per
+    // code after the first and widen when their next code reaches 2^width, one code behind the
+    // encoder, so the encoder widens right after code 2^width itself has been added.
+    auto step = [&](uint8_t s) __attribute__((always_inline))->int32_t
+    {
+        const int16_t found = string_table_find(prefix, s, table);
+        if (found >= 0) {
+            prefix = found;
+            return 0;
+        }
+        const int32_t put =
+            gif_put_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle, bit_reverse_table);
+        if (put < 0)
+            return put;
+        next_code = static_cast<uint16_t>(string_table_add(found, prefix, s, static_cast<int16_t>(next_code), table));
+        if (next_code == width_limit + 1) {
+            if (writer.code_width == gif_max_code_width) {
+                // Code 4080 is the last one added: restart, telling the decoder with a 12-bit clear.
+                const int32_t cleared =
+                    gif_put_code(write, block_buffer, clear_code, writer, io_handle, bit_reverse_table);
+                if (cleared < 0)
+                    return cleared;
+                string_table_reset(table);
+                writer.code_width = first_width;
+                next_code = first_free_code;
+            } else {
+                ++writer.code_width;
+            }
+            width_limit = writer.code_width == gif_max_code_width ? gif_last_code : 1u << writer.code_width;
+        }
+        prefix = s;
+        return 0;
+    };
+
+    // The first pixel, taken as the prefix, ends its row too when the image is one pixel wide.
+    int32_t x = 1;
+    if (width == 1) {
+        ++k;
+        if (k < end && (r = fetch_row(k)) < 0)
+            return r;
+        x = 0;
+    }
+    while (k < end) {
+        const uint8_t *p = pixels + x;
+        const uint8_t *const last = pixels + width - 1;
+        for (; p < last; ++p)
+            if ((r = step(*p)) < 0)
+                return r;
+        // The row's last pixel: the next row is asked for before this pixel is coded.
+        const uint8_t s = *last;
+        ++k;
+        if (k < end && (r = fetch_row(k)) < 0)
+            return r;
+        if ((r = step(s)) < 0)
+            return r;
+        x = 0;
+    }
+
+    if ((r = gif_put_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle, bit_reverse_table)) <
+        0)
+        return r;
+    // Reading that last code, a decoder defines one more entry; when that brings its next code to
+    // 2^width it widens before the end code, so the end code goes out one bit wider too.
+    if (next_code == width_limit && writer.code_width < gif_max_code_width)
+        ++writer.code_width;
+    if ((r = gif_put_code(write, block_buffer, end_code, writer, io_handle, bit_reverse_table)) < 0)
+        return r;
+
+    const unsigned count = (writer.bits_held + 7u) / 8u; // 1 to 255
+    for (unsigned i = 0; i < count; ++i)
+        block_buffer[i] = bit_reverse_table[block_buffer[i]];
+    const uint8_t count_byte = static_cast<uint8_t>(count);
+    static constexpr uint8_t block_terminator = 0x00;
+    if (write(io_handle, &count_byte, 1) != 1)
+        return ERR_WRITE;
+    if (write(io_handle, block_buffer, static_cast<int32_t>(count)) != static_cast<int32_t>(count))
+        return ERR_WRITE;
+    if (write(io_handle, &block_terminator, 1) != 1)
+        return ERR_WRITE;
+    if (write(io_handle, &gif_trailer, 1) != 1)
+        return ERR_WRITE;
+    return 0;
+}
+
+} // namespace orveln1

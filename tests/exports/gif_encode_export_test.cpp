@@ -1,0 +1,62 @@
+// encode_gif and encode_gifi as a host reaches them through the shared module: registered
+// write_fn, missing callbacks refused, streams that giflib reads back.
+#include <gtest/gtest.h>
+
+#include "orveln1.h"
+#include "support/gif_encode_host.hpp"
+
+using namespace orveln1::gif_encode_test;
+
+namespace
+{
+
+using encoder = int32_t(ORVELN1_CALL *)(int32_t, const void *, orveln1_get_row_fn, int32_t);
+
+class gif_export : public ::testing::TestWithParam<int>
+{
+  protected:
+    encoder encode() const { return GetParam() != 0 ? &encode_gifi : &encode_gif; }
+};
+
+TEST_P(gif_export, WritesThroughTheRegisteredWriteFn)
+{
+    set_callbacks(nullptr, &encode_host::write, 0, nullptr);
+    for (int depth : {4, 8}) {
+        encode_image image = make_image(97, 61, depth, image_kind::noise, 9);
+        image.transparent = depth == 4;
+        image.transparent_index = 7;
+        encode_host host(image);
+        const std::vector<uint8_t> header = image.header();
+        ASSERT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()), ORVELN1_OK);
+        const giflib_result peer = decode_with_giflib(host.output);
+        ASSERT_TRUE(peer.ok) << peer.error;
+        EXPECT_EQ(peer.interlaced, GetParam() != 0);
+        EXPECT_EQ(peer.transparent_index, image.transparent ? 7 : -1);
+        EXPECT_TRUE(peer.pixels == image.pixels);
+    }
+}
+
+TEST_P(gif_export, RefusesMissingCallbacksAndUnservedImages)
+{
+    encode_image image = make_image(3, 3, 8, image_kind::flat);
+    encode_host host(image);
+    std::vector<uint8_t> header = image.header();
+    set_callbacks(nullptr, nullptr, 0, nullptr);
+    EXPECT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()), ORVELN1_ERR_NO_CALLBACK);
+    set_callbacks(nullptr, &encode_host::write, 0, nullptr);
+    EXPECT_EQ(encode()(host.handle(), header.data(), nullptr, host.handle()), ORVELN1_ERR_NO_CALLBACK);
+    header[14] = 24;
+    EXPECT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()),
+              ORVELN1_ERR_UNSUPPORTED_DEPTH);
+    header[14] = 8;
+    header[6] = 1; // width 65539
+    EXPECT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()), ORVELN1_ERR_BAD_DATA);
+    EXPECT_TRUE(host.events.empty());
+    header[6] = 0;
+    host.fail_row_at = 2;
+    EXPECT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()), ORVELN1_ERR_WRITE);
+}
+
+INSTANTIATE_TEST_SUITE_P(gif_export, gif_export, ::testing::Values(0, 1));
+
+} // namespace

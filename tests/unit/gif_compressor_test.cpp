@@ -1,0 +1,306 @@
+// The GIF LZW compressor: exact bytes of small images, the bit writer's flush points, the bit
+// reversals, the interlace order, width steps and restarts as a decoder sees them, and its blocks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "boundary/memory.hpp"
+#include "gif/gif_compressor.hpp"
+#include "support/gif_encode_host.hpp"
+
+using namespace orveln1;
+using namespace orveln1::gif_encode_test;
+
+namespace
+{
+
+int32_t compress(const encode_image &image, encode_host &host, int32_t interlaced = 0)
+{
+    const std::vector<uint8_t> header = image.header();
+    return gif_lzw_compress(encode_host::callbacks(), header.data(), host.handle(), 0, 0, image.height,
+                            &encode_host::get_row, host.handle(), interlaced, image.depth * 256 + image.depth - 1);
+}
+
+encode_image row_of(int depth, std::vector<uint8_t> pixels, bool tall = false)
+{
+    encode_image image;
+    image.depth = depth;
+    image.width = tall ? 1 : static_cast<int32_t>(pixels.size());
+    image.height = tall ? static_cast<int32_t>(pixels.size()) : 1;
+    image.pixels = std::move(pixels);
+    return image;
+}
+
+TEST(gif_bit_reversal, ByteAndCodeReversalsAreExactMirrors)
+{
+    uint8_t table[256];
+    build_bit_reverse_table(table);
+    EXPECT_EQ(reverse_byte_bits(0x01), 0x80);
+    EXPECT_EQ(reverse_byte_bits(0x03), 0xC0);
+    for (int b = 0; b < 256; ++b) {
+        ASSERT_EQ(table[b], reverse_byte_bits(static_cast<uint8_t>(b)));
+        ASSERT_EQ(reverse_byte_bits(table[b]), b);
+    }
+    for (int w = 4; w <= 12; ++w) {
+        for (int code = 0; code < (1 << w); ++code) {
+            const int r = reverse_code_bits(static_cast<uint16_t>(code), w, table);
+            for (int j = 0; j < w; ++j)
+                ASSERT_EQ((code >> j) & 1, (r >> (w - 1 - j)) & 1) << "width " << w << " code " << code;
+            ASSERT_LT(r, 1 << w);
+        }
+    }
+    EXPECT_EQ(reverse_code_bits(0x5A, 8, table), table[0x5A]);
+}
+
+TEST(gif_interlace, RowOrderIsTheFourPassOrderForEveryHeight)
+{
+    for (int32_t total = 1; total <= 100; ++total) {
+        std::vector<int32_t> expected;
+        const int32_t start[4] = {0, 4, 2, 1};
+        const int32_t step[4] = {8, 8, 4, 2};
+        for (int pass = 0; pass < 4; ++pass)
+            for (int32_t row = start[pass]; row < total; row += step[pass])
+                expected.push_back(row);
+        std::vector<int32_t> got;
+        for (int32_t k = 0; k < total; ++k) {
+            got.push_back(interlaced_row(k, 1, total));
+            ASSERT_EQ(interlaced_row(k, 0, total), k);
+        }
+        ASSERT_EQ(got, expected) << "height " << total;
+    }
+    EXPECT_EQ(interlaced_row(3, 1, 65535), 24);
+}
+
+// gif_put_code entered with bits_held at and around the flush point.
+struct put_code_case {
+    uint16_t bits_held;
+    int32_t flushed; // bytes of the sub-block written first, 0: none
+};
+
+class gif_put_code_flush : public ::testing::TestWithParam<put_code_case>
+{
+};
+
+TEST_P(gif_put_code_flush, FlushesWholeBytesAndKeepsTheUnfinishedBits)
+{
+    const put_code_case c = GetParam();
+    uint8_t table[256];
+    build_bit_reverse_table(table);
+    uint8_t buffer[gif_block_buffer_bytes];
+    for (int i = 0; i < gif_block_buffer_bytes; ++i)
+        buffer[i] = static_cast<uint8_t>(i * 37 + 11);
+    uint8_t before[gif_block_buffer_bytes];
+    std::memcpy(before, buffer, sizeof buffer);
+    const encode_image image;
+    encode_host host(image);
+    gif_bit_writer writer{c.bits_held, 9};
+
+    ASSERT_EQ(gif_put_code(&encode_host::write, buffer, 0x1FF, writer, host.handle(), table), 0);
+
+    const unsigned rest = c.bits_held % 8u;
+    if (c.flushed == 0) {
+        EXPECT_TRUE(host.events.empty());
+        EXPECT_EQ(writer.bits_held, c.bits_held + 9);
+        return;
+    }
+    ASSERT_EQ(write_sizes(host.events), (std::vector<int32_t>{1, c.flushed}));
+    ASSERT_EQ(host.output.size(), static_cast<std::size_t>(c.flushed + 1));
+    EXPECT_EQ(host.output[0], c.flushed);
+    for (int i = 0; i < c.flushed; ++i)
+        ASSERT_EQ(host.output[static_cast<std::size_t>(i + 1)], reverse_byte_bits(before[i]));
+    EXPECT_EQ(writer.bits_held, rest + 9);
+    // Byte 0 keeps the former byte's unwritten upper bits and receives the code's first bits below.
+    const uint8_t kept = static_cast<uint8_t>(before[c.flushed] & (0xFF00u >> rest));
+    const uint8_t code_bits = static_cast<uint8_t>(0xFFu >> rest);
+    EXPECT_EQ(buffer[0], kept | code_bits);
+}
+
+INSTANTIATE_TEST_SUITE_P(gif_put_code, gif_put_code_flush,
+                         ::testing::Values(put_code_case{2023, 0}, put_code_case{2024, 253}, put_code_case{2030, 253},
+                                           put_code_case{2032, 254}, put_code_case{2035, 254}));
+
+TEST(gif_put_code, ShortFlushWriteIsAWriteFailure)
+{
+    uint8_t table[256];
+    build_bit_reverse_table(table);
+    uint8_t buffer[gif_block_buffer_bytes] = {};
+    const encode_image image;
+    for (int64_t k = 1; k <= 2; ++k) {
+        encode_host host(image);
+        host.fail_write_at = k;
+        gif_bit_writer writer{2024, 12};
+        EXPECT_EQ(gif_put_code(&encode_host::write, buffer, 5, writer, host.handle(), table), ERR_WRITE);
+        EXPECT_EQ(host.writes, k);
+    }
+}
+
+// Small images whose whole image data is known.
+struct golden_case {
+    const char *name;
+    encode_image image;
+    std::vector<uint8_t> bytes;
+};
+
+class gif_compressor_golden : public ::testing::TestWithParam<golden_case>
+{
+};
+
+TEST_P(gif_compressor_golden, WritesExactlyTheseBytes)
+{
+    const golden_case &c = GetParam();
+    encode_host host(c.image);
+    ASSERT_EQ(compress(c.image, host), 0);
+    EXPECT_EQ(host.output, c.bytes);
+    EXPECT_FALSE(host.bad_row_count);
+}
+
+// Codes clear, 0, 1, ..., 14 at 5 bits, then the end code at 6 bits: reading code 14 the decoder
+// defines entry 31 and widens.
+std::vector<uint8_t> fifteen_distinct_nibbles_data()
+{
+    std::vector<std::pair<int, int>> codes = {{16, 5}};
+    for (int i = 0; i < 15; ++i)
+        codes.push_back({i, 5});
+    codes.push_back({17, 6});
+    std::vector<uint8_t> data;
+    int64_t bit = 0;
+    for (auto [code, width] : codes)
+        for (int i = 0; i < width; ++i, ++bit) {
+            if (bit % 8 == 0)
+                data.push_back(0);
+            data.back() = static_cast<uint8_t>(data.back() | ((code >> i) & 1) << (bit % 8));
+        }
+    std::vector<uint8_t> out = {static_cast<uint8_t>(data.size())};
+    out.insert(out.end(), data.begin(), data.end());
+    out.push_back(0x00);
+    out.push_back(0x3B);
+    return out;
+}
+
+std::vector<uint8_t> iota(int n)
+{
+    std::vector<uint8_t> v;
+    for (int i = 0; i < n; ++i)
+        v.push_back(static_cast<uint8_t>(i));
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    gif_compressor, gif_compressor_golden,
+    ::testing::Values(
+        golden_case{"two_bytes", row_of(8, {0, 1}), {0x05, 0x00, 0x01, 0x04, 0x08, 0x08, 0x00, 0x3B}},
+        golden_case{"four_nibbles", row_of(4, {3, 3, 3, 3}), {0x04, 0x70, 0xC8, 0x11, 0x01, 0x00, 0x3B}},
+        golden_case{"four_nibbles_tall", row_of(4, {3, 3, 3, 3}, true), {0x04, 0x70, 0xC8, 0x11, 0x01, 0x00, 0x3B}},
+        golden_case{"single_pixel", row_of(8, {7}), {0x04, 0x00, 0x0F, 0x04, 0x04, 0x00, 0x3B}},
+        golden_case{"end_code_widens", row_of(4, iota(15)), fifteen_distinct_nibbles_data()},
+        golden_case{"end_code_widens_tall", row_of(4, iota(15), true), fifteen_distinct_nibbles_data()}),
+    [](const ::testing::TestParamInfo<golden_case> &case_info) { return std::string(case_info.param.name); });
+
+// The code stream as a decoder reads it, for images of every length up to a few thousand pixels:
+// it ends with the end code exactly where the data ends, whatever width the decoder has reached.
+class gif_compressor_end_code : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(gif_compressor_end_code, DecoderReadsTheEndCodeAtItsOwnWidth)
+{
+    const int depth = GetParam();
+    int widened_at_end = 0;
+    for (int32_t length = 1; length <= 2600; ++length) {
+        const encode_image image = make_image(length, 1, depth, image_kind::noise, 7);
+        encode_host host(image);
+        ASSERT_EQ(compress(image, host), 0);
+        const code_trace t = trace_gif_codes(host.output.data(), host.output.size(), depth);
+        ASSERT_TRUE(t.ended) << "length " << length;
+        ASSERT_EQ((t.bits_used + 7) / 8, t.bits_total / 8) << "length " << length;
+        if (t.final_next == (1 << (t.final_width - 1)))
+            ++widened_at_end;
+    }
+    // The sweep passes the case where a decoder widens for the end code alone (for depth 4 at
+    // next entry 256 that wider code also needs one more byte).
+    EXPECT_GT(widened_at_end, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(gif_compressor, gif_compressor_end_code, ::testing::Values(4, 8));
+
+// Restarts: with root size n the clear code comes back after codes clear + 2 .. 4080 have been
+// added, 12 bits wide, and the next code is n + 1 bits wide; sub-blocks are 253 or 254 bytes.
+class gif_compressor_restart : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(gif_compressor_restart, ClearAfterCode4080AndFullSubBlocks)
+{
+    const int depth = GetParam();
+    const encode_image image = make_image(300, 120, depth, image_kind::noise, 3);
+    encode_host host(image);
+    ASSERT_EQ(compress(image, host), 0);
+    const code_trace t = trace_gif_codes(host.output.data(), host.output.size(), depth);
+    ASSERT_TRUE(t.ended);
+    const uint16_t clear = static_cast<uint16_t>(1u << depth);
+    std::vector<std::size_t> clears;
+    for (std::size_t i = 0; i < t.codes.size(); ++i)
+        if (t.codes[i] == clear)
+            clears.push_back(i);
+    ASSERT_GE(clears.size(), 3u);
+    EXPECT_EQ(clears[0], 0u);
+    for (std::size_t c = 1; c < clears.size(); ++c) {
+        EXPECT_EQ(clears[c] - clears[c - 1] - 1, static_cast<std::size_t>(gif_last_code - (clear + 2) + 1));
+        EXPECT_EQ(t.widths[clears[c]], 12);
+        EXPECT_EQ(t.widths[clears[c] + 1], depth + 1);
+    }
+    ASSERT_GE(t.sub_block_sizes.size(), 10u);
+    for (std::size_t i = 0; i + 1 < t.sub_block_sizes.size(); ++i)
+        ASSERT_TRUE(t.sub_block_sizes[i] == 253 || t.sub_block_sizes[i] == 254) << t.sub_block_sizes[i];
+    EXPECT_EQ(t.trailer_at + 1, host.output.size());
+    EXPECT_EQ(host.output.back(), 0x3B);
+    // The first 10-bit code is the one read after entry 512 exists (n = 8).
+    if (depth == 8) {
+        EXPECT_EQ(t.widths[1 + 254], 9);
+        EXPECT_EQ(t.widths[1 + 255], 10);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(gif_compressor, gif_compressor_restart, ::testing::Values(4, 8));
+
+TEST(gif_compressor, ObtainsExactlyFourBlocksWhateverTheHeight)
+{
+    for (int32_t height : {1, 9, 700}) {
+        const encode_image image = make_image(33, height, 8, image_kind::gradient);
+        encode_host host(image);
+        memory_stats_reset();
+        ASSERT_EQ(compress(image, host, 1), 0);
+        EXPECT_EQ(memory_stats_now().obtained, 4);
+        EXPECT_EQ(memory_stats_now().live, 0);
+        EXPECT_EQ(host.row_requests, height);
+    }
+}
+
+TEST(gif_compressor, OnePixelWideImagesTakeOnePixelPerRowRequest)
+{
+    const encode_image image = make_image(1, 37, 8, image_kind::noise);
+    encode_host host(image);
+    ASSERT_EQ(compress(image, host, 1), 0);
+    std::vector<int32_t> expected;
+    for (int32_t k = 0; k < 37; ++k)
+        expected.push_back(interlaced_row(k, 1, 37));
+    EXPECT_EQ(host.rows_requested, expected);
+}
+
+TEST(gif_compressor, RefusesGeometryAndRootSizesItCannotCode)
+{
+    encode_image image = make_image(4, 4, 8, image_kind::flat);
+    encode_host host(image);
+    const std::vector<uint8_t> header = image.header();
+    auto run = [&](int32_t start, int32_t first, int32_t height, int32_t word) {
+        return gif_lzw_compress(encode_host::callbacks(), header.data(), host.handle(), start, first, height,
+                                &encode_host::get_row, host.handle(), 0, word);
+    };
+    EXPECT_EQ(run(0, 0, 0, 0x807), ERR_BAD_DATA);
+    EXPECT_EQ(run(-1, 0, 4, 0x807), ERR_BAD_DATA);
+    EXPECT_EQ(run(0, 0, 4, 0x803), ERR_BAD_DATA);  // 8-bit pixels need 256 roots
+    EXPECT_EQ(run(13, 0, 4, 0x807), ERR_BAD_DATA); // past the row block
+    EXPECT_EQ(host.events.size(), 0u);
+}
+
+} // namespace

@@ -1,0 +1,273 @@
+// The GIF stream writer: exact streams and write_fn call sizes, transparency, the palette through
+// the header size, refusals before any callback, and every failure path leaving nothing behind.
+#include <gtest/gtest.h>
+
+#include "boundary/memory.hpp"
+#include "gif/gif_compressor.hpp"
+#include "gif/gif_stream_writer.hpp"
+#include "support/gif_encode_host.hpp"
+
+using namespace orveln1;
+using namespace orveln1::gif_encode_test;
+
+namespace
+{
+
+int32_t write_stream(const encode_image &image, encode_host &host, int32_t interlaced)
+{
+    const std::vector<uint8_t> header = image.header();
+    return write_gif_stream(encode_host::callbacks(), host.handle(), header.data(), &encode_host::get_row,
+                            host.handle(), interlaced);
+}
+
+std::vector<uint8_t> colour_table(int depth)
+{
+    std::vector<uint8_t> t;
+    for (int i = 0; i < (1 << depth); ++i) {
+        t.push_back(encode_image::red(i));
+        t.push_back(encode_image::green(i));
+        t.push_back(encode_image::blue(i));
+    }
+    return t;
+}
+
+class gif_writer_interlace : public ::testing::TestWithParam<int32_t>
+{
+};
+
+TEST_P(gif_writer_interlace, TwoPixelImageIsThisStream)
+{
+    const int32_t interlaced = GetParam();
+    encode_image image;
+    image.width = 2;
+    image.pixels = {0, 1};
+    image.transparent_index = 9; // ignored without the flag
+    encode_host host(image);
+    ASSERT_EQ(write_stream(image, host, interlaced), 0);
+    std::vector<uint8_t> expected = {'G', 'I', 'F', '8', '7', 'a', 2, 0, 1, 0, 0x87, 0, 0};
+    const std::vector<uint8_t> table = colour_table(8);
+    expected.insert(expected.end(), table.begin(), table.end());
+    const std::vector<uint8_t> tail = {
+        0x2C, 0,    0,    0,    0,    2,    0,    1,    0,   static_cast<uint8_t>(interlaced ? 0x47 : 0x07),
+        8,    0x05, 0x00, 0x01, 0x04, 0x08, 0x08, 0x00, 0x3B};
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(host.output, expected);
+    EXPECT_EQ(host.rows_requested, std::vector<int32_t>{0});
+    EXPECT_EQ(write_sizes(host.events), (std::vector<int32_t>{6, 2, 2, 1, 1, 1, 768, 1, 2, 2, 2, 2, 2, 1, 5, 1, 1}));
+}
+
+INSTANTIATE_TEST_SUITE_P(gif_writer, gif_writer_interlace, ::testing::Values(0, 1));
+
+struct transparency_case {
+    int depth;
+    uint8_t index;
+    int32_t interlaced;
+    uint32_t header_size;
+};
+
+class gif_writer_transparency : public ::testing::TestWithParam<transparency_case>
+{
+};
+
+TEST_P(gif_writer_transparency, ExtensionCarriesTheIndexAsGiven)
+{
+    const transparency_case c = GetParam();
+    encode_image image = make_image(5, 3, c.depth, image_kind::gradient);
+    image.transparent = true;
+    image.transparent_index = c.index;
+    image.header_size = c.header_size;
+    encode_host host(image);
+    ASSERT_EQ(write_stream(image, host, c.interlaced), 0);
+    const std::vector<uint8_t> &out = host.output;
+    const std::size_t table_bytes = 3u << c.depth;
+    ASSERT_GT(out.size(), 13 + table_bytes + 8 + 11);
+    EXPECT_EQ(std::string(out.begin(), out.begin() + 6), "GIF89a");
+    EXPECT_EQ(out[10], 0x80 | (c.depth - 1));
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 13, out.begin() + 13 + static_cast<long>(table_bytes)),
+              colour_table(c.depth));
+    const std::size_t ext = 13 + table_bytes;
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + static_cast<long>(ext), out.begin() + static_cast<long>(ext) + 9),
+              (std::vector<uint8_t>{0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, c.index, 0x00, 0x2C}));
+    EXPECT_EQ(out[ext + 17], (c.depth - 1) | (c.interlaced ? 0x40 : 0));
+    EXPECT_EQ(out[ext + 18], c.depth);
+    const std::vector<int32_t> sizes = write_sizes(host.events);
+    const std::vector<int32_t> head = {6, 2, 2, 1, 1, 1, static_cast<int32_t>(table_bytes), 1, 1, 5, 1,
+                                       1, 2, 2, 2, 2, 2};
+    EXPECT_EQ(std::vector<int32_t>(sizes.begin(), sizes.begin() + static_cast<long>(head.size())), head);
+    const giflib_result peer = decode_with_giflib(out);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_EQ(peer.transparent_index, c.index);
+    EXPECT_EQ(peer.pixels, image.pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(gif_writer, gif_writer_transparency,
+                         ::testing::Values(transparency_case{4, 5, 0, 40}, transparency_case{4, 5, 1, 40},
+                                           transparency_case{4, 200, 0, 40}, transparency_case{8, 0, 1, 124},
+                                           transparency_case{8, 255, 0, 108}, transparency_case{4, 15, 1, 56}));
+
+TEST(gif_writer, CallSizesAndRowRequestsInterleaveAsTheStreamIsMade)
+{
+    const encode_image image = make_image(200, 40, 8, image_kind::noise);
+    encode_host host(image);
+    ASSERT_EQ(write_stream(image, host, 0), 0);
+    const std::vector<host_event> &ev = host.events;
+    // The first row is asked for after the descriptor and before any image data.
+    ASSERT_EQ(ev[13], (host_event{'r', 0}));
+    std::size_t i = 14;
+    int32_t rows = 1, blocks = 0;
+    while (i < ev.size() && !(ev[i].kind == 'w' && i + 4 == ev.size())) {
+        if (ev[i].kind == 'r') {
+            ASSERT_EQ(ev[i].value, rows++);
+            ++i;
+            continue;
+        }
+        ASSERT_EQ(ev[i], (host_event{'w', 1}));
+        ASSERT_EQ(ev[i + 1].kind, 'w');
+        ASSERT_TRUE(ev[i + 1].value == 253 || ev[i + 1].value == 254) << ev[i + 1].value;
+        ++blocks;
+        i += 2;
+    }
+    EXPECT_EQ(rows, 40);
+    EXPECT_GT(blocks, 20);
+    ASSERT_EQ(i + 4, ev.size());
+    EXPECT_EQ(ev[i], (host_event{'w', 1}));
+    EXPECT_EQ(ev[i + 2], (host_event{'w', 1}));
+    EXPECT_EQ(ev[i + 3], (host_event{'w', 1}));
+    EXPECT_EQ(host.output.back(), 0x3B);
+}
+
+struct refusal_case {
+    int depth;
+    int32_t width, height;
+    int32_t result;
+};
+
+class gif_writer_refusal : public ::testing::TestWithParam<refusal_case>
+{
+};
+
+TEST_P(gif_writer_refusal, NoCallbackIsCalled)
+{
+    const refusal_case c = GetParam();
+    encode_image image;
+    image.depth = c.depth;
+    image.width = c.width;
+    image.height = c.height;
+    encode_host host(image);
+    memory_stats_reset();
+    EXPECT_EQ(write_stream(image, host, 0), c.result);
+    EXPECT_TRUE(host.events.empty());
+    EXPECT_EQ(memory_stats_now().obtained, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    gif_writer, gif_writer_refusal,
+    ::testing::Values(refusal_case{1, 4, 4, ERR_UNSUPPORTED_DEPTH}, refusal_case{24, 4, 4, ERR_UNSUPPORTED_DEPTH},
+                      refusal_case{2, 4, 4, ERR_UNSUPPORTED_DEPTH}, refusal_case{16, 4, 4, ERR_UNSUPPORTED_DEPTH},
+                      refusal_case{32, 4, 4, ERR_UNSUPPORTED_DEPTH}, refusal_case{0, 4, 4, ERR_UNSUPPORTED_DEPTH},
+                      refusal_case{24, 0, 0, ERR_UNSUPPORTED_DEPTH}, refusal_case{8, 0, 4, ERR_BAD_DATA},
+                      refusal_case{8, 4, 0, ERR_BAD_DATA}, refusal_case{4, -1, 4, ERR_BAD_DATA},
+                      refusal_case{4, 4, -8, ERR_BAD_DATA}, refusal_case{8, 65536, 1, ERR_BAD_DATA},
+                      refusal_case{8, 1, 65536, ERR_BAD_DATA}, refusal_case{4, 70000, 70000, ERR_BAD_DATA}));
+
+TEST(gif_writer, LargestDimensionsAreWrittenInFull)
+{
+    const encode_image image = make_image(65535, 2, 4, image_kind::stripes);
+    encode_host host(image);
+    ASSERT_EQ(write_stream(image, host, 1), 0);
+    const giflib_result peer = decode_with_giflib(host.output);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_EQ(peer.width, 65535);
+    EXPECT_EQ(peer.pixels, image.pixels);
+}
+
+// Every failure of a callback or an allocation gives ERR_WRITE, stops the calls and frees every block.
+struct failure_image {
+    const char *name;
+    encode_image image;
+    int32_t interlaced;
+};
+
+encode_image transparent(encode_image image)
+{
+    image.transparent = true;
+    image.transparent_index = 3;
+    return image;
+}
+
+class gif_writer_failure : public ::testing::TestWithParam<failure_image>
+{
+};
+
+TEST_P(gif_writer_failure, ShortWriteAtEveryWrite)
+{
+    const failure_image &f = GetParam();
+    encode_host clean(f.image);
+    ASSERT_EQ(write_stream(f.image, clean, f.interlaced), 0);
+    const int64_t total = clean.writes;
+    // The header group (6 writes) and the descriptor group (5) are sent whole before being judged.
+    const int64_t descriptor_first = f.image.transparent ? 13 : 9;
+    for (int64_t k = 1; k <= total; ++k) {
+        for (int32_t short_by : {1, 1000}) {
+            encode_host host(f.image);
+            host.fail_write_at = k;
+            host.short_by = short_by;
+            memory_stats_reset();
+            ASSERT_EQ(write_stream(f.image, host, f.interlaced), ERR_WRITE) << "write " << k;
+            EXPECT_EQ(memory_stats_now().live, 0);
+            int64_t last = k;
+            if (k <= 6)
+                last = 6;
+            else if (k >= descriptor_first && k < descriptor_first + 5)
+                last = descriptor_first + 4;
+            ASSERT_EQ(host.writes, last) << "write " << k;
+            // No row is asked for once a write has failed.
+            std::size_t failed_at = 0;
+            for (int64_t seen = 0; failed_at < host.events.size(); ++failed_at)
+                if (host.events[failed_at].kind == 'w' && ++seen == k)
+                    break;
+            for (std::size_t e = failed_at; e < host.events.size(); ++e)
+                ASSERT_EQ(host.events[e].kind, 'w');
+        }
+    }
+}
+
+TEST_P(gif_writer_failure, RowRefusedAtEveryRow)
+{
+    const failure_image &f = GetParam();
+    for (int64_t k = 1; k <= f.image.height; ++k) {
+        encode_host host(f.image);
+        host.fail_row_at = k;
+        memory_stats_reset();
+        ASSERT_EQ(write_stream(f.image, host, f.interlaced), ERR_WRITE) << "row " << k;
+        EXPECT_EQ(host.calls_after_failure, 0);
+        EXPECT_EQ(host.row_requests, k);
+        EXPECT_EQ(memory_stats_now().live, 0);
+    }
+}
+
+TEST_P(gif_writer_failure, AllocationFailureAtEveryBlock)
+{
+    const failure_image &f = GetParam();
+    for (int64_t k = 1; k <= 4; ++k) {
+        encode_host host(f.image);
+        memory_stats_reset();
+        memory_fail_at(k);
+        ASSERT_EQ(write_stream(f.image, host, f.interlaced), ERR_WRITE) << "block " << k;
+        memory_fail_at(0);
+        EXPECT_EQ(memory_stats_now().live, 0);
+        EXPECT_EQ(memory_stats_now().obtained, k - 1);
+        EXPECT_EQ(host.row_requests, 0);
+        EXPECT_EQ(host.writes, f.image.transparent ? 17 : 13);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    gif_writer, gif_writer_failure,
+    ::testing::Values(failure_image{"plain8", make_image(150, 20, 8, image_kind::noise), 0},
+                      failure_image{"transparent4_interlaced", transparent(make_image(301, 19, 4, image_kind::noise)),
+                                    1},
+                      failure_image{"narrow_transparent8", transparent(make_image(1, 9, 8, image_kind::gradient)), 0}),
+    [](const ::testing::TestParamInfo<failure_image> &case_info) { return std::string(case_info.param.name); });
+
+} // namespace
