@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgif-dev libtiff-dev libstb-dev giflib-tools libtiff-tools python3-pil
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  nlohmann-json3-dev
 )
 wine_packages=(wine wine32:i386)
 

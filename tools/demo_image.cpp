@@ -57,8 +57,9 @@ picture make_demo_picture(int32_t size, unsigned threads)
                 zr = t;
                 ++n;
             }
-            // Bands two iterations wide keep runs of equal pixels, which is what LZW feeds on.
-            row[x] = n >= max_iterations ? 0 : static_cast<uint8_t>(1 + (n / 2) % (palette_size - 1));
+            // Each iteration count is its own band: equal counts form runs of equal pixels, which LZW feeds
+            // on, and stepping four palette entries a count spreads the colours over the wheel.
+            row[x] = n >= max_iterations ? 0 : static_cast<uint8_t>(1 + (n * 4) % (palette_size - 1));
         }
     });
     return image;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "bmp_file.hpp"
+#include "gif_container.hpp"
 #include "tool_error.hpp"
 
 namespace orveln1::tool
@@ -77,9 +79,81 @@ std::vector<uint8_t> write_gif(const picture &image, bool interlaced)
     return std::move(r.value);
 }
 
-picture read_gif(std::span<const uint8_t>, gif_facts *)
+picture read_gif(std::span<const uint8_t> file, gif_facts *facts)
 {
-    throw failure("GIF input is not available in this build");
+    gif_image_info info;
+    switch (gif_read_container(file.data(), file.size(), info)) {
+    case GIF_CONTAINER_OK:
+        break;
+    case GIF_CONTAINER_NOT_GIF:
+        throw failure("not a GIF file");
+    case GIF_CONTAINER_TRUNCATED:
+        throw failure("truncated GIF: the file ends before the image data");
+    case GIF_CONTAINER_NO_IMAGE:
+        throw failure("GIF without an image");
+    default:
+        throw failure("damaged GIF: a record of unknown kind before the image");
+    }
+    if (facts != nullptr) {
+        facts->screen_width = info.screen_width;
+        facts->screen_height = info.screen_height;
+        facts->min_code_size = info.min_code_size;
+        facts->interlaced = info.interlaced;
+        facts->local_colour_table = info.local_colour_table;
+        facts->colour_table_entries = static_cast<int>(info.colour_table.size() / 3);
+        facts->transparent_index = info.transparent_index;
+        // The LZW data: the sub-blocks' contents up to the terminator or the end of the file.
+        for (std::size_t at = info.data_offset; at < file.size() && file[at] != 0; at += 1 + file[at])
+            facts->compressed_bytes += std::min<std::size_t>(file[at], file.size() - at - 1);
+    }
+    if (info.width < 1 || info.height < 1)
+        throw failure("GIF image of " + std::to_string(info.width) + "x" + std::to_string(info.height) +
+                      " has no pixels");
+    if (int64_t{info.width} * info.height > max_image_pixels)
+        throw failure("GIF image is too large");
+
+    gif_image_data data;
+    data.width = info.width;
+    data.height = info.height;
+    data.code_size_word = info.code_size_word;
+    data.sub_blocks = file.subspan(std::min(info.data_offset, file.size()));
+    result<gif_decoded> decoded = decode_gif(data);
+    if (!decoded.ok())
+        throw failure("GIF image data: " + result_text(decoded.code));
+    if (facts != nullptr)
+        facts->rows_complete = decoded.value.rows_delivered;
+    if (decoded.value.rows_delivered < info.height)
+        throw failure("GIF image data ends after " + std::to_string(decoded.value.rows_delivered) + " of " +
+                      std::to_string(info.height) + " rows");
+
+    picture &indices = decoded.value.image;
+    const std::size_t entries = info.colour_table.size() / 3;
+    for (std::size_t i = 0; i < entries; ++i)
+        indices.palette.push_back(
+            colour{info.colour_table[3 * i], info.colour_table[3 * i + 1], info.colour_table[3 * i + 2]});
+    indices.transparent_index = info.transparent_index;
+    // Small colour tables give 1- or 4-bit pictures, as long as every pixel lies inside the table.
+    uint8_t highest = 0;
+    for (int32_t y = 0; y < indices.height; ++y)
+        for (int32_t x = 0; x < indices.width; ++x)
+            highest = std::max(highest, indices.row(y)[x]);
+    const int depth = entries <= 2 && highest < 2 ? 1 : entries <= 16 && highest < 16 ? 4 : 8;
+    if (depth == 8)
+        return std::move(indices);
+    picture packed = make_picture(indices.width, indices.height, depth);
+    packed.palette = indices.palette;
+    packed.transparent_index = indices.transparent_index;
+    for (int32_t y = 0; y < indices.height; ++y) {
+        const uint8_t *src = indices.row(y);
+        uint8_t *dst = packed.row(y);
+        for (int32_t x = 0; x < indices.width; ++x) {
+            if (depth == 4)
+                dst[x / 2] |= static_cast<uint8_t>(x % 2 == 0 ? src[x] << 4 : src[x]);
+            else
+                dst[x / 8] |= static_cast<uint8_t>(src[x] << (7 - x % 8));
+        }
+    }
+    return packed;
 }
 
 } // namespace orveln1::tool

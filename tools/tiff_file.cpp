@@ -66,7 +66,7 @@ tmsize_t stream_read(thandle_t h, void *buffer, tmsize_t count)
 tmsize_t stream_write(thandle_t h, void *buffer, tmsize_t count)
 {
     auto &s = *static_cast<memory_stream *>(h);
-    if (!s.writing || count < 0)
+    if (!s.writing || count <= 0)
         return 0;
     const uint64_t end = s.pos + static_cast<uint64_t>(count);
     if (end > s.data.size())

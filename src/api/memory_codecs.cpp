@@ -105,7 +105,8 @@ int32_t ORVELN1_CDECL read_input(int32_t, uint8_t *buffer, int32_t count)
         return 0;
     const std::size_t left = s.input.size() - s.input_pos;
     const std::size_t n = std::min(left, static_cast<std::size_t>(count));
-    std::memcpy(buffer, s.input.data() + s.input_pos, n);
+    if (n > 0)
+        std::memcpy(buffer, s.input.data() + s.input_pos, n);
     // The TIFF decoder takes any non-zero result as a full chunk; zeros past the data keep what it
     // then decodes the same from run to run.
     std::memset(buffer + n, 0, static_cast<std::size_t>(count) - n);

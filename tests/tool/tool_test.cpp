@@ -155,6 +155,11 @@ struct round_trip_case {
     const char *options;
 };
 
+void PrintTo(const round_trip_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class tool_round_trip : public orveln_cli, public testing::WithParamInterface<round_trip_case>
 {
 };
@@ -329,6 +334,11 @@ struct bad_input_case {
 std::vector<uint8_t> cut(const std::vector<uint8_t> &v, std::size_t n)
 {
     return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(std::min(n, v.size())));
+}
+
+void PrintTo(const bad_input_case &c, std::ostream *os)
+{
+    *os << c.name;
 }
 
 class tool_bad_input : public orveln_cli, public testing::WithParamInterface<bad_input_case>

@@ -70,6 +70,11 @@ struct gif_case {
     bool interlaced;
 };
 
+void PrintTo(const gif_case &c, std::ostream *os)
+{
+    *os << c.width << "x" << c.height << " depth " << c.depth << (c.interlaced ? " interlaced" : "");
+}
+
 class gif_round_trip : public testing::TestWithParam<gif_case>
 {
 };
@@ -141,6 +146,11 @@ struct strip_case {
     bool predictor;
     bool swap;
 };
+
+void PrintTo(const strip_case &c, std::ostream *os)
+{
+    *os << "width " << c.width << " depth " << c.depth << (c.predictor ? " predictor" : "") << (c.swap ? " swap" : "");
+}
 
 class tif_round_trip : public testing::TestWithParam<strip_case>
 {
