@@ -112,6 +112,37 @@ typedef struct orveln1_image_header {
 ORVELN1_API int32_t ORVELN1_CALL set_callbacks(orveln1_read_fn read_fn, orveln1_write_fn write_fn, int32_t spare,
                                                orveln1_put_row_fn put_row_fn);
 
+/* decode_gif: decodes the image data of one GIF image into rows.  The host has parsed the GIF
+ * stream up to and including the LZW minimum code size byte, so that its input, read through the
+ * registered read_fn with io_handle, stands at the first data sub-block.  The decoder reads whole
+ * sub-blocks (two read_fn calls each: the length byte, then the data; at most 30 per refill),
+ * never reads past the block terminator, and may leave sub-blocks unread when it stops early.
+ *   read_buffer:    the host's buffer of at least ORVELN1_GIF_READ_BUFFER_BYTES (7653) bytes, used
+ *                   as the decoder's store during the call; its content afterwards is of no meaning.
+ *   image_header:   read for biWidth (pixels per row), biHeight (rows) and biBitCount (1, 4 or 8:
+ *                   the layout in which rows are delivered); never written.
+ *   put_row_fn:     receives every row of the image once, in the stream's order: a pointer to the
+ *                   row in the library's own block (valid only during the call), row_context, the
+ *                   row index (the interlaced position when the image is interlaced), and the
+ *                   row's padded length, which the host may read in full.  A negative result stops
+ *                   decoding and is returned.
+ *   code_size_word: the descriptor's packed byte in bits 0-7 (interlace flag 0x40, colour table
+ *                   size field in bits 0-2) and the LZW minimum code size in bits 8-15; bits 16-31
+ *                   are ignored.  A code size of 0 or above 8 is replaced by the size field plus
+ *                   one, and the image is then decoded as not interlaced.
+ * Returns 0 when decoding ended: at the end code, after the last row of the image, or where the
+ * data is damaged or cut short (a code the table cannot name, the input running out).  The
+ * result is 0 for complete and for damaged or truncated data alike: a host that needs to know
+ * counts the rows delivered against biHeight.  Other results: ORVELN1_ERR_BAD_DATA when the data
+ * does not begin with a clear code, or when the width or height is below 1 or the width too large
+ * for the decoder's buffers; ORVELN1_ERR_UNSUPPORTED_DEPTH for a depth other than 1, 4 or 8;
+ * ORVELN1_ERR_NO_MEMORY; ORVELN1_ERR_NO_CALLBACK when read_fn was not registered or put_row_fn is
+ * null; or the negative value put_row_fn returned.  Geometry, depth and callbacks are checked
+ * before anything is read.  Calls must not overlap. */
+ORVELN1_API int32_t ORVELN1_CALL decode_gif(int32_t io_handle, uint8_t *read_buffer, const void *image_header,
+                                            orveln1_put_row_fn put_row_fn, int32_t row_context,
+                                            int32_t code_size_word);
+
 /* encode_gif: writes one complete single-image GIF stream through the registered write_fn: the
  * signature ("GIF87a", or "GIF89a" when the header marks a transparent colour), the logical screen
  * descriptor, a global colour table of 2^depth entries taken from the header's palette, a graphic
@@ -137,6 +168,57 @@ ORVELN1_API int32_t ORVELN1_CALL encode_gif(int32_t io_handle, const void *image
  * then 2, 6, ...; then 1, 3, ...), each once.  Same arguments, ownership and results. */
 ORVELN1_API int32_t ORVELN1_CALL encode_gifi(int32_t io_handle, const void *image_header,
                                              orveln1_get_row_fn get_row_fn, int32_t row_context);
+
+/* decode_tif: decodes one TIFF LZW strip (codes of 9 to 12 bits, most significant bit first, as
+ * TIFF 6.0 writes them) into rows handed to the registered put_row_fn.  The host positions its
+ * byte source at the strip's first byte; the strip is read through the registered read_fn with
+ * io_handle, in requests of 30000 bytes at read_buffer (29999 at read_buffer + 1 or 29998 at
+ * read_buffer + 2 when one or two bytes of a code are carried over).  Only the bytes a read
+ * reports are decoded (a result above the count asked counts as the count); 0 or a negative
+ * result means the source is dry.  read_buffer (ORVELN1_TIF_READ_BUFFER_BYTES at least) and
+ * row_buffer (row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES at least) belong to the host; the library
+ * writes into both during the call and keeps neither.  Each row of row_bytes decoded bytes is
+ * passed as put_row_fn(row_buffer, row_context, index, 0) with indices first_row, first_row + 1,
+ * ... (counted modulo 2^32); the host takes the bytes before it returns.  row_count rows are
+ * delivered; 0 sets no limit (every complete row until the end code).  When the strip ends before
+ * row_count rows, the missing rows are delivered from row_buffer as it stands (the bytes decoded
+ * for the unfinished row, then what the buffer held).  Results:
+ *   1                       row_count rows were delivered, or the end code came
+ *   ORVELN1_ERR_BAD_DATA    row_bytes is 0 (nothing read); the strip does not open with the clear
+ *                           code (no row delivered; old-style LSB-first strips end here); or, after
+ *                           the missing rows were delivered, a code beyond the next free code, a
+ *                           code after a clear code that is not a byte, or data that ran out
+ *   ORVELN1_ERR_NO_MEMORY   the working table (41960 bytes) could not be obtained
+ *   ORVELN1_ERR_NO_CALLBACK read_fn or put_row_fn is not registered
+ *   any other negative      put_row_fn's own refusal; no further row is delivered
+ * The source may be left past the strip's end: the last read can ask beyond it.  Calls must not
+ * overlap. */
+ORVELN1_API int32_t ORVELN1_CALL decode_tif(int32_t io_handle, uint8_t *read_buffer, int32_t first_row,
+                                            uint32_t row_bytes, uint8_t *row_buffer, uint32_t row_count,
+                                            int32_t row_context);
+
+/* encode_tif: codes rows first_row to first_row + row_count - 1 of the image that image_header
+ * describes into one TIFF LZW strip (row_count of 0 or less: row first_row is asked for and only
+ * its first byte is coded), written through the registered write_fn with io_handle in pieces of
+ * 1000 or 1001 bytes and a last one of at most 1002.
+ * Each row is asked for once, in ascending order, as get_row_fn(row_context, buffer, index,
+ * padded length); the buffer is the library's.  The bytes coded from each row are those from
+ * row_offset on, as many as the row's pixels fill (filler bytes are not coded); 24-bit pixels are
+ * coded red first, and so are 32-bit pixels when biCompression is ORVELN1_COMPRESSION_SWAP_RB.
+ * Rows follow each other in one code stream, opened by a clear code and closed by the end code.
+ * spare is never read.  The library reads the header and keeps nothing after the call.  Results:
+ *   0                             the strip was written
+ *   ORVELN1_ERR_UNSUPPORTED_DEPTH biBitCount is not 1, 4, 8, 16, 24 or 32
+ *   ORVELN1_ERR_BAD_DATA          biWidth below 1, a row too large, or row_offset negative or
+ *                                 putting the coded bytes past six padded rows
+ *   ORVELN1_ERR_NO_MEMORY         a working block could not be obtained
+ *   ORVELN1_ERR_WRITE             write_fn took fewer bytes than given; what went out before stays
+ *   ORVELN1_ERR_NO_CALLBACK       write_fn is not registered or get_row_fn is null
+ *   any other negative            get_row_fn's own refusal; no further row is asked for
+ * Refusals of the arguments come before any callback.  Calls must not overlap. */
+ORVELN1_API int32_t ORVELN1_CALL encode_tif(const void *image_header, int32_t io_handle, int32_t row_offset,
+                                            int32_t spare, int32_t row_count, orveln1_get_row_fn get_row_fn,
+                                            int32_t row_context, int32_t first_row);
 
 #ifdef __cplusplus
 }

@@ -27,6 +27,18 @@ int main(void)
         fprintf(stderr, "result codes differ from the documented values\n");
         return 1;
     }
+    {
+        /* With no callbacks registered the TIFF codecs refuse before touching anything. */
+        uint8_t read_buffer[ORVELN1_TIF_READ_BUFFER_BYTES];
+        uint8_t row_buffer[4 + ORVELN1_TIF_ROW_SLACK_BYTES];
+        header.biWidth = 4;
+        header.biBitCount = 8;
+        if (decode_tif(1, read_buffer, 0, 4, row_buffer, 1, 2) != ORVELN1_ERR_NO_CALLBACK ||
+            encode_tif(&header, 1, 0, 0, 1, NULL, 2, 0) != ORVELN1_ERR_NO_CALLBACK) {
+            fprintf(stderr, "TIFF entry points ran without callbacks\n");
+            return 1;
+        }
+    }
     puts("1 passed, 0 failed");
     return 0;
 }

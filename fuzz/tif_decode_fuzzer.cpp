@@ -1,0 +1,87 @@
+// Fuzz target for TIFF strip decoding: arbitrary strip bytes, with the row length, row count,
+// read piece size and a refused row taken from the input's last six bytes.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "boundary/memory.hpp"
+#include "boundary/result_codes.hpp"
+#include "tiff/tif_decompressor.hpp"
+
+using namespace orveln1;
+
+namespace
+{
+
+struct decode_host {
+    const uint8_t *strip;
+    std::size_t size;
+    std::size_t pos;
+    int32_t piece;
+    uint8_t *read_buffer;
+    const uint8_t *row_buffer;
+    uint32_t row_bytes;
+    uint32_t rows;
+    uint32_t refuse_at;
+    uint32_t checksum;
+};
+decode_host host;
+
+void require(bool ok)
+{
+    if (!ok)
+        __builtin_trap();
+}
+
+int32_t read_piece(int32_t io_handle, uint8_t *buffer, int32_t count)
+{
+    require(io_handle == 11);
+    const std::ptrdiff_t at = buffer - host.read_buffer;
+    require(at >= 0 && at <= 2 && count == read_chunk_size - at);
+    const std::size_t n = std::min<std::size_t>(
+        {static_cast<std::size_t>(count), static_cast<std::size_t>(host.piece), host.size - host.pos});
+    std::memcpy(buffer, host.strip + host.pos, n);
+    host.pos += n;
+    return static_cast<int32_t>(n);
+}
+
+int32_t put_row(const uint8_t *row, int32_t row_context, int32_t, int32_t fourth)
+{
+    require(row == host.row_buffer && row_context == 22 && fourth == 0);
+    // Touch every byte of the row so that a row outside the buffer shows.
+    for (uint32_t i = 0; i < host.row_bytes; ++i)
+        host.checksum += row[i];
+    return host.rows++ == host.refuse_at ? -7 : 0;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    constexpr std::size_t trailer = 6;
+    if (size < trailer)
+        return 0;
+    const uint8_t *t = data + size - trailer;
+    const uint32_t row_bytes = (static_cast<uint32_t>(t[0]) << 8 | t[1]) % 5000; // 0 is refused
+    const uint32_t row_count = t[2] < 200 ? t[2] : (t[2] - 200u) * 1000u;        // 0: no limit
+    const int32_t piece = t[3] == 0 ? read_chunk_size : t[3];
+    const uint32_t refuse_at = t[4] == 0xFF ? UINT32_MAX : t[4];
+    const int32_t first_row = static_cast<int32_t>(t[5]) - 128;
+
+    // Host buffers at the end of exact-size blocks, so that any access past them is caught.
+    auto read_buffer = std::make_unique<uint8_t[]>(TIF_READ_BUFFER_BYTES);
+    const std::size_t row_buffer_bytes = row_bytes + TIF_ROW_SLACK_BYTES;
+    auto row_buffer = std::make_unique<uint8_t[]>(row_buffer_bytes);
+    host = decode_host{data, size - trailer, 0, piece, read_buffer.get(), row_buffer.get(), row_bytes, 0, refuse_at, 0};
+
+    const codec_callbacks cb{read_piece, nullptr, put_row};
+    const int32_t r =
+        tif_lzw_decompress(cb, 11, read_buffer.get(), first_row, row_bytes, row_buffer.get(), row_count, 22);
+    require(r == 1 || r == ERR_BAD_DATA || r == -7);
+    require(row_count == 0 || host.rows <= row_count);
+    require(r != -7 || host.rows == refuse_at + 1);
+    require(memory_stats_now().live == 0);
+    return 0;
+}

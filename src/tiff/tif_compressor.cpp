@@ -1,0 +1,213 @@
+// TIFF LZW strip coding: argument checks, row preparation (byte order of 24- and 32-bit pixels),
+// the coding loop over the rows' bytes as one sequence, and the packer's flush.
+#include "tiff/tif_compressor.hpp"
+
+#include <cstring>
+#include <utility>
+
+#include "boundary/image_header.hpp"
+#include "boundary/memory.hpp"
+#include "lzw/string_table.hpp"
+#include "tiff/tif_decompressor.hpp"
+
+namespace orveln1
+{
+namespace
+{
+
+// Where the rows come from and how each is turned into the bytes that are coded.
+struct tif_row_source {
+    get_row_fn get_row;
+    int32_t row_context;
+    uint8_t *row_block;
+    uint8_t *row_copy;
+    int32_t padded_bytes;
+    int32_t row_offset;
+    int32_t meaningful_bytes;
+    int depth;
+    bool swap_32;
+};
+
+bool tif_depth_served(int depth) noexcept
+{
+    switch (depth) {
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Exchanges the first and third byte of each group of `group` bytes that starts below `bytes`.
+// Groups count from the row's first byte; the last may reach two bytes past `bytes`.
+void tif_swap_groups(uint8_t *row, int32_t bytes, int32_t group) noexcept
+{
+    for (int32_t i = 0; i < bytes; i += group)
+        std::swap(row[i], row[i + 2]);
+}
+
+// Fetches one row into the row block and puts its coded bytes into the row copy. Bitmap rows hold
+// blue, green, red; TIFF RGB wants red first.
+int32_t tif_prepare_row(const tif_row_source &src, uint32_t row_index) noexcept
+{
+    const int32_t r = src.get_row(src.row_context, src.row_block, static_cast<int32_t>(row_index), src.padded_bytes);
+    if (r < 0)
+        return r;
+    if (src.depth == 24)
+        tif_swap_groups(src.row_block, src.padded_bytes, 3);
+    else if (src.swap_32)
+        tif_swap_groups(src.row_block, src.padded_bytes, 4);
+    std::memcpy(src.row_copy, src.row_block + src.row_offset, static_cast<std::size_t>(src.meaningful_bytes));
+    return 0;
+}
+
+} // namespace
+
+int32_t tif_flush(const codec_callbacks &cb, uint8_t *code_buffer, int32_t bits_held, int32_t io_handle) noexcept
+{
+    const int32_t count = bits_held >> 3;
+    if (cb.write(io_handle, code_buffer, count) != count)
+        return ERR_WRITE;
+    const int32_t rest = bits_held & 7;
+    code_buffer[0] = rest != 0 ? static_cast<uint8_t>(code_buffer[count] & (0xFF00 >> rest)) : 0;
+    std::memset(code_buffer + 1, 0, static_cast<std::size_t>(TIF_FLUSH_BITS / 8));
+    return rest;
+}
+
+int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, int32_t io_handle, int32_t row_offset,
+                         int32_t spare, int32_t row_count, get_row_fn get_row, int32_t row_context,
+                         int32_t first_row) noexcept
+{
+    (void)spare;
+    const image_header_view header = read_image_header(image_header);
+    const int depth = header.depth();
+    if (!tif_depth_served(depth))
+        return ERR_UNSUPPORTED_DEPTH;
+    const int32_t width = header.width();
+    if (width < 1)
+        return ERR_BAD_DATA;
+    const int64_t padded = padded_row_bytes(width, depth);
+    const int64_t meaningful = unpadded_row_bytes(width, depth);
+    const int64_t block_bytes = padded * TIF_ROW_BLOCK_ROWS;
+    if (!block_size_fits(block_bytes))
+        return ERR_BAD_DATA;
+    if (row_offset < 0 || row_offset + meaningful > block_bytes)
+        return ERR_BAD_DATA;
+
+    lzw_block table(STRING_TABLE_BYTES);
+    if (!table)
+        return ERR_NO_MEMORY;
+    string_table_reset(table.get());
+    lzw_block row_copy(static_cast<std::size_t>(block_bytes));
+    if (!row_copy)
+        return ERR_NO_MEMORY;
+    lzw_block row_block(static_cast<std::size_t>(block_bytes));
+    if (!row_block)
+        return ERR_NO_MEMORY;
+    // The coder reads past what get_row fills (a row offset, the last 24-bit group): zeroed, those
+    // bytes make the strip a function of the rows alone.
+    std::memset(row_block.get(), 0, static_cast<std::size_t>(block_bytes));
+    lzw_block code_buffer(TIF_CODE_BUFFER_BYTES);
+    if (!code_buffer)
+        return ERR_NO_MEMORY;
+    uint8_t *const out = code_buffer.get();
+    std::memset(out, 0, TIF_CODE_BUFFER_CLEAN_BYTES);
+
+    const tif_row_source src{get_row,
+                             row_context,
+                             row_block.get(),
+                             row_copy.get(),
+                             static_cast<int32_t>(padded),
+                             row_offset,
+                             static_cast<int32_t>(meaningful),
+                             depth,
+                             depth == 32 && header.compression() == header_compression_swap_rb};
+    uint32_t row_index = static_cast<uint32_t>(first_row);
+    // The first row is always fetched, even for a row count of 0 or less.
+    uint32_t rows_to_fetch = row_count > 1 ? static_cast<uint32_t>(row_count) - 1 : 0;
+    int32_t r = tif_prepare_row(src, row_index);
+    if (r < 0)
+        return r;
+
+    uint8_t *const dict = table.get();
+    tif_bit_writer writer{TIF_MIN_CODE_WIDTH, 0};
+    int16_t next_code = TIF_FIRST_TABLE_CODE;
+    int16_t width_limit = 1 << TIF_MIN_CODE_WIDTH;
+    r = tif_put_code(cb, out, TIF_CLEAR_CODE, writer, io_handle);
+    if (r < 0)
+        return r;
+
+    const uint8_t *const bytes = row_copy.get();
+    const uint32_t row_end = static_cast<uint32_t>(meaningful);
+    uint32_t pos = 0;
+    // The rows' bytes form one sequence. The next row comes in as soon as the last byte of a row
+    // has been taken, before that byte is looked up.
+    auto take = [&](uint8_t &c) -> int32_t {
+        c = bytes[pos++];
+        if (pos == row_end && rows_to_fetch != 0) {
+            --rows_to_fetch;
+            pos = 0;
+            return tif_prepare_row(src, ++row_index);
+        }
+        return 0;
+    };
+
+    uint8_t c;
+    r = take(c);
+    if (r < 0)
+        return r;
+    int16_t prefix = c;
+    // A row count of 0 or less codes the first byte of the first row and nothing more.
+    const bool code_rows = row_count > 0;
+    while (code_rows && pos != row_end) {
+        r = take(c);
+        if (r < 0)
+            return r;
+        const int16_t found = string_table_find(prefix, c, dict);
+        if (found >= 0) {
+            prefix = found;
+            continue;
+        }
+        r = tif_put_code(cb, out, prefix, writer, io_handle);
+        if (r < 0)
+            return r;
+        next_code = string_table_add(found, prefix, c, next_code, dict);
+        if (next_code >= width_limit) {
+            if (writer.code_width == TIF_MAX_CODE_WIDTH) {
+                r = tif_put_code(cb, out, TIF_CLEAR_CODE, writer, io_handle);
+                if (r < 0)
+                    return r;
+                string_table_reset(dict);
+                next_code = TIF_FIRST_TABLE_CODE;
+                writer.code_width = TIF_MIN_CODE_WIDTH;
+            } else {
+                ++writer.code_width;
+            }
+            width_limit = writer.code_width == TIF_MAX_CODE_WIDTH ? TIF_ENCODER_LAST_LIMIT
+                                                                  : static_cast<int16_t>(1 << writer.code_width);
+        }
+        prefix = c;
+    }
+
+    r = tif_put_code(cb, out, prefix, writer, io_handle);
+    if (r < 0)
+        return r;
+    // The decoder has defined one entry fewer than the coder by now and widens one code early: when
+    // its next code reaches the step, the end code is read one bit wider.
+    if (next_code + 1 == width_limit && writer.code_width < TIF_MAX_CODE_WIDTH)
+        ++writer.code_width;
+    r = tif_put_code(cb, out, TIF_END_CODE, writer, io_handle);
+    if (r < 0)
+        return r;
+    const int32_t count = (writer.bits_held + 7) / 8;
+    if (cb.write(io_handle, out, count) != count)
+        return ERR_WRITE;
+    return 0;
+}
+
+} // namespace orveln1

@@ -1,0 +1,463 @@
+// The GIF LZW decompressor: the worked example, code-size words, interlace orders, row packing,
+// the read_fn call pattern, and the damaged streams that broke other LZW decoders.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "boundary/memory.hpp"
+#include "boundary/result_codes.hpp"
+#include "gif/gif_decompressor.hpp"
+#include "orveln1.h"
+#include "support/gif_test_host.hpp"
+
+using namespace orveln1;
+using namespace orveln1::test;
+
+namespace
+{
+
+// One decode through the core with a read_buffer of exactly the documented size, allocated on
+// its own so that a read or write past it is caught under the sanitizers.
+struct decode_run {
+    gif_byte_source source;
+    gif_row_recorder rows;
+    int32_t result = 0;
+
+    decode_run(std::vector<uint8_t> data, int32_t width, int32_t height, int depth, int32_t code_size_word,
+               int64_t fail_row = -1, bool keep_rows = true)
+    {
+        source.data = std::move(data);
+        rows.fail_at_call = fail_row;
+        rows.keep_all = keep_rows;
+        rows.event_log = &source.event_log;
+        const std::vector<uint8_t> header = make_header(width, height, depth);
+        auto buffer = std::make_unique<uint8_t[]>(GIF_READ_BUFFER_BYTES);
+        result = gif_lzw_decompress(source_callbacks(), source_handle(source), buffer.get(), header.data(),
+                                    recorder_put_row, recorder_handle(rows), code_size_word);
+    }
+    // The pixels of the rows delivered, one byte each (depth 8), in delivery order.
+    [[nodiscard]] std::vector<uint8_t> pixels(int32_t width) const
+    {
+        std::vector<uint8_t> out;
+        for (const auto &r : rows.rows)
+            out.insert(out.end(), r.begin(), r.begin() + width);
+        return out;
+    }
+};
+
+const std::vector<uint8_t> worked_example = {0x04, 0x8C, 0x23, 0x29, 0x05, 0x00};
+
+TEST(gif_decompressor, WorkedExampleRowsAndReadCalls)
+{
+    memory_stats_reset();
+    decode_run run(worked_example, 4, 2, 8, 0x0200);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.source.asked, (std::vector<int32_t>{1, 4, 1, 0}));
+    ASSERT_EQ(run.rows.rows.size(), 2u);
+    EXPECT_EQ(run.rows.indices, (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(run.rows.row_bytes, (std::vector<int32_t>{4, 4}));
+    EXPECT_EQ(run.pixels(4), (std::vector<uint8_t>{1, 1, 1, 1, 2, 2, 2, 2}));
+    EXPECT_EQ(memory_stats_now().live, 0);
+    // The reference encoder reproduces the example's bytes.
+    EXPECT_EQ(gif_encode_codes({1, 1, 1, 1, 2, 2, 2, 2}, 2), (std::vector<uint8_t>{0x8C, 0x23, 0x29, 0x05}));
+}
+
+struct code_size_case {
+    int32_t word;
+    int root_size;
+    bool interlaced;
+};
+class gif_code_size_word : public testing::TestWithParam<code_size_case>
+{
+};
+TEST_P(gif_code_size_word, SettlesRootSizeAndInterlace)
+{
+    const gif_code_size s = gif_settle_code_size(GetParam().word);
+    EXPECT_EQ(s.root_size, GetParam().root_size);
+    EXPECT_EQ(s.interlaced, GetParam().interlaced);
+    // Bits 16 to 31 change nothing.
+    const gif_code_size high = gif_settle_code_size(GetParam().word | 0x5A5A0000);
+    EXPECT_EQ(high.root_size, s.root_size);
+    EXPECT_EQ(high.interlaced, s.interlaced);
+}
+INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_code_size_word,
+                         testing::Values(code_size_case{0x0800, 8, false}, code_size_case{0x0440, 4, true},
+                                         code_size_case{0x0847, 8, true}, code_size_case{0x0047, 8, false},
+                                         code_size_case{0x0943, 4, false}, code_size_case{0x0000, 1, false},
+                                         code_size_case{0x0B00, 1, false}, code_size_case{0x0C45, 6, false},
+                                         code_size_case{0x0200, 2, false}, code_size_case{0x0100, 1, false}));
+
+class gif_interlace : public testing::TestWithParam<int32_t>
+{
+};
+TEST_P(gif_interlace, RowsComeInFourPassOrderEachOnce)
+{
+    const int32_t height = GetParam();
+    const std::vector<uint8_t> pixels = make_pixels(1, 3, height, 16);
+    decode_run run(sub_blocks(gif_encode_codes(pixels, 4)), 3, height, 8, 0x0440);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.rows.indices, interlace_order(height));
+    // Row k of the stream is the k-th row supplied, whatever index it lands on.
+    EXPECT_EQ(run.pixels(3), pixels);
+}
+INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_interlace, testing::Values(1, 2, 3, 4, 5, 7, 8, 9, 20, 33));
+
+struct pack_case {
+    int depth;
+    std::vector<uint8_t> pixels; // the row, followed by the next row's first pixel
+    int32_t width;
+    std::vector<uint8_t> packed;
+};
+class gif_pack : public testing::TestWithParam<pack_case>
+{
+};
+TEST_P(gif_pack, PacksIntoTheScanLineLayout)
+{
+    std::vector<uint8_t> row = GetParam().pixels;
+    gif_pack_row(row.data(), GetParam().width, GetParam().depth);
+    EXPECT_EQ(std::vector<uint8_t>(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(GetParam().packed.size())),
+              GetParam().packed);
+}
+INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_pack,
+                         testing::Values(pack_case{1, {1, 0, 1, 1, 0, 0, 1, 0, 1, 1, 7}, 10, {0xB2, 0xC0}},
+                                         // A multiple of 8: a zero byte follows inside the spent pixels.
+                                         pack_case{1, {1, 1, 1, 1, 1, 1, 1, 1, 9}, 8, {0xFF, 0x00}},
+                                         pack_case{1, {3, 2}, 1, {0x80}},
+                                         // An odd width at depth 4: the last low nibble is 0, not the next row's pixel.
+                                         pack_case{4, {1, 2, 3, 15}, 3, {0x12, 0x30}},
+                                         pack_case{4, {0x1A, 0x2B, 0xC}, 2, {0xAB}},
+                                         pack_case{8, {9, 8, 7}, 3, {9, 8, 7}}));
+
+// The host reads row_bytes from the row: at an odd width at depth 4 the last low nibble is 0
+// even when the next row's first pixel is already decoded, and nothing read is stale memory.
+TEST(gif_decompressor, NoStaleBytesReachTheHost)
+{
+    memory_fill_pattern(0xA5);
+    const std::vector<uint8_t> pixels = make_pixels(0, 3, 4, 16, 0xF); // every pixel 15
+    decode_run run(sub_blocks(gif_encode_codes(pixels, 4)), 3, 4, 4, 0x0400);
+    memory_fill_pattern(-1);
+    ASSERT_EQ(run.rows.rows.size(), 4u);
+    for (const auto &row : run.rows.rows) {
+        ASSERT_EQ(row.size(), 4u);
+        EXPECT_EQ(row[0], 0xFF);
+        EXPECT_EQ(row[1], 0xF0);
+        for (uint8_t b : row)
+            EXPECT_NE(b, 0xA5);
+    }
+    memory_fill_pattern(0xA5);
+    decode_run one(sub_blocks(gif_pack_decoder_codes({4, 1, 5}, 2)), 1, 1, 8, 0x0200);
+    memory_fill_pattern(-1);
+    ASSERT_EQ(one.rows.rows.size(), 1u);
+    EXPECT_EQ(one.rows.rows[0], (std::vector<uint8_t>{1, 0, 0, 0}));
+}
+
+TEST(gif_decompressor, ReadCallsOneSubBlockThenTerminator)
+{
+    std::vector<uint8_t> data = {10};
+    const std::vector<uint8_t> codes = gif_pack_decoder_codes({4, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 5}, 2);
+    ASSERT_LE(codes.size(), 10u);
+    data.insert(data.end(), codes.begin(), codes.end());
+    data.resize(11, 0);
+    data.push_back(0);
+    decode_run run(data, 14, 1, 8, 0x0200);
+    EXPECT_EQ(run.source.asked, (std::vector<int32_t>{1, 10, 1, 0}));
+    EXPECT_EQ(run.rows.rows.size(), 1u);
+}
+
+// 31 full sub-blocks: a refill reads 30; the 31st is read only when their codes are used up,
+// after rows have gone out.
+TEST(gif_decompressor, RefillReadsThirtySubBlocksAtMost)
+{
+    const int32_t width = 64, height = 200;
+    const std::vector<uint8_t> pixels = make_pixels(1, width, height, 256);
+    const std::vector<uint8_t> codes = gif_encode_codes(pixels, 8);
+    ASSERT_GT(codes.size(), 31u * 255u);
+    decode_run run(sub_blocks(codes), width, height, 8, 0x0800);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.pixels(width), pixels);
+    const std::vector<int> &log = run.source.event_log;
+    ASSERT_GE(run.source.asked.size(), 62u);
+    for (int i = 0; i < 60; ++i)
+        ASSERT_EQ(log[static_cast<std::size_t>(i)], 'r');
+    EXPECT_EQ(log[60], 'p');
+}
+
+// Images wide and narrow, every root size, awkward sub-block sizes (codes straddle every refill
+// boundary), many clear codes.
+struct roundtrip_case {
+    int32_t width;
+    int32_t height;
+    int root_size;
+    int kind;
+    int piece;
+};
+class gif_reference_stream : public testing::TestWithParam<roundtrip_case>
+{
+};
+TEST_P(gif_reference_stream, DecodesToThePixelsEncoded)
+{
+    const roundtrip_case c = GetParam();
+    const std::vector<uint8_t> pixels = make_pixels(c.kind, c.width, c.height, 1 << c.root_size, 3);
+    decode_run run(sub_blocks(gif_encode_codes(pixels, c.root_size), c.piece), c.width, c.height, 8, c.root_size << 8);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.pixels(c.width), pixels);
+    EXPECT_EQ(static_cast<int32_t>(run.rows.rows.size()), c.height);
+}
+INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_reference_stream,
+                         testing::Values(roundtrip_case{1, 1, 2, 1, 255}, roundtrip_case{7, 300, 2, 1, 1},
+                                         roundtrip_case{300, 41, 3, 1, 254}, roundtrip_case{1000, 30, 8, 1, 255},
+                                         roundtrip_case{257, 91, 5, 2, 2}, roundtrip_case{64, 640, 4, 1, 17},
+                                         roundtrip_case{5, 5000, 1, 1, 255}, roundtrip_case{100, 100, 6, 3, 3},
+                                         roundtrip_case{2000, 4, 7, 2, 255}, roundtrip_case{33, 1, 2, 0, 1}));
+
+// 5000 codes with a full table and no clear code: codes stay 12 bits wide and nothing is defined
+// past entry 4095.
+TEST(gif_decompressor, FullTableWithoutClearCode)
+{
+    const std::vector<uint8_t> pixels = make_pixels(1, 100, 200, 4, 9);
+    decode_run run(sub_blocks(gif_encode_codes(pixels, 2, {false, true})), 100, 200, 8, 0x0200);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.pixels(100), pixels);
+}
+
+// The code right after a clear code.
+struct after_clear_case {
+    int root_size;
+    std::vector<uint32_t> codes;
+    std::vector<uint8_t> pixels;
+};
+class gif_after_clear : public testing::TestWithParam<after_clear_case>
+{
+};
+TEST_P(gif_after_clear, IsARootOrEndsTheData)
+{
+    memory_fill_pattern(0xEE); // a table entry read before written would show
+    const after_clear_case &c = GetParam();
+    decode_run run(sub_blocks(gif_pack_decoder_codes(c.codes, c.root_size)), 1, 1000, 8, c.root_size << 8);
+    memory_fill_pattern(-1);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.pixels(1), c.pixels);
+}
+INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_after_clear,
+                         testing::Values(after_clear_case{2, {4, 4, 1, 6, 5}, {1, 1, 1}}, // clear again, then 1, 6
+                                         after_clear_case{2, {4, 1, 4, 5}, {1}},          // end code after a clear
+                                         after_clear_case{2, {4, 1, 4, 5, 1}, {1}},
+                                         after_clear_case{8, {256, 256, 257}, {}}, // clear, clear, end
+                                         after_clear_case{8, {256, 258, 1}, {}},   // 258 would name no string
+                                         after_clear_case{8, {256, 300}, {}}, after_clear_case{8, {256, 4000}, {}},
+                                         after_clear_case{8, {256, 7, 256, 257}, {7}},
+                                         // Below 256 at root sizes under 8 a code from next_code up is a one-pixel
+                                         // string of its low byte: the entry it names is redefined later, and its own
+                                         // code names itself; every walk stays within the stored length.
+                                         after_clear_case{7, {128, 130, 130, 130, 129}, {130, 130, 130, 130, 130}},
+                                         after_clear_case{
+                                             7, {128, 200, 130, 131, 132, 200, 129}, std::vector<uint8_t>(10, 200)}));
+
+// A code above next_code ends the call; the unfinished row is dropped.
+TEST(gif_decompressor, CodeAboveNextCodeEndsAndDropsThePartialRow)
+{
+    decode_run run(sub_blocks(gif_pack_decoder_codes({4, 1, 2, 3, 1, 12, 5}, 2)), 3, 5, 8, 0x0200);
+    EXPECT_EQ(run.result, 0);
+    ASSERT_EQ(run.rows.rows.size(), 1u);
+    EXPECT_EQ(run.pixels(3), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST(gif_decompressor, FirstCodeMustBeTheClearCode)
+{
+    for (const auto &data : {sub_blocks(gif_pack_decoder_codes({1, 5}, 2)), std::vector<uint8_t>{},
+                             std::vector<uint8_t>{0}, std::vector<uint8_t>{1}}) {
+        decode_run run(data, 1, 1, 8, 0x0200);
+        EXPECT_EQ(run.result, ERR_BAD_DATA);
+        EXPECT_TRUE(run.rows.rows.empty());
+    }
+}
+
+// Narrow images whose strings reach the longest a table generation holds: every write stays in
+// the row block (the sanitizers watch its edges), and every pixel arrives.
+struct long_string_case {
+    int32_t width;
+    int depth;
+};
+class gif_long_strings : public testing::TestWithParam<long_string_case>
+{
+};
+TEST_P(gif_long_strings, StayInsideTheRowBlock)
+{
+    // clear, 1, then 6, 7, ..., 4095: each names the entry it defines, one pixel longer each time.
+    std::vector<uint32_t> codes = {4, 1};
+    for (uint32_t c = 6; c < 4096; ++c)
+        codes.push_back(c);
+    codes.push_back(5);
+    const int64_t total = 1 + (4091LL * 4092 / 2 - 1);
+    const int32_t width = GetParam().width;
+    decode_run run(sub_blocks(gif_pack_decoder_codes(codes, 2)), width, 1 << 30, GetParam().depth, 0x0200, -1, false);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.rows.calls, total / width);
+    // Every pixel is 1: one byte each at depth 8, the first pixel in the high bits when packed.
+    const uint8_t expect = GetParam().depth == 8 ? 1 : (GetParam().depth == 4 ? 0x10 : 0x80);
+    EXPECT_EQ(run.rows.rows.back()[0], expect);
+}
+INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_long_strings,
+                         testing::Values(long_string_case{1, 8}, long_string_case{1, 1}, long_string_case{1, 4},
+                                         long_string_case{7, 8}, long_string_case{398, 8}));
+
+// Data after the block terminator belongs to the host: no read after it, and a code that would
+// need more bits ends the call with 0.
+TEST(gif_decompressor, NothingIsReadAfterTheTerminator)
+{
+    std::vector<uint8_t> data = sub_blocks(gif_encode_codes({1, 2, 3, 1, 2, 3}, 2, {true, false}));
+    const std::size_t image_end = data.size();
+    data.insert(data.end(), {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x05, 0x00, 0x2C});
+    decode_run run(data, 3, 4, 8, 0x0200);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.pixels(3), (std::vector<uint8_t>{1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(run.source.pos, image_end);
+    EXPECT_EQ(run.source.asked.back(), 0);
+}
+
+// More pixels than width x height: exactly the image's rows, each once, then the end.
+TEST(gif_decompressor, RowsOutsideTheImageAreNotDelivered)
+{
+    for (const bool interlaced : {false, true}) {
+        const std::vector<uint8_t> pixels = make_pixels(1, 4, 30, 4);
+        decode_run run(sub_blocks(gif_encode_codes(pixels, 2)), 4, 11, 8, 0x0200 | (interlaced ? 0x40 : 0));
+        EXPECT_EQ(run.result, 0);
+        std::vector<int32_t> in_order(11);
+        for (int32_t i = 0; i < 11; ++i)
+            in_order[static_cast<std::size_t>(i)] = i;
+        EXPECT_EQ(run.rows.indices, interlaced ? interlace_order(11) : in_order);
+        EXPECT_EQ(run.pixels(4), std::vector<uint8_t>(pixels.begin(), pixels.begin() + 44));
+    }
+}
+
+// Truncated data: every cut yields the rows that the bytes before it complete, identical to the
+// full decode's first rows; a cut inside the first refill still gives rows.
+TEST(gif_decompressor, TruncatedDataYieldsEveryCompletedRow)
+{
+    const int32_t width = 20, height = 40;
+    const std::vector<uint8_t> pixels = make_pixels(1, width, height, 16);
+    const std::vector<uint8_t> codes = gif_encode_codes(pixels, 4);
+    const std::vector<uint8_t> full = sub_blocks(codes, 50);
+    std::size_t previous_rows = 0;
+    for (std::size_t cut = 0; cut < full.size(); ++cut) {
+        decode_run run(std::vector<uint8_t>(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)), width,
+                       height, 8, 0x0400);
+        ASSERT_TRUE(run.result == 0 || (run.result == ERR_BAD_DATA && cut <= 2)) << cut;
+        const std::vector<uint8_t> got = run.pixels(width);
+        ASSERT_EQ(got, std::vector<uint8_t>(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(got.size())));
+        ASSERT_GE(run.rows.rows.size(), previous_rows);
+        previous_rows = run.rows.rows.size();
+    }
+    // Every code whose bits arrived is decoded: the cut just before the terminator (no end code
+    // read yet) still gives every row.
+    EXPECT_EQ(previous_rows, static_cast<std::size_t>(height));
+    // A 40-byte cut inside the first refill, with the sub-block cut short.
+    decode_run part(std::vector<uint8_t>(full.begin(), full.begin() + 40), width, height, 8, 0x0400);
+    EXPECT_EQ(part.result, 0);
+    EXPECT_GT(part.rows.rows.size(), 0u);
+}
+
+// A read_fn that fails forever ends the call after a bounded number of calls.
+TEST(gif_decompressor, FailingReadEndsTheCall)
+{
+    for (const int32_t fail : {0, -1, -1000}) {
+        for (int64_t from = 0; from < 6; ++from) {
+            gif_byte_source source;
+            source.data = sub_blocks(gif_encode_codes(make_pixels(1, 4, 4, 4), 2), 1);
+            source.fail_from_call = from;
+            source.fail_value = fail;
+            gif_row_recorder rows;
+            const std::vector<uint8_t> header = make_header(4, 4, 8);
+            std::vector<uint8_t> buffer(GIF_READ_BUFFER_BYTES);
+            const int32_t r = gif_lzw_decompress(source_callbacks(), source_handle(source), buffer.data(),
+                                                 header.data(), recorder_put_row, recorder_handle(rows), 0x0200);
+            EXPECT_TRUE(r == 0 || r == ERR_BAD_DATA);
+            EXPECT_EQ(source.asked.size(), static_cast<std::size_t>(from + 1));
+        }
+    }
+}
+
+struct refusal_case {
+    int32_t width;
+    int32_t height;
+    int depth;
+    int32_t result;
+};
+class gif_refusal : public testing::TestWithParam<refusal_case>
+{
+};
+TEST_P(gif_refusal, ComesBeforeAnythingIsObtainedOrRead)
+{
+    memory_stats_reset();
+    decode_run run(worked_example, GetParam().width, GetParam().height, GetParam().depth, 0x0200);
+    EXPECT_EQ(run.result, GetParam().result);
+    EXPECT_TRUE(run.source.asked.empty());
+    EXPECT_EQ(memory_stats_now().obtained, 0);
+}
+INSTANTIATE_TEST_SUITE_P(
+    gif_decompressor, gif_refusal,
+    testing::Values(refusal_case{0, 2, 8, ERR_BAD_DATA}, refusal_case{-4, 2, 8, ERR_BAD_DATA},
+                    refusal_case{4, 0, 8, ERR_BAD_DATA}, refusal_case{4, -2, 8, ERR_BAD_DATA},
+                    refusal_case{INT32_MAX, 2, 8, ERR_BAD_DATA}, refusal_case{INT32_MAX - 4000, 2, 1, ERR_BAD_DATA},
+                    refusal_case{4, 2, 2, ERR_UNSUPPORTED_DEPTH}, refusal_case{4, 2, 3, ERR_UNSUPPORTED_DEPTH},
+                    refusal_case{4, 2, 0, ERR_UNSUPPORTED_DEPTH}, refusal_case{4, 2, 16, ERR_UNSUPPORTED_DEPTH},
+                    refusal_case{4, 2, 24, ERR_UNSUPPORTED_DEPTH}, refusal_case{4, 2, 32, ERR_UNSUPPORTED_DEPTH},
+                    refusal_case{4, 2, 0x108, ERR_UNSUPPORTED_DEPTH}));
+
+TEST(gif_decompressor, AllocationFailureAtEachBlock)
+{
+    for (int64_t k = 1; k <= 2; ++k) {
+        memory_stats_reset();
+        memory_fail_at(k);
+        decode_run run(worked_example, 4, 2, 8, 0x0200);
+        memory_fail_at(0);
+        EXPECT_EQ(run.result, ERR_NO_MEMORY);
+        EXPECT_TRUE(run.source.asked.empty());
+        EXPECT_TRUE(run.rows.rows.empty());
+        EXPECT_EQ(memory_stats_now().live, 0);
+    }
+}
+
+TEST(gif_decompressor, PutRowFailingAtEveryRowStopsAtOnce)
+{
+    const int32_t width = 9, height = 300;
+    const std::vector<uint8_t> data = sub_blocks(gif_encode_codes(make_pixels(1, width, height, 8), 3), 7);
+    for (int64_t k = 0; k < height; k += 13) {
+        memory_stats_reset();
+        decode_run run(data, width, height, 8, 0x0300, k);
+        EXPECT_EQ(run.result, -7);
+        EXPECT_EQ(static_cast<int64_t>(run.rows.rows.size()), k + 1);
+        // The failing row was the last callback of any kind.
+        EXPECT_EQ(run.source.event_log.back(), 'p');
+        EXPECT_EQ(memory_stats_now().live, 0);
+    }
+}
+
+// The export: refuses missing callbacks, forwards everything else; a failed call leaves nothing
+// that changes the next one.
+TEST(gif_decompressor, ExportRefusesMissingCallbacksAndForwards)
+{
+    gif_byte_source source;
+    source.data = worked_example;
+    gif_row_recorder rows;
+    const std::vector<uint8_t> header = make_header(4, 2, 8);
+    std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
+    const int32_t io = source_handle(source);
+    const int32_t ctx = recorder_handle(rows);
+    set_callbacks(nullptr, nullptr, 0, nullptr);
+    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), recorder_put_row, ctx, 0x0200), ORVELN1_ERR_NO_CALLBACK);
+    set_callbacks(source_read, nullptr, 0, nullptr);
+    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), nullptr, ctx, 0x0200), ORVELN1_ERR_NO_CALLBACK);
+    EXPECT_TRUE(source.asked.empty());
+    // The wrong root size: the first code read is not the clear code.
+    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), recorder_put_row, ctx, 0x0100), ORVELN1_ERR_BAD_DATA);
+    source.pos = 0;
+    rows = gif_row_recorder{};
+    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), recorder_put_row, ctx, 0x0200), 0);
+    EXPECT_EQ(rows.indices, (std::vector<int32_t>{0, 1}));
+    set_callbacks(nullptr, nullptr, 0, nullptr);
+}
+
+} // namespace

@@ -1,0 +1,176 @@
+// GIFs that giflib's encoder writes, at every colour depth, plain and interlaced, decode through
+// the container reader and decode_gif to exactly the pixels giflib was given.
+#include <gtest/gtest.h>
+
+#include <gif_lib.h>
+#include <tuple>
+
+#include "gif_container.hpp"
+#include "orveln1.h"
+#include "support/gif_test_host.hpp"
+
+using namespace orveln1;
+using namespace orveln1::test;
+
+namespace
+{
+
+int write_to_vector(GifFileType *gif, const GifByteType *bytes, int count)
+{
+    auto *out = static_cast<std::vector<uint8_t> *>(gif->UserData);
+    out->insert(out->end(), bytes, bytes + count);
+    return count;
+}
+
+// A whole GIF written by giflib line by line (in pass order when interlaced).
+std::vector<uint8_t> giflib_write(const std::vector<uint8_t> &pixels, int width, int height, int colour_bits,
+                                  bool interlaced)
+{
+    std::vector<uint8_t> out;
+    int error = 0;
+    GifFileType *gif = EGifOpen(&out, write_to_vector, &error);
+    EXPECT_NE(gif, nullptr);
+    if (gif == nullptr)
+        return out;
+    std::vector<GifColorType> colours(static_cast<std::size_t>(1) << colour_bits);
+    for (std::size_t i = 0; i < colours.size(); ++i)
+        colours[i] = GifColorType{static_cast<GifByteType>(i), static_cast<GifByteType>(i * 3),
+                                  static_cast<GifByteType>(255 - i)};
+    ColorMapObject *map = GifMakeMapObject(static_cast<int>(colours.size()), colours.data());
+    EXPECT_EQ(EGifPutScreenDesc(gif, width, height, colour_bits, 0, map), GIF_OK);
+    EXPECT_EQ(EGifPutImageDesc(gif, 0, 0, width, height, interlaced, nullptr), GIF_OK);
+    const std::vector<int32_t> order = interlaced ? interlace_order(height) : [&] {
+        std::vector<int32_t> o(static_cast<std::size_t>(height));
+        for (int32_t i = 0; i < height; ++i)
+            o[static_cast<std::size_t>(i)] = i;
+        return o;
+    }();
+    std::vector<GifPixelType> line(static_cast<std::size_t>(width));
+    for (const int32_t r : order) {
+        std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(r) * width, width, line.begin());
+        EXPECT_EQ(EGifPutLine(gif, line.data(), width), GIF_OK);
+    }
+    EXPECT_EQ(EGifCloseFile(gif, &error), GIF_OK);
+    GifFreeMapObject(map);
+    return out;
+}
+
+// The row as the scan-line layout holds it at depth 1, 4 or 8 (unpadded part only).
+std::vector<uint8_t> pack(const uint8_t *pixels, int width, int depth)
+{
+    std::vector<uint8_t> out;
+    if (depth == 8)
+        return std::vector<uint8_t>(pixels, pixels + width);
+    const int per_byte = 8 / depth;
+    for (int i = 0; i < width; i += per_byte) {
+        uint32_t b = 0;
+        for (int k = 0; k < per_byte; ++k)
+            b = b << depth | (i + k < width ? pixels[i + k] : 0u);
+        out.push_back(static_cast<uint8_t>(b));
+    }
+    return out;
+}
+
+using peer_case = std::tuple<int, bool, int, std::pair<int, int>>; // colour bits, interlaced, kind, size
+class gif_giflib_peer : public testing::TestWithParam<peer_case>
+{
+};
+
+TEST_P(gif_giflib_peer, DecodesToGiflibsPixels)
+{
+    const auto [colour_bits, interlaced, kind, size] = GetParam();
+    const auto [width, height] = size;
+    const std::vector<uint8_t> pixels = make_pixels(kind, width, height, 1 << colour_bits, 5);
+    const std::vector<uint8_t> file = giflib_write(pixels, width, height, colour_bits, interlaced);
+    gif_image_info info;
+    ASSERT_EQ(gif_read_container(file.data(), file.size(), info), GIF_CONTAINER_OK);
+    EXPECT_EQ(info.interlaced, interlaced);
+    EXPECT_EQ(info.min_code_size, colour_bits < 2 ? 2 : colour_bits);
+
+    // Every depth whose layout can hold the colours.
+    for (const int depth : {1, 4, 8}) {
+        if (depth < colour_bits)
+            continue;
+        gif_byte_source source;
+        source.data.assign(file.begin() + static_cast<std::ptrdiff_t>(info.data_offset), file.end());
+        gif_row_recorder rows;
+        const std::vector<uint8_t> header = make_header(width, height, depth);
+        std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
+        set_callbacks(source_read, nullptr, 0, nullptr);
+        const int32_t r = decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row,
+                                     recorder_handle(rows), info.code_size_word);
+        set_callbacks(nullptr, nullptr, 0, nullptr);
+        ASSERT_EQ(r, 0);
+        ASSERT_EQ(rows.indices.size(), static_cast<std::size_t>(height));
+        std::vector<int> seen(static_cast<std::size_t>(height), 0);
+        for (std::size_t k = 0; k < rows.indices.size(); ++k) {
+            const int32_t row = rows.indices[k];
+            ASSERT_TRUE(row >= 0 && row < height);
+            ASSERT_EQ(++seen[static_cast<std::size_t>(row)], 1);
+            const std::vector<uint8_t> want =
+                pack(pixels.data() + static_cast<std::ptrdiff_t>(row) * width, width, depth);
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), rows.rows[k].begin()))
+                << "depth " << depth << " row " << row;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(gif_giflib_peer, gif_giflib_peer,
+                         testing::Combine(testing::Range(1, 9), testing::Bool(), testing::Values(0, 1, 2),
+                                          testing::Values(std::pair{1, 1}, std::pair{17, 9}, std::pair{300, 200},
+                                                          std::pair{3000, 3})));
+
+struct memory_reader {
+    const std::vector<uint8_t> *bytes;
+    std::size_t pos;
+};
+int read_from_vector(GifFileType *gif, GifByteType *out, int count)
+{
+    auto *in = static_cast<memory_reader *>(gif->UserData);
+    const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(count), in->bytes->size() - in->pos));
+    std::copy_n(in->bytes->begin() + static_cast<std::ptrdiff_t>(in->pos), n, out);
+    in->pos += static_cast<std::size_t>(n);
+    return n;
+}
+
+// A minimum code size of 1 (clear code 2, first free code 4, already 2^2): giflib widens right
+// after the code that follows a clear code, and so does decode_gif.
+TEST(gif_giflib_peer, RootSizeOneWidensLikeGiflib)
+{
+    const int width = 37, height = 23;
+    const std::vector<uint8_t> pixels = make_pixels(1, width, height, 2, 11);
+    std::vector<uint8_t> file = {'G', 'I', 'F', '8', '7',  'a', width, 0, height, 0,     0x80, 0,      0, 0, 0,
+                                 0,   255, 255, 255, 0x2C, 0,   0,     0, 0,      width, 0,    height, 0, 0, 1};
+    const std::vector<uint8_t> data = sub_blocks(gif_encode_codes(pixels, 1));
+    file.insert(file.end(), data.begin(), data.end());
+    file.push_back(0x3B);
+
+    memory_reader in{&file, 0};
+    int error = 0;
+    GifFileType *gif = DGifOpen(&in, read_from_vector, &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    const std::vector<uint8_t> giflib_pixels(gif->SavedImages[0].RasterBits,
+                                             gif->SavedImages[0].RasterBits + width * height);
+    DGifCloseFile(gif, &error);
+    EXPECT_EQ(giflib_pixels, pixels);
+
+    gif_image_info info;
+    ASSERT_EQ(gif_read_container(file.data(), file.size(), info), GIF_CONTAINER_OK);
+    gif_byte_source source;
+    source.data.assign(file.begin() + static_cast<std::ptrdiff_t>(info.data_offset), file.end());
+    gif_row_recorder rows;
+    const std::vector<uint8_t> header = make_header(width, height, 8);
+    std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
+    set_callbacks(source_read, nullptr, 0, nullptr);
+    EXPECT_EQ(decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row, recorder_handle(rows),
+                         info.code_size_word),
+              0);
+    set_callbacks(nullptr, nullptr, 0, nullptr);
+    std::vector<uint8_t> ours;
+    for (const auto &row : rows.rows)
+        ours.insert(ours.end(), row.begin(), row.begin() + width);
+    EXPECT_EQ(ours, giflib_pixels);
+}
+
+} // namespace

@@ -1,0 +1,276 @@
+// TIFF strip coding: the exact stream of a known row, byte order and row offset, argument
+// refusals, code widths at every length, write pieces, host failures and the blocks held.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "boundary/image_header.hpp"
+#include "boundary/memory.hpp"
+#include "lzw/string_table.hpp"
+#include "support/host_fakes.hpp"
+#include "support/tif_strips.hpp"
+#include "tiff/tif_compressor.hpp"
+
+using namespace orveln1;
+using namespace orveln1::test;
+
+namespace
+{
+
+class tif_compressor : public ::testing::Test
+{
+  protected:
+    void SetUp() override { memory_stats_reset(); }
+    void TearDown() override
+    {
+        memory_fill_pattern(-1);
+        EXPECT_EQ(memory_stats_now().live, 0);
+    }
+
+    // Rows come from `rows`, one vector per row index (the last one repeats past the end).
+    static int32_t encode(fake_host &host, const std::vector<uint8_t> &header,
+                          const std::vector<std::vector<uint8_t>> &rows, int32_t row_count, int32_t first_row = 0,
+                          int32_t row_offset = 0, int32_t spare = 0)
+    {
+        host.fill_row = [&rows, first_row](uint8_t *buffer, int32_t index, int32_t count) {
+            const std::size_t i =
+                std::min(static_cast<std::size_t>(static_cast<uint32_t>(index) - static_cast<uint32_t>(first_row)),
+                         rows.size() - 1);
+            std::copy_n(rows[i].begin(), std::min<std::size_t>(rows[i].size(), static_cast<std::size_t>(count)),
+                        buffer);
+        };
+        return tif_lzw_compress(fake_host::callbacks(), header.data(), host.handle(), row_offset, spare, row_count,
+                                fake_host::get_row(), host.handle(), first_row);
+    }
+};
+
+TEST_F(tif_compressor, OneFlatRowGivesTheKnownStream)
+{
+    fake_host host;
+    EXPECT_EQ(encode(host, make_image_header(4, 1, 8), {{7, 7, 7, 7}}, 1), 0);
+    // 256, 7, 258, 7, 257 at 9 bits, in one final write.
+    EXPECT_EQ(host.output, (std::vector<uint8_t>{0x80, 0x01, 0xE0, 0x40, 0x78, 0x08}));
+    EXPECT_EQ(host.write_counts, std::vector<int32_t>{6});
+    EXPECT_EQ(host.trail, "gw");
+}
+
+struct byte_order_case {
+    const char *name;
+    int depth;
+    uint32_t compression;
+    std::vector<uint8_t> row;
+    std::vector<uint8_t> coded;
+};
+
+class tif_byte_order : public tif_compressor, public ::testing::WithParamInterface<byte_order_case>
+{
+};
+
+TEST_P(tif_byte_order, PixelsAreCodedInTiffOrder)
+{
+    const byte_order_case &k = GetParam();
+    fake_host host;
+    ASSERT_EQ(encode(host, make_image_header(1, 1, k.depth, k.compression), {k.row}, 1), 0);
+    const tif_decoded out = tif_decode_strip(host.output, static_cast<uint32_t>(k.coded.size()), 1);
+    EXPECT_EQ(out.bytes, k.coded);
+}
+
+INSTANTIATE_TEST_SUITE_P(depths, tif_byte_order,
+                         ::testing::Values(byte_order_case{"bgr24", 24, 0, {1, 2, 3, 9}, {3, 2, 1}},
+                                           byte_order_case{"bgra32_swapped", 32, 200, {1, 2, 3, 4}, {3, 2, 1, 4}},
+                                           byte_order_case{"bgra32_as_is", 32, 0, {1, 2, 3, 4}, {1, 2, 3, 4}},
+                                           byte_order_case{"gray16", 16, 200, {1, 2, 9, 9}, {1, 2}},
+                                           byte_order_case{"bilevel", 1, 0, {0xB7, 9, 9, 9}, {0xB7}},
+                                           byte_order_case{"nibbles", 4, 0, {0xC5, 9, 9, 9}, {0xC5}}),
+                         [](const ::testing::TestParamInfo<byte_order_case> &p) { return std::string(p.param.name); });
+
+// Bytes row_offset onward are coded; the bytes past what get_row fills are zero, not whatever the
+// block held, and the spare argument changes nothing.
+TEST_F(tif_compressor, RowOffsetCodesLaterBytesAndStaleMemoryNever)
+{
+    const std::vector<uint8_t> header = make_image_header(5, 2, 24); // 15 bytes a row, 16 padded
+    std::vector<uint8_t> row(16);
+    for (std::size_t i = 0; i < row.size(); ++i)
+        row[i] = static_cast<uint8_t>(i + 1);
+    std::vector<uint8_t> strips[3];
+    for (int run = 0; run < 3; ++run) {
+        memory_fill_pattern(run == 0 ? 0x00 : 0xA5);
+        fake_host host;
+        ASSERT_EQ(encode(host, header, {row}, 2, 0, 3, run == 2 ? 12345 : 0), 0);
+        strips[run] = host.output;
+    }
+    EXPECT_EQ(strips[0], strips[1]);
+    EXPECT_EQ(strips[0], strips[2]);
+    // After the exchange the row block holds 3 2 1 6 5 4 ... 15 14 13; the last group exchanges
+    // bytes 15 and 17, so byte 15 takes the zero of the fresh block, then row 0's 16.
+    std::vector<uint8_t> both = {6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 0, 0, 16};
+    both.insert(both.end(), {6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 16, 0, 16});
+    EXPECT_EQ(tif_decode_strip(strips[0], 15, 2).bytes, both);
+}
+
+struct row_request_case {
+    int32_t row_count;
+    int32_t first_row;
+    std::vector<int32_t> indices;
+    std::size_t coded;
+};
+
+class tif_row_requests : public tif_compressor, public ::testing::WithParamInterface<row_request_case>
+{
+};
+
+TEST_P(tif_row_requests, EachRowOnceInOrderWithThePaddedCount)
+{
+    const row_request_case &k = GetParam();
+    fake_host host;
+    ASSERT_EQ(encode(host, make_image_header(6, 9, 8), {{1, 2, 3, 4, 5, 6}}, k.row_count, k.first_row), 0);
+    ASSERT_EQ(host.gets.size(), k.indices.size());
+    for (std::size_t i = 0; i < k.indices.size(); ++i) {
+        EXPECT_EQ(host.gets[i].index, k.indices[i]);
+        EXPECT_EQ(host.gets[i].count, 8);
+        EXPECT_EQ(host.gets[i].row_context, host.handle());
+        EXPECT_EQ(host.gets[i].buffer, host.gets[0].buffer);
+    }
+    const tif_decoded out = tif_decode_strip(host.output, 1, 0);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.bytes.size(), k.coded);
+}
+
+INSTANTIATE_TEST_SUITE_P(counts, tif_row_requests,
+                         ::testing::Values(row_request_case{3, 10, {10, 11, 12}, 18}, row_request_case{1, -2, {-2}, 6},
+                                           // A row count of 0 or less: the first row's first byte.
+                                           row_request_case{0, 4, {4}, 1}, row_request_case{-5, 4, {4}, 1},
+                                           row_request_case{2, INT32_MAX, {INT32_MAX, INT32_MIN}, 12}),
+                         [](const ::testing::TestParamInfo<row_request_case> &p) {
+                             return "count_" + std::to_string(p.index);
+                         });
+
+struct refusal_case {
+    const char *name;
+    int depth;
+    int32_t width;
+    int32_t row_offset;
+    int32_t result;
+};
+
+class tif_refusals : public tif_compressor, public ::testing::WithParamInterface<refusal_case>
+{
+};
+
+TEST_P(tif_refusals, BeforeAnyCallbackOrBlock)
+{
+    const refusal_case &k = GetParam();
+    fake_host host;
+    EXPECT_EQ(encode(host, make_image_header(k.width, 1, k.depth), {{1, 2, 3, 4}}, 1, 0, k.row_offset), k.result);
+    if (k.result < 0) {
+        EXPECT_EQ(host.trail, "");
+        EXPECT_EQ(memory_stats_now().obtained, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(arguments, tif_refusals,
+                         ::testing::Values(refusal_case{"depth_2", 2, 4, 0, ERR_UNSUPPORTED_DEPTH},
+                                           refusal_case{"depth_0", 0, 4, 0, ERR_UNSUPPORTED_DEPTH},
+                                           refusal_case{"depth_12", 12, 4, 0, ERR_UNSUPPORTED_DEPTH},
+                                           refusal_case{"depth_before_width", 3, 0, 0, ERR_UNSUPPORTED_DEPTH},
+                                           refusal_case{"width_0", 24, 0, 0, ERR_BAD_DATA},
+                                           refusal_case{"width_negative", 8, -5, 0, ERR_BAD_DATA},
+                                           refusal_case{"block_overflows", 32, INT32_MAX, 0, ERR_BAD_DATA},
+                                           refusal_case{"block_just_overflows", 8, 357913944, 0, ERR_BAD_DATA},
+                                           refusal_case{"offset_negative", 8, 4, -1, ERR_BAD_DATA},
+                                           refusal_case{"offset_past_block", 8, 4, 21, ERR_BAD_DATA},
+                                           refusal_case{"offset_at_block_end", 8, 4, 20, 0}),
+                         [](const ::testing::TestParamInfo<refusal_case> &p) { return std::string(p.param.name); });
+
+// Every length decodes back, so the width steps, the end code's width and the restart after code
+// 4079 agree with the decoder's one-code-early steps wherever the data ends.
+TEST_F(tif_compressor, EveryLengthRoundTrips)
+{
+    const std::vector<uint8_t> noise = make_bytes(content::noise, 4400, 5);
+    for (std::size_t n = 1; n <= noise.size(); n += (n < 2100 || n > 3700) ? 1 : 37) {
+        const std::vector<uint8_t> data(noise.begin(), noise.begin() + static_cast<std::ptrdiff_t>(n));
+        const tif_encoded enc = tif_encode_bytes(data, static_cast<int32_t>(n));
+        ASSERT_EQ(enc.result, 0);
+        const tif_decoded out = tif_decode_strip(enc.strip, static_cast<uint32_t>(n), 1);
+        ASSERT_EQ(out.result, 1) << n;
+        ASSERT_EQ(out.bytes, data) << n;
+    }
+}
+
+// Output goes out in pieces of 1000 or 1001 bytes and a last one of at most 1002 (1001 whole
+// bytes and the end code's partial byte).
+TEST_F(tif_compressor, WritesInPiecesOfAThousand)
+{
+    const std::vector<uint8_t> data = make_bytes(content::noise, 50000, 9);
+    fake_host host;
+    std::vector<std::vector<uint8_t>> rows;
+    for (std::size_t i = 0; i < data.size(); i += 100)
+        rows.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(i),
+                          data.begin() + static_cast<std::ptrdiff_t>(i + 100));
+    ASSERT_EQ(encode(host, make_image_header(100, 500, 8), rows, 500), 0);
+    ASSERT_GT(host.write_counts.size(), 50u);
+    for (std::size_t i = 0; i + 1 < host.write_counts.size(); ++i)
+        EXPECT_TRUE(host.write_counts[i] == 1000 || host.write_counts[i] == 1001) << host.write_counts[i];
+    EXPECT_LE(host.write_counts.back(), 1002);
+    EXPECT_EQ(tif_decode_strip(host.output, 100, 500).bytes, data);
+}
+
+// Failures: the k-th block, a short k-th write, a refused k-th row. Each gives its result, calls
+// nothing afterwards and leaves no block behind.
+TEST_F(tif_compressor, EveryFailureStopsAtOnce)
+{
+    const std::vector<uint8_t> data = make_bytes(content::noise, 8000, 4);
+    std::vector<std::vector<uint8_t>> rows;
+    for (std::size_t i = 0; i < data.size(); i += 800)
+        rows.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(i),
+                          data.begin() + static_cast<std::ptrdiff_t>(i + 800));
+    const std::vector<uint8_t> header = make_image_header(800, 10, 8);
+    fake_host good;
+    ASSERT_EQ(encode(good, header, rows, 10), 0);
+    const std::size_t writes = good.write_counts.size();
+    ASSERT_GE(writes, 5u);
+
+    for (int k = 1; k <= 4; ++k) {
+        fake_host host;
+        memory_fail_at(k);
+        EXPECT_EQ(encode(host, header, rows, 10), ERR_NO_MEMORY);
+        EXPECT_EQ(host.trail, "");
+        EXPECT_EQ(memory_stats_now().live, 0);
+    }
+    memory_fail_at(0);
+    for (std::size_t k = 0; k < writes; ++k) {
+        fake_host host;
+        host.write_result = [k](int32_t count, int call) {
+            return static_cast<std::size_t>(call) == k ? count - 1 : count;
+        };
+        EXPECT_EQ(encode(host, header, rows, 10), ERR_WRITE) << k;
+        EXPECT_EQ(host.write_counts.size(), k + 1);
+        EXPECT_EQ(host.trail.back(), 'w');
+        EXPECT_EQ(memory_stats_now().live, 0);
+    }
+    for (int k = 0; k < 10; ++k) {
+        fake_host host;
+        host.get_result = [k](int call) { return call == k ? -5 : 1; };
+        EXPECT_EQ(encode(host, header, rows, 10), -5) << k;
+        EXPECT_EQ(host.gets.size(), static_cast<std::size_t>(k) + 1);
+        EXPECT_EQ(host.trail.back(), 'g');
+        EXPECT_EQ(memory_stats_now().live, 0);
+    }
+}
+
+TEST_F(tif_compressor, HoldsFourBlocksWhateverTheRows)
+{
+    for (int32_t rows : {1, 50, 3000}) {
+        for (int depth : {1, 24}) {
+            memory_stats_reset();
+            fake_host host;
+            const std::vector<uint8_t> header = make_image_header(37, rows, depth);
+            ASSERT_EQ(encode(host, header, {make_bytes(content::gradient, 200, 1)}, rows), 0);
+            const int64_t padded = padded_row_bytes(37, depth);
+            EXPECT_EQ(memory_stats_now().obtained, 4);
+            EXPECT_EQ(memory_stats_now().peak_bytes, STRING_TABLE_BYTES + 12 * padded + 2100);
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+// Every LZW strip and tile of the real TIFF files in the shared corpus: decoded to the manifest's
+// digest, old-style strips refused, damaged ones ended with a result code.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "boundary/memory.hpp"
+#include "support/host_fakes.hpp"
+#include "support/sha256.hpp"
+#include "support/tif_strips.hpp"
+#include "tiff/tif_decompressor.hpp"
+
+using namespace orveln1;
+using namespace orveln1::test;
+
+namespace
+{
+
+const std::string corpus_dir = ORVELN1_CORPUS_DIR;
+
+std::vector<uint8_t> file_bytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<nlohmann::json> tiff_entries()
+{
+    std::vector<nlohmann::json> entries;
+    std::ifstream manifest(corpus_dir + "/manifest.jsonl");
+    for (std::string line; std::getline(manifest, line);) {
+        nlohmann::json entry = nlohmann::json::parse(line);
+        if (entry["kind"] == "tiff")
+            entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+TEST(tif_corpus, EveryStripDecodesToItsGroundTruth)
+{
+    const std::vector<nlohmann::json> entries = tiff_entries();
+    ASSERT_GE(entries.size(), 30u) << "corpus missing at " << corpus_dir;
+    std::size_t strips = 0, exact = 0, refused_old = 0;
+    for (const nlohmann::json &entry : entries) {
+        const std::vector<uint8_t> file = file_bytes(corpus_dir + "/" + entry["file"].get<std::string>());
+        ASSERT_EQ(file.size(), entry["file_bytes"].get<std::size_t>()) << entry["name"];
+        for (const nlohmann::json &dir : entry["directories"]) {
+            for (const nlohmann::json &s : dir["strips"]) {
+                SCOPED_TRACE(entry["name"].get<std::string>() + " dir " + dir["dir"].dump() + " strip " +
+                             s["index"].dump());
+                ++strips;
+                const auto offset = s["offset"].get<std::size_t>();
+                const auto present = s["bytes_in_file"].get<std::size_t>();
+                const std::vector<uint8_t> strip(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                                                 file.begin() + static_cast<std::ptrdiff_t>(offset + present));
+                const auto row_bytes = s["bytes_per_row"].get<uint32_t>();
+                const auto rows = s["rows"].get<uint32_t>();
+                memory_stats_reset();
+                const tif_decoded out = tif_decode_strip(strip, row_bytes, rows);
+                EXPECT_EQ(memory_stats_now().live, 0);
+
+                if (s["lzw_style"].get<std::string>().rfind("old", 0) == 0) {
+                    // LSB-first data opens with bytes 00 01, never with a clear code read MSB first.
+                    EXPECT_EQ(out.result, ERR_BAD_DATA);
+                    EXPECT_EQ(out.rows, 0u);
+                    ++refused_old;
+                    continue;
+                }
+                const nlohmann::json &check = s["check"];
+                if (s["libtiff_status"] == "ok" && check["complete_rows"] == rows) {
+                    // With or without an end code, every row asked for is there.
+                    EXPECT_EQ(out.result, 1);
+                    EXPECT_EQ(out.rows, rows);
+                    EXPECT_EQ(sha256_hex(out.bytes.data(), out.bytes.size()), s["decoded_sha256"]);
+                    ++exact;
+                } else {
+                    // Damaged: a result code and either no row (the strip does not open with a
+                    // clear code) or all of them, the complete ones first.
+                    EXPECT_LE(out.result, 1);
+                    EXPECT_TRUE(out.rows == rows || (out.result == ERR_BAD_DATA && out.rows == 0));
+                    const auto complete = check["complete_rows"].get<std::size_t>();
+                    if (complete > 0 && check["partial_sha256"].is_string()) {
+                        // One-byte rows without a row count: every byte the strip decodes to.
+                        const tif_decoded all = tif_decode_strip(strip, 1, 0);
+                        EXPECT_EQ(sha256_hex(all.bytes.data(), all.bytes.size()), check["partial_sha256"]);
+                        EXPECT_GE(all.bytes.size(), complete * row_bytes);
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GE(exact, 438u);
+    EXPECT_GT(refused_old, 0u);
+    std::printf("corpus: %zu strips, %zu exact, %zu old-style refused\n", strips, exact, refused_old);
+}
+
+// The strips of one file again in reads of awkward sizes: the same rows.
+TEST(tif_corpus, StripsDecodeTheSameInPieces)
+{
+    for (const nlohmann::json &entry : tiff_entries()) {
+        if (entry["name"] != "libtiffpic-oxford.tif" && entry["name"] != "pillow-hopper_lzw.tif")
+            continue;
+        const std::vector<uint8_t> file = file_bytes(corpus_dir + "/" + entry["file"].get<std::string>());
+        for (const nlohmann::json &s : entry["directories"][0]["strips"]) {
+            const auto offset = s["offset"].get<std::size_t>();
+            const std::vector<uint8_t> strip(
+                file.begin() + static_cast<std::ptrdiff_t>(offset),
+                file.begin() + static_cast<std::ptrdiff_t>(offset + s["bytes_in_file"].get<std::size_t>()));
+            const tif_decoded out =
+                tif_decode_strip(strip, s["bytes_per_row"].get<uint32_t>(), s["rows"].get<uint32_t>(),
+                                 random_pieces(s["index"].get<uint32_t>(), 97));
+            EXPECT_EQ(out.result, 1);
+            EXPECT_EQ(sha256_hex(out.bytes.data(), out.bytes.size()), s["decoded_sha256"]);
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,358 @@
+// TIFF strip decoding: the small strips whose rows and calls are known exactly, reads in awkward
+// pieces, damaged strips, refusals by the host, and the memory the decoder holds.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string>
+
+#include "boundary/memory.hpp"
+#include "support/host_fakes.hpp"
+#include "support/tif_strips.hpp"
+#include "tiff/tif_decompressor.hpp"
+
+using namespace orveln1;
+using namespace orveln1::test;
+
+namespace
+{
+
+std::vector<uint8_t> bytes_of(std::initializer_list<int> values)
+{
+    return std::vector<uint8_t>(values.begin(), values.end());
+}
+
+// Tables handed out with a pattern, so that reading an entry never set shows in the rows.
+class tif_decompressor : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        memory_fill_pattern(0xA5);
+        memory_stats_reset();
+    }
+    void TearDown() override
+    {
+        memory_fill_pattern(-1);
+        EXPECT_EQ(memory_stats_now().live, 0);
+    }
+
+    int32_t decode(fake_host &host, int32_t first_row, uint32_t row_bytes, uint32_t row_count)
+    {
+        host.put_row_bytes = row_bytes;
+        read_buffer.assign(TIF_READ_BUFFER_BYTES, 0);
+        row_buffer.assign(row_bytes + TIF_ROW_SLACK_BYTES, 0xEE);
+        return tif_lzw_decompress(fake_host::callbacks(), host.handle(), read_buffer.data(), first_row, row_bytes,
+                                  row_buffer.data(), row_count, host.handle());
+    }
+
+    std::vector<uint8_t> read_buffer;
+    std::vector<uint8_t> row_buffer;
+};
+
+struct known_strip {
+    const char *name;
+    std::vector<uint8_t> strip;
+    int32_t first_row;
+    uint32_t row_bytes;
+    uint32_t row_count;
+    int32_t result;
+    std::vector<std::vector<uint8_t>> rows;
+};
+
+class tif_known_strips : public tif_decompressor, public ::testing::WithParamInterface<known_strip>
+{
+};
+
+TEST_P(tif_known_strips, DeliverExactlyTheseRowsAndCalls)
+{
+    const known_strip &k = GetParam();
+    fake_host host;
+    host.input = k.strip;
+    EXPECT_EQ(decode(host, k.first_row, k.row_bytes, k.row_count), k.result);
+    ASSERT_EQ(host.puts.size(), k.rows.size());
+    for (std::size_t i = 0; i < k.rows.size(); ++i) {
+        EXPECT_EQ(host.puts[i].bytes, k.rows[i]) << "row " << i;
+        EXPECT_EQ(host.puts[i].index, k.first_row + static_cast<int32_t>(i));
+        EXPECT_EQ(host.puts[i].row, row_buffer.data());
+        EXPECT_EQ(host.puts[i].row_context, host.handle());
+        EXPECT_EQ(host.puts[i].fourth, 0);
+    }
+    // Small strips come in one read of a whole chunk; a strip without its opening clear code or a
+    // dry source reads no further.
+    ASSERT_GE(host.reads.size(), 1u);
+    EXPECT_EQ(host.reads[0].buffer, read_buffer.data());
+    EXPECT_EQ(host.reads[0].count, 30000);
+    EXPECT_EQ(host.reads[0].io_handle, host.handle());
+}
+
+const std::vector<uint8_t> A = {0x41}, B = {0x42}, C = {0x43}, E = {0xEE};
+
+INSTANTIATE_TEST_SUITE_P(
+    strips, tif_known_strips,
+    ::testing::Values(
+        // 256, 65, 258 (the code being defined), 257: the row count is met before the end code.
+        known_strip{"defined_code_one_row", bytes_of({0x80, 0x10, 0x60, 0x50, 0x10}), 0, 3, 1, 1, {{0x41, 0x41, 0x41}}},
+        // Row 6 is owed after the end code: the buffer as it stands.
+        known_strip{"rows_after_end_code",
+                    bytes_of({0x80, 0x10, 0x60, 0x50, 0x10}),
+                    5,
+                    3,
+                    2,
+                    1,
+                    {{0x41, 0x41, 0x41}, {0x41, 0x41, 0x41}}},
+        // 256, 65, 66, 67, 257: row 1 is its decoded first byte and row 0's leftover second.
+        known_strip{"unfinished_row_shows_leftover",
+                    bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}),
+                    0,
+                    2,
+                    2,
+                    1,
+                    {{0x41, 0x42}, {0x43, 0x42}}},
+        known_strip{"row_count_zero_delivers_complete_rows",
+                    bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}),
+                    0,
+                    2,
+                    0,
+                    1,
+                    {{0x41, 0x42}}},
+        known_strip{"single_byte_rows", bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}), 0, 1, 0, 1, {A, B, C}},
+        // 256, 65, 300, 257: 300 is beyond the next free code; the owed rows still go out.
+        known_strip{
+            "code_beyond_next_code", bytes_of({0x80, 0x10, 0x65, 0x90, 0x10}), 0, 1, 4, ERR_BAD_DATA, {A, A, A, A}},
+        known_strip{"opens_with_end_code", tif_strip_from_codes({257, 65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
+        known_strip{"opens_with_literal", tif_strip_from_codes({65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
+        known_strip{"empty_source", {}, 0, 1, 3, ERR_BAD_DATA, {}},
+        // After a clear code only a byte can follow: nothing else is defined yet.
+        known_strip{"end_code_after_clear", tif_strip_from_codes({256, 257}), 0, 1, 2, 1, {E, E}},
+        known_strip{"repeated_clear_codes", tif_strip_from_codes({256, 256, 256, 65, 257}), 0, 1, 0, 1, {A}},
+        known_strip{"table_code_after_clear", tif_strip_from_codes({256, 258, 257}), 0, 1, 2, ERR_BAD_DATA, {E, E}},
+        known_strip{"table_code_after_later_clear",
+                    tif_strip_from_codes({256, 65, 66, 256, 259, 257}),
+                    0,
+                    1,
+                    3,
+                    ERR_BAD_DATA,
+                    {A, B, B}},
+        known_strip{
+            "high_code_after_clear", tif_strip_from_codes({256, 65, 256, 500, 257}), 0, 1, 0, ERR_BAD_DATA, {A}},
+        known_strip{"dry_after_clear", tif_strip_from_codes({256, 65, 66, 256}), 0, 1, 3, ERR_BAD_DATA, {A, B, B}},
+        // Data that stops without an end code: complete rows, then the owed ones.
+        known_strip{"no_end_code",
+                    tif_strip_from_codes({256, 65, 66, 67}),
+                    0,
+                    2,
+                    3,
+                    ERR_BAD_DATA,
+                    {{0x41, 0x42}, {0x43, 0x42}, {0x43, 0x42}}}),
+    [](const ::testing::TestParamInfo<known_strip> &p) { return std::string(p.param.name); });
+
+TEST_F(tif_decompressor, RowBytesZeroIsRefusedBeforeAnythingIsRead)
+{
+    fake_host host;
+    host.input = tif_strip_from_codes({256, 65, 257});
+    EXPECT_EQ(decode(host, 0, 0, 1), ERR_BAD_DATA);
+    EXPECT_EQ(host.trail, "");
+    EXPECT_EQ(memory_stats_now().obtained, 0);
+}
+
+TEST_F(tif_decompressor, AllocationFailureCallsNothing)
+{
+    fake_host host;
+    host.input = tif_strip_from_codes({256, 65, 257});
+    memory_fail_at(1);
+    EXPECT_EQ(decode(host, 0, 1, 1), ERR_NO_MEMORY);
+    EXPECT_EQ(host.trail, "");
+}
+
+// The clear code that follows the code bringing next_code to 511 is already 10 bits wide, and the
+// literal after it is back to 9.
+TEST_F(tif_decompressor, WidthStepsOneCodeEarly)
+{
+    std::vector<uint32_t> codes = {256, 65};
+    codes.insert(codes.end(), 253, 65); // next_code 258 -> 511
+    codes.insert(codes.end(), {256, 66, 257});
+    fake_host host;
+    host.input = tif_strip_from_codes(codes);
+    // The clear code at 10 bits: 9 bits of zero then 256's top bit.
+    ASSERT_EQ(decode(host, 0, 255, 0), 1);
+    std::vector<uint8_t> want(254, 0x41);
+    want.push_back(0x42);
+    EXPECT_EQ(host.rows_joined(), want);
+}
+
+// 5000 codes without a clear code overrun the 4096 codes a table can name: the decoder stops
+// defining entries and decodes on; code 4095 still names the string it was given.
+TEST_F(tif_decompressor, TableFullWithoutClearDecodesOn)
+{
+    std::vector<uint32_t> codes = {256, 65};
+    codes.insert(codes.end(), 5000, 65);
+    codes.insert(codes.end(), 3, 4095); // 4095 = "AA"
+    codes.push_back(257);
+    fake_host host;
+    host.input = tif_strip_from_codes(codes);
+    ASSERT_EQ(decode(host, 0, 5007, 1), 1);
+    EXPECT_EQ(host.rows_joined(), std::vector<uint8_t>(5007, 0x41));
+}
+
+// Codes 258 to 4095 each the code being defined: strings of 2 to 3839 bytes, the longest any code
+// can name, into one-byte rows and a row buffer of exactly row_bytes + 3838.
+TEST_F(tif_decompressor, LongestStringFitsTheRowSlack)
+{
+    std::vector<uint32_t> codes = {256, 65};
+    for (uint32_t c = 258; c < 4096; ++c)
+        codes.push_back(c);
+    codes.push_back(257);
+    fake_host host;
+    host.input = tif_strip_from_codes(codes);
+    host.record_puts = false;
+    EXPECT_EQ(decode(host, 0, 1, 0), 1);
+    EXPECT_EQ(host.put_count, 1 + (2u + 3839u) * 3838u / 2);
+}
+
+// A strip decodes to the same rows whatever pieces the host hands it in.
+struct piece_case {
+    const char *name;
+    std::function<int32_t(int32_t, int)> pieces;
+};
+
+class tif_read_pieces : public tif_decompressor, public ::testing::WithParamInterface<piece_case>
+{
+};
+
+std::vector<uint8_t> mixed_content(uint32_t seed)
+{
+    std::vector<uint8_t> data = make_bytes(content::noise, 70000 + seed * 1000, seed);
+    const std::vector<uint8_t> grad = make_bytes(content::gradient, 90000, seed);
+    const std::vector<uint8_t> flat = make_bytes(content::flat, 50000, seed);
+    data.insert(data.end(), grad.begin(), grad.end());
+    data.insert(data.end(), flat.begin(), flat.end());
+    return data;
+}
+
+TEST_P(tif_read_pieces, DecodeAsTheWholeStripDoes)
+{
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        const std::vector<uint8_t> data = mixed_content(seed);
+        const tif_encoded enc = tif_encode_bytes(data, 100);
+        ASSERT_EQ(enc.result, 0);
+        ASSERT_GT(enc.strip.size(), 90000u);
+        // Whole, and cut short (no end code) at a few places, one of them inside a chunk.
+        for (std::size_t keep : {enc.strip.size(), enc.strip.size() - 1, std::size_t{30001}, std::size_t{45678}}) {
+            const std::vector<uint8_t> strip(enc.strip.begin(), enc.strip.begin() + static_cast<std::ptrdiff_t>(keep));
+            const tif_decoded whole = tif_decode_strip(strip, 100, 0, pieces_of(INT32_MAX));
+            const tif_decoded pieces = tif_decode_strip(strip, 100, 0, GetParam().pieces);
+            EXPECT_EQ(pieces.result, whole.result) << "seed " << seed << " keep " << keep;
+            EXPECT_EQ(pieces.bytes, whole.bytes) << "seed " << seed << " keep " << keep;
+            if (keep == enc.strip.size()) {
+                EXPECT_EQ(whole.result, 1);
+                EXPECT_TRUE(std::equal(data.begin(), data.end(), whole.bytes.begin()));
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(pieces, tif_read_pieces,
+                         ::testing::Values(piece_case{"one_byte", pieces_of(1)},
+                                           piece_case{"three_bytes", pieces_of(3)},
+                                           piece_case{"random_small", random_pieces(7, 40)},
+                                           piece_case{"random_large", random_pieces(11, 30000)},
+                                           piece_case{"full_chunks", pieces_of(30000)}),
+                         [](const ::testing::TestParamInfo<piece_case> &p) { return std::string(p.param.name); });
+
+// Over full chunks every carry case occurs: refills ask for 30000 at the buffer, 29999 one byte in
+// and 29998 two bytes in. A coded strip's bit positions do not depend on its content (every table
+// cycle has the same codes and widths), so extra opening clear codes shift it by 9 bits each.
+TEST_F(tif_decompressor, FullChunksMeetEveryCarryCase)
+{
+    const std::vector<uint8_t> data = make_bytes(content::noise, 64 * 1600, 3);
+    const tif_encoded enc = tif_encode_bytes(data, 64);
+    ASSERT_EQ(enc.result, 0);
+    bool seen[3] = {false, false, false};
+    for (int extra = 0; extra < 8; ++extra) {
+        std::vector<sized_code> codes(static_cast<std::size_t>(extra), sized_code{256, 9});
+        for (uint8_t b : enc.strip)
+            codes.push_back({b, 8});
+        fake_host host;
+        host.input = pack_codes(codes, true);
+        host.record_puts = false;
+        ASSERT_EQ(decode(host, 0, 64, 0), 1);
+        ASSERT_EQ(host.rows_joined(), data);
+        for (std::size_t i = 1; i < host.reads.size(); ++i) {
+            const auto offset = static_cast<std::size_t>(host.reads[i].buffer - read_buffer.data());
+            ASSERT_LT(offset, 3u);
+            EXPECT_EQ(host.reads[i].count, 30000 - static_cast<int32_t>(offset));
+            seen[offset] = true;
+        }
+    }
+    EXPECT_TRUE(seen[0] && seen[1] && seen[2]);
+}
+
+// Only delivered bytes are decoded: a failed read (0 or negative) ends the strip even when the
+// buffer holds bytes, and no result can claim more than was asked.
+TEST_F(tif_decompressor, FailedAndOverstatedReads)
+{
+    for (int32_t failed : {0, -1, INT32_MIN}) {
+        fake_host host;
+        host.input = tif_strip_from_codes({256, 65, 66, 67, 257});
+        host.read_result = [failed](int32_t, int32_t, int) { return failed; };
+        EXPECT_EQ(decode(host, 0, 1, 0), ERR_BAD_DATA);
+        EXPECT_EQ(host.trail, "r");
+    }
+    {
+        // The whole strip lies in the buffer after the first read, which reports two bytes; the
+        // second read fails, so the codes past those two bytes are never decoded.
+        fake_host host;
+        host.input = tif_strip_from_codes({256, 65, 66, 67, 257});
+        host.read_result = [](int32_t, int32_t, int call) { return call == 0 ? 2 : -5; };
+        EXPECT_EQ(decode(host, 0, 1, 2), ERR_BAD_DATA);
+        EXPECT_EQ(host.reads.size(), 2u);
+        EXPECT_EQ(host.reads[1].count, 29999); // 7 bits of the second byte carried
+        ASSERT_EQ(host.puts.size(), 2u);       // both owed rows hold only the buffer's 0xEE
+        EXPECT_EQ(host.puts[0].bytes, E);
+    }
+    {
+        // A claim beyond the 30000 asked counts as 30000: the zeroed rest of the buffer decodes
+        // (as byte 0 codes) and nothing past the buffer is read; the next read fails.
+        fake_host host;
+        host.input = tif_strip_from_codes({256, 65, 66, 67});
+        host.read_result = [](int32_t, int32_t, int call) { return call == 0 ? INT32_MAX : 0; };
+        host.record_puts = false;
+        EXPECT_EQ(decode(host, 0, 1, 0), ERR_BAD_DATA);
+        ASSERT_EQ(host.reads.size(), 2u);
+        EXPECT_EQ(host.reads[1].count, 30000 - (host.reads[1].buffer - read_buffer.data()));
+    }
+}
+
+// A refused row stops the call with the host's value, both while the strip is decoded and while
+// owed rows are delivered after it ended; nothing is called after the refusal.
+TEST_F(tif_decompressor, RefusedRowStopsTheCall)
+{
+    const std::vector<uint8_t> data = make_bytes(content::gradient, 40, 3);
+    const std::vector<uint8_t> strip = tif_encode_bytes(data, 4).strip; // 10 rows of 4
+    for (int refuse = 0; refuse < 14; ++refuse) {
+        fake_host host;
+        host.input = strip;
+        host.put_result = [refuse](int call) { return call == refuse ? -7 : 0; };
+        EXPECT_EQ(decode(host, 3, 4, 14), -7) << "refused row " << refuse;
+        EXPECT_EQ(host.puts.size(), static_cast<std::size_t>(refuse) + 1);
+        EXPECT_EQ(host.trail.back(), 'p');
+    }
+}
+
+// One table block whatever the rows; a failed call leaves nothing behind to change the next.
+TEST_F(tif_decompressor, HoldsOneTableBlockWhateverTheRows)
+{
+    for (std::size_t rows : {1u, 100u, 5000u}) {
+        const std::vector<uint8_t> data = make_bytes(content::noise, rows * 16, static_cast<uint32_t>(rows));
+        const std::vector<uint8_t> strip = tif_encode_bytes(data, 16).strip;
+        memory_stats_reset();
+        const tif_decoded out = tif_decode_strip(strip, 16, static_cast<uint32_t>(rows));
+        EXPECT_EQ(out.result, 1);
+        EXPECT_EQ(out.bytes, data);
+        EXPECT_EQ(memory_stats_now().obtained, 1);
+        EXPECT_EQ(memory_stats_now().peak_bytes, static_cast<int64_t>(TIF_DECODE_TABLE_BYTES));
+        EXPECT_EQ(tif_decode_strip({0x00, 0x01, 0x02}, 16, 1).result, ERR_BAD_DATA);
+    }
+}
+
+} // namespace

@@ -1,0 +1,196 @@
+// TIFF strips against libtiff: every strip encode_tif writes reads back through libtiff to the
+// coded bytes, and every LZW strip libtiff writes decodes to libtiff's bytes.
+#include <gtest/gtest.h>
+
+#include <tiffio.h>
+
+#include <cstdio>
+#include <string>
+
+#include "boundary/image_header.hpp"
+#include "support/host_fakes.hpp"
+#include "support/tif_strips.hpp"
+#include "tiff/tif_compressor.hpp"
+
+using namespace orveln1;
+using namespace orveln1::test;
+
+namespace
+{
+
+struct tiff_file {
+    explicit tiff_file(const std::string &name) : path(::testing::TempDir() + "orveln1_peer_" + name + ".tif") {}
+    ~tiff_file() { std::remove(path.c_str()); }
+    std::string path;
+};
+
+// A one-strip 8-bit grey image `row_bytes` wide: the strip's bytes are the coded bytes as they are.
+void set_strip_fields(TIFF *tif, uint32_t row_bytes, uint32_t rows)
+{
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, row_bytes);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, rows);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows);
+}
+
+// libtiff's decode of a raw LZW strip; empty when libtiff refuses it.
+std::vector<uint8_t> libtiff_decode(const std::vector<uint8_t> &strip, uint32_t row_bytes, uint32_t rows,
+                                    const std::string &name)
+{
+    tiff_file file(name);
+    TIFF *out = TIFFOpen(file.path.c_str(), "w");
+    if (out == nullptr)
+        return {};
+    set_strip_fields(out, row_bytes, rows);
+    const tmsize_t written =
+        TIFFWriteRawStrip(out, 0, const_cast<uint8_t *>(strip.data()), static_cast<tmsize_t>(strip.size()));
+    TIFFClose(out);
+    if (written != static_cast<tmsize_t>(strip.size()))
+        return {};
+    TIFF *in = TIFFOpen(file.path.c_str(), "r");
+    if (in == nullptr)
+        return {};
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(row_bytes) * rows);
+    const tmsize_t got = TIFFReadEncodedStrip(in, 0, bytes.data(), static_cast<tmsize_t>(bytes.size()));
+    TIFFClose(in);
+    if (got != static_cast<tmsize_t>(bytes.size()))
+        return {};
+    return bytes;
+}
+
+// libtiff's LZW strip of the given rows.
+std::vector<uint8_t> libtiff_encode(const std::vector<uint8_t> &data, uint32_t row_bytes, uint32_t rows,
+                                    const std::string &name)
+{
+    tiff_file file(name);
+    TIFF *out = TIFFOpen(file.path.c_str(), "w");
+    if (out == nullptr)
+        return {};
+    set_strip_fields(out, row_bytes, rows);
+    TIFFWriteEncodedStrip(out, 0, const_cast<uint8_t *>(data.data()), static_cast<tmsize_t>(data.size()));
+    TIFFClose(out);
+    TIFF *in = TIFFOpen(file.path.c_str(), "r");
+    if (in == nullptr)
+        return {};
+    std::vector<uint8_t> strip(static_cast<std::size_t>(TIFFRawStripSize(in, 0)));
+    const tmsize_t got = TIFFReadRawStrip(in, 0, strip.data(), static_cast<tmsize_t>(strip.size()));
+    TIFFClose(in);
+    strip.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return strip;
+}
+
+struct peer_case {
+    int depth;
+    int32_t width;
+    int32_t rows;
+    content kind;
+};
+
+std::string peer_name(const ::testing::TestParamInfo<peer_case> &p)
+{
+    static const char *const kinds[] = {"flat", "noise", "gradient"};
+    return "d" + std::to_string(p.param.depth) + "_w" + std::to_string(p.param.width) + "_r" +
+           std::to_string(p.param.rows) + "_" + kinds[static_cast<int>(p.param.kind)];
+}
+
+class tif_peer : public ::testing::TestWithParam<peer_case>
+{
+  protected:
+    static void SetUpTestSuite()
+    {
+        TIFFSetWarningHandler(nullptr);
+        TIFFSetErrorHandler(nullptr);
+    }
+};
+
+TEST_P(tif_peer, LibtiffReadsOurStrips)
+{
+    const peer_case &k = GetParam();
+    // The 32-bit case also takes the red-blue exchange.
+    const uint32_t compression = k.depth == 32 ? header_compression_swap_rb : 0;
+    const std::vector<uint8_t> header = make_image_header(k.width, k.rows, k.depth, compression);
+    const auto padded = static_cast<std::size_t>(padded_row_bytes(k.width, k.depth));
+    const auto meaningful = static_cast<std::size_t>(unpadded_row_bytes(k.width, k.depth));
+    const std::vector<uint8_t> pixels =
+        make_bytes(k.kind, padded * static_cast<std::size_t>(k.rows), static_cast<uint32_t>(k.width * 31 + k.depth));
+
+    // What the strip must hold: each row's meaningful bytes, with 3- or 4-byte groups red first.
+    std::vector<uint8_t> coded;
+    for (int32_t r = 0; r < k.rows; ++r) {
+        std::vector<uint8_t> row(pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(r)),
+                                 pixels.begin() +
+                                     static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(r + 1)));
+        const std::size_t group = k.depth == 24 ? 3 : k.depth == 32 ? 4 : 0;
+        for (std::size_t i = 0; group != 0 && i + 2 < row.size(); i += group)
+            std::swap(row[i], row[i + 2]);
+        coded.insert(coded.end(), row.begin(), row.begin() + static_cast<std::ptrdiff_t>(meaningful));
+    }
+
+    fake_host host;
+    host.fill_row = [&](uint8_t *buffer, int32_t index, int32_t count) {
+        std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(index)), count,
+                    buffer);
+    };
+    ASSERT_EQ(tif_lzw_compress(fake_host::callbacks(), header.data(), host.handle(), 0, 0, k.rows, fake_host::get_row(),
+                               host.handle(), 0),
+              0);
+    const auto rows = static_cast<uint32_t>(k.rows);
+    const std::vector<uint8_t> back =
+        libtiff_decode(host.output, static_cast<uint32_t>(meaningful), rows, peer_name({k, 0}));
+    ASSERT_EQ(back.size(), coded.size());
+    EXPECT_TRUE(back == coded);
+    // Our own decoder agrees, rows counted or not.
+    EXPECT_TRUE(tif_decode_strip(host.output, static_cast<uint32_t>(meaningful), rows).bytes == coded);
+    EXPECT_TRUE(tif_decode_strip(host.output, static_cast<uint32_t>(meaningful), 0).bytes == coded);
+}
+
+TEST_P(tif_peer, WeDecodeLibtiffStrips)
+{
+    const peer_case &k = GetParam();
+    const auto row_bytes = static_cast<uint32_t>(unpadded_row_bytes(k.width, k.depth));
+    const auto rows = static_cast<uint32_t>(k.rows);
+    const std::vector<uint8_t> data =
+        make_bytes(k.kind, static_cast<std::size_t>(row_bytes) * rows, static_cast<uint32_t>(k.width + k.depth));
+    const std::vector<uint8_t> strip = libtiff_encode(data, row_bytes, rows, peer_name({k, 0}) + "_in");
+    ASSERT_FALSE(strip.empty());
+    const tif_decoded counted = tif_decode_strip(strip, row_bytes, rows);
+    EXPECT_EQ(counted.result, 1);
+    EXPECT_TRUE(counted.bytes == data);
+    const tif_decoded to_end = tif_decode_strip(strip, row_bytes, 0, random_pieces(row_bytes, 5000));
+    EXPECT_EQ(to_end.result, 1);
+    EXPECT_TRUE(to_end.bytes == data);
+}
+
+std::vector<peer_case> peer_cases()
+{
+    std::vector<peer_case> cases;
+    const std::pair<int32_t, int32_t> shapes[] = {{1, 1}, {3, 7}, {17, 200}, {640, 40}, {1, 3000}, {97, 3000}};
+    for (int depth : {1, 4, 8, 16, 24, 32})
+        for (const auto &[width, rows] : shapes)
+            for (content kind : {content::flat, content::noise, content::gradient})
+                cases.push_back({depth, width, rows, kind});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(libtiff, tif_peer, ::testing::ValuesIn(peer_cases()), peer_name);
+
+// Strips that end at every point of a table cycle: wherever the last code lands (just before a
+// width step, at it, next to the restart after code 4079), libtiff reads the end code.
+TEST(tif_peer_lengths, LibtiffReadsEveryLength)
+{
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
+    const std::vector<uint8_t> noise = make_bytes(content::noise, 4400, 21);
+    for (std::size_t n = 1; n <= noise.size(); n += (n < 2100 || n > 3700) ? 1 : 29) {
+        const std::vector<uint8_t> data(noise.begin(), noise.begin() + static_cast<std::ptrdiff_t>(n));
+        const tif_encoded enc = tif_encode_bytes(data, static_cast<int32_t>(n));
+        ASSERT_EQ(enc.result, 0);
+        ASSERT_EQ(libtiff_decode(enc.strip, static_cast<uint32_t>(n), 1, "length"), data) << n;
+    }
+}
+
+} // namespace
