@@ -35,6 +35,16 @@ stage "fuzz: each target for ${ORVELN1_FUZZ_SECONDS:-60}s"
 
 # Later stages are added below, one delimited block each.
 
+# --- host side: ThreadSanitizer over the in-memory interface and the tool's threaded strips ---
+stage "tsan: in-memory interface from several threads, tool strips on all cores"
+cmake -S "$root" -B "$out/tsan" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread > "$out/tsan.configure.log"
+cmake --build "$out/tsan" -j "$jobs" --target orveln1_tests orveln
+TSAN_OPTIONS=halt_on_error=1 "$out/tsan/tests/orveln1_tests" --gtest_filter='memory_api*:*/gif_round_trip.*:*/tif_round_trip.*'
+TSAN_OPTIONS=halt_on_error=1 "$out/tsan/tools/orveln" demo "$out/tsan/demo" --size 512 --threads 4
+# --- end host side ---
+
 # --- windows: orveln1.dll cross-built with MinGW-w64, its tables checked, the host run under Wine ---
 stage "windows: cross-build, table check, host under Wine"
 "$root/scripts/windows-test.sh" "$out/windows"

@@ -4,6 +4,9 @@
 
 #include <cstring>
 
+#include "gif/gif_compressor.hpp"
+#include "gif/gif_format.hpp"
+
 namespace orveln1
 {
 namespace
@@ -12,18 +15,6 @@ namespace
 constexpr std::size_t signature_bytes = 6;
 constexpr std::size_t screen_descriptor_bytes = 7;
 constexpr std::size_t image_descriptor_bytes = 9; // after the separator
-constexpr uint8_t extension_introducer = 0x21;
-constexpr uint8_t graphic_control_label = 0xF9;
-constexpr uint8_t image_separator = 0x2C;
-constexpr uint8_t trailer = 0x3B;
-// Packed bytes of the screen and image descriptors: colour table present, its size field.
-constexpr uint8_t colour_table_flag = 0x80;
-constexpr uint8_t colour_table_size_mask = 0x07;
-constexpr uint8_t interlace_flag = 0x40;
-// Graphic control extension: a 4-byte block whose first byte's bit 0 marks a transparent colour,
-// named by its fourth byte.
-constexpr uint8_t transparent_colour_flag = 0x01;
-constexpr std::size_t graphic_control_bytes = 4;
 
 // A cursor over the stream that refuses to step past its end.
 struct cursor {
@@ -43,7 +34,7 @@ struct cursor {
 
 std::size_t colour_table_bytes(uint8_t packed)
 {
-    return 3u * (std::size_t{2} << (packed & colour_table_size_mask));
+    return 3u * (std::size_t{2} << (packed & gif_colour_table_size_mask));
 }
 
 } // namespace
@@ -65,7 +56,7 @@ int32_t gif_read_container(const uint8_t *data, std::size_t size, gif_image_info
     const uint8_t screen_packed = in.byte();
     in.pos += 2; // background colour index, pixel aspect ratio
     std::vector<uint8_t> global_table;
-    if (screen_packed & colour_table_flag) {
+    if (screen_packed & gif_colour_table_flag) {
         const std::size_t n = colour_table_bytes(screen_packed);
         if (!in.has(n))
             return GIF_CONTAINER_TRUNCATED;
@@ -77,9 +68,9 @@ int32_t gif_read_container(const uint8_t *data, std::size_t size, gif_image_info
         if (!in.has(1))
             return GIF_CONTAINER_TRUNCATED;
         const uint8_t introducer = in.byte();
-        if (introducer == trailer)
+        if (introducer == gif_trailer)
             return GIF_CONTAINER_NO_IMAGE;
-        if (introducer == extension_introducer) {
+        if (introducer == gif_extension_introducer) {
             if (!in.has(1))
                 return GIF_CONTAINER_TRUNCATED;
             const uint8_t label = in.byte();
@@ -94,14 +85,14 @@ int32_t gif_read_container(const uint8_t *data, std::size_t size, gif_image_info
                     break;
                 if (!in.has(n))
                     return GIF_CONTAINER_TRUNCATED;
-                if (first && label == graphic_control_label && n >= graphic_control_bytes)
-                    info.transparent_index = (data[in.pos] & transparent_colour_flag) ? data[in.pos + 3] : -1;
+                if (first && label == gif_graphic_control_label && n >= gif_graphic_control_block_size)
+                    info.transparent_index = (data[in.pos] & gif_transparent_colour_flag) ? data[in.pos + 3] : -1;
                 first = false;
                 in.pos += n;
             }
             continue;
         }
-        if (introducer != image_separator)
+        if (introducer != gif_image_separator)
             return GIF_CONTAINER_BAD_BLOCK;
 
         if (!in.has(image_descriptor_bytes))
@@ -111,8 +102,8 @@ int32_t gif_read_container(const uint8_t *data, std::size_t size, gif_image_info
         info.width = in.le16();
         info.height = in.le16();
         info.packed_byte = in.byte();
-        info.interlaced = (info.packed_byte & interlace_flag) != 0;
-        if (info.packed_byte & colour_table_flag) {
+        info.interlaced = (info.packed_byte & gif_interlace_flag) != 0;
+        if (info.packed_byte & gif_colour_table_flag) {
             const std::size_t n = colour_table_bytes(info.packed_byte);
             if (!in.has(n))
                 return GIF_CONTAINER_TRUNCATED;

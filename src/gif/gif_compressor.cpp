@@ -6,6 +6,7 @@
 
 #include "boundary/image_header.hpp"
 #include "boundary/memory.hpp"
+#include "gif/gif_code_packer.hpp"
 #include "lzw/string_table.hpp"
 
 namespace orveln1
@@ -91,14 +92,13 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     uint8_t *const table = dictionary.get();
     string_table_reset(table);
 
-    uint8_t bit_reverse_table[256];
-    build_bit_reverse_table(bit_reverse_table);
-
     const uint16_t clear_code = static_cast<uint16_t>(1u << root_size);
     const uint16_t end_code = static_cast<uint16_t>(clear_code + 1);
     const uint16_t first_free_code = static_cast<uint16_t>(clear_code + 2);
     const uint16_t first_width = static_cast<uint16_t>(root_size + 1);
-    gif_bit_writer writer{0, first_width};
+    // The bit writer lives in this call's locals, so that the pixel loop keeps it in registers.
+    gif_code_packer writer;
+    writer.code_width = first_width;
     uint32_t next_code = first_free_code;
     uint32_t width_limit = 1u << first_width;
 
@@ -131,7 +131,7 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     int32_t r = fetch_row(k);
     if (r < 0)
         return r;
-    r = gif_put_code(write, block_buffer, clear_code, writer, io_handle, bit_reverse_table);
+    r = gif_pack_code(write, block_buffer, clear_code, writer, io_handle);
     if (r < 0)
         return r;
 
@@ -147,16 +147,14 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
             prefix = found;
             return 0;
         }
-        const int32_t put =
-            gif_put_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle, bit_reverse_table);
+        const int32_t put = gif_pack_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle);
         if (put < 0)
             return put;
         next_code = static_cast<uint16_t>(string_table_add(found, prefix, s, static_cast<int16_t>(next_code), table));
         if (next_code == width_limit + 1) {
             if (writer.code_width == gif_max_code_width) {
                 // Code 4080 is the last one added: restart, telling the decoder with a 12-bit clear.
-                const int32_t cleared =
-                    gif_put_code(write, block_buffer, clear_code, writer, io_handle, bit_reverse_table);
+                const int32_t cleared = gif_pack_code(write, block_buffer, clear_code, writer, io_handle);
                 if (cleared < 0)
                     return cleared;
                 string_table_reset(table);
@@ -195,19 +193,16 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
         x = 0;
     }
 
-    if ((r = gif_put_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle, bit_reverse_table)) <
-        0)
+    if ((r = gif_pack_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle)) < 0)
         return r;
     // Reading that last code, a decoder defines one more entry; when that brings its next code to
     // 2^width it widens before the end code, so the end code goes out one bit wider too.
     if (next_code == width_limit && writer.code_width < gif_max_code_width)
         ++writer.code_width;
-    if ((r = gif_put_code(write, block_buffer, end_code, writer, io_handle, bit_reverse_table)) < 0)
+    if ((r = gif_pack_code(write, block_buffer, end_code, writer, io_handle)) < 0)
         return r;
 
-    const unsigned count = (writer.bits_held + 7u) / 8u; // 1 to 255
-    for (unsigned i = 0; i < count; ++i)
-        block_buffer[i] = bit_reverse_table[block_buffer[i]];
+    const unsigned count = writer.final_bytes(); // 1 to 255
     const uint8_t count_byte = static_cast<uint8_t>(count);
     static constexpr uint8_t block_terminator = 0x00;
     if (write(io_handle, &count_byte, 1) != 1)

@@ -195,7 +195,11 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         for (;;) {
             code = gif_read_code(cb, io_handle, reader, read_buffer);
             uint32_t first_byte;
-            if (code < next_code) {
+            if (code < clear_code) {
+                // A root stands for itself: one pixel, no walk. Roots are never redefined.
+                out[fill++] = static_cast<uint8_t>(code);
+                first_byte = code;
+            } else if (code < next_code) {
                 if (code == clear_code)
                     break;
                 if (code == end_code)

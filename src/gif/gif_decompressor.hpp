@@ -2,7 +2,9 @@
 // row packer for 1- and 4-bit scan lines, and the LZW decompressor behind decode_gif.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
@@ -33,8 +35,9 @@ static_assert(GIF_REFILL_BYTES <= GIF_READ_BUFFER_BYTES);
 // and are topped up one byte at a time from the sub-block data held in read_buffer, so that no
 // byte is touched before its bits are needed and none past the bytes the host delivered.
 struct gif_bit_reader {
-    uint32_t bits = 0;      // untaken bits, the next code's lowest bit in bit 0
-    uint32_t bit_count = 0; // how many of them are valid (at most 7 + 12)
+    uint64_t bits = 0;      // untaken bits, the next code's lowest bit in bit 0
+    uint32_t bit_count = 0; // how many of them are valid (at most 63); the bits above them, when
+                            // set, are those of the next bytes of read_buffer, already in place
     uint32_t pos = 0;       // next byte of read_buffer to take
     uint32_t held = 0;      // bytes of read_buffer the last refill placed
     uint32_t code_width = 0;
@@ -59,6 +62,21 @@ struct gif_refill_result {
 [[nodiscard]] inline uint16_t gif_read_code(const codec_callbacks &cb, int32_t io_handle, gif_bit_reader &reader,
                                             uint8_t *read_buffer) noexcept
 {
+    // Eight whole bytes still held: take as many as fit in the window with one load. The bits of
+    // a partly taken byte land where the byte-wise path below would put them again.
+    if (reader.bit_count < reader.code_width && reader.held - reader.pos >= 8) [[likely]] {
+        uint64_t next8 = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&next8, read_buffer + reader.pos, sizeof next8);
+        } else {
+            for (int i = 7; i >= 0; --i)
+                next8 = next8 << 8 | read_buffer[reader.pos + static_cast<uint32_t>(i)];
+        }
+        reader.bits |= next8 << reader.bit_count;
+        const uint32_t taken = (63 - reader.bit_count) >> 3;
+        reader.pos += taken;
+        reader.bit_count += taken * 8;
+    }
     while (reader.bit_count < reader.code_width) {
         if (reader.pos == reader.held) {
             if (reader.ended)
@@ -70,7 +88,7 @@ struct gif_refill_result {
             if (r.held == 0)
                 return GIF_SHORT_READ;
         }
-        reader.bits |= static_cast<uint32_t>(read_buffer[reader.pos++]) << reader.bit_count;
+        reader.bits |= static_cast<uint64_t>(read_buffer[reader.pos++]) << reader.bit_count;
         reader.bit_count += 8;
     }
     const uint16_t code = static_cast<uint16_t>(reader.bits & reader.code_mask);

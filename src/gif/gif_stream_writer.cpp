@@ -5,6 +5,7 @@
 #include "boundary/image_header.hpp"
 #include "boundary/result_codes.hpp"
 #include "gif/gif_compressor.hpp"
+#include "gif/gif_format.hpp"
 
 namespace orveln1
 {
@@ -15,16 +16,6 @@ namespace
 constexpr uint8_t gif87a[6] = {'G', 'I', 'F', '8', '7', 'a'};
 // The graphic control extension, the one GIF89a feature used, needs the later signature.
 constexpr uint8_t gif89a[6] = {'G', 'I', 'F', '8', '9', 'a'};
-// Screen packed byte: global colour table present; its size field (low three bits) says 2^(d).
-constexpr uint8_t global_table_present = 0x80;
-constexpr uint8_t extension_introducer = 0x21;
-constexpr uint8_t graphic_control_label = 0xF9;
-// Graphic control block: size 4, packed byte 1 (transparent colour given, no disposal, no user
-// input), delay 0; the transparent index is the fifth byte.
-constexpr uint8_t graphic_control_block_size = 4;
-constexpr uint8_t graphic_control_transparent = 0x01;
-constexpr uint8_t image_separator = 0x2C;
-constexpr uint8_t interlace_bit = 0x40;
 constexpr int max_colour_table_entries = 256;
 
 struct le16 {
@@ -57,7 +48,7 @@ int32_t write_gif_stream(const codec_callbacks &cb, int32_t io_handle, const voi
 
     const le16 w = to_le16(static_cast<uint32_t>(width));
     const le16 h = to_le16(static_cast<uint32_t>(height));
-    const uint8_t screen_packed = static_cast<uint8_t>(global_table_present | (depth - 1));
+    const uint8_t screen_packed = static_cast<uint8_t>(gif_colour_table_flag | (depth - 1));
     const uint8_t zero = 0;
     // All six pieces of the header group go out before their results are judged.
     bool ok = put(header.has_transparency() ? gif89a : gif87a, 6);
@@ -82,13 +73,14 @@ int32_t write_gif_stream(const codec_callbacks &cb, int32_t io_handle, const voi
         return ERR_WRITE;
 
     if (header.has_transparency()) {
-        const uint8_t block[5] = {graphic_control_block_size, graphic_control_transparent, 0, 0,
+        const uint8_t block[5] = {gif_graphic_control_block_size, gif_transparent_colour_flag, 0, 0,
                                   header.transparent_index()};
-        if (!put(&extension_introducer, 1) || !put(&graphic_control_label, 1) || !put(block, 5) || !put(&zero, 1))
+        if (!put(&gif_extension_introducer, 1) || !put(&gif_graphic_control_label, 1) || !put(block, 5) ||
+            !put(&zero, 1))
             return ERR_WRITE;
     }
 
-    if (!put(&image_separator, 1))
+    if (!put(&gif_image_separator, 1))
         return ERR_WRITE;
 
     // The descriptor's packed byte (no local table; the size field carries d - 1 all the same) and
@@ -96,7 +88,7 @@ int32_t write_gif_stream(const codec_callbacks &cb, int32_t io_handle, const voi
     // compressor's code_size_word.
     const int32_t code_size_word = depth * 256 + (depth - 1);
     const le16 packed_and_code_size =
-        to_le16(static_cast<uint32_t>(code_size_word) | (interlaced != 0 ? interlace_bit : 0u));
+        to_le16(static_cast<uint32_t>(code_size_word) | (interlaced != 0 ? gif_interlace_flag : 0u));
     const le16 origin = to_le16(0);
     ok = put(origin.bytes, 2);
     ok &= put(origin.bytes, 2);

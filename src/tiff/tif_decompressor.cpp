@@ -16,6 +16,36 @@ namespace
 // grew up with widened that early.
 constexpr uint32_t TIF_FIRST_WIDTH_LIMIT = 1u << TIF_MIN_CODE_WIDTH;
 
+// Runs shorter than this are walked like any string: a fill call costs more than a short walk.
+constexpr uint32_t tif_fill_at_least = 16;
+
+// Writes the string of code k, n bytes (at least 1), back to front so that it ends just before
+// end: two bytes per entry read, the last byte of an odd-length string being a root, whose code is
+// its byte. The walk takes exactly n bytes whatever the links say.
+inline void tif_write_string(const tif_decode_entry *table, uint8_t *end, uint32_t k, uint32_t n) noexcept
+{
+    while (n > 1) {
+        const tif_decode_entry e = table[k];
+        end[-1] = static_cast<uint8_t>(e >> TIF_SUFFIX_SHIFT);
+        end[-2] = static_cast<uint8_t>(e >> TIF_PREFIX_SUFFIX_SHIFT);
+        end -= 2;
+        n -= 2;
+        k = static_cast<uint16_t>(e >> TIF_GRAND_SHIFT);
+    }
+    if (n != 0)
+        end[-1] = static_cast<uint8_t>(k);
+}
+
+// The entry for the string of prev_code (whose entry is prev) followed by byte, which begins a
+// string whose first byte is first: a run when prev's string is one and byte repeats it.
+inline tif_decode_entry tif_extend(uint32_t prev_code, tif_decode_entry prev, uint8_t prev_first, uint8_t byte) noexcept
+{
+    const uint64_t run = byte == prev_first ? prev & TIF_RUN_FLAG : 0;
+    return uint64_t{prev_code} | (prev & 0xFFFF) << TIF_GRAND_SHIFT | run |
+           uint64_t{tif_entry_length(prev) + 1} << TIF_LENGTH_SHIFT | uint64_t{byte} << TIF_SUFFIX_SHIFT |
+           uint64_t{tif_entry_suffix(prev)} << TIF_PREFIX_SUFFIX_SHIFT;
+}
+
 // What cutting rows came to: status 0 to go on, 1 when the last row asked for went out, or the
 // negative value put_row refused with; `rows` rows were delivered either way.
 struct tif_cut_result {
@@ -92,7 +122,7 @@ tif_bit_reader tif_refill(const codec_callbacks &cb, int32_t io_handle, uint8_t 
 void tif_reset_table(tif_decode_entry *table) noexcept
 {
     for (uint32_t n = 0; n < 256; ++n)
-        table[n] = tif_decode_entry{0, 1, static_cast<uint8_t>(n), static_cast<uint8_t>(n)};
+        table[n] = tif_root_entry(n);
 }
 
 int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, int32_t first_row,
@@ -116,6 +146,9 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     uint32_t next_code = TIF_FIRST_TABLE_CODE;
     uint32_t width_limit = TIF_FIRST_WIDTH_LIMIT;
     uint32_t prev_code = 0;
+    // The previous code's entry and first byte, kept at hand for the entry the next code defines.
+    tif_decode_entry prev = 0;
+    uint8_t prev_first = 0;
     int32_t result = 1;
 
     // Each pass starts right after a clear code.
@@ -139,6 +172,8 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         }
         row_buffer[pending++] = static_cast<uint8_t>(literal);
         prev_code = static_cast<uint32_t>(literal);
+        prev = table[prev_code];
+        prev_first = static_cast<uint8_t>(literal);
 
         for (;;) {
             if (pending >= row_bytes) {
@@ -152,47 +187,50 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
             }
 
             const int32_t code = tif_read_code(cb, io_handle, read_buffer, reader, code_width);
-            if (code == TIF_CLEAR_CODE)
-                break;
-            if (code == TIF_END_CODE)
-                goto finish;
             // ERR_READ, as unsigned, lies beyond every code.
             const uint32_t c = static_cast<uint32_t>(code);
-            uint8_t *out = row_buffer + pending;
-            const tif_decode_entry &prev = table[prev_code];
+            uint8_t *const out = row_buffer + pending;
+            tif_decode_entry entry; // c's
             uint32_t length;
             uint8_t first;
-            uint32_t k;
-            if (c < next_code) {
-                length = table[c].length;
-                first = table[c].first;
-                k = c;
+            if (c < 256) {
+                // A root: one byte, its entry fixed since the reset.
+                *out = static_cast<uint8_t>(c);
+                entry = tif_root_entry(c);
+                length = 1;
+                first = static_cast<uint8_t>(c);
+            } else if (c == TIF_CLEAR_CODE) {
+                break;
+            } else if (c == TIF_END_CODE) {
+                goto finish;
+            } else if (c < next_code) {
+                entry = table[c];
+                length = tif_entry_length(entry);
+                if ((entry & TIF_RUN_FLAG) != 0 && length >= tif_fill_at_least)
+                    std::memset(out, tif_entry_suffix(entry), length);
+                else
+                    tif_write_string(table, out + length, c, length);
+                first = out[0];
             } else if (c == next_code) {
                 // The code being defined: the previous string followed by its own first byte.
-                length = prev.length + 1u;
-                first = prev.first;
-                out[length - 1] = first;
-                k = prev_code;
+                first = prev_first;
+                entry = tif_extend(prev_code, prev, prev_first, first);
+                length = tif_entry_length(entry);
+                if ((entry & TIF_RUN_FLAG) != 0 && length >= tif_fill_at_least) {
+                    std::memset(out, first, length);
+                } else {
+                    tif_write_string(table, out + length - 1, prev_code, length - 1);
+                    out[length - 1] = first;
+                }
             } else {
                 result = ERR_BAD_DATA;
                 goto finish;
-            }
-            {
-                // Back to front from the stored length: the chain is exactly that long.
-                uint8_t *p = out + table[k].length;
-                for (uint32_t n = table[k].length; n > 1; --n) {
-                    const tif_decode_entry &e = table[k];
-                    *--p = e.suffix;
-                    k = e.prefix;
-                }
-                *--p = table[k].suffix;
             }
             pending += length;
 
             // Once 4096 entries exist no code can name a new one: stop defining and decode on.
             if (next_code < static_cast<uint32_t>(TIF_CODE_LIMIT)) {
-                table[next_code] = tif_decode_entry{static_cast<uint16_t>(prev_code),
-                                                    static_cast<uint16_t>(prev.length + 1u), first, prev.first};
+                table[next_code] = c == next_code ? entry : tif_extend(prev_code, prev, prev_first, first);
                 ++next_code;
                 if (next_code == width_limit - 1) {
                     code_width += code_width < TIF_MAX_CODE_WIDTH ? 1 : 0;
@@ -200,6 +238,8 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                 }
             }
             prev_code = c;
+            prev = entry;
+            prev_first = first;
         }
     }
 finish:

@@ -33,14 +33,36 @@ constexpr int32_t TIF_READ_BUFFER_BYTES = read_chunk_size + 2;
 constexpr uint32_t TIF_LONGEST_STRING = TIF_CODE_LIMIT - TIF_FIRST_TABLE_CODE + 2;
 constexpr uint32_t TIF_ROW_SLACK_BYTES = TIF_LONGEST_STRING - 1;
 
-// One table entry: the string of `prefix` followed by `suffix`, `length` bytes in all, starting
-// with `first`. Keeping the first byte saves a walk down the chain for each new entry.
-struct tif_decode_entry {
-    uint16_t prefix;
-    uint16_t length;
-    uint8_t suffix;
-    uint8_t first;
-};
+// One table entry, 8 bytes held as one 64-bit word so that the decode loop keeps the previous
+// code's entry in a register: the string of `prefix` followed by `suffix`, `length` bytes in all.
+// It also keeps the last byte of the prefix's string and the prefix's own prefix, so that a string
+// is written back to front two bytes per table read: the walk is a chain of dependent loads, and
+// this halves it. The run flag marks a string made of one repeated byte, which is written with one
+// fill; long runs are where LZW strings grow longest, one byte per code.
+//   bits  0-15 prefix        16-31 prefix of the prefix (unused when the prefix is one byte)
+//   bits 32-46 length        47    run flag
+//   bits 48-55 suffix        56-63 last byte of the prefix's string
+using tif_decode_entry = uint64_t;
+constexpr int TIF_GRAND_SHIFT = 16;
+constexpr int TIF_LENGTH_SHIFT = 32;
+constexpr uint64_t TIF_RUN_FLAG = uint64_t{1} << 47;
+constexpr int TIF_SUFFIX_SHIFT = 48;
+constexpr int TIF_PREFIX_SUFFIX_SHIFT = 56;
+constexpr uint32_t TIF_LENGTH_MASK = 0x7FFF;
+
+[[nodiscard]] constexpr uint32_t tif_entry_length(tif_decode_entry e) noexcept
+{
+    return static_cast<uint32_t>(e >> TIF_LENGTH_SHIFT) & TIF_LENGTH_MASK;
+}
+[[nodiscard]] constexpr uint8_t tif_entry_suffix(tif_decode_entry e) noexcept
+{
+    return static_cast<uint8_t>(e >> TIF_SUFFIX_SHIFT);
+}
+// The entry of a single byte: a run of length 1.
+[[nodiscard]] constexpr tif_decode_entry tif_root_entry(uint32_t byte) noexcept
+{
+    return uint64_t{byte} << TIF_SUFFIX_SHIFT | TIF_RUN_FLAG | uint64_t{1} << TIF_LENGTH_SHIFT;
+}
 static_assert(sizeof(tif_decode_entry) * TIF_CODE_LIMIT <= TIF_DECODE_TABLE_BYTES);
 
 // Position of the code reader in the read buffer, in bits from its first byte: `bit_pos` is the

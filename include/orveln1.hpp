@@ -1,0 +1,113 @@
+// orveln1.hpp: the in-memory C++ interface of orveln1: whole images and byte vectors in, result
+// codes out, with no callback registry, so calls on different threads may run at the same time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "orveln1.h"
+
+namespace orveln1
+{
+
+// One palette entry.
+struct colour {
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+    friend bool operator==(const colour &, const colour &) = default;
+};
+
+// An image in the packed bitmap layout that the codecs exchange rows in: depth 1 eight pixels a
+// byte (leftmost in the high bit), depth 4 two a byte (leftmost in the high nibble), depth 8 one
+// palette index a byte, depth 24 blue-green-red and depth 32 blue-green-red-fourth. Rows are stored
+// top row first, each row_stride(width, depth) bytes (padded to a multiple of 4).
+struct picture {
+    int32_t width = 0;
+    int32_t height = 0;
+    int depth = 8;
+    std::vector<colour> palette; // up to 2^depth entries for depths 1, 4 and 8; missing ones are black
+    int transparent_index = -1;  // GIF transparent colour, or -1 for none
+    std::vector<uint8_t> pixels; // height * row_stride bytes
+
+    [[nodiscard]] std::size_t stride() const noexcept;
+    [[nodiscard]] uint8_t *row(int32_t y) noexcept { return pixels.data() + static_cast<std::size_t>(y) * stride(); }
+    [[nodiscard]] const uint8_t *row(int32_t y) const noexcept
+    {
+        return pixels.data() + static_cast<std::size_t>(y) * stride();
+    }
+};
+
+// Bytes of one stored row: the unpadded length for the depth, rounded up to a multiple of 4.
+[[nodiscard]] std::size_t row_stride(int32_t width, int depth) noexcept;
+// A picture of the given size and depth with its pixel rows allocated and zeroed.
+[[nodiscard]] picture make_picture(int32_t width, int32_t height, int depth);
+
+// The outcome of a call: the library's result code (0 or more is success; the negative values are
+// the ORVELN1_ERR_* codes) and, on success, the value.
+template <typename T> struct result {
+    int32_t code = 0;
+    T value{};
+    [[nodiscard]] bool ok() const noexcept { return code >= 0; }
+};
+
+using byte_vector = std::vector<uint8_t>;
+
+// A whole single-image GIF stream (GIF87a, or GIF89a when transparent_index is set) for a picture
+// of depth 4 or 8; depth 1 is widened to 4 on the way, since GIF image data needs a code size of 2
+// or more. Other depths give ORVELN1_ERR_UNSUPPORTED_DEPTH; the encoder's failures come back as
+// ORVELN1_ERR_WRITE, a lack of memory for the output as ORVELN1_ERR_NO_MEMORY.
+[[nodiscard]] result<byte_vector> encode_gif(const picture &image, bool interlaced) noexcept;
+
+// What the GIF container says about one image, enough to decode its image data.
+struct gif_image_data {
+    int32_t width = 0;
+    int32_t height = 0;
+    // The image descriptor's packed byte in the low byte and the LZW minimum code size in the high
+    // byte, as the file has them.
+    int32_t code_size_word = 0;
+    std::span<const uint8_t> sub_blocks; // from the first data sub-block on (terminator included)
+};
+
+// Decoded GIF pixels: depth 8 (one palette index a byte, no palette set), top row first. Rows the
+// data never completes stay 0; rows_delivered counts the distinct rows inside the image that the
+// data did complete.
+struct gif_decoded {
+    picture image;
+    int32_t rows_delivered = 0;
+};
+
+// Decodes the image data of one GIF image. Result codes: 0, ORVELN1_ERR_BAD_DATA (the data does not
+// start with a clear code, or a width or height below 1), ORVELN1_ERR_NO_MEMORY.
+[[nodiscard]] result<gif_decoded> decode_gif(const gif_image_data &data) noexcept;
+
+// How the rows of a TIFF strip relate to a picture.
+struct tif_strip_format {
+    int32_t width = 0;
+    int depth = 8;                     // 1, 4, 8, 16, 24 or 32
+    bool swap_red_blue_32 = false;     // depth 32: store the first and third byte of each pixel exchanged
+    bool horizontal_predictor = false; // TIFF predictor 2 over 8-bit samples (depths 8, 24 and 32)
+};
+
+// One TIFF LZW strip holding rows first_row .. first_row + row_count - 1 of the picture. Depth 24
+// rows are stored red-green-blue, as TIFF has them. Result codes: 0, ORVELN1_ERR_NO_MEMORY,
+// ORVELN1_ERR_UNSUPPORTED_DEPTH (the predictor on a depth below 8 or at 16, or a depth the codec
+// has no row length for), ORVELN1_ERR_BAD_DATA (rows outside the picture).
+[[nodiscard]] result<byte_vector> encode_tif_strip(const picture &image, const tif_strip_format &format,
+                                                   int32_t first_row, int32_t row_count) noexcept;
+
+// Decodes one TIFF LZW strip into rows first_row .. first_row + row_count - 1 of image (which the
+// caller has made with make_picture for the format's width and depth), undoing the predictor and
+// turning red-green-blue back into the bitmap order. Rows the strip does not fill keep what the
+// decoder left there (the strip's last partial row, or zeros). Result codes: 1,
+// ORVELN1_ERR_BAD_DATA, ORVELN1_ERR_NO_MEMORY, ORVELN1_ERR_UNSUPPORTED_DEPTH.
+[[nodiscard]] int32_t decode_tif_strip(std::span<const uint8_t> strip, const tif_strip_format &format, picture &image,
+                                       int32_t first_row, int32_t row_count) noexcept;
+
+// Undoes / applies TIFF predictor 2 on one row of 8-bit samples, samples_per_pixel apart.
+void undo_horizontal_predictor(uint8_t *row, std::size_t row_bytes, int samples_per_pixel) noexcept;
+void apply_horizontal_predictor(uint8_t *row, std::size_t row_bytes, int samples_per_pixel) noexcept;
+
+} // namespace orveln1

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs the benchmark suite on this machine: builds orveln1_bench (Release, g++), runs it (orveln1,
+# giflib, libtiff, stb_image), times Pillow on the same images with Debian's Python, and writes
+# bench/results/{table.md,chart.svg} plus the raw JSON. ORVELN1_BENCH_MIN_TIME sets the seconds
+# per benchmark (default 0.5); ORVELN1_BENCH_FILTER restricts the Google Benchmark run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${ORVELN1_BENCH_BUILD:-$root/build/bench}
+out=${ORVELN1_BENCH_OUT:-$root/bench/results}
+min_time=${ORVELN1_BENCH_MIN_TIME:-0.5}
+# Pillow is measured as Debian ships it (python3-pil), whatever python3 comes first on PATH.
+python=/usr/bin/python3
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc \
+  -DCMAKE_CXX_COMPILER=g++ -DORVELN1_TESTS=OFF -DORVELN1_BENCH=ON > /dev/null
+cmake --build "$build" -j 2 --target orveln1_bench
+
+mkdir -p "$out"
+dump=$(mktemp -d)
+trap 'rm -rf "$dump"' EXIT
+ORVELN1_BENCH_DUMP=$dump ORVELN1_BENCH_MEMORY_OUT=$out/memory.json \
+  "$build/bench/orveln1_bench" --benchmark_min_time="$min_time" \
+  --benchmark_filter="${ORVELN1_BENCH_FILTER:-.}" \
+  --benchmark_out="$out/orveln1_bench.json" --benchmark_out_format=json
+"$python" "$root/bench/pillow_bench.py" "$dump" "$out/pillow.json" "$min_time"
+"$python" "$root/bench/report.py" "$out"
+echo "bench: wrote $out/table.md and $out/chart.svg"

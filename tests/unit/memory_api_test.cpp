@@ -1,0 +1,277 @@
+// The in-memory C++ interface: round trips at every depth, refusals with the right result code, no
+// block left behind, and calls from several threads at once giving the one-thread results.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "boundary/memory.hpp"
+#include "orveln1.hpp"
+
+using namespace orveln1;
+
+namespace
+{
+
+// A picture whose pixels vary enough to exercise the dictionary but repeat enough to compress.
+picture sample_picture(int32_t width, int32_t height, int depth, uint32_t seed = 1)
+{
+    picture p = make_picture(width, height, depth);
+    for (int i = 0; i < (depth <= 8 ? 1 << depth : 0); ++i)
+        p.palette.push_back(
+            colour{static_cast<uint8_t>(i * 3), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i)});
+    uint32_t state = seed;
+    const auto meaningful = static_cast<std::size_t>((static_cast<int64_t>(width) * depth + 7) / 8);
+    for (int32_t y = 0; y < height; ++y)
+        for (std::size_t i = 0; i < meaningful; ++i) {
+            state = state * 1103515245u + 12345u;
+            p.row(y)[i] = static_cast<uint8_t>((state >> 16) % 5 == 0 ? state >> 24 : (i / 7 + y / 3) * 13);
+        }
+    // Pixels past the width at depths 1 and 4 are not part of the image.
+    if (depth < 8 && (width * depth) % 8 != 0)
+        for (int32_t y = 0; y < height; ++y)
+            p.row(y)[meaningful - 1] &= static_cast<uint8_t>(0xFF << (8 - (width * depth) % 8));
+    return p;
+}
+
+// The picture at depth 8 (one index a byte), as GIF decoding gives it back.
+picture as_indices(const picture &p)
+{
+    picture out = make_picture(p.width, p.height, 8);
+    for (int32_t y = 0; y < p.height; ++y)
+        for (int32_t x = 0; x < p.width; ++x) {
+            const uint8_t *row = p.row(y);
+            out.row(y)[x] = p.depth == 8   ? row[x]
+                            : p.depth == 4 ? static_cast<uint8_t>(x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15)
+                                           : static_cast<uint8_t>((row[x / 8] >> (7 - x % 8)) & 1);
+        }
+    return out;
+}
+
+// Splits a whole GIF stream written by encode_gif into what decode_gif needs; the writer puts no
+// local colour table and one optional extension before the image.
+gif_image_data image_data_of(const byte_vector &gif)
+{
+    std::size_t at = 13 + 3 * (std::size_t{1} << ((gif[10] & 7) + 1));
+    if (gif[at] == 0x21)
+        at += 8;
+    gif_image_data d;
+    d.width = gif[at + 5] | gif[at + 6] << 8;
+    d.height = gif[at + 7] | gif[at + 8] << 8;
+    d.code_size_word = gif[at + 9] | gif[at + 10] << 8;
+    d.sub_blocks = std::span<const uint8_t>(gif).subspan(at + 11);
+    return d;
+}
+
+struct gif_case {
+    int32_t width;
+    int32_t height;
+    int depth;
+    bool interlaced;
+};
+
+void PrintTo(const gif_case &c, std::ostream *os)
+{
+    *os << c.width << "x" << c.height << " depth " << c.depth << (c.interlaced ? " interlaced" : "");
+}
+
+class gif_round_trip : public testing::TestWithParam<gif_case>
+{
+};
+
+TEST_P(gif_round_trip, DecodedIndicesEqualThePictureEncoded)
+{
+    const gif_case c = GetParam();
+    const picture p = sample_picture(c.width, c.height, c.depth);
+    memory_stats_reset();
+    const result<byte_vector> gif = encode_gif(p, c.interlaced);
+    ASSERT_EQ(gif.code, 0);
+    const result<gif_decoded> back = decode_gif(image_data_of(gif.value));
+    ASSERT_EQ(back.code, 0);
+    EXPECT_EQ(back.value.rows_delivered, c.height);
+    EXPECT_EQ(back.value.image.pixels, as_indices(p).pixels);
+    EXPECT_EQ(memory_stats_now().live, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(memory_api, gif_round_trip,
+                         testing::Values(gif_case{1, 1, 8, false}, gif_case{37, 11, 8, true},
+                                         gif_case{300, 200, 8, false}, gif_case{301, 9, 4, true},
+                                         gif_case{64, 64, 4, false}, gif_case{13, 5, 1, false},
+                                         gif_case{77, 20, 1, true}));
+
+TEST(memory_api, GifTransparencyGivesGif89aAndAnExtension)
+{
+    picture p = sample_picture(8, 8, 8);
+    p.transparent_index = 5;
+    const result<byte_vector> gif = encode_gif(p, false);
+    ASSERT_EQ(gif.code, 0);
+    EXPECT_EQ(std::string(gif.value.begin(), gif.value.begin() + 6), "GIF89a");
+    const std::size_t ext = 13 + 768;
+    EXPECT_EQ(gif.value[ext], 0x21);
+    EXPECT_EQ(gif.value[ext + 6], 5);
+}
+
+TEST(memory_api, GifRefusalsCarryTheirResultCodes)
+{
+    EXPECT_EQ(encode_gif(sample_picture(4, 4, 24), false).code, ORVELN1_ERR_UNSUPPORTED_DEPTH);
+    EXPECT_EQ(encode_gif(sample_picture(4, 4, 16), false).code, ORVELN1_ERR_UNSUPPORTED_DEPTH);
+    EXPECT_EQ(encode_gif(make_picture(0, 4, 8), false).code, ORVELN1_ERR_BAD_DATA);
+    picture short_pixels = sample_picture(4, 4, 8);
+    short_pixels.pixels.resize(4);
+    EXPECT_EQ(encode_gif(short_pixels, false).code, ORVELN1_ERR_BAD_DATA);
+
+    const uint8_t not_clear[] = {2, 0xFF, 0xFF, 0};
+    gif_image_data d{4, 4, 0x0800, not_clear};
+    EXPECT_EQ(decode_gif(d).code, ORVELN1_ERR_BAD_DATA);
+    d.width = 0;
+    EXPECT_EQ(decode_gif(d).code, ORVELN1_ERR_BAD_DATA);
+}
+
+TEST(memory_api, TruncatedGifDataDeliversTheRowsItCompletes)
+{
+    const picture p = sample_picture(50, 40, 8);
+    const result<byte_vector> gif = encode_gif(p, false);
+    ASSERT_EQ(gif.code, 0);
+    gif_image_data d = image_data_of(gif.value);
+    d.sub_blocks = d.sub_blocks.first(d.sub_blocks.size() / 2);
+    const result<gif_decoded> back = decode_gif(d);
+    ASSERT_EQ(back.code, 0);
+    EXPECT_GT(back.value.rows_delivered, 0);
+    EXPECT_LT(back.value.rows_delivered, p.height);
+}
+
+struct strip_case {
+    int32_t width;
+    int depth;
+    bool predictor;
+    bool swap;
+};
+
+void PrintTo(const strip_case &c, std::ostream *os)
+{
+    *os << "width " << c.width << " depth " << c.depth << (c.predictor ? " predictor" : "") << (c.swap ? " swap" : "");
+}
+
+class tif_round_trip : public testing::TestWithParam<strip_case>
+{
+};
+
+TEST_P(tif_round_trip, StripsDecodeToTheRowsEncoded)
+{
+    const strip_case c = GetParam();
+    const picture p = sample_picture(c.width, 23, c.depth);
+    const tif_strip_format f{c.width, c.depth, c.swap, c.predictor};
+    picture back = make_picture(c.width, 23, c.depth);
+    memory_stats_reset();
+    // Three strips of uneven height cover the picture.
+    const int32_t starts[] = {0, 10, 20, 23};
+    for (int s = 0; s < 3; ++s) {
+        const result<byte_vector> strip = encode_tif_strip(p, f, starts[s], starts[s + 1] - starts[s]);
+        ASSERT_EQ(strip.code, 0);
+        EXPECT_EQ(decode_tif_strip(strip.value, f, back, starts[s], starts[s + 1] - starts[s]), 1);
+    }
+    const auto meaningful = static_cast<std::size_t>((static_cast<int64_t>(c.width) * c.depth + 7) / 8);
+    for (int32_t y = 0; y < p.height; ++y)
+        ASSERT_EQ(0, std::memcmp(back.row(y), p.row(y), meaningful)) << "row " << y;
+    EXPECT_EQ(memory_stats_now().live, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(memory_api, tif_round_trip,
+                         testing::Values(strip_case{1, 8, false, false}, strip_case{33, 1, false, false},
+                                         strip_case{31, 4, false, false}, strip_case{500, 8, true, false},
+                                         strip_case{97, 24, false, false}, strip_case{97, 24, true, false},
+                                         strip_case{40, 32, true, true}, strip_case{40, 32, false, false},
+                                         strip_case{1000, 16, false, false}));
+
+TEST(memory_api, StripStoresRedGreenBlueInTiffOrder)
+{
+    picture p = make_picture(2, 1, 24);
+    const uint8_t bgr[] = {1, 2, 3, 4, 5, 6};
+    std::memcpy(p.row(0), bgr, sizeof bgr);
+    const result<byte_vector> strip = encode_tif_strip(p, tif_strip_format{2, 8, false, false}, 0, 1);
+    EXPECT_EQ(strip.code, ORVELN1_ERR_UNSUPPORTED_DEPTH); // format and picture disagree
+    const tif_strip_format f{2, 24, false, false};
+    const result<byte_vector> ok = encode_tif_strip(p, f, 0, 1);
+    ASSERT_EQ(ok.code, 0);
+    // Decoding as an 8-bit row of 6 samples shows the order stored.
+    picture raw = make_picture(6, 1, 8);
+    ASSERT_EQ(decode_tif_strip(ok.value, tif_strip_format{6, 8, false, false}, raw, 0, 1), 1);
+    const uint8_t rgb[] = {3, 2, 1, 6, 5, 4};
+    EXPECT_EQ(0, std::memcmp(raw.row(0), rgb, sizeof rgb));
+}
+
+TEST(memory_api, StripRefusalsCarryTheirResultCodes)
+{
+    const picture p = sample_picture(10, 10, 8);
+    const tif_strip_format f{10, 8, false, false};
+    EXPECT_EQ(encode_tif_strip(p, f, 5, 6).code, ORVELN1_ERR_BAD_DATA);
+    EXPECT_EQ(encode_tif_strip(p, f, -1, 2).code, ORVELN1_ERR_BAD_DATA);
+    EXPECT_EQ(encode_tif_strip(p, f, 0, 0).code, ORVELN1_ERR_BAD_DATA);
+    EXPECT_EQ(encode_tif_strip(sample_picture(10, 10, 4), tif_strip_format{10, 4, false, true}, 0, 1).code,
+              ORVELN1_ERR_UNSUPPORTED_DEPTH);
+
+    picture back = make_picture(10, 10, 8);
+    const uint8_t starts_with_literal[] = {0x10, 0x20, 0x30, 0x40};
+    EXPECT_EQ(decode_tif_strip(starts_with_literal, f, back, 0, 1), ORVELN1_ERR_BAD_DATA);
+    EXPECT_EQ(decode_tif_strip({}, f, back, 0, 1), ORVELN1_ERR_BAD_DATA);
+}
+
+TEST(memory_api, OutOfMemoryInsideTheCodecIsReportedAndLeavesNothing)
+{
+    const picture p = sample_picture(64, 64, 8);
+    memory_stats_reset();
+    memory_fail_at(1);
+    EXPECT_EQ(encode_tif_strip(p, tif_strip_format{64, 8, false, false}, 0, 64).code, ORVELN1_ERR_NO_MEMORY);
+    memory_fail_at(1);
+    // The GIF encoder folds every failure after its depth check into ERR_WRITE.
+    EXPECT_EQ(encode_gif(p, false).code, ORVELN1_ERR_WRITE);
+    memory_fail_at(0);
+    EXPECT_EQ(memory_stats_now().live, 0);
+}
+
+TEST(memory_api, CallsOnManyThreadsAtOnceGiveTheOneThreadResults)
+{
+    constexpr int threads = 6;
+    std::vector<picture> pictures;
+    std::vector<byte_vector> gif_expected;
+    std::vector<byte_vector> tif_expected;
+    for (int t = 0; t < threads; ++t) {
+        pictures.push_back(sample_picture(120 + t * 7, 90, 8, static_cast<uint32_t>(t + 1)));
+        gif_expected.push_back(encode_gif(pictures.back(), t % 2 == 1).value);
+        const picture &p = pictures.back();
+        tif_expected.push_back(encode_tif_strip(p, tif_strip_format{p.width, 8, false, t % 3 == 0}, 0, p.height).value);
+    }
+    std::vector<int> mismatches(threads, 0);
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back([&, t] {
+            const picture &p = pictures[static_cast<std::size_t>(t)];
+            const tif_strip_format f{p.width, 8, false, t % 3 == 0};
+            for (int round = 0; round < 8; ++round) {
+                const result<byte_vector> gif = encode_gif(p, t % 2 == 1);
+                const result<gif_decoded> back = decode_gif(image_data_of(gif.value));
+                const result<byte_vector> strip = encode_tif_strip(p, f, 0, p.height);
+                picture rows = make_picture(p.width, p.height, 8);
+                const int32_t r = decode_tif_strip(strip.value, f, rows, 0, p.height);
+                if (gif.value != gif_expected[static_cast<std::size_t>(t)] || back.value.image.pixels != p.pixels ||
+                    strip.value != tif_expected[static_cast<std::size_t>(t)] || r != 1 || rows.pixels != p.pixels)
+                    ++mismatches[static_cast<std::size_t>(t)];
+            }
+        });
+    for (auto &thread : pool)
+        thread.join();
+    for (int t = 0; t < threads; ++t)
+        EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << "thread " << t;
+}
+
+TEST(memory_api, PredictorHelpersAreInverses)
+{
+    uint8_t row[] = {10, 20, 30, 11, 22, 33, 250, 5, 7};
+    const std::vector<uint8_t> original(row, row + sizeof row);
+    apply_horizontal_predictor(row, sizeof row, 3);
+    EXPECT_EQ(row[3], 1); // 11 - 10
+    undo_horizontal_predictor(row, sizeof row, 3);
+    EXPECT_EQ(std::vector<uint8_t>(row, row + sizeof row), original);
+}
+
+} // namespace

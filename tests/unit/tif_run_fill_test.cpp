@@ -1,0 +1,98 @@
+// The TIFF decoder writes strings made of one repeated byte with a fill instead of a walk: strings
+// that only begin with a run, runs around the fill threshold, runs that outlast a table generation
+// and rows that cut through runs must all come back byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/tif_strips.hpp"
+
+using namespace orveln1::test;
+
+namespace
+{
+
+struct run_case {
+    const char *name;
+    std::vector<uint8_t> (*make)();
+    int32_t width;
+};
+
+// Runs of growing length, each closed by a different byte, so that the table holds entries that
+// are a run followed by one other byte: those must not be taken for runs.
+std::vector<uint8_t> runs_closed_by_other_bytes()
+{
+    std::vector<uint8_t> data;
+    for (int length = 1; length < 90; ++length) {
+        data.insert(data.end(), static_cast<std::size_t>(length), static_cast<uint8_t>(length % 3));
+        data.push_back(static_cast<uint8_t>(200 + length % 5));
+    }
+    return data;
+}
+
+// The same byte value before and after a different one: a run entry and its non-run extensions
+// meet the same first byte.
+std::vector<uint8_t> run_other_run()
+{
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 60; ++i) {
+        data.insert(data.end(), 37, 'a');
+        data.push_back('b');
+        data.insert(data.end(), static_cast<std::size_t>(i), 'a');
+    }
+    return data;
+}
+
+// One value for longer than a table generation: the run strings reach thousands of bytes and
+// the table restarts in the middle.
+std::vector<uint8_t> one_value_past_restarts()
+{
+    return std::vector<uint8_t>(3 * 3839 * 2000 / 1000, 0x5A);
+}
+
+// Runs of 15, 16 and 17 bytes (either side of the fill threshold) mixed with noise.
+std::vector<uint8_t> runs_at_the_threshold()
+{
+    std::vector<uint8_t> data;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 400; ++i) {
+        data.insert(data.end(), static_cast<std::size_t>(15 + i % 3), static_cast<uint8_t>(i % 7));
+        for (int j = 0; j < 3; ++j) {
+            seed = seed * 1103515245u + 12345u;
+            data.push_back(static_cast<uint8_t>(seed >> 24));
+        }
+    }
+    return data;
+}
+
+class tif_run_fill : public testing::TestWithParam<run_case>
+{
+};
+
+TEST_P(tif_run_fill, StripsDecodeToTheBytesCoded)
+{
+    const run_case &c = GetParam();
+    std::vector<uint8_t> data = c.make();
+    data.resize((data.size() + static_cast<std::size_t>(c.width) - 1) / static_cast<std::size_t>(c.width) *
+                    static_cast<std::size_t>(c.width),
+                0);
+    const tif_encoded strip = tif_encode_bytes(data, c.width);
+    ASSERT_EQ(strip.result, 0);
+    const auto rows = static_cast<uint32_t>(data.size() / static_cast<std::size_t>(c.width));
+    const tif_decoded back = tif_decode_strip(strip.strip, static_cast<uint32_t>(c.width), rows);
+    EXPECT_EQ(back.result, 1);
+    EXPECT_EQ(back.bytes, data);
+}
+
+INSTANTIATE_TEST_SUITE_P(patterns, tif_run_fill,
+                         testing::Values(run_case{"closed_runs_wide_rows", runs_closed_by_other_bytes, 1000},
+                                         run_case{"closed_runs_one_byte_rows", runs_closed_by_other_bytes, 1},
+                                         run_case{"run_other_run", run_other_run, 77},
+                                         run_case{"restarts", one_value_past_restarts, 4096},
+                                         run_case{"restarts_narrow_rows", one_value_past_restarts, 3},
+                                         run_case{"threshold", runs_at_the_threshold, 64}),
+                         [](const testing::TestParamInfo<run_case> &p) { return std::string(p.param.name); });
+
+} // namespace
