@@ -1,16 +1,4 @@
 # Cross-builds orveln1.dll for 64-bit Windows with Debian's MinGW-w64 toolchain.
-# The posix thread flavour is used because the block accounting takes a std::mutex.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(ORVELN1_MINGW_PREFIX x86_64-w64-mingw32 CACHE STRING "MinGW-w64 target triplet")
-set(CMAKE_C_COMPILER ${ORVELN1_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ORVELN1_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${ORVELN1_MINGW_PREFIX}-windres)
-set(CMAKE_OBJDUMP ${ORVELN1_MINGW_PREFIX}-objdump CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${ORVELN1_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)
