@@ -10,7 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
-namespace {
+namespace
+{
 int replay(const std::filesystem::path &file)
 {
     std::ifstream in(file, std::ios::binary);

@@ -140,8 +140,7 @@ ORVELN1_API int32_t ORVELN1_CALL set_callbacks(orveln1_read_fn read_fn, orveln1_
  * null; or the negative value put_row_fn returned.  Geometry, depth and callbacks are checked
  * before anything is read.  Calls must not overlap. */
 ORVELN1_API int32_t ORVELN1_CALL decode_gif(int32_t io_handle, uint8_t *read_buffer, const void *image_header,
-                                            orveln1_put_row_fn put_row_fn, int32_t row_context,
-                                            int32_t code_size_word);
+                                            orveln1_put_row_fn put_row_fn, int32_t row_context, int32_t code_size_word);
 
 /* encode_gif: writes one complete single-image GIF stream through the registered write_fn: the
  * signature ("GIF87a", or "GIF89a" when the header marks a transparent colour), the logical screen
@@ -166,8 +165,8 @@ ORVELN1_API int32_t ORVELN1_CALL encode_gif(int32_t io_handle, const void *image
 /* encode_gifi: as encode_gif, but the image is written interlaced: the descriptor's interlace bit
  * is set and the rows are asked for in GIF's four-pass order (rows 0, 8, 16, ...; then 4, 12, ...;
  * then 2, 6, ...; then 1, 3, ...), each once.  Same arguments, ownership and results. */
-ORVELN1_API int32_t ORVELN1_CALL encode_gifi(int32_t io_handle, const void *image_header,
-                                             orveln1_get_row_fn get_row_fn, int32_t row_context);
+ORVELN1_API int32_t ORVELN1_CALL encode_gifi(int32_t io_handle, const void *image_header, orveln1_get_row_fn get_row_fn,
+                                             int32_t row_context);
 
 /* decode_tif: decodes one TIFF LZW strip (codes of 9 to 12 bits, most significant bit first, as
  * TIFF 6.0 writes them) into rows handed to the registered put_row_fn.  The host positions its

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang llvm libclang-rt-14-dev pkg-config
+  cmake ninja-build g++ clang clang-format llvm libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libgif-dev libtiff-dev libstb-dev giflib-tools libtiff-tools python3-pil
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64

@@ -24,6 +24,9 @@ build_and_test() { # name, then extra cmake arguments
   ctest --test-dir "$out/$name" --output-on-failure -j "$jobs" --timeout 600
 }
 
+stage "format: sources as .clang-format has them"
+"$root/scripts/check-format.sh"
+
 build_and_test gcc -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
 build_and_test clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -46,13 +46,12 @@ TEST_P(gif_peer_giflib, ReadsBackEveryPixel)
     EXPECT_TRUE(peer.pixels == image.pixels);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    gif_peer, gif_peer_giflib,
-    ::testing::Combine(::testing::Values(std::pair{1, 1}, std::pair{1, 3000}, std::pair{3000, 1}, std::pair{7, 5},
-                                         std::pair{13, 9}, std::pair{2, 2001}, std::pair{1000, 37},
-                                         std::pair{640, 480}),
-                       ::testing::Values(image_kind::flat, image_kind::noise, image_kind::gradient,
-                                         image_kind::stripes),
-                       ::testing::Values(4, 8), ::testing::Values(0, 1)));
+INSTANTIATE_TEST_SUITE_P(gif_peer, gif_peer_giflib,
+                         ::testing::Combine(::testing::Values(std::pair{1, 1}, std::pair{1, 3000}, std::pair{3000, 1},
+                                                              std::pair{7, 5}, std::pair{13, 9}, std::pair{2, 2001},
+                                                              std::pair{1000, 37}, std::pair{640, 480}),
+                                            ::testing::Values(image_kind::flat, image_kind::noise, image_kind::gradient,
+                                                              image_kind::stripes),
+                                            ::testing::Values(4, 8), ::testing::Values(0, 1)));
 
 } // namespace
