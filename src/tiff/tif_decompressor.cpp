@@ -16,6 +16,9 @@ namespace
 // grew up with widened that early.
 constexpr uint32_t TIF_FIRST_WIDTH_LIMIT = 1u << TIF_MIN_CODE_WIDTH;
 
+// The length of the clear and end codes' entries: longer than any string.
+constexpr uint32_t tif_control_length = TIF_LENGTH_MASK;
+
 // Runs shorter than this are walked like any string: a fill call costs more than a short walk.
 constexpr uint32_t tif_fill_at_least = 16;
 
@@ -36,14 +39,31 @@ inline void tif_write_string(const tif_decode_entry *table, uint8_t *end, uint32
         end[-1] = static_cast<uint8_t>(k);
 }
 
-// The entry for the string of prev_code (whose entry is prev) followed by byte, which begins a
-// string whose first byte is first: a run when prev's string is one and byte repeats it.
-inline tif_decode_entry tif_extend(uint32_t prev_code, tif_decode_entry prev, uint8_t prev_first, uint8_t byte) noexcept
+// The entry for the string of prev_code (whose entry is prev and whose first byte is prev_first)
+// followed by one byte, all but that byte: tif_complete puts it where prev_first is kept in the
+// meantime, for a code that names the entry being defined. The run flag is prev's, kept only if
+// the byte repeats the run.
+inline tif_decode_entry tif_extend(uint32_t prev_code, tif_decode_entry prev, uint8_t prev_first) noexcept
 {
-    const uint64_t run = byte == prev_first ? prev & TIF_RUN_FLAG : 0;
-    return uint64_t{prev_code} | (prev & 0xFFFF) << TIF_GRAND_SHIFT | run |
-           uint64_t{tif_entry_length(prev) + 1} << TIF_LENGTH_SHIFT | uint64_t{byte} << TIF_SUFFIX_SHIFT |
+    return uint64_t{prev_code} | (prev & 0xFFFF) << TIF_GRAND_SHIFT | (prev & TIF_RUN_FLAG) |
+           uint64_t{tif_entry_length(prev) + 1} << TIF_LENGTH_SHIFT | uint64_t{prev_first} << TIF_SUFFIX_SHIFT |
            uint64_t{tif_entry_suffix(prev)} << TIF_PREFIX_SUFFIX_SHIFT;
+}
+
+// The entry tif_extend began, ended by byte: a run only when the string it extends is one and
+// byte repeats it (a run's last byte is all its bytes).
+inline tif_decode_entry tif_complete(tif_decode_entry partial, uint8_t byte) noexcept
+{
+    const tif_decode_entry e = (partial & ~(uint64_t{0xFF} << TIF_SUFFIX_SHIFT)) | uint64_t{byte} << TIF_SUFFIX_SHIFT;
+    return byte == tif_entry_prefix_suffix(partial) ? e : e & ~TIF_RUN_FLAG;
+}
+
+// Below the returned bit position a code can be read with one 8-byte load that stays within the
+// delivered bytes and the two the read buffer has past a chunk (bit_end is whole bytes).
+inline uint32_t tif_fast_end(const tif_bit_reader &reader) noexcept
+{
+    const uint32_t end_bytes = reader.bit_end >> 3;
+    return end_bytes > 5 ? (end_bytes - 5) * 8 : 0;
 }
 
 // What cutting rows came to: status 0 to go on, 1 when the last row asked for went out, or the
@@ -123,6 +143,10 @@ void tif_reset_table(tif_decode_entry *table) noexcept
 {
     for (uint32_t n = 0; n < 256; ++n)
         table[n] = tif_root_entry(n);
+    // The clear and end codes get an entry no string can have, so that the decode loop tells
+    // them apart only once a code is known not to be a short string.
+    table[TIF_CLEAR_CODE] = uint64_t{tif_control_length} << TIF_LENGTH_SHIFT;
+    table[TIF_END_CODE] = table[TIF_CLEAR_CODE];
 }
 
 int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, int32_t first_row,
@@ -137,31 +161,38 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     auto *table = reinterpret_cast<tif_decode_entry *>(block.get());
 
     tif_bit_reader reader{0, 0};
-    int code_width = TIF_MIN_CODE_WIDTH;
-    if (tif_read_code(cb, io_handle, read_buffer, reader, code_width) != TIF_CLEAR_CODE)
+    if (tif_read_code(cb, io_handle, read_buffer, reader, TIF_MIN_CODE_WIDTH) != TIF_CLEAR_CODE)
         return ERR_BAD_DATA;
 
-    std::size_t pending = 0;
+    // The decode loop keeps only what every code needs in locals: the reader's bit position and
+    // the bound below which it may read without a check, the code width, the next free code, the
+    // entry the next code defines (less its last byte) and the output position. Row cutting,
+    // refills, width steps and clear codes leave the loop and come back.
+    uint8_t *out = row_buffer; // decoded bytes from row_buffer up to out wait for their row
+    uint8_t *const row_end = row_buffer + row_bytes;
     uint32_t delivered = 0; // rows handed over; the next one's index is first_row + delivered
-    uint32_t next_code = TIF_FIRST_TABLE_CODE;
-    uint32_t width_limit = TIF_FIRST_WIDTH_LIMIT;
-    uint32_t prev_code = 0;
-    // The previous code's entry and first byte, kept at hand for the entry the next code defines.
-    tif_decode_entry prev = 0;
-    uint8_t prev_first = 0;
+    uint32_t bit_pos = reader.bit_pos;
+    uint32_t fast_end = tif_fast_end(reader);
     int32_t result = 1;
 
     // Each pass starts right after a clear code.
     for (;;) {
         tif_reset_table(table);
-        next_code = TIF_FIRST_TABLE_CODE;
-        width_limit = TIF_FIRST_WIDTH_LIMIT;
-        code_width = TIF_MIN_CODE_WIDTH;
+        uint32_t code_width = TIF_MIN_CODE_WIDTH;
+        uint32_t next_code = TIF_FIRST_TABLE_CODE;
+        uint32_t width_limit = TIF_FIRST_WIDTH_LIMIT;
+        // next_code's value at which the width steps or the table fills. Once the 4096 entries
+        // a code can name exist, every code lands there: next_code goes back to 4096, and the
+        // entry each code defines goes to the spare entry 4096, which no code reads.
+        uint32_t event_code = width_limit - 1;
 
         // The code after a clear code names a single byte: the reset defined nothing else. A
         // repeated clear code clears again, the end code ends the strip, and anything else (a
         // failed read included) is bad data.
-        const int32_t literal = tif_read_code(cb, io_handle, read_buffer, reader, code_width);
+        reader.bit_pos = bit_pos;
+        const int32_t literal = tif_read_code(cb, io_handle, read_buffer, reader, TIF_MIN_CODE_WIDTH);
+        bit_pos = reader.bit_pos;
+        fast_end = tif_fast_end(reader);
         if (literal == TIF_CLEAR_CODE)
             continue;
         if (literal == TIF_END_CODE)
@@ -170,76 +201,93 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
             result = ERR_BAD_DATA;
             goto finish;
         }
-        row_buffer[pending++] = static_cast<uint8_t>(literal);
-        prev_code = static_cast<uint32_t>(literal);
-        prev = table[prev_code];
-        prev_first = static_cast<uint8_t>(literal);
+        *out++ = static_cast<uint8_t>(literal);
+        // The entry that the next code defines, all but its last byte and the run flag's final
+        // say: the previous code's string followed by one byte.
+        tif_decode_entry next = tif_extend(static_cast<uint32_t>(literal), tif_root_entry(static_cast<uint32_t>(literal)),
+                                           static_cast<uint8_t>(literal));
 
         for (;;) {
-            if (pending >= row_bytes) {
+            if (out >= row_end) {
                 const tif_cut_result r =
-                    tif_cut_rows(cb, row_buffer, row_bytes, pending, static_cast<uint32_t>(first_row) + delivered,
-                                 row_count - delivered, row_context);
+                    tif_cut_rows(cb, row_buffer, row_bytes, static_cast<std::size_t>(out - row_buffer),
+                                 static_cast<uint32_t>(first_row) + delivered, row_count - delivered, row_context);
                 delivered += r.rows;
-                pending -= static_cast<std::size_t>(r.rows) * row_bytes;
+                out -= static_cast<std::size_t>(r.rows) * row_bytes;
                 if (r.status != 0)
                     return r.status;
             }
 
-            const int32_t code = tif_read_code(cb, io_handle, read_buffer, reader, code_width);
-            // ERR_READ, as unsigned, lies beyond every code.
-            const uint32_t c = static_cast<uint32_t>(code);
-            uint8_t *const out = row_buffer + pending;
+            uint32_t c;
+            if (bit_pos < fast_end) [[likely]] {
+                // A code starts at most 7 bits into a byte: the 8 bytes at its first byte hold it.
+                uint64_t window;
+                std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
+                if constexpr (std::endian::native == std::endian::little)
+                    window = __builtin_bswap64(window);
+                c = static_cast<uint32_t>((window << (bit_pos & 7)) >> (64 - code_width));
+                bit_pos += code_width;
+            } else {
+                reader.bit_pos = bit_pos;
+                // ERR_READ, as unsigned, lies beyond every code.
+                c = static_cast<uint32_t>(tif_read_code(cb, io_handle, read_buffer, reader, static_cast<int>(code_width)));
+                bit_pos = reader.bit_pos;
+                fast_end = tif_fast_end(reader);
+            }
+
             tif_decode_entry entry; // c's
             uint32_t length;
             uint8_t first;
-            if (c < 256) {
-                // A root: one byte, its entry fixed since the reset.
-                *out = static_cast<uint8_t>(c);
-                entry = tif_root_entry(c);
-                length = 1;
-                first = static_cast<uint8_t>(c);
-            } else if (c == TIF_CLEAR_CODE) {
-                break;
-            } else if (c == TIF_END_CODE) {
-                goto finish;
-            } else if (c < next_code) {
+            if (c < next_code) [[likely]] {
                 entry = table[c];
                 length = tif_entry_length(entry);
-                if ((entry & TIF_RUN_FLAG) != 0 && length >= tif_fill_at_least)
-                    std::memset(out, tif_entry_suffix(entry), length);
-                else
+                if (length <= 2) [[likely]] {
+                    // A root or a root and one byte: the entry holds the whole string.
+                    first = length == 1 ? tif_entry_suffix(entry) : tif_entry_prefix_suffix(entry);
+                    out[0] = first;
+                    out[length - 1] = tif_entry_suffix(entry);
+                } else if (length == tif_control_length) [[unlikely]] {
+                    if (c == TIF_CLEAR_CODE)
+                        break;
+                    goto finish;
+                } else if ((entry & TIF_RUN_FLAG) != 0 && length >= tif_fill_at_least) {
+                    first = tif_entry_suffix(entry);
+                    std::memset(out, first, length);
+                } else {
                     tif_write_string(table, out + length, c, length);
-                first = out[0];
+                    first = out[0];
+                }
             } else if (c == next_code) {
                 // The code being defined: the previous string followed by its own first byte.
-                first = prev_first;
-                entry = tif_extend(prev_code, prev, prev_first, first);
+                first = tif_entry_suffix(next);
+                entry = tif_complete(next, first);
                 length = tif_entry_length(entry);
                 if ((entry & TIF_RUN_FLAG) != 0 && length >= tif_fill_at_least) {
                     std::memset(out, first, length);
                 } else {
-                    tif_write_string(table, out + length - 1, prev_code, length - 1);
+                    tif_write_string(table, out + length - 1, static_cast<uint16_t>(next), length - 1);
                     out[length - 1] = first;
                 }
             } else {
                 result = ERR_BAD_DATA;
                 goto finish;
             }
-            pending += length;
+            out += length;
 
-            // Once 4096 entries exist no code can name a new one: stop defining and decode on.
-            if (next_code < static_cast<uint32_t>(TIF_CODE_LIMIT)) {
-                table[next_code] = c == next_code ? entry : tif_extend(prev_code, prev, prev_first, first);
-                ++next_code;
+            table[next_code] = tif_complete(next, first);
+            ++next_code;
+            if (next_code == event_code) [[unlikely]] {
+                // One code early, as TIFF has it (see TIF_FIRST_WIDTH_LIMIT).
                 if (next_code == width_limit - 1) {
                     code_width += code_width < TIF_MAX_CODE_WIDTH ? 1 : 0;
                     width_limit <<= 1;
                 }
+                // Once 4096 entries exist no code can name a new one: stop defining and decode on.
+                if (next_code > static_cast<uint32_t>(TIF_CODE_LIMIT))
+                    next_code = TIF_CODE_LIMIT;
+                event_code = std::min(width_limit - 1, static_cast<uint32_t>(TIF_CODE_LIMIT) + 1);
             }
-            prev_code = c;
-            prev = entry;
-            prev_first = first;
+            next = tif_extend(c, entry, first);
         }
     }
 finish:

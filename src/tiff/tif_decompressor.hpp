@@ -58,6 +58,11 @@ constexpr uint32_t TIF_LENGTH_MASK = 0x7FFF;
 {
     return static_cast<uint8_t>(e >> TIF_SUFFIX_SHIFT);
 }
+// The byte before the last, for a string of two bytes or more.
+[[nodiscard]] constexpr uint8_t tif_entry_prefix_suffix(tif_decode_entry e) noexcept
+{
+    return static_cast<uint8_t>(e >> TIF_PREFIX_SUFFIX_SHIFT);
+}
 // The entry of a single byte: a run of length 1.
 [[nodiscard]] constexpr tif_decode_entry tif_root_entry(uint32_t byte) noexcept
 {
