@@ -204,8 +204,9 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         *out++ = static_cast<uint8_t>(literal);
         // The entry that the next code defines, all but its last byte and the run flag's final
         // say: the previous code's string followed by one byte.
-        tif_decode_entry next = tif_extend(static_cast<uint32_t>(literal), tif_root_entry(static_cast<uint32_t>(literal)),
-                                           static_cast<uint8_t>(literal));
+        tif_decode_entry next =
+            tif_extend(static_cast<uint32_t>(literal), tif_root_entry(static_cast<uint32_t>(literal)),
+                       static_cast<uint8_t>(literal));
 
         for (;;) {
             if (out >= row_end) {
@@ -230,7 +231,8 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
             } else {
                 reader.bit_pos = bit_pos;
                 // ERR_READ, as unsigned, lies beyond every code.
-                c = static_cast<uint32_t>(tif_read_code(cb, io_handle, read_buffer, reader, static_cast<int>(code_width)));
+                c = static_cast<uint32_t>(
+                    tif_read_code(cb, io_handle, read_buffer, reader, static_cast<int>(code_width)));
                 bit_pos = reader.bit_pos;
                 fast_end = tif_fast_end(reader);
             }
