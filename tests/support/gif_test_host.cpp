@@ -65,22 +65,6 @@ int32_t ORVELN1_CDECL recorder_put_row(const uint8_t *row, int32_t row_context, 
     return call == r.fail_at_call ? r.fail_value : 0;
 }
 
-std::vector<uint8_t> make_header(int32_t width, int32_t height, int depth)
-{
-    std::vector<uint8_t> h(40, 0);
-    auto put32 = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            h[static_cast<std::size_t>(at + i)] = static_cast<uint8_t>(v >> (8 * i));
-    };
-    put32(0, 40);
-    put32(4, static_cast<uint32_t>(width));
-    put32(8, static_cast<uint32_t>(height));
-    h[12] = 1;
-    h[14] = static_cast<uint8_t>(depth);
-    h[15] = static_cast<uint8_t>(depth >> 8);
-    return h;
-}
-
 void gif_code_packer::put(uint32_t code, uint32_t width)
 {
     bits_ |= code << bit_count_;

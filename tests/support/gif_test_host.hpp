@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "boundary/callbacks.hpp"
+#include "support/host_fakes.hpp"
 
 namespace orveln1::test
 {
@@ -47,9 +48,6 @@ inline codec_callbacks source_callbacks()
     cb.read = source_read;
     return cb;
 }
-
-// A 40-byte bitmap info header with the given geometry and depth (no palette).
-std::vector<uint8_t> make_header(int32_t width, int32_t height, int depth);
 
 // Codes packed least significant bit first, each at its own width.
 class gif_code_packer

@@ -151,7 +151,7 @@ std::vector<uint8_t> pack_codes(const std::vector<sized_code> &codes, bool msb_f
 
 std::vector<uint8_t> make_image_header(int32_t width, int32_t height, int depth, uint32_t compression)
 {
-    const int entries = depth <= 8 ? 1 << depth : 0;
+    const int entries = depth >= 0 && depth <= 8 ? 1 << depth : 0;
     std::vector<uint8_t> h(40 + 4 * static_cast<std::size_t>(entries), 0);
     auto put32 = [&h](std::size_t at, uint32_t v) {
         for (int i = 0; i < 4; ++i)

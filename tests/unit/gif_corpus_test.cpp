@@ -52,7 +52,7 @@ decoded_image decode_file(const std::vector<uint8_t> &file, const gif_image_info
     gif_byte_source source;
     source.data.assign(file.begin() + static_cast<std::ptrdiff_t>(info.data_offset), file.end());
     gif_row_recorder rows;
-    const std::vector<uint8_t> header = make_header(info.width, info.height, 8);
+    const std::vector<uint8_t> header = make_image_header(info.width, info.height, 8);
     std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
     set_callbacks(source_read, nullptr, 0, nullptr);
     decoded_image d;

@@ -32,7 +32,7 @@ struct decode_run {
         rows.fail_at_call = fail_row;
         rows.keep_all = keep_rows;
         rows.event_log = &source.event_log;
-        const std::vector<uint8_t> header = make_header(width, height, depth);
+        const std::vector<uint8_t> header = make_image_header(width, height, depth);
         auto buffer = std::make_unique<uint8_t[]>(GIF_READ_BUFFER_BYTES);
         result = gif_lzw_decompress(source_callbacks(), source_handle(source), buffer.get(), header.data(),
                                     recorder_put_row, recorder_handle(rows), code_size_word);
@@ -369,7 +369,7 @@ TEST(gif_decompressor, FailingReadEndsTheCall)
             source.fail_from_call = from;
             source.fail_value = fail;
             gif_row_recorder rows;
-            const std::vector<uint8_t> header = make_header(4, 4, 8);
+            const std::vector<uint8_t> header = make_image_header(4, 4, 8);
             std::vector<uint8_t> buffer(GIF_READ_BUFFER_BYTES);
             const int32_t r = gif_lzw_decompress(source_callbacks(), source_handle(source), buffer.data(),
                                                  header.data(), recorder_put_row, recorder_handle(rows), 0x0200);
@@ -442,7 +442,7 @@ TEST(gif_decompressor, ExportRefusesMissingCallbacksAndForwards)
     gif_byte_source source;
     source.data = worked_example;
     gif_row_recorder rows;
-    const std::vector<uint8_t> header = make_header(4, 2, 8);
+    const std::vector<uint8_t> header = make_image_header(4, 2, 8);
     std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
     const int32_t io = source_handle(source);
     const int32_t ctx = recorder_handle(rows);

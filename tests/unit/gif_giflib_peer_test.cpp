@@ -94,7 +94,7 @@ TEST_P(gif_giflib_peer, DecodesToGiflibsPixels)
         gif_byte_source source;
         source.data.assign(file.begin() + static_cast<std::ptrdiff_t>(info.data_offset), file.end());
         gif_row_recorder rows;
-        const std::vector<uint8_t> header = make_header(width, height, depth);
+        const std::vector<uint8_t> header = make_image_header(width, height, depth);
         std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
         set_callbacks(source_read, nullptr, 0, nullptr);
         const int32_t r = decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row,
@@ -160,7 +160,7 @@ TEST(gif_giflib_peer, RootSizeOneWidensLikeGiflib)
     gif_byte_source source;
     source.data.assign(file.begin() + static_cast<std::ptrdiff_t>(info.data_offset), file.end());
     gif_row_recorder rows;
-    const std::vector<uint8_t> header = make_header(width, height, 8);
+    const std::vector<uint8_t> header = make_image_header(width, height, 8);
     std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
     set_callbacks(source_read, nullptr, 0, nullptr);
     EXPECT_EQ(decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row, recorder_handle(rows),
