@@ -16,46 +16,62 @@ namespace
 // grew up with widened that early.
 constexpr uint32_t TIF_FIRST_WIDTH_LIMIT = 1u << TIF_MIN_CODE_WIDTH;
 
-// The length of the clear and end codes' entries: longer than any string.
-constexpr uint32_t tif_control_length = TIF_LENGTH_MASK;
-
-// Runs shorter than this are walked like any string: a fill call costs more than a short walk.
-constexpr uint32_t tif_fill_at_least = 16;
-
-// Writes the string of code k, n bytes (at least 1), back to front so that it ends just before
-// end: two bytes per entry read, the last byte of an odd-length string being a root, whose code is
-// its byte. The walk takes exactly n bytes whatever the links say.
-inline void tif_write_string(const tif_decode_entry *table, uint8_t *end, uint32_t k, uint32_t n) noexcept
+// Words go to and come from memory lowest byte first, whatever the machine's byte order.
+inline uint64_t tif_load8(const uint8_t *p) noexcept
 {
-    while (n > 1) {
-        const tif_decode_entry e = table[k];
-        end[-1] = static_cast<uint8_t>(e >> TIF_SUFFIX_SHIFT);
-        end[-2] = static_cast<uint8_t>(e >> TIF_PREFIX_SUFFIX_SHIFT);
-        end -= 2;
-        n -= 2;
-        k = static_cast<uint16_t>(e >> TIF_GRAND_SHIFT);
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
+    return v;
+}
+inline void tif_store8(uint8_t *p, uint64_t v) noexcept
+{
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Bytes in the last chunk of a string longer than 8 bytes: 1 to 6.
+constexpr uint32_t tif_last_chunk(uint32_t length) noexcept
+{
+    return (length - TIF_SHORT_STRING - 1) % TIF_CHUNK + 1;
+}
+
+// Where the byte that completes a string of `length` bytes goes in the word begun from it.
+constexpr uint32_t tif_append_shift(uint32_t length) noexcept
+{
+    return length < TIF_SHORT_STRING ? length * 8 : TIF_TOP_BYTE_SHIFT;
+}
+
+// The word of a string of `length` bytes, code `code` and word `word`, extended by one byte still
+// to come (placed at tif_append_shift(length)).
+constexpr uint64_t tif_extend(uint32_t code, uint64_t word, uint32_t length) noexcept
+{
+    if (length < TIF_SHORT_STRING)
+        return word;
+    if (length == TIF_SHORT_STRING || tif_last_chunk(length) == TIF_CHUNK)
+        return code; // the new last chunk starts after this string: it is the link
+    // Same link, the last chunk one byte lower to make room at the top.
+    return ((word >> 8) & ~TIF_LINK_MASK) | (word & TIF_LINK_MASK);
+}
+
+// Writes the string of a word `word` and `length` bytes (more than 8) into out to out + length,
+// exactly: each chunk's store puts the link and zeros below the chunk, inside the string, where
+// the store of the chunk before it lands next. Returns the string's first byte.
+inline uint8_t tif_write_long(const uint64_t *words, uint8_t *out, uint64_t word, uint32_t length) noexcept
+{
+    uint8_t *end = out + length;
+    tif_store8(end - 8, word);
+    end -= tif_last_chunk(length);
+    while (end - out > static_cast<std::ptrdiff_t>(TIF_SHORT_STRING)) {
+        word = words[word & TIF_LINK_MASK];
+        tif_store8(end - 8, word);
+        end -= TIF_CHUNK;
     }
-    if (n != 0)
-        end[-1] = static_cast<uint8_t>(k);
-}
-
-// The entry for the string of prev_code (whose entry is prev and whose first byte is prev_first)
-// followed by one byte, all but that byte: tif_complete puts it where prev_first is kept in the
-// meantime, for a code that names the entry being defined. The run flag is prev's, kept only if
-// the byte repeats the run.
-inline tif_decode_entry tif_extend(uint32_t prev_code, tif_decode_entry prev, uint8_t prev_first) noexcept
-{
-    return uint64_t{prev_code} | (prev & 0xFFFF) << TIF_GRAND_SHIFT | (prev & TIF_RUN_FLAG) |
-           uint64_t{tif_entry_length(prev) + 1} << TIF_LENGTH_SHIFT | uint64_t{prev_first} << TIF_SUFFIX_SHIFT |
-           uint64_t{tif_entry_suffix(prev)} << TIF_PREFIX_SUFFIX_SHIFT;
-}
-
-// The entry tif_extend began, ended by byte: a run only when the string it extends is one and
-// byte repeats it (a run's last byte is all its bytes).
-inline tif_decode_entry tif_complete(tif_decode_entry partial, uint8_t byte) noexcept
-{
-    const tif_decode_entry e = (partial & ~(uint64_t{0xFF} << TIF_SUFFIX_SHIFT)) | uint64_t{byte} << TIF_SUFFIX_SHIFT;
-    return byte == tif_entry_prefix_suffix(partial) ? e : e & ~TIF_RUN_FLAG;
+    word = words[word & TIF_LINK_MASK];
+    tif_store8(out, word);
+    return static_cast<uint8_t>(word);
 }
 
 // Below the returned bit position a code can be read with one 8-byte load that stays within the
@@ -139,14 +155,14 @@ tif_bit_reader tif_refill(const codec_callbacks &cb, int32_t io_handle, uint8_t 
     return reader;
 }
 
-void tif_reset_table(tif_decode_entry *table) noexcept
+void tif_reset_table(tif_decode_table table) noexcept
 {
-    for (uint32_t n = 0; n < 256; ++n)
-        table[n] = tif_root_entry(n);
-    // The clear and end codes get an entry no string can have, so that the decode loop tells
-    // them apart only once a code is known not to be a short string.
-    table[TIF_CLEAR_CODE] = uint64_t{tif_control_length} << TIF_LENGTH_SHIFT;
-    table[TIF_END_CODE] = table[TIF_CLEAR_CODE];
+    for (uint32_t n = 0; n < 256; ++n) {
+        table.words[n] = n;
+        table.lengths[n] = 1;
+    }
+    table.lengths[TIF_CLEAR_CODE] = TIF_CONTROL_LENGTH;
+    table.lengths[TIF_END_CODE] = TIF_CONTROL_LENGTH;
 }
 
 int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, int32_t first_row,
@@ -158,7 +174,10 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     lzw_block block(TIF_DECODE_TABLE_BYTES);
     if (!block)
         return ERR_NO_MEMORY;
-    auto *table = reinterpret_cast<tif_decode_entry *>(block.get());
+    const tif_decode_table table{reinterpret_cast<uint64_t *>(block.get()),
+                                 reinterpret_cast<uint16_t *>(block.get() + TIF_LENGTHS_OFFSET)};
+    uint64_t *const words = table.words;
+    uint16_t *const lengths = table.lengths;
 
     tif_bit_reader reader{0, 0};
     if (tif_read_code(cb, io_handle, read_buffer, reader, TIF_MIN_CODE_WIDTH) != TIF_CLEAR_CODE)
@@ -166,14 +185,20 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
 
     // The decode loop keeps only what every code needs in locals: the reader's bit position and
     // the bound below which it may read without a check, the code width, the next free code, the
-    // entry the next code defines (less its last byte) and the output position. Row cutting,
-    // refills, width steps and clear codes leave the loop and come back.
+    // word and length the next entry starts from, and the output position. Row cutting, refills,
+    // width steps and clear codes leave the loop and come back.
     uint8_t *out = row_buffer; // decoded bytes from row_buffer up to out wait for their row
     uint8_t *const row_end = row_buffer + row_bytes;
     uint32_t delivered = 0; // rows handed over; the next one's index is first_row + delivered
     uint32_t bit_pos = reader.bit_pos;
     uint32_t fast_end = tif_fast_end(reader);
     int32_t result = 1;
+    // A short string goes out with one 8-byte store, whose bytes past the string are junk until
+    // the next string covers them. Should the strip end first, the unfinished row delivered after
+    // it must show the buffer as it was, so the 8 bytes from out are kept as they were before any
+    // such store: `kept`. Bytes from out + 8 on are untouched. While out < row_end, 16 bytes
+    // from out lie within the row_bytes + 3838 the row buffer has.
+    uint64_t kept = tif_load8(out);
 
     // Each pass starts right after a clear code.
     for (;;) {
@@ -201,12 +226,12 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
             result = ERR_BAD_DATA;
             goto finish;
         }
+        tif_store8(out, kept);
         *out++ = static_cast<uint8_t>(literal);
-        // The entry that the next code defines, all but its last byte and the run flag's final
-        // say: the previous code's string followed by one byte.
-        tif_decode_entry next =
-            tif_extend(static_cast<uint32_t>(literal), tif_root_entry(static_cast<uint32_t>(literal)),
-                       static_cast<uint8_t>(literal));
+        kept = tif_load8(out);
+        // The word and length of the previous code's string: the next entry is it and one byte.
+        uint64_t prev_word = static_cast<uint32_t>(literal);
+        uint32_t prev_length = 1;
 
         for (;;) {
             if (out >= row_end) {
@@ -217,6 +242,7 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                 out -= static_cast<std::size_t>(r.rows) * row_bytes;
                 if (r.status != 0)
                     return r.status;
+                kept = tif_load8(out);
             }
 
             uint32_t c;
@@ -237,46 +263,71 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                 fast_end = tif_fast_end(reader);
             }
 
-            tif_decode_entry entry; // c's
-            uint32_t length;
-            uint8_t first;
-            if (c < next_code) [[likely]] {
-                entry = table[c];
-                length = tif_entry_length(entry);
-                if (length <= 2) [[likely]] {
-                    // A root or a root and one byte: the entry holds the whole string.
-                    first = length == 1 ? tif_entry_suffix(entry) : tif_entry_prefix_suffix(entry);
-                    out[0] = first;
-                    out[length - 1] = tif_entry_suffix(entry);
-                } else if (length == tif_control_length) [[unlikely]] {
+            if (c >= next_code) [[unlikely]] {
+                if (c != next_code) {
+                    result = ERR_BAD_DATA;
+                    goto finish;
+                }
+                // The code being defined: the previous string followed by its own first byte. It
+                // still lies just before out unless a row cut took part of it away.
+                const std::size_t waiting = static_cast<std::size_t>(out - row_buffer);
+                uint8_t first;
+                if (waiting >= prev_length) {
+                    first = out[-static_cast<std::ptrdiff_t>(prev_length)];
+                } else {
+                    uint64_t w = prev_word;
+                    if (prev_length >= TIF_SHORT_STRING) {
+                        uint32_t k = static_cast<uint32_t>(w & TIF_LINK_MASK);
+                        while (lengths[k] > TIF_SHORT_STRING)
+                            k = static_cast<uint32_t>(words[k] & TIF_LINK_MASK);
+                        w = words[k];
+                    }
+                    first = static_cast<uint8_t>(w);
+                }
+                words[c] = prev_word | uint64_t{first} << tif_append_shift(prev_length);
+                lengths[c] = static_cast<uint16_t>(prev_length + 1);
+                if (prev_length >= 2 * TIF_SHORT_STRING && waiting >= prev_length) {
+                    // Long runs repeat this case with ever longer strings: copy the previous one.
+                    std::memcpy(out, out - prev_length, prev_length);
+                    out[prev_length] = first;
+                    const uint32_t n = prev_length + 1;
+                    prev_word = tif_extend(c, words[c], n);
+                    prev_length = n;
+                    out += n;
+                    if (out < row_end)
+                        kept = tif_load8(out);
+                    goto defined;
+                }
+            }
+            {
+                const uint32_t n = lengths[c];
+                const uint64_t w = words[c];
+                uint8_t first;
+                if (n <= TIF_SHORT_STRING) [[likely]] {
+                    tif_store8(out, w);
+                    first = static_cast<uint8_t>(w);
+                    // The n bytes now written leave `kept`; the n bytes after it come in.
+                    const uint64_t ahead = tif_load8(out + 8);
+                    kept = (kept >> (8 * n - 8) >> 8) | ahead << (64 - 8 * n);
+                    words[next_code] = prev_word | uint64_t{first} << tif_append_shift(prev_length);
+                    lengths[next_code] = static_cast<uint16_t>(prev_length + 1);
+                    prev_word = n == TIF_SHORT_STRING ? c : w;
+                } else if (n == TIF_CONTROL_LENGTH) [[unlikely]] {
                     if (c == TIF_CLEAR_CODE)
                         break;
                     goto finish;
-                } else if ((entry & TIF_RUN_FLAG) != 0 && length >= tif_fill_at_least) {
-                    first = tif_entry_suffix(entry);
-                    std::memset(out, first, length);
                 } else {
-                    tif_write_string(table, out + length, c, length);
-                    first = out[0];
+                    first = tif_write_long(words, out, w, n);
+                    words[next_code] = prev_word | uint64_t{first} << tif_append_shift(prev_length);
+                    lengths[next_code] = static_cast<uint16_t>(prev_length + 1);
+                    prev_word = tif_extend(c, w, n);
+                    if (out + n < row_end)
+                        kept = tif_load8(out + n);
                 }
-            } else if (c == next_code) {
-                // The code being defined: the previous string followed by its own first byte.
-                first = tif_entry_suffix(next);
-                entry = tif_complete(next, first);
-                length = tif_entry_length(entry);
-                if ((entry & TIF_RUN_FLAG) != 0 && length >= tif_fill_at_least) {
-                    std::memset(out, first, length);
-                } else {
-                    tif_write_string(table, out + length - 1, static_cast<uint16_t>(next), length - 1);
-                    out[length - 1] = first;
-                }
-            } else {
-                result = ERR_BAD_DATA;
-                goto finish;
+                out += n;
+                prev_length = n;
             }
-            out += length;
-
-            table[next_code] = tif_complete(next, first);
+        defined:
             ++next_code;
             if (next_code == event_code) [[unlikely]] {
                 // One code early, as TIFF has it (see TIF_FIRST_WIDTH_LIMIT).
@@ -289,10 +340,11 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                     next_code = TIF_CODE_LIMIT;
                 event_code = std::min(width_limit - 1, static_cast<uint32_t>(TIF_CODE_LIMIT) + 1);
             }
-            next = tif_extend(c, entry, first);
         }
     }
 finish:
+    // The strip ended with out inside the unfinished row: put back what junk stores covered.
+    tif_store8(out, kept);
     return tif_deliver_missing_rows(cb, row_buffer, delivered, row_count, static_cast<uint32_t>(first_row) + delivered,
                                     row_context, result);
 }
