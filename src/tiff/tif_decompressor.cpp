@@ -16,6 +16,12 @@ namespace
 // grew up with widened that early.
 constexpr uint32_t TIF_FIRST_WIDTH_LIMIT = 1u << TIF_MIN_CODE_WIDTH;
 
+// The lengths array follows the words in the block.
+inline uint16_t *tif_lengths(uint64_t *words) noexcept
+{
+    return reinterpret_cast<uint16_t *>(words + TIF_TABLE_CODES);
+}
+
 // Words go to and come from memory lowest byte first, whatever the machine's byte order.
 inline uint64_t tif_load8(const uint8_t *p) noexcept
 {
@@ -44,16 +50,26 @@ constexpr uint32_t tif_append_shift(uint32_t length) noexcept
     return length < TIF_SHORT_STRING ? length * 8 : TIF_TOP_BYTE_SHIFT;
 }
 
-// The word of a string of `length` bytes, code `code` and word `word`, extended by one byte still
-// to come (placed at tif_append_shift(length)).
-constexpr uint64_t tif_extend(uint32_t code, uint64_t word, uint32_t length) noexcept
+// The word of a string of more than 8 bytes, code `code` and word `word`, extended by one byte
+// still to come (placed at the top); `run` says the string is one byte repeated.
+constexpr uint64_t tif_extend_long(uint32_t code, uint64_t word, uint32_t length, bool run) noexcept
 {
-    if (length < TIF_SHORT_STRING)
-        return word;
-    if (length == TIF_SHORT_STRING || tif_last_chunk(length) == TIF_CHUNK)
-        return code; // the new last chunk starts after this string: it is the link
+    const uint64_t flag = run ? TIF_RUN_FLAG : 0;
+    if (tif_last_chunk(length) == TIF_CHUNK)
+        return code | flag; // the new last chunk starts after this string: it is the link
     // Same link, the last chunk one byte lower to make room at the top.
-    return ((word >> 8) & ~TIF_LINK_MASK) | (word & TIF_LINK_MASK);
+    return ((word >> 8) & ~TIF_LINK_BITS) | (word & TIF_LINK_MASK) | flag;
+}
+
+// Whether the string of a word `word` and `length` bytes (more than 8) is one byte repeated: all
+// but its last byte are (the run flag), and the last two bytes are equal.
+inline bool tif_is_run(const uint64_t *words, uint64_t word, uint32_t length) noexcept
+{
+    if ((word & TIF_RUN_FLAG) == 0)
+        return false;
+    const uint64_t before_last =
+        tif_last_chunk(length) >= 2 ? word >> 48 : words[word & TIF_LINK_MASK] >> TIF_TOP_BYTE_SHIFT;
+    return static_cast<uint8_t>(before_last) == static_cast<uint8_t>(word >> TIF_TOP_BYTE_SHIFT);
 }
 
 // Writes the string of a word `word` and `length` bytes (more than 8) into out to out + length,
@@ -92,8 +108,9 @@ struct tif_cut_result {
 // Hands every complete row that has gathered in the row buffer to put_row, each from the start of
 // the buffer. The bytes left over move to the front, over the tail of the last row delivered, as
 // if every row had been shifted out in turn: an unfinished row delivered later shows that tail.
-tif_cut_result tif_cut_rows(const codec_callbacks &cb, uint8_t *row_buffer, uint32_t row_bytes, std::size_t pending,
-                            uint32_t row_index, uint32_t rows_wanted, int32_t row_context) noexcept
+[[gnu::noinline]] tif_cut_result tif_cut_rows(const codec_callbacks &cb, uint8_t *row_buffer, uint32_t row_bytes,
+                                              std::size_t pending, uint32_t row_index, uint32_t rows_wanted,
+                                              int32_t row_context) noexcept
 {
     std::size_t offset = 0;
     uint32_t rows = 0;
@@ -175,9 +192,9 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     if (!block)
         return ERR_NO_MEMORY;
     const tif_decode_table table{reinterpret_cast<uint64_t *>(block.get()),
-                                 reinterpret_cast<uint16_t *>(block.get() + TIF_LENGTHS_OFFSET)};
+                                 tif_lengths(reinterpret_cast<uint64_t *>(block.get()))};
+    // Both arrays are reached from the words' address, so that the loop spends one register on them.
     uint64_t *const words = table.words;
-    uint16_t *const lengths = table.lengths;
 
     tif_bit_reader reader{0, 0};
     if (tif_read_code(cb, io_handle, read_buffer, reader, TIF_MIN_CODE_WIDTH) != TIF_CLEAR_CODE)
@@ -271,27 +288,29 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                 // The code being defined: the previous string followed by its own first byte. It
                 // still lies just before out unless a row cut took part of it away.
                 const std::size_t waiting = static_cast<std::size_t>(out - row_buffer);
+                const bool prev_run = prev_length >= TIF_SHORT_STRING && (prev_word & TIF_RUN_FLAG) != 0;
                 uint8_t first;
-                if (waiting >= prev_length) {
-                    first = out[-static_cast<std::ptrdiff_t>(prev_length)];
+                if (waiting >= prev_length || (prev_run && waiting != 0)) {
+                    first = prev_run ? out[-1] : out[-static_cast<std::ptrdiff_t>(prev_length)];
                 } else {
                     uint64_t w = prev_word;
                     if (prev_length >= TIF_SHORT_STRING) {
                         uint32_t k = static_cast<uint32_t>(w & TIF_LINK_MASK);
-                        while (lengths[k] > TIF_SHORT_STRING)
+                        while (tif_lengths(words)[k] > TIF_SHORT_STRING)
                             k = static_cast<uint32_t>(words[k] & TIF_LINK_MASK);
                         w = words[k];
                     }
                     first = static_cast<uint8_t>(w);
                 }
                 words[c] = prev_word | uint64_t{first} << tif_append_shift(prev_length);
-                lengths[c] = static_cast<uint16_t>(prev_length + 1);
+                tif_lengths(words)[c] = static_cast<uint16_t>(prev_length + 1);
                 if (prev_length >= 2 * TIF_SHORT_STRING && waiting >= prev_length) {
-                    // Long runs repeat this case with ever longer strings: copy the previous one.
+                    // Strings that repeat the previous one and its first byte come in long runs,
+                    // ever longer: copy the previous one. A run stays a run.
                     std::memcpy(out, out - prev_length, prev_length);
                     out[prev_length] = first;
                     const uint32_t n = prev_length + 1;
-                    prev_word = tif_extend(c, words[c], n);
+                    prev_word = tif_extend_long(c, words[c], n, prev_run);
                     prev_length = n;
                     out += n;
                     if (out < row_end)
@@ -300,27 +319,43 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                 }
             }
             {
-                const uint32_t n = lengths[c];
+                const uint32_t n = tif_lengths(words)[c];
                 const uint64_t w = words[c];
                 uint8_t first;
-                if (n <= TIF_SHORT_STRING) [[likely]] {
+                if (n < TIF_SHORT_STRING) [[likely]] {
                     tif_store8(out, w);
                     first = static_cast<uint8_t>(w);
                     // The n bytes now written leave `kept`; the n bytes after it come in.
                     const uint64_t ahead = tif_load8(out + 8);
                     kept = (kept >> (8 * n - 8) >> 8) | ahead << (64 - 8 * n);
                     words[next_code] = prev_word | uint64_t{first} << tif_append_shift(prev_length);
-                    lengths[next_code] = static_cast<uint16_t>(prev_length + 1);
-                    prev_word = n == TIF_SHORT_STRING ? c : w;
+                    tif_lengths(words)[next_code] = static_cast<uint16_t>(prev_length + 1);
+                    prev_word = w;
                 } else if (n == TIF_CONTROL_LENGTH) [[unlikely]] {
                     if (c == TIF_CLEAR_CODE)
                         break;
                     goto finish;
                 } else {
-                    first = tif_write_long(words, out, w, n);
+                    bool run;
+                    uint64_t word_after;
+                    if (n == TIF_SHORT_STRING) {
+                        tif_store8(out, w);
+                        first = static_cast<uint8_t>(w);
+                        run = w == first * uint64_t{0x0101010101010101};
+                        word_after = c | (run ? TIF_RUN_FLAG : 0);
+                    } else {
+                        run = tif_is_run(words, w, n);
+                        if (run) {
+                            first = static_cast<uint8_t>(w >> TIF_TOP_BYTE_SHIFT);
+                            std::memset(out, first, n);
+                        } else {
+                            first = tif_write_long(words, out, w, n);
+                        }
+                        word_after = tif_extend_long(c, w, n, run);
+                    }
                     words[next_code] = prev_word | uint64_t{first} << tif_append_shift(prev_length);
-                    lengths[next_code] = static_cast<uint16_t>(prev_length + 1);
-                    prev_word = tif_extend(c, w, n);
+                    tif_lengths(words)[next_code] = static_cast<uint16_t>(prev_length + 1);
+                    prev_word = word_after;
                     if (out + n < row_end)
                         kept = tif_load8(out + n);
                 }

@@ -41,11 +41,16 @@ constexpr uint32_t TIF_ROW_SLACK_BYTES = TIF_LONGEST_STRING - 1;
 //   6 bytes long. Its word holds that last chunk in its top bytes and, in its low 16 bits, the
 //   link: the code of the string without the last chunk (whose length is 8 plus a multiple of 6).
 //   Writing it takes one store per chunk, from the last to the first, and one for the 8 bytes.
+//   Codes need 13 bits of the link's 16; its top bit (the run flag) says the string without its
+//   last byte is one byte repeated, so that a long run, where LZW strings grow longest, is
+//   written with one fill.
 // The clear and end codes have a length no string reaches, so they are told apart from strings
 // only once a code is known not to be a short string.
 constexpr uint32_t TIF_SHORT_STRING = 8;
 constexpr uint32_t TIF_CHUNK = 6;
-constexpr uint64_t TIF_LINK_MASK = 0xFFFF;
+constexpr uint64_t TIF_LINK_BITS = 0xFFFF;
+constexpr uint64_t TIF_LINK_MASK = 0x1FFF;
+constexpr uint64_t TIF_RUN_FLAG = 0x8000;
 // A byte appended to a long string goes to the word's top byte.
 constexpr uint32_t TIF_TOP_BYTE_SHIFT = 56;
 constexpr uint16_t TIF_CONTROL_LENGTH = 0xFFFF;
