@@ -22,15 +22,42 @@ inline uint16_t *tif_lengths(uint64_t *words) noexcept
     return reinterpret_cast<uint16_t *>(words + TIF_TABLE_CODES);
 }
 
-// Words go to and come from memory lowest byte first, whatever the machine's byte order.
-inline uint64_t tif_load8(const uint8_t *p) noexcept
+// A short string goes out with one 8-byte store, whose bytes past the string are junk until the
+// next string covers them. Should the strip end first, the unfinished row delivered after it must
+// show the buffer as it was there. The shadow keeps those bytes: the row buffer byte at address a
+// as it was before any junk store, at shadow[a mod 256], recorded 8 aligned bytes at a time ahead
+// of the output position, so that the record does not wait on the previous one.
+inline uint8_t *tif_shadow(uint64_t *words) noexcept
 {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
-    return v;
+    return reinterpret_cast<uint8_t *>(words) + TIF_SHADOW_OFFSET;
 }
+inline std::size_t tif_shadow_index(const uint8_t *p) noexcept
+{
+    return reinterpret_cast<uintptr_t>(p) % TIF_SHADOW_BYTES;
+}
+// Records the 8 bytes from `block`, an address that is a multiple of 8.
+inline void tif_shadow_block(uint64_t *words, const uint8_t *block) noexcept
+{
+    std::memcpy(tif_shadow(words) + tif_shadow_index(block), block, 8);
+}
+inline const uint8_t *tif_align_down(const uint8_t *p) noexcept
+{
+    return p - reinterpret_cast<uintptr_t>(p) % 8;
+}
+// Records the 16 bytes from out, none of them junk: enough for the short strings after it.
+inline void tif_shadow_from(uint64_t *words, const uint8_t *out) noexcept
+{
+    for (int i = 0; i < 16; ++i)
+        tif_shadow(words)[tif_shadow_index(out + i)] = out[i];
+}
+// Puts back the 8 bytes from out, which junk stores may have covered.
+inline void tif_shadow_restore(uint64_t *words, uint8_t *out) noexcept
+{
+    for (int i = 0; i < 8; ++i)
+        out[i] = tif_shadow(words)[tif_shadow_index(out + i)];
+}
+
+// Words go to memory lowest byte first, whatever the machine's byte order.
 inline void tif_store8(uint8_t *p, uint64_t v) noexcept
 {
     if constexpr (std::endian::native == std::endian::big)
@@ -210,12 +237,10 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     uint32_t bit_pos = reader.bit_pos;
     uint32_t fast_end = tif_fast_end(reader);
     int32_t result = 1;
-    // A short string goes out with one 8-byte store, whose bytes past the string are junk until
-    // the next string covers them. Should the strip end first, the unfinished row delivered after
-    // it must show the buffer as it was, so the 8 bytes from out are kept as they were before any
-    // such store: `kept`. Bytes from out + 8 on are untouched. While out < row_end, 16 bytes
-    // from out lie within the row_bytes + 3838 the row buffer has.
-    uint64_t kept = tif_load8(out);
+    // Junk past a short string (see tif_shadow) lies below out + 8; the shadow holds the bytes
+    // from out to out + 8 at least, as they were. While out < row_end, the 24 bytes from out
+    // lie within the row_bytes + 3838 that the row buffer has.
+    tif_shadow_from(words, out);
 
     // Each pass starts right after a clear code.
     for (;;) {
@@ -243,9 +268,9 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
             result = ERR_BAD_DATA;
             goto finish;
         }
-        tif_store8(out, kept);
+        tif_shadow_restore(words, out);
         *out++ = static_cast<uint8_t>(literal);
-        kept = tif_load8(out);
+        tif_shadow_from(words, out);
         // The word and length of the previous code's string: the next entry is it and one byte.
         uint64_t prev_word = static_cast<uint32_t>(literal);
         uint32_t prev_length = 1;
@@ -259,7 +284,7 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                 out -= static_cast<std::size_t>(r.rows) * row_bytes;
                 if (r.status != 0)
                     return r.status;
-                kept = tif_load8(out);
+                tif_shadow_from(words, out);
             }
 
             uint32_t c;
@@ -313,8 +338,11 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                     prev_word = tif_extend_long(c, words[c], n, prev_run);
                     prev_length = n;
                     out += n;
-                    if (out < row_end)
-                        kept = tif_load8(out);
+                    if (out < row_end) {
+                        // Nothing junk from out on; out is more than 8 bytes into the buffer.
+                        tif_shadow_block(words, tif_align_down(out));
+                        tif_shadow_block(words, tif_align_down(out) + 8);
+                    }
                     goto defined;
                 }
             }
@@ -325,9 +353,10 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                 if (n < TIF_SHORT_STRING) [[likely]] {
                     tif_store8(out, w);
                     first = static_cast<uint8_t>(w);
-                    // The n bytes now written leave `kept`; the n bytes after it come in.
-                    const uint64_t ahead = tif_load8(out + 8);
-                    kept = (kept >> (8 * n - 8) >> 8) | ahead << (64 - 8 * n);
+                    // The first aligned block from out + 8 on: no junk there yet. The
+                    // blocks recorded so far reach at least that far, and the next string
+                    // starts fewer than 8 bytes on.
+                    tif_shadow_block(words, tif_align_down(out + 15));
                     words[next_code] = prev_word | uint64_t{first} << tif_append_shift(prev_length);
                     tif_lengths(words)[next_code] = static_cast<uint16_t>(prev_length + 1);
                     prev_word = w;
@@ -356,8 +385,10 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                     words[next_code] = prev_word | uint64_t{first} << tif_append_shift(prev_length);
                     tif_lengths(words)[next_code] = static_cast<uint16_t>(prev_length + 1);
                     prev_word = word_after;
-                    if (out + n < row_end)
-                        kept = tif_load8(out + n);
+                    if (out + n < row_end) {
+                        tif_shadow_block(words, tif_align_down(out + n));
+                        tif_shadow_block(words, tif_align_down(out + n) + 8);
+                    }
                 }
                 out += n;
                 prev_length = n;
@@ -379,7 +410,7 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     }
 finish:
     // The strip ended with out inside the unfinished row: put back what junk stores covered.
-    tif_store8(out, kept);
+    tif_shadow_restore(words, out);
     return tif_deliver_missing_rows(cb, row_buffer, delivered, row_count, static_cast<uint32_t>(first_row) + delivered,
                                     row_context, result);
 }

@@ -57,7 +57,10 @@ constexpr uint16_t TIF_CONTROL_LENGTH = 0xFFFF;
 // Codes 0 to 4095, and 4096, the spare entry that a full table keeps redefining.
 constexpr std::size_t TIF_TABLE_CODES = TIF_CODE_LIMIT + 1;
 constexpr std::size_t TIF_LENGTHS_OFFSET = TIF_TABLE_CODES * sizeof(uint64_t);
-static_assert(TIF_LENGTHS_OFFSET + TIF_TABLE_CODES * sizeof(uint16_t) <= TIF_DECODE_TABLE_BYTES);
+// After the lengths, 256 bytes that keep row buffer bytes from before junk stores reached them.
+constexpr std::size_t TIF_SHADOW_OFFSET = (TIF_LENGTHS_OFFSET + TIF_TABLE_CODES * sizeof(uint16_t) + 7) / 8 * 8;
+constexpr std::size_t TIF_SHADOW_BYTES = 256;
+static_assert(TIF_SHADOW_OFFSET + TIF_SHADOW_BYTES <= TIF_DECODE_TABLE_BYTES);
 static_assert(TIF_LONGEST_STRING < TIF_CONTROL_LENGTH);
 
 struct tif_decode_table {
