@@ -23,7 +23,7 @@ constexpr int32_t TIF_CODE_LIMIT = 1 << TIF_MAX_CODE_WIDTH;
 
 // The decode table's block keeps the size it has always had, room for 4662 entries of 9 bytes
 // rounded up to a multiple of 4, so that a host sees the same memory use. The entries kept in it
-// are smaller (tif_decode_entry) and only the 4096 that a code can name are stored.
+// are smaller (tif_decode_table) and only the 4096 that a code can name are stored.
 constexpr std::size_t TIF_DECODE_TABLE_BYTES = 41960;
 
 // The read buffer takes a chunk plus the two bytes past it that the 4-byte code window can touch.
@@ -33,42 +33,40 @@ constexpr int32_t TIF_READ_BUFFER_BYTES = read_chunk_size + 2;
 constexpr uint32_t TIF_LONGEST_STRING = TIF_CODE_LIMIT - TIF_FIRST_TABLE_CODE + 2;
 constexpr uint32_t TIF_ROW_SLACK_BYTES = TIF_LONGEST_STRING - 1;
 
-// One table entry, 8 bytes held as one 64-bit word so that the decode loop keeps the previous
-// code's entry in a register: the string of `prefix` followed by `suffix`, `length` bytes in all.
-// It also keeps the last byte of the prefix's string and the prefix's own prefix, so that a string
-// is written back to front two bytes per table read: the walk is a chain of dependent loads, and
-// this halves it. The run flag marks a string made of one repeated byte, which is written with one
-// fill; long runs are where LZW strings grow longest, one byte per code.
-//   bits  0-15 prefix        16-31 prefix of the prefix (unused when the prefix is one byte)
-//   bits 32-46 length        47    run flag
-//   bits 48-55 suffix        56-63 last byte of the prefix's string
-using tif_decode_entry = uint64_t;
-constexpr int TIF_GRAND_SHIFT = 16;
-constexpr int TIF_LENGTH_SHIFT = 32;
-constexpr uint64_t TIF_RUN_FLAG = uint64_t{1} << 47;
-constexpr int TIF_SUFFIX_SHIFT = 48;
-constexpr int TIF_PREFIX_SUFFIX_SHIFT = 56;
-constexpr uint32_t TIF_LENGTH_MASK = 0x7FFF;
+// The decode table: for every code a 64-bit word and a 16-bit string length, two arrays in the
+// block. Strings are written into the row buffer with whole 8-byte stores, so a word holds bytes
+// laid out as they go to memory, the lowest-addressed byte in the lowest bits:
+// - a string of up to 8 bytes is held whole, its first byte lowest, the bytes past its end 0;
+// - a longer string is cut, from its start, into 8 bytes and then chunks of 6, the last chunk 1 to
+//   6 bytes long. Its word holds that last chunk in its top bytes and, in its low 16 bits, the
+//   link: the code of the string without the last chunk (whose length is 8 plus a multiple of 6).
+//   Writing it takes one store per chunk, from the last to the first, and one for the 8 bytes.
+//   Codes need 13 bits of the link's 16; its top bit (the run flag) says the string without its
+//   last byte is one byte repeated, so that a long run, where LZW strings grow longest, is
+//   written with one fill.
+// The clear and end codes have a length no string reaches, so they are told apart from strings
+// only once a code is known not to be a short string.
+constexpr uint32_t TIF_SHORT_STRING = 8;
+constexpr uint32_t TIF_CHUNK = 6;
+constexpr uint64_t TIF_LINK_BITS = 0xFFFF;
+constexpr uint64_t TIF_LINK_MASK = 0x1FFF;
+constexpr uint64_t TIF_RUN_FLAG = 0x8000;
+// A byte appended to a long string goes to the word's top byte.
+constexpr uint32_t TIF_TOP_BYTE_SHIFT = 56;
+constexpr uint16_t TIF_CONTROL_LENGTH = 0xFFFF;
+// Codes 0 to 4095, and 4096, the spare entry that a full table keeps redefining.
+constexpr std::size_t TIF_TABLE_CODES = TIF_CODE_LIMIT + 1;
+constexpr std::size_t TIF_LENGTHS_OFFSET = TIF_TABLE_CODES * sizeof(uint64_t);
+// After the lengths, 256 bytes that keep row buffer bytes from before junk stores reached them.
+constexpr std::size_t TIF_SHADOW_OFFSET = (TIF_LENGTHS_OFFSET + TIF_TABLE_CODES * sizeof(uint16_t) + 7) / 8 * 8;
+constexpr std::size_t TIF_SHADOW_BYTES = 256;
+static_assert(TIF_SHADOW_OFFSET + TIF_SHADOW_BYTES <= TIF_DECODE_TABLE_BYTES);
+static_assert(TIF_LONGEST_STRING < TIF_CONTROL_LENGTH);
 
-[[nodiscard]] constexpr uint32_t tif_entry_length(tif_decode_entry e) noexcept
-{
-    return static_cast<uint32_t>(e >> TIF_LENGTH_SHIFT) & TIF_LENGTH_MASK;
-}
-[[nodiscard]] constexpr uint8_t tif_entry_suffix(tif_decode_entry e) noexcept
-{
-    return static_cast<uint8_t>(e >> TIF_SUFFIX_SHIFT);
-}
-// The byte before the last, for a string of two bytes or more.
-[[nodiscard]] constexpr uint8_t tif_entry_prefix_suffix(tif_decode_entry e) noexcept
-{
-    return static_cast<uint8_t>(e >> TIF_PREFIX_SUFFIX_SHIFT);
-}
-// The entry of a single byte: a run of length 1.
-[[nodiscard]] constexpr tif_decode_entry tif_root_entry(uint32_t byte) noexcept
-{
-    return uint64_t{byte} << TIF_SUFFIX_SHIFT | TIF_RUN_FLAG | uint64_t{1} << TIF_LENGTH_SHIFT;
-}
-static_assert(sizeof(tif_decode_entry) * TIF_CODE_LIMIT <= TIF_DECODE_TABLE_BYTES);
+struct tif_decode_table {
+    uint64_t *words;
+    uint16_t *lengths;
+};
 
 // Position of the code reader in the read buffer, in bits from its first byte: `bit_pos` is the
 // next code's first bit, `bit_end` the end of the bytes the host has delivered.
@@ -104,9 +102,9 @@ struct tif_bit_reader {
     return static_cast<int32_t>(window >> (32 - code_width));
 }
 
-// Sets the 256 single-byte strings. Table codes are defined anew after each reset, so they are
-// left as they are.
-void tif_reset_table(tif_decode_entry *table) noexcept;
+// Sets the 256 single-byte strings and the clear and end codes. Table codes are defined anew after
+// each reset, so they are left as they are.
+void tif_reset_table(tif_decode_table table) noexcept;
 
 // Decodes one strip, read through cb.read, into rows of row_bytes handed to cb.put_row with the
 // indices first_row, first_row + 1, ... Returns 1 when row_count rows are delivered or the end

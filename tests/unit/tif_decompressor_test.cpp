@@ -2,6 +2,7 @@
 // pieces, damaged strips, refusals by the host, and the memory the decoder holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <string>
 
@@ -207,6 +208,88 @@ TEST_F(tif_decompressor, LongestStringFitsTheRowSlack)
     host.record_puts = false;
     EXPECT_EQ(decode(host, 0, 1, 0), 1);
     EXPECT_EQ(host.put_count, 1 + (2u + 3839u) * 3838u / 2);
+}
+
+// The decoder as the format describes it, one byte at a time: strings spelt out in full, every
+// complete row delivered and the bytes after it moved to the front, the owed rows delivered from
+// the buffer as it stands once the end code comes.
+std::vector<std::vector<uint8_t>> model_rows(const std::vector<uint32_t> &codes, uint32_t row_bytes, uint32_t row_count)
+{
+    std::vector<std::vector<uint8_t>> table(258);
+    for (uint32_t n = 0; n < 256; ++n)
+        table[n] = {static_cast<uint8_t>(n)};
+    std::vector<uint8_t> buffer(row_bytes + TIF_ROW_SLACK_BYTES, 0xEE);
+    std::size_t pending = 0;
+    std::vector<std::vector<uint8_t>> rows;
+    const auto row = [&] { return std::vector<uint8_t>(buffer.begin(), buffer.begin() + row_bytes); };
+    uint32_t prev = 0;
+    for (std::size_t i = 1; i < codes.size() && codes[i] != 257; ++i) {
+        const uint32_t c = codes[i];
+        std::vector<uint8_t> s;
+        if (i == 1) {
+            s = table[c];
+        } else {
+            s = c < table.size() ? table[c] : table[prev];
+            if (c >= table.size())
+                s.push_back(s[0]);
+            table.push_back(table[prev]);
+            table.back().push_back(s[0]);
+        }
+        std::copy(s.begin(), s.end(), buffer.begin() + static_cast<std::ptrdiff_t>(pending));
+        pending += s.size();
+        prev = c;
+        while (pending >= row_bytes) {
+            rows.push_back(row());
+            if (rows.size() == row_count)
+                return rows;
+            std::copy(buffer.begin() + row_bytes, buffer.begin() + static_cast<std::ptrdiff_t>(pending),
+                      buffer.begin());
+            pending -= row_bytes;
+        }
+    }
+    while (rows.size() < row_count)
+        rows.push_back(row());
+    return rows;
+}
+
+// Strips of strings of every length from 1 to a few dozen bytes, the code being defined among
+// them, ending mid-row: the unfinished row delivered after the end code shows its decoded bytes
+// and, after them, the bytes of the row before it, whatever stores wrote the strings.
+TEST_F(tif_decompressor, UnfinishedRowAfterTheEndCodeMatchesTheByteModel)
+{
+    uint32_t state = 12345;
+    const auto next_random = [&state](uint32_t below) {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % below;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint32_t> codes = {256, next_random(256)};
+        uint32_t next_code = 258;
+        const uint32_t count = 1 + next_random(300);
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint32_t pick = next_random(8);
+            uint32_t c;
+            if (pick == 0)
+                c = next_random(4); // few byte values, so that runs and repeats form
+            else if (pick < 3 || next_code == 258)
+                c = next_code; // the code being defined: one byte longer than the previous string
+            else
+                c = next_code - 1 - next_random(std::min<uint32_t>(next_code - 258, 20));
+            codes.push_back(c);
+            ++next_code;
+        }
+        codes.push_back(257);
+        const uint32_t row_bytes = 1 + next_random(40);
+        // Every complete row, then two owed ones.
+        const auto complete = static_cast<uint32_t>(model_rows(codes, row_bytes, 0).size());
+        const std::vector<std::vector<uint8_t>> want = model_rows(codes, row_bytes, complete + 2);
+        fake_host host;
+        host.input = tif_strip_from_codes(codes);
+        ASSERT_EQ(decode(host, 0, row_bytes, static_cast<uint32_t>(want.size())), 1) << "round " << round;
+        ASSERT_EQ(host.puts.size(), want.size()) << "round " << round;
+        for (std::size_t r = 0; r < want.size(); ++r)
+            ASSERT_EQ(host.puts[r].bytes, want[r]) << "round " << round << " row " << r;
+    }
 }
 
 // A strip decodes to the same rows whatever pieces the host hands it in.
