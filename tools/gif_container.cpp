@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "gif/gif_compressor.hpp"
 #include "gif/gif_format.hpp"
 
 namespace orveln1

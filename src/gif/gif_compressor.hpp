@@ -6,6 +6,7 @@
 
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
+#include "gif/gif_format.hpp"
 
 namespace orveln1
 {
@@ -19,8 +20,6 @@ constexpr int gif_flush_bits = 2024; // 253 * 8: flush when bits_held reaches th
 // exist, but restarting at 4080 keeps the table well clear of the end.
 constexpr int gif_max_code_width = 12;
 constexpr int gif_last_code = 4080;
-// The trailer byte that closes a GIF stream.
-constexpr uint8_t gif_trailer = 0x3B;
 
 // The bit writer's state: bits of block_buffer not yet written, and the width of the next code.
 struct gif_bit_writer {

@@ -9,6 +9,8 @@ namespace orveln1
 // Introducers of the records that may follow the logical screen descriptor.
 constexpr uint8_t gif_extension_introducer = 0x21;
 constexpr uint8_t gif_image_separator = 0x2C;
+// The trailer byte that closes a GIF stream.
+constexpr uint8_t gif_trailer = 0x3B;
 // Label of the graphic control extension, the record that carries transparency.
 constexpr uint8_t gif_graphic_control_label = 0xF9;
 // The graphic control block is 4 bytes: packed byte, delay (2), transparent index.
