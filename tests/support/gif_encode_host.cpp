@@ -286,13 +286,4 @@ code_trace trace_gif_codes(const uint8_t *data, std::size_t size, int root_size)
     return trace;
 }
 
-std::size_t gif_data_offset(const std::vector<uint8_t> &gif)
-{
-    const int depth = (gif[10] & 7) + 1;
-    std::size_t at = 13 + 3 * (std::size_t{1} << depth);
-    if (gif[at] == 0x21)
-        at += 8;
-    return at + 10 + 1; // separator and descriptor, then the code size byte
-}
-
 } // namespace orveln1::gif_encode_test

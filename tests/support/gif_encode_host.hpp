@@ -110,7 +110,5 @@ struct code_trace {
 };
 // data points at the first sub-block's count byte.
 [[nodiscard]] code_trace trace_gif_codes(const uint8_t *data, std::size_t size, int root_size);
-// Offset of the first data sub-block in a stream from the encoders (after the code size byte).
-[[nodiscard]] std::size_t gif_data_offset(const std::vector<uint8_t> &gif);
 
 } // namespace orveln1::gif_encode_test

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "boundary/memory.hpp"
+#include "gif_container.hpp"
 #include "orveln1.hpp"
 
 using namespace orveln1;
@@ -48,18 +49,17 @@ picture as_indices(const picture &p)
     return out;
 }
 
-// Splits a whole GIF stream written by encode_gif into what decode_gif needs; the writer puts no
-// local colour table and one optional extension before the image.
+// Splits a whole GIF stream into what decode_gif needs, as a host does: through the container reader.
 gif_image_data image_data_of(const byte_vector &gif)
 {
-    std::size_t at = 13 + 3 * (std::size_t{1} << ((gif[10] & 7) + 1));
-    if (gif[at] == 0x21)
-        at += 8;
+    gif_image_info info;
     gif_image_data d;
-    d.width = gif[at + 5] | gif[at + 6] << 8;
-    d.height = gif[at + 7] | gif[at + 8] << 8;
-    d.code_size_word = gif[at + 9] | gif[at + 10] << 8;
-    d.sub_blocks = std::span<const uint8_t>(gif).subspan(at + 11);
+    if (gif_read_container(gif.data(), gif.size(), info) != GIF_CONTAINER_OK)
+        return d;
+    d.width = info.width;
+    d.height = info.height;
+    d.code_size_word = info.code_size_word;
+    d.sub_blocks = std::span<const uint8_t>(gif).subspan(info.data_offset);
     return d;
 }
 
