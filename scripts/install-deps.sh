@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ clang clang-format llvm libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libgif-dev libtiff-dev libstb-dev giflib-tools libtiff-tools python3-pil
+  libpng-dev libjpeg62-turbo-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   nlohmann-json3-dev
 )
