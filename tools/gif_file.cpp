@@ -1,12 +1,14 @@
-// GIF writing through orveln1's encoder (with truecolour images reduced to a palette first) and
-// reading of a stream's first image through the container reader and orveln1's decoder.
+// GIF reading and writing: a walk over every record of a stream, orveln1's decoder for the image
+// data (behind a synthetic clear code when the data lacks its own), and orveln1's encoder with
+// truecolour pictures reduced to a palette first.
 #include "gif_file.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "bmp_file.hpp"
-#include "gif_container.hpp"
+#include "quantise.hpp"
 #include "tool_error.hpp"
 
 namespace orveln1::tool
@@ -16,130 +18,320 @@ namespace
 
 // GIF colour tables hold at most 2^8 entries.
 constexpr std::size_t gif_max_colours = 256;
+constexpr uint8_t extension_introducer = 0x21;
+constexpr uint8_t image_separator = 0x2C;
+constexpr uint8_t trailer = 0x3B;
+constexpr uint8_t graphic_control_label = 0xF9;
+constexpr uint8_t table_flag = 0x80;
+constexpr uint8_t interlace_flag = 0x40;
+constexpr std::size_t max_sub_block = 255;
+// LZW code sizes that GIF image data can have: 2 to 8 bits of pixel value (1-bit pictures use 2).
+constexpr int lowest_code_size = 2;
+constexpr int highest_code_size = 8;
 
-std::string result_text(int32_t code)
+// One image of the stream as its records describe it.
+struct gif_image_record {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool interlaced = false;
+    bool local_table = false;
+    std::vector<colour> table;
+    int transparent = -1;
+    uint8_t packed = 0;
+    uint8_t min_code_size = 0;
+    std::size_t data_offset = 0; // first sub-block's length byte
+    std::vector<uint8_t> data;   // the sub-blocks' contents joined
+    bool terminated = false;     // the data ended with its zero-length block
+};
+
+struct gif_stream {
+    int32_t screen_width = 0;
+    int32_t screen_height = 0;
+    std::size_t global_entries = 0;
+    std::vector<gif_image_record> images;
+    std::string damage; // why the walk stopped before the trailer; empty when it reached it
+};
+
+std::vector<colour> read_table(std::span<const uint8_t> f, std::size_t at, std::size_t entries)
 {
-    switch (code) {
-    case ORVELN1_ERR_NO_MEMORY:
-        return "out of memory";
-    case ORVELN1_ERR_BAD_DATA:
-        return "LZW data is not decodable";
-    case ORVELN1_ERR_WRITE:
-        return "the encoder failed";
-    case ORVELN1_ERR_UNSUPPORTED_DEPTH:
-        return "unsupported pixel depth";
-    default:
-        return "result " + std::to_string(code);
+    std::vector<colour> table(entries);
+    for (std::size_t i = 0; i < entries; ++i)
+        table[i] = colour{f[at + 3 * i], f[at + 3 * i + 1], f[at + 3 * i + 2]};
+    return table;
+}
+
+// Walks every record, keeping each image's data; a damaged stream keeps what came before the damage.
+gif_stream walk(std::span<const uint8_t> f)
+{
+    gif_stream s;
+    if (f.size() < 13 || (std::memcmp(f.data(), "GIF87a", 6) != 0 && std::memcmp(f.data(), "GIF89a", 6) != 0)) {
+        s.damage = f.size() < 13 && f.size() >= 3 && std::memcmp(f.data(), "GIF", 3) == 0
+                       ? "the file ends inside the header"
+                       : "not a GIF file";
+        return s;
+    }
+    s.screen_width = f[6] | f[7] << 8;
+    s.screen_height = f[8] | f[9] << 8;
+    std::size_t at = 13;
+    std::vector<colour> global;
+    if (f[10] & table_flag) {
+        s.global_entries = std::size_t{2} << (f[10] & 7);
+        if (f.size() - at < 3 * s.global_entries) {
+            s.damage = "the file ends inside the global colour table";
+            return s;
+        }
+        global = read_table(f, at, s.global_entries);
+        at += 3 * s.global_entries;
+    }
+    int transparent = -1;
+    auto ends = [&](const char *where) {
+        s.damage = std::string("the file ends ") + where;
+        return s;
+    };
+    for (;;) {
+        if (at >= f.size())
+            return ends("before the trailer");
+        const uint8_t introducer = f[at++];
+        if (introducer == trailer)
+            return s;
+        if (introducer == extension_introducer) {
+            if (at >= f.size())
+                return ends("inside an extension");
+            const uint8_t label = f[at++];
+            bool first = true;
+            for (;;) {
+                if (at >= f.size())
+                    return ends("inside an extension");
+                const std::size_t n = f[at++];
+                if (n == 0)
+                    break;
+                if (f.size() - at < n)
+                    return ends("inside an extension");
+                if (first && label == graphic_control_label && n >= 4)
+                    transparent = (f[at] & 1) != 0 ? f[at + 3] : -1;
+                first = false;
+                at += n;
+            }
+            continue;
+        }
+        if (introducer != image_separator) {
+            s.damage = "a byte (" + std::to_string(introducer) + ") that begins no known record at offset " +
+                       std::to_string(at - 1);
+            return s;
+        }
+        if (f.size() - at < 9)
+            return ends("inside an image descriptor");
+        gif_image_record r;
+        r.left = f[at] | f[at + 1] << 8;
+        r.top = f[at + 2] | f[at + 3] << 8;
+        r.width = f[at + 4] | f[at + 5] << 8;
+        r.height = f[at + 6] | f[at + 7] << 8;
+        r.packed = f[at + 8];
+        at += 9;
+        r.interlaced = (r.packed & interlace_flag) != 0;
+        r.transparent = transparent;
+        transparent = -1; // a graphic control extension applies to the one image after it
+        if (r.packed & table_flag) {
+            const std::size_t entries = std::size_t{2} << (r.packed & 7);
+            if (f.size() - at < 3 * entries)
+                return ends("inside a local colour table");
+            r.local_table = true;
+            r.table = read_table(f, at, entries);
+            at += 3 * entries;
+        } else {
+            r.table = global;
+        }
+        if (at >= f.size())
+            return ends("before the image data");
+        r.min_code_size = f[at++];
+        r.data_offset = at;
+        for (;;) {
+            if (at >= f.size())
+                break;
+            const std::size_t n = f[at++];
+            if (n == 0) {
+                r.terminated = true;
+                break;
+            }
+            const std::size_t have = std::min(n, f.size() - at);
+            r.data.insert(r.data.end(), f.begin() + static_cast<std::ptrdiff_t>(at),
+                          f.begin() + static_cast<std::ptrdiff_t>(at + have));
+            at += have;
+        }
+        s.images.push_back(std::move(r));
+        if (!s.images.back().terminated)
+            return ends("inside the image data");
     }
 }
 
-} // namespace
-
-picture to_palette(const picture &image)
+// The data as sub-blocks of at most 255 bytes and a terminator, as decode_gif takes it.
+std::vector<uint8_t> as_sub_blocks(std::span<const uint8_t> data)
 {
-    const std::size_t step = static_cast<std::size_t>(image.depth / 8);
-    picture out = make_picture(image.width, image.height, 8);
-    out.transparent_index = -1;
-    std::unordered_map<uint32_t, uint8_t> index;
-    for (int32_t y = 0; y < image.height; ++y) {
-        const uint8_t *row = image.row(y);
-        uint8_t *dst = out.row(y);
-        for (int32_t x = 0; x < image.width; ++x) {
-            const uint8_t *p = row + static_cast<std::size_t>(x) * step;
-            const uint32_t key = static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
-            auto found = index.find(key);
-            if (found == index.end()) {
-                if (index.size() == gif_max_colours)
-                    throw failure("image has more than 256 colours; GIF holds at most 256 (convert it to 8 bits "
-                                  "with a palette first, or write TIFF or BMP)");
-                found = index.emplace(key, static_cast<uint8_t>(index.size())).first;
-                out.palette.push_back(colour{p[2], p[1], p[0]});
-            }
-            dst[x] = found->second;
-        }
+    std::vector<uint8_t> out;
+    out.reserve(data.size() + data.size() / max_sub_block + 2);
+    for (std::size_t at = 0; at < data.size(); at += max_sub_block) {
+        const std::size_t n = std::min(max_sub_block, data.size() - at);
+        out.push_back(static_cast<uint8_t>(n));
+        out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                   data.begin() + static_cast<std::ptrdiff_t>(at + n));
     }
+    out.push_back(0);
     return out;
 }
 
-std::vector<uint8_t> write_gif(const picture &image, bool interlaced)
+// The first code of the data, read least-significant bit first at the first code width.
+int first_code(const std::vector<uint8_t> &data, int width)
 {
-    if (image.width > 65535 || image.height > 65535)
-        throw failure("image of " + std::to_string(image.width) + "x" + std::to_string(image.height) +
-                      " is too large for GIF (65535 at most each way)");
-    if (image.depth == 24 || image.depth == 32) {
-        picture indexed = to_palette(image);
-        return write_gif(indexed, interlaced);
-    }
-    if (image.transparent_index >= (1 << std::max(image.depth, 4)))
-        throw failure("transparent index " + std::to_string(image.transparent_index) + " lies outside the " +
-                      std::to_string(1 << std::max(image.depth, 4)) + "-colour table");
-    result<byte_vector> r = encode_gif(image, interlaced);
-    if (!r.ok())
-        throw failure("GIF encoding failed: " + result_text(r.code));
-    return std::move(r.value);
+    uint32_t bits = 0;
+    for (std::size_t i = 0; i < 3 && i < data.size(); ++i)
+        bits |= static_cast<uint32_t>(data[i]) << (8 * i);
+    if (data.size() * 8 < static_cast<std::size_t>(width))
+        return -1;
+    return static_cast<int>(bits & ((1u << width) - 1));
 }
 
-picture read_gif(std::span<const uint8_t> file, gif_facts *facts)
+// The data with a clear code in front: a decoder starts in the state a clear code leaves it in, so
+// putting one before the codes, and moving every later code up by one code width, changes no pixel.
+std::vector<uint8_t> with_clear_code(const std::vector<uint8_t> &data, int min_code_size)
 {
-    gif_image_info info;
-    switch (gif_read_container(file.data(), file.size(), info)) {
-    case GIF_CONTAINER_OK:
-        break;
-    case GIF_CONTAINER_NOT_GIF:
-        throw failure("not a GIF file");
-    case GIF_CONTAINER_TRUNCATED:
-        throw failure("truncated GIF: the file ends before the image data");
-    case GIF_CONTAINER_NO_IMAGE:
-        throw failure("GIF without an image");
-    default:
-        throw failure("damaged GIF: a record of unknown kind before the image");
+    const int width = min_code_size + 1;
+    std::vector<uint8_t> out;
+    out.reserve(data.size() + 3);
+    uint64_t buffer = 1u << min_code_size; // the clear code
+    int held = width;
+    for (const uint8_t byte : data) {
+        buffer |= static_cast<uint64_t>(byte) << held;
+        held += 8;
+        while (held >= 8) {
+            out.push_back(static_cast<uint8_t>(buffer));
+            buffer >>= 8;
+            held -= 8;
+        }
     }
-    if (facts != nullptr) {
-        facts->screen_width = info.screen_width;
-        facts->screen_height = info.screen_height;
-        facts->min_code_size = info.min_code_size;
-        facts->interlaced = info.interlaced;
-        facts->local_colour_table = info.local_colour_table;
-        facts->colour_table_entries = static_cast<int>(info.colour_table.size() / 3);
-        facts->transparent_index = info.transparent_index;
-        // The LZW data: the sub-blocks' contents up to the terminator or the end of the file.
-        for (std::size_t at = info.data_offset; at < file.size() && file[at] != 0; at += 1 + file[at])
-            facts->compressed_bytes += std::min<std::size_t>(file[at], file.size() - at - 1);
+    if (held > 0)
+        out.push_back(static_cast<uint8_t>(buffer));
+    return out;
+}
+
+// Walks the codes of image data (which begins with a clear code) without building strings: only
+// the next free code, the code width and each code's string length are followed. Returns how many
+// pixels come before the first code above the next free code, or -1 when there is none.
+int64_t pixels_before_bad_code(const std::vector<uint8_t> &data, int min_code_size)
+{
+    constexpr int max_codes = 4096;
+    const int clear = 1 << min_code_size;
+    std::vector<uint16_t> length(max_codes, 1);
+    int width = min_code_size + 1;
+    int next = clear + 2;
+    int previous = -1;
+    int64_t pixels = 0;
+    uint32_t buffer = 0;
+    int held = 0;
+    for (std::size_t at = 0;;) {
+        while (held < width && at < data.size()) {
+            buffer |= static_cast<uint32_t>(data[at++]) << held;
+            held += 8;
+        }
+        if (held < width)
+            return -1;
+        const int code = static_cast<int>(buffer & ((1u << width) - 1));
+        buffer >>= width;
+        held -= width;
+        if (code == clear) {
+            width = min_code_size + 1;
+            next = clear + 2;
+            previous = -1;
+            continue;
+        }
+        if (code == clear + 1)
+            return -1;
+        if (code > next || (code == next && previous < 0))
+            return pixels;
+        if (previous >= 0 && next < max_codes) {
+            length[static_cast<std::size_t>(next)] =
+                static_cast<uint16_t>(length[static_cast<std::size_t>(previous)] + 1);
+            ++next;
+            if (next == (1 << width) && width < 12)
+                ++width;
+        }
+        pixels += length[static_cast<std::size_t>(code)];
+        previous = code;
     }
-    if (info.width < 1 || info.height < 1)
-        throw failure("GIF image of " + std::to_string(info.width) + "x" + std::to_string(info.height) +
-                      " has no pixels");
-    if (int64_t{info.width} * info.height > max_image_pixels)
-        throw failure("GIF image is too large");
+}
 
-    gif_image_data data;
-    data.width = info.width;
-    data.height = info.height;
-    data.code_size_word = info.code_size_word;
-    data.sub_blocks = file.subspan(std::min(info.data_offset, file.size()));
-    result<gif_decoded> decoded = decode_gif(data);
-    if (!decoded.ok())
-        throw failure("GIF image data: " + result_text(decoded.code));
-    if (facts != nullptr)
-        facts->rows_complete = decoded.value.rows_delivered;
-    if (decoded.value.rows_delivered < info.height)
-        throw failure("GIF image data ends after " + std::to_string(decoded.value.rows_delivered) + " of " +
-                      std::to_string(info.height) + " rows");
+struct decode_outcome {
+    result<gif_decoded> decoded;
+    bool clear_code_added = false;
+    std::string problem; // empty when every row came out
+    int32_t rows_complete = 0;
+};
 
-    picture &indices = decoded.value.image;
-    const std::size_t entries = info.colour_table.size() / 3;
-    for (std::size_t i = 0; i < entries; ++i)
-        indices.palette.push_back(
-            colour{info.colour_table[3 * i], info.colour_table[3 * i + 1], info.colour_table[3 * i + 2]});
-    indices.transparent_index = info.transparent_index;
-    // Small colour tables give 1- or 4-bit pictures, as long as every pixel lies inside the table.
+result<gif_decoded> decode_prefix(const gif_image_record &r, std::span<const uint8_t> data)
+{
+    const std::vector<uint8_t> blocks = as_sub_blocks(data);
+    gif_image_data d;
+    d.width = r.width;
+    d.height = r.height;
+    d.code_size_word = r.packed | r.min_code_size << 8;
+    d.sub_blocks = blocks;
+    return decode_gif(d);
+}
+
+decode_outcome decode_image(const gif_image_record &r)
+{
+    decode_outcome o;
+    if (r.width < 1 || r.height < 1) {
+        o.problem = "image of " + std::to_string(r.width) + "x" + std::to_string(r.height) + " has no pixels";
+        return o;
+    }
+    if (int64_t{r.width} * r.height > max_image_pixels) {
+        o.problem = "image is too large";
+        return o;
+    }
+    if (r.min_code_size < lowest_code_size || r.min_code_size > highest_code_size) {
+        o.problem = "LZW minimum code size " + std::to_string(r.min_code_size) + " lies outside " +
+                    std::to_string(lowest_code_size) + " to " + std::to_string(highest_code_size);
+        return o;
+    }
+    const std::vector<uint8_t> *data = &r.data;
+    std::vector<uint8_t> repacked;
+    if (first_code(r.data, r.min_code_size + 1) != (1 << r.min_code_size)) {
+        repacked = with_clear_code(r.data, r.min_code_size);
+        data = &repacked;
+        o.clear_code_added = true;
+    }
+    o.decoded = decode_prefix(r, *data);
+    if (o.decoded.code == ORVELN1_ERR_NO_MEMORY) {
+        o.problem = "out of memory";
+        return o;
+    }
+    if (!o.decoded.ok()) {
+        o.problem = "the image data cannot be decoded";
+        return o;
+    }
+    o.rows_complete = o.decoded.value.rows_delivered;
+    if (o.rows_complete < r.height) {
+        const int64_t bad_at = pixels_before_bad_code(*data, r.min_code_size);
+        o.problem = bad_at >= 0 ? "code above the next free code at row " + std::to_string(bad_at / r.width)
+                                : "the image data ends after " + std::to_string(o.rows_complete) + " of " +
+                                      std::to_string(r.height) + " rows";
+    }
+    return o;
+}
+
+// Small colour tables give 1- or 4-bit pictures, as long as every pixel lies inside the table.
+picture narrowed(picture indices)
+{
     uint8_t highest = 0;
     for (int32_t y = 0; y < indices.height; ++y)
         for (int32_t x = 0; x < indices.width; ++x)
             highest = std::max(highest, indices.row(y)[x]);
+    const std::size_t entries = indices.palette.size();
     const int depth = entries <= 2 && highest < 2 ? 1 : entries <= 16 && highest < 16 ? 4 : 8;
     if (depth == 8)
-        return std::move(indices);
+        return indices;
     picture packed = make_picture(indices.width, indices.height, depth);
     packed.palette = indices.palette;
     packed.transparent_index = indices.transparent_index;
@@ -154,6 +346,192 @@ picture read_gif(std::span<const uint8_t> file, gif_facts *facts)
         }
     }
     return packed;
+}
+
+// A 1- or 4-bit picture as 8 bits, one index a byte.
+picture widened(const picture &image)
+{
+    picture out = make_picture(image.width, image.height, 8);
+    out.palette = image.palette;
+    out.transparent_index = image.transparent_index;
+    for (int32_t y = 0; y < image.height; ++y) {
+        const uint8_t *src = image.row(y);
+        uint8_t *dst = out.row(y);
+        for (int32_t x = 0; x < image.width; ++x)
+            dst[x] = static_cast<uint8_t>(image.depth == 4 ? (x % 2 == 0 ? src[x / 2] >> 4 : src[x / 2] & 15)
+                                                           : (src[x / 8] >> (7 - x % 8)) & 1);
+    }
+    return out;
+}
+
+std::string result_text(int32_t code)
+{
+    switch (code) {
+    case ORVELN1_ERR_NO_MEMORY:
+        return "out of memory";
+    case ORVELN1_ERR_BAD_DATA:
+        return "the picture cannot be coded";
+    case ORVELN1_ERR_WRITE:
+        return "the encoder failed";
+    case ORVELN1_ERR_UNSUPPORTED_DEPTH:
+        return "unsupported pixel depth";
+    default:
+        return "result " + std::to_string(code);
+    }
+}
+
+std::string plural(uint64_t n, const char *one, const char *many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+} // namespace
+
+picture to_palette(const picture &image)
+{
+    const std::size_t step = static_cast<std::size_t>(image.depth / 8);
+    picture out = make_picture(image.width, image.height, 8);
+    out.transparent_index = image.transparent_index;
+    std::unordered_map<uint32_t, uint8_t> index;
+    uint32_t last_key = 0xFFFFFFFF;
+    uint8_t last_index = 0;
+    for (int32_t y = 0; y < image.height; ++y) {
+        const uint8_t *row = image.row(y);
+        uint8_t *dst = out.row(y);
+        for (int32_t x = 0; x < image.width; ++x) {
+            const uint8_t *p = row + static_cast<std::size_t>(x) * step;
+            const uint32_t key = static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
+            if (key != last_key) {
+                auto found = index.find(key);
+                if (found == index.end()) {
+                    if (index.size() == gif_max_colours)
+                        throw failure("image has more than 256 colours; GIF holds at most 256");
+                    found = index.emplace(key, static_cast<uint8_t>(index.size())).first;
+                    out.palette.push_back(colour{p[2], p[1], p[0]});
+                }
+                last_key = key;
+                last_index = found->second;
+            }
+            dst[x] = last_index;
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &options)
+{
+    if (image.width > 65535 || image.height > 65535)
+        throw failure("image of " + std::to_string(image.width) + "x" + std::to_string(image.height) +
+                      " is too large for GIF (65535 at most each way)");
+    picture reduced;
+    const picture *source = &image;
+    if (image.depth == 24 || image.depth == 32) {
+        if (image.depth == 32 && options.fourth != sample_meaning::unspecified)
+            warn("GIF has no alpha channel: the alpha samples are dropped");
+        try {
+            reduced = to_palette(image);
+            if (static_cast<int>(reduced.palette.size()) > options.colours)
+                throw failure("more colours than asked for");
+        } catch (const failure &) {
+            if (options.exact)
+                throw failure("image has more than " + std::to_string(options.exact ? 256 : options.colours) +
+                              " colours; GIF holds at most 256 (without --exact they are reduced)");
+            reduced = quantise(image, options.colours, options.dither);
+            note("reduced to " + std::to_string(reduced.palette.size()) + " colours by median cut" +
+                 (options.dither ? " with Floyd-Steinberg error diffusion" : ""));
+        }
+        source = &reduced;
+    }
+    picture marked;
+    if (options.transparent >= 0 || source->transparent_index >= 0) {
+        marked = *source;
+        if (options.transparent >= 0)
+            marked.transparent_index = options.transparent;
+        // An index past what a 4-bit table holds needs the 8-bit one.
+        if (marked.transparent_index >= (1 << std::max(marked.depth, 4)))
+            marked = widened(marked);
+        source = &marked;
+    }
+    result<byte_vector> r = encode_gif(*source, options.interlaced);
+    if (!r.ok())
+        throw failure("GIF encoding failed: " + result_text(r.code));
+    return std::move(r.value);
+}
+
+picture read_gif(std::span<const uint8_t> file, int image, int *images)
+{
+    gif_stream s = walk(file);
+    if (images != nullptr)
+        *images = static_cast<int>(s.images.size());
+    if (s.images.empty())
+        throw failure(s.damage.empty() ? std::string("GIF without an image") : "damaged GIF: " + s.damage);
+    if (image < 0 || static_cast<std::size_t>(image) >= s.images.size())
+        throw failure("the file has " + plural(s.images.size(), "image", "images") +
+                      " (numbered from 0); there is no image " + std::to_string(image));
+    const gif_image_record &r = s.images[static_cast<std::size_t>(image)];
+    decode_outcome o = decode_image(r);
+    if (!o.problem.empty())
+        throw failure("image " + std::to_string(image) + ": " + o.problem);
+    if (o.clear_code_added)
+        note("image data does not begin with a clear code; read behind a clear code put in front");
+
+    picture &indices = o.decoded.value.image;
+    indices.palette = r.table;
+    indices.transparent_index = r.transparent;
+    if (r.transparent >= 0 && static_cast<std::size_t>(r.transparent) >= r.table.size()) {
+        warn("transparent index " + std::to_string(r.transparent) + " lies outside the " +
+             std::to_string(r.table.size()) + "-colour table; transparency dropped");
+        indices.transparent_index = -1;
+    }
+    return narrowed(std::move(indices));
+}
+
+bool describe_gif(std::span<const uint8_t> file, std::FILE *out)
+{
+    const gif_stream s = walk(file);
+    if (s.screen_width == 0 && s.images.empty() && !s.damage.empty()) {
+        std::fprintf(out, "  damaged: %s\n", s.damage.c_str());
+        return false;
+    }
+    std::fprintf(out, "  screen: %dx%d; %s; %s\n", s.screen_width, s.screen_height,
+                 s.global_entries > 0
+                     ? ("global colour table of " + std::to_string(s.global_entries) + " entries").c_str()
+                     : "no global colour table",
+                 plural(s.images.size(), "image", "images").c_str());
+    // A stream that stops after its last complete image, without the trailer byte, still reads.
+    const bool no_trailer = s.damage == "the file ends before the trailer" && !s.images.empty();
+    bool good = s.damage.empty() || no_trailer;
+    for (std::size_t i = 0; i < s.images.size(); ++i) {
+        const gif_image_record &r = s.images[i];
+        std::string transparency = "none";
+        if (r.transparent >= 0)
+            transparency = "index " + std::to_string(r.transparent) +
+                           (static_cast<std::size_t>(r.transparent) >= r.table.size() ? " (outside the table)" : "");
+        std::fprintf(out, "  image %zu: %dx%d at %d,%d; %s; %s; transparency: %s\n", i, r.width, r.height, r.left,
+                     r.top,
+                     r.local_table ? ("local colour table of " + std::to_string(r.table.size()) + " entries").c_str()
+                     : r.table.empty() ? "no colour table"
+                                       : "global colour table",
+                     r.interlaced ? "interlaced" : "not interlaced", transparency.c_str());
+        const decode_outcome o = decode_image(r);
+        const uint64_t pixels = static_cast<uint64_t>(r.width) * static_cast<uint64_t>(r.height);
+        char ratio[32] = "-";
+        if (!r.data.empty())
+            std::snprintf(ratio, sizeof ratio, "%.2f:1",
+                          static_cast<double>(pixels) / static_cast<double>(r.data.size()));
+        std::fprintf(
+            out,
+            "    LZW: minimum code size %d; %llu pixel bytes -> %zu bytes, ratio %s; %d of %d rows complete%s%s%s\n",
+            r.min_code_size, static_cast<unsigned long long>(pixels), r.data.size(), ratio, o.rows_complete, r.height,
+            o.clear_code_added ? "; image data does not begin with a clear code" : "", o.problem.empty() ? "" : "; ",
+            o.problem.c_str());
+        good = good && o.problem.empty();
+    }
+    if (no_trailer)
+        std::fprintf(out, "  no trailer after the last image\n");
+    else if (!s.damage.empty())
+        std::fprintf(out, "  damaged: %s\n", s.damage.c_str());
+    return good;
 }
 
 } // namespace orveln1::tool

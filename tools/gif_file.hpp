@@ -1,38 +1,43 @@
-// GIF files: the first image of a stream read through the container reader and orveln1's decoder,
-// and pictures written as single-image GIF streams by orveln1's encoder.
+// GIF files: any image of a stream read through orveln1's decoder (with a clear code put in front
+// of image data that lacks one), descriptions of every image for `orveln info`, and pictures
+// written as single-image GIF streams by orveln1's encoder.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "orveln1.hpp"
+#include "tiff_file.hpp"
 
 namespace orveln1::tool
 {
 
-// What a GIF file holds, for `orveln info` and the demo's table.
-struct gif_facts {
-    int32_t screen_width = 0;
-    int32_t screen_height = 0;
-    int min_code_size = 0;
+// Reads image number `image` (from 0); images, when given, receives how many the stream holds.
+// Throws failure for a stream the reader cannot take, or image data that does not decode.
+[[nodiscard]] picture read_gif(std::span<const uint8_t> file, int image = 0, int *images = nullptr);
+
+struct gif_write_options {
     bool interlaced = false;
-    bool local_colour_table = false;
-    int colour_table_entries = 0;
-    int transparent_index = -1;
-    uint64_t compressed_bytes = 0; // the image's LZW data, without sub-block length bytes
-    int32_t rows_complete = 0;
+    int transparent = -1; // palette index to mark transparent, -1 to keep the picture's own
+    int colours = 256;    // most colours a reduced picture gets
+    bool dither = true;
+    bool exact = false; // refuse pictures of more colours instead of reducing them
+    sample_meaning fourth = sample_meaning::unspecified;
 };
 
-// Throws failure for a stream the reader cannot take, or image data that does not decode.
-[[nodiscard]] picture read_gif(std::span<const uint8_t> file, gif_facts *facts = nullptr);
-
-// Depth 1, 4 or 8 pictures go out as they are; 24- and 32-bit ones are reduced to a palette when
-// they hold 256 colours or fewer (failure otherwise).
-[[nodiscard]] std::vector<uint8_t> write_gif(const picture &image, bool interlaced);
+// Depth 1, 4 or 8 pictures go out as they are; 24- and 32-bit ones get their own colours when they
+// have few enough, else a reduced palette (failure with exact).
+[[nodiscard]] std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &options);
 
 // A palette picture with the same colours as a 24- or 32-bit one; failure beyond 256 colours.
+// The transparent index is carried over.
 [[nodiscard]] picture to_palette(const picture &image);
+
+// Prints a description of every image of a GIF stream to out. Returns false when the stream is
+// damaged (after printing what it could read and why it stopped).
+bool describe_gif(std::span<const uint8_t> file, std::FILE *out);
 
 } // namespace orveln1::tool

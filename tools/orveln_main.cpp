@@ -1,4 +1,4 @@
-// orveln: the command-line host of the library: converts between BMP, GIF and LZW TIFF, describes
+// orveln: the command-line host of the library: converts between BMP, GIF, LZW TIFF and PNG, describes
 // files, and runs the demo. Errors are one line on standard error; exit 1 for failures, 2 for usage.
 #include <unistd.h>
 
@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,27 +26,34 @@ namespace
 
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
-// Images at least this large show progress on a terminal.
-constexpr std::size_t progress_bytes = std::size_t{32} << 20;
 
 const char *const help_text = R"(usage: orveln COMMAND [ARGS]
 
-Convert between BMP, GIF and LZW-compressed TIFF with the orveln1 LZW codec.
+Convert between BMP, GIF, LZW-compressed TIFF and PNG (and read JPEG) with the orveln1 LZW codec.
 
 commands:
   convert IN OUT [options]   convert IN (format told by its content) into OUT (format told by
-                             its extension, or by --to); "-" is standard input or output
-  info FILE...               what each file holds and how well LZW did
+  convert IN -o OUT          its extension, or by --to); "-" is standard input or output
+  info FILE...               what each file holds (every GIF image, every TIFF page) and how
+                             well LZW did; exit 1 if any file could not be read
   demo [DIR]                 write a generated picture as GIF, interlaced GIF and LZW TIFF into
                              DIR (default orveln-demo), read each back, verify, print a table
 
 convert options:
-  --to gif|tif|bmp           output format (needed when OUT is "-")
+  -o, --output OUT           the output file
+  --to gif|tif|bmp|png       output format (needed when OUT is "-")
+  --image N                  the image (GIF) or page (TIFF) to convert, from 0 (default 0)
+  -f, --force                replace a write-protected OUT
   --interlace                GIF: write the rows interlaced
   --transparent INDEX        GIF: mark palette entry INDEX as transparent
-  --predictor                TIFF: horizontal differencing before LZW (predictor 2)
+  --colors N                 GIF: reduce pictures of more colours to N (default 256)
+  --no-dither                GIF: reduce colours without error diffusion
+  --exact                    GIF: refuse pictures of more than 256 colours instead
+  --no-predictor             TIFF: no horizontal differencing (on by default for 8-bit grey,
+                             RGB and RGBA)
+  --predictor                TIFF: horizontal differencing also for palette pictures
   --threads N                TIFF: strips coded on N threads (default: one per core)
-  -v, --verbose              say what was done
+  -v, --verbose              say what was done, and how files were read
 
 demo options:
   --size N                   picture of N x N pixels (default 2048)
@@ -52,10 +61,12 @@ demo options:
 
   -h, --help                 this text
   --version                  the version
+  Options take their value as "--opt VALUE" or "--opt=VALUE"; "--" ends the options.
 
 examples:
-  orveln convert photo.bmp photo.gif --interlace
-  orveln convert scan.tif scan.bmp
+  orveln convert photo.png photo.gif
+  orveln convert scan.tif scan.png
+  orveln convert animation.gif -o third.tif --image 2
   cat picture.gif | orveln convert - - --to tif > picture.tif
   orveln info picture.gif scan.tif
   orveln demo out/
@@ -72,16 +83,32 @@ bool stderr_is_terminal()
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-void progress(const std::string &what)
-{
-    if (stderr_is_terminal())
-        std::fprintf(stderr, "\r\033[Korveln: %s", what.c_str());
-}
-
 void progress_done()
 {
     if (stderr_is_terminal())
         std::fprintf(stderr, "\r\033[K");
+}
+
+// A progress line on a terminal: "orveln: writing out.tif  42%", redrawn only when the percent
+// changes.
+progress_fn progress_line(const std::string &what)
+{
+    if (!stderr_is_terminal())
+        return {};
+    auto last = std::make_shared<int>(-1);
+    return [what, last](double done) {
+        const int percent = static_cast<int>(done * 100);
+        if (percent == *last)
+            return;
+        *last = percent;
+        std::fprintf(stderr, "\r\033[Korveln: %s %3d%%", what.c_str(), percent);
+    };
+}
+
+void progress(const std::string &what)
+{
+    if (stderr_is_terminal())
+        std::fprintf(stderr, "\r\033[Korveln: %s", what.c_str());
 }
 
 unsigned parse_count(const std::string &option, const std::string &value, unsigned low, unsigned high)
@@ -95,99 +122,234 @@ unsigned parse_count(const std::string &option, const std::string &value, unsign
     return static_cast<unsigned>(v);
 }
 
+enum class command_kind { convert, info, demo };
+
 // Takes the options out of args, leaving the operands.
 struct parsed_args {
     std::vector<std::string> operands;
+    std::optional<std::string> output;
     save_options save;
+    write_options write;
     std::optional<file_format> to;
-    bool verbose = false;
+    int image = 0;
     int32_t size = demo_default_size;
 };
 
-parsed_args parse(const std::vector<std::string> &args, bool demo)
+parsed_args parse(const std::vector<std::string> &args, command_kind command)
 {
     parsed_args p;
+    const bool convert = command == command_kind::convert;
+    const bool demo = command == command_kind::demo;
+    bool options_end = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        auto value = [&]() -> const std::string & {
+        std::string a = args[i];
+        if (options_end || a == "-" || a.size() < 2 || a[0] != '-') {
+            p.operands.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            options_end = true;
+            continue;
+        }
+        // --opt=value
+        std::optional<std::string> attached;
+        if (a.rfind("--", 0) == 0) {
+            const std::size_t eq = a.find('=');
+            if (eq != std::string::npos) {
+                attached = a.substr(eq + 1);
+                a.resize(eq);
+            }
+        }
+        auto value = [&]() -> std::string {
+            if (attached)
+                return *attached;
             if (i + 1 >= args.size())
                 throw usage_error(a + " needs a value");
             return args[++i];
         };
-        if (a == "--threads") {
+        auto flag = [&]() {
+            if (attached)
+                throw usage_error(a + " takes no value");
+        };
+        if (a == "--threads" && (convert || demo)) {
             p.save.threads = parse_count(a, value(), 1, 1024);
         } else if (demo && a == "--size") {
             p.size = static_cast<int32_t>(parse_count(a, value(), 1, 16384));
-        } else if (!demo && a == "--to") {
-            const std::string &v = value();
+        } else if (convert && (a == "-o" || a == "--output")) {
+            if (p.output)
+                throw usage_error("more than one output given");
+            p.output = value();
+        } else if (convert && a == "--to") {
+            const std::string v = value();
             p.to = format_from_name(v);
             if (!p.to)
-                throw usage_error("--to wants gif, tif or bmp, not '" + v + "'");
-        } else if (!demo && a == "--interlace") {
+                throw usage_error("--to wants gif, tif, bmp or png, not '" + v + "'");
+        } else if (convert && a == "--image") {
+            p.image = static_cast<int>(parse_count(a, value(), 0, 1 << 20));
+        } else if (convert && (a == "-f" || a == "--force")) {
+            flag();
+            p.write.force = true;
+        } else if (convert && a == "--interlace") {
+            flag();
             p.save.interlace = true;
-        } else if (!demo && a == "--transparent") {
+        } else if (convert && a == "--transparent") {
             p.save.transparent = static_cast<int>(parse_count(a, value(), 0, 255));
-        } else if (!demo && a == "--predictor") {
-            p.save.predictor = true;
+        } else if (convert && (a == "--colors" || a == "--colours")) {
+            p.save.colours = static_cast<int>(parse_count(a, value(), 2, 256));
+        } else if (convert && a == "--no-dither") {
+            flag();
+            p.save.dither = false;
+        } else if (convert && a == "--exact") {
+            flag();
+            p.save.exact = true;
+        } else if (convert && a == "--predictor") {
+            flag();
+            p.save.predictor = save_options::predictor_choice::on;
+        } else if (convert && a == "--no-predictor") {
+            flag();
+            p.save.predictor = save_options::predictor_choice::off;
         } else if (a == "-v" || a == "--verbose") {
-            p.verbose = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            throw usage_error("unknown option '" + a + "'");
+            flag();
+            verbose = true;
         } else {
-            p.operands.push_back(a);
+            throw usage_error("unknown option '" + a + "'");
         }
     }
     return p;
 }
 
-std::string depth_text(const picture &image)
+std::string depth_text(const picture &image, sample_meaning fourth)
 {
-    if (image.depth <= 8)
+    if (image.depth <= 8) {
+        if (is_grey_palette(image))
+            return image.depth == 1 ? "bilevel" : std::to_string(image.depth) + "-bit grey";
         return std::to_string(image.depth) + "-bit palette (" + std::to_string(image.palette.size()) + " colours)";
-    return image.depth == 24 ? "24-bit RGB" : "32-bit RGB+extra";
+    }
+    if (image.depth == 24)
+        return "24-bit RGB";
+    return fourth == sample_meaning::unspecified ? "32-bit RGB and an extra byte" : "32-bit RGBA";
+}
+
+std::string display_name(const std::string &path, bool output)
+{
+    return path == "-" ? (output ? "(standard output)" : "(standard input)") : path;
 }
 
 int run_convert(const std::vector<std::string> &args)
 {
-    const parsed_args p = parse(args, false);
-    if (p.operands.size() != 2)
-        throw usage_error("convert wants IN and OUT");
-    const std::string &in = p.operands[0];
-    const std::string &out = p.operands[1];
+    parsed_args p = parse(args, command_kind::convert);
+    const std::size_t wanted = p.output ? 1 : 2;
+    if (p.operands.size() != wanted)
+        throw usage_error(p.output ? "convert -o OUT wants exactly one IN, got " + std::to_string(p.operands.size())
+                                   : "convert wants exactly IN and OUT, got " + std::to_string(p.operands.size()));
+    const std::string in = p.operands[0];
+    const std::string out = p.output ? *p.output : p.operands[1];
     std::optional<file_format> to = p.to ? p.to : format_from_name(out);
     if (!to)
-        throw usage_error(out == "-" ? "writing to standard output needs --to gif|tif|bmp"
-                                     : "cannot tell the output format from '" + out + "'; use --to gif|tif|bmp");
-    if ((p.save.interlace || p.save.transparent >= 0) && *to != file_format::gif)
-        throw usage_error("--interlace and --transparent apply to GIF output only");
-    if (p.save.predictor && *to != file_format::tif)
-        throw usage_error("--predictor applies to TIFF output only");
+        throw usage_error(out == "-" ? "writing to standard output needs --to gif|tif|bmp|png"
+                                     : "cannot tell the output format from '" + out + "'; use --to gif|tif|bmp|png");
+    const bool gif_only =
+        p.save.interlace || p.save.transparent >= 0 || !p.save.dither || p.save.exact || p.save.colours != 256;
+    if (gif_only && *to != file_format::gif)
+        throw usage_error("--interlace, --transparent, --colors, --no-dither and --exact apply to GIF output only");
+    if (p.save.predictor != save_options::predictor_choice::automatic && *to != file_format::tif)
+        throw usage_error("--predictor and --no-predictor apply to TIFF output only");
+    if (out == "-" && ::isatty(STDOUT_FILENO) == 1)
+        throw usage_error("will not write a binary image to a terminal; redirect standard output or name a file");
 
+    const std::string in_name = display_name(in, false);
+    const std::string out_name = display_name(out, true);
+    warning_subject = in_name;
     picture image;
+    load_facts facts;
     try {
-        const std::vector<uint8_t> data = read_input_file(in);
-        if (data.size() >= progress_bytes)
-            progress("reading " + in);
-        image = load_picture(data, p.save.threads);
+        std::vector<uint8_t> data = read_input_file(in);
+        load_options lo;
+        lo.threads = p.save.threads;
+        lo.image = p.image;
+        lo.progress = progress_line("reading " + in_name);
+        image = load_picture(data, lo, &facts);
+        progress_done();
     } catch (const failure &e) {
         progress_done();
-        throw file_failure{in == "-" ? "(standard input)" : in, e.what()};
+        throw file_failure{in_name, e.what()};
     }
-    std::vector<uint8_t> encoded;
+    if (facts.images > 1)
+        warn(std::string("holds ") + std::to_string(facts.images) +
+             (facts.format == file_format::tif ? " pages" : " images") + "; converting number " +
+             std::to_string(p.image) + " only (--image N picks another)");
+    if (image.transparent_index >= 0 && (*to == file_format::bmp || *to == file_format::tif))
+        warn(std::string(format_name(*to)) + " has no transparent colour: transparency dropped");
+    p.save.fourth = facts.fourth;
+    p.save.progress = progress_line("writing " + out_name);
     try {
-        if (image.pixels.size() >= progress_bytes)
-            progress("writing " + out);
-        encoded = save_picture(image, *to, p.save);
+        write_picture_file(out, image, *to, p.save, p.write);
         progress_done();
-        write_output_file(out, encoded);
+    } catch (const output_failure &e) {
+        progress_done();
+        throw file_failure{out_name, e.what()};
     } catch (const failure &e) {
         progress_done();
-        throw file_failure{out == "-" ? "(standard output)" : out, e.what()};
+        throw file_failure{in_name, e.what()};
     }
-    if (p.verbose)
-        std::fprintf(stderr, "orveln: %s (%dx%d, %s) -> %s (%s, %zu bytes)\n", in.c_str(), image.width, image.height,
-                     depth_text(image).c_str(), out.c_str(), format_name(*to), encoded.size());
+    note(in_name + " (" + std::to_string(image.width) + "x" + std::to_string(image.height) + ", " +
+         depth_text(image, facts.fourth) + ") -> " + out_name + " (" + format_name(*to) + ")");
     return 0;
+}
+
+// Describes one file on standard output; false when it could not be read (the reason is printed
+// on standard error too, so that a failing file shows among many).
+bool describe(const std::string &path)
+{
+    std::vector<uint8_t> data;
+    try {
+        data = read_input_file(path);
+    } catch (const failure &e) {
+        std::fprintf(stderr, "orveln: %s: %s\n", path.c_str(), e.what());
+        return false;
+    }
+    const std::optional<file_format> format = sniff_format(data);
+    if (!format) {
+        std::fprintf(stderr, "orveln: %s: %s\n", path.c_str(),
+                     data.empty() ? "empty file" : "unknown file format (not BMP, GIF, TIFF, PNG or JPEG)");
+        return false;
+    }
+    std::printf("%s: %s, %zu bytes\n", path.c_str(), format_name(*format), data.size());
+    std::fflush(stdout);
+    warning_subject = path;
+    bool good = true;
+    switch (*format) {
+    case file_format::gif:
+        good = describe_gif(data, stdout);
+        break;
+    case file_format::tif:
+        good = describe_tiff(data, stdout);
+        break;
+    default:
+        try {
+            load_facts facts;
+            const picture image = load_picture(data, {}, &facts);
+            std::printf("  image: %dx%d, %s\n", image.width, image.height, depth_text(image, facts.fourth).c_str());
+        } catch (const failure &e) {
+            std::printf("  %s\n", e.what());
+            good = false;
+        }
+    }
+    std::fflush(stdout);
+    if (!good)
+        std::fprintf(stderr, "orveln: %s: damaged or unreadable (details above)\n", path.c_str());
+    return good;
+}
+
+int run_info(const std::vector<std::string> &args)
+{
+    const parsed_args p = parse(args, command_kind::info);
+    if (p.operands.empty())
+        throw usage_error("info wants at least one FILE");
+    int failed = 0;
+    for (const std::string &path : p.operands)
+        failed += describe(path) ? 0 : 1;
+    return failed == 0 ? 0 : exit_failure;
 }
 
 std::string ratio_text(uint64_t in, uint64_t out)
@@ -197,61 +359,6 @@ std::string ratio_text(uint64_t in, uint64_t out)
         return "-";
     std::snprintf(text, sizeof text, "%.2f:1", static_cast<double>(in) / static_cast<double>(out));
     return text;
-}
-
-void describe(const std::string &path)
-{
-    load_facts facts;
-    picture image;
-    std::vector<uint8_t> data;
-    try {
-        data = read_input_file(path);
-        image = load_picture(data, 0, &facts);
-    } catch (const failure &e) {
-        throw file_failure{path, e.what()};
-    }
-    std::printf("%s: %s, %u bytes\n", path.c_str(), format_name(facts.format), static_cast<unsigned>(data.size()));
-    std::printf("  image: %dx%d, %s\n", image.width, image.height, depth_text(image).c_str());
-    const uint64_t pixel_bytes =
-        static_cast<uint64_t>(image.height) * ((static_cast<uint64_t>(image.width) * image.depth + 7) / 8);
-    switch (facts.format) {
-    case file_format::bmp:
-        std::printf("  compression: none\n");
-        break;
-    case file_format::gif: {
-        const gif_facts &g = facts.gif;
-        std::printf("  screen: %dx%d; %s colour table of %d entries; %s; transparency: %s\n", g.screen_width,
-                    g.screen_height, g.local_colour_table ? "local" : "global", g.colour_table_entries,
-                    g.interlaced ? "interlaced" : "not interlaced",
-                    g.transparent_index >= 0 ? ("index " + std::to_string(g.transparent_index)).c_str() : "none");
-        const uint64_t in = static_cast<uint64_t>(image.width) * static_cast<uint64_t>(image.height);
-        std::printf("  LZW: minimum code size %d; %llu pixel bytes -> %llu bytes, ratio %s; %d of %d rows complete\n",
-                    g.min_code_size, static_cast<unsigned long long>(in),
-                    static_cast<unsigned long long>(g.compressed_bytes), ratio_text(in, g.compressed_bytes).c_str(),
-                    g.rows_complete, image.height);
-        break;
-    }
-    case file_format::tif: {
-        const tiff_facts &t = facts.tiff;
-        std::printf("  %s, %d sample(s) of %d bits; %u strips of %u rows; compression %s%s\n", t.photometric.c_str(),
-                    t.samples_per_pixel, t.bits_per_sample, t.strips, t.rows_per_strip, t.compression.c_str(),
-                    t.predictor ? ", predictor 2" : "");
-        std::printf("  %s: %llu pixel bytes -> %llu bytes, ratio %s\n", t.compression.c_str(),
-                    static_cast<unsigned long long>(pixel_bytes), static_cast<unsigned long long>(t.compressed_bytes),
-                    ratio_text(pixel_bytes, t.compressed_bytes).c_str());
-        break;
-    }
-    }
-}
-
-int run_info(const std::vector<std::string> &args)
-{
-    const parsed_args p = parse(args, false);
-    if (p.operands.empty())
-        throw usage_error("info wants at least one FILE");
-    for (const std::string &path : p.operands)
-        describe(path);
-    return 0;
 }
 
 double seconds_of(const std::function<void()> &work, int runs)
@@ -268,7 +375,7 @@ double seconds_of(const std::function<void()> &work, int runs)
 
 int run_demo(const std::vector<std::string> &args)
 {
-    const parsed_args p = parse(args, true);
+    const parsed_args p = parse(args, command_kind::demo);
     if (p.operands.size() > 1)
         throw usage_error("demo wants at most one DIR");
     const std::filesystem::path dir = p.operands.empty() ? "orveln-demo" : p.operands[0];
@@ -314,7 +421,9 @@ int run_demo(const std::vector<std::string> &args)
             write_output_file(path, encoded);
             progress(std::string("reading ") + j.file);
             const std::vector<uint8_t> stored = read_input_file(path);
-            const double dec = seconds_of([&] { back = load_picture(stored, p.save.threads); }, runs);
+            load_options lo;
+            lo.threads = p.save.threads;
+            const double dec = seconds_of([&] { back = load_picture(stored, lo); }, runs);
             progress_done();
             const bool same = back.width == image.width && back.height == image.height && back.pixels == image.pixels;
             all_good = all_good && same;
@@ -373,6 +482,12 @@ int main(int argc, char **argv)
         return exit_failure;
     } catch (const std::bad_alloc &) {
         std::fprintf(stderr, "orveln: out of memory\n");
+        return exit_failure;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "orveln: %s\n", e.what());
+        return exit_failure;
+    } catch (...) {
+        std::fprintf(stderr, "orveln: unexpected failure\n");
         return exit_failure;
     }
 }

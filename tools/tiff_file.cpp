@@ -3,8 +3,12 @@
 #include "tiff_file.hpp"
 
 #include <tiffio.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -41,23 +45,34 @@ void install_tiff_handlers()
     TIFFSetWarningHandler(on_tiff_warning);
 }
 
-// A memory stream libtiff reads from or writes to.
+// A stream libtiff reads from or writes to: the file's bytes in memory, or a descriptor that is
+// written at the positions libtiff asks for.
 struct memory_stream {
     std::vector<uint8_t> data;
     std::span<const uint8_t> input;
     bool writing = false;
+    int fd = -1;
     uint64_t pos = 0;
+    uint64_t end = 0; // of the descriptor's contents
+    int error = 0;    // errno of a failed descriptor write
 
-    [[nodiscard]] uint64_t size() const { return writing ? data.size() : input.size(); }
+    [[nodiscard]] uint64_t size() const { return fd >= 0 ? end : writing ? data.size() : input.size(); }
 };
 
 tmsize_t stream_read(thandle_t h, void *buffer, tmsize_t count)
 {
     auto &s = *static_cast<memory_stream *>(h);
-    const uint8_t *base = s.writing ? s.data.data() : s.input.data();
     if (count < 0 || s.pos >= s.size())
         return 0;
     const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(count), s.size() - s.pos);
+    if (s.fd >= 0) {
+        const ssize_t got = ::pread(s.fd, buffer, n, static_cast<off_t>(s.pos));
+        if (got < 0)
+            return -1;
+        s.pos += static_cast<uint64_t>(got);
+        return got;
+    }
+    const uint8_t *base = s.writing ? s.data.data() : s.input.data();
     std::memcpy(buffer, base + s.pos, n);
     s.pos += n;
     return static_cast<tmsize_t>(n);
@@ -69,6 +84,23 @@ tmsize_t stream_write(thandle_t h, void *buffer, tmsize_t count)
     if (!s.writing || count <= 0)
         return 0;
     const uint64_t end = s.pos + static_cast<uint64_t>(count);
+    if (s.fd >= 0) {
+        const auto *bytes = static_cast<const uint8_t *>(buffer);
+        for (tmsize_t done = 0; done < count;) {
+            const ssize_t n = ::pwrite(s.fd, bytes + done, static_cast<std::size_t>(count - done),
+                                       static_cast<off_t>(s.pos + static_cast<uint64_t>(done)));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                s.error = n < 0 ? errno : EIO;
+                return -1;
+            }
+            done += n;
+        }
+        s.end = std::max(s.end, end);
+        s.pos = end;
+        return count;
+    }
     if (end > s.data.size())
         s.data.resize(end);
     std::memcpy(s.data.data() + s.pos, buffer, static_cast<std::size_t>(count));
@@ -179,8 +211,152 @@ std::vector<colour> grey_palette(int depth, bool min_is_white)
     return palette;
 }
 
+std::string strip_failure(uint32_t strip, uint32_t first_row, int32_t code)
+{
+    return "strip " + std::to_string(strip) + ": " +
+           (code == ORVELN1_ERR_BAD_DATA
+                ? "LZW code above the next free code at row " + std::to_string(first_row) + " or after"
+            : code == ORVELN1_ERR_NO_MEMORY ? std::string("out of memory")
+                                            : "coding failed (result " + std::to_string(code) + ")");
+}
+
+// libtiff's LZW decoder tells old-style strips, written LSB-first before TIFF 6.0, by their first
+// two bytes: a 9-bit clear code (256) stored low bits first starts 0x00 0x01.
+bool old_style_lzw(std::span<const uint8_t> strip)
+{
+    return strip.size() >= 2 && strip[0] == 0 && (strip[1] & 1) != 0;
+}
+
+sample_meaning extra_sample_meaning(TIFF *t)
+{
+    uint16_t count = 0;
+    uint16_t *types = nullptr;
+    if (TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &count, &types) != 1 || count < 1 || types == nullptr)
+        return sample_meaning::unspecified;
+    if (types[0] == EXTRASAMPLE_ASSOCALPHA)
+        return sample_meaning::associated_alpha;
+    if (types[0] == EXTRASAMPLE_UNASSALPHA)
+        return sample_meaning::unassociated_alpha;
+    return sample_meaning::unspecified;
+}
+
+void set_tags(TIFF *t, const picture &image, const tiff_write_options &options, uint32_t rows_per_strip,
+              std::vector<uint16_t> (&map)[3])
+{
+    const int depth = image.depth;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 72.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 72.0f);
+    TIFFSetField(t, TIFFTAG_SOFTWARE, "orveln");
+    if (options.predictor)
+        TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    if (depth >= 24) {
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, depth / 8);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        if (depth == 32) {
+            // The fourth sample is alpha only when the input said so (a bitmap's fourth byte is not).
+            const uint16_t extra = options.fourth == sample_meaning::associated_alpha     ? EXTRASAMPLE_ASSOCALPHA
+                                   : options.fourth == sample_meaning::unassociated_alpha ? EXTRASAMPLE_UNASSALPHA
+                                                                                          : EXTRASAMPLE_UNSPECIFIED;
+            TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        }
+        return;
+    }
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, depth);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    if (is_grey_palette(image)) {
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        return;
+    }
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
+    const std::size_t entries = std::size_t{1} << depth;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const colour c = i < image.palette.size() ? image.palette[i] : colour{};
+        // 16-bit colour map values: 257 x v spreads 0..255 over 0..65535 exactly.
+        map[0].push_back(static_cast<uint16_t>(c.red * 257));
+        map[1].push_back(static_cast<uint16_t>(c.green * 257));
+        map[2].push_back(static_cast<uint16_t>(c.blue * 257));
+    }
+    TIFFSetField(t, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
+}
+
+// Codes the strips a batch at a time on all threads and hands each batch to libtiff before the
+// next, so that only the strips in flight are held.
+void write_tiff_stream(memory_stream &stream, const picture &image, const tiff_write_options &options)
+{
+    const int depth = image.depth;
+    if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32)
+        throw failure(std::to_string(depth) + "-bit images cannot be written as TIFF");
+    if (options.predictor && depth < 8)
+        throw failure("the predictor needs 8-bit samples; this image has " + std::to_string(depth) + "-bit pixels");
+
+    const uint32_t rows_per_strip = rows_per_strip_for(image);
+    const uint32_t strips = (static_cast<uint32_t>(image.height) + rows_per_strip - 1) / rows_per_strip;
+    tif_strip_format format;
+    format.width = image.width;
+    format.depth = depth;
+    format.swap_red_blue_32 = depth == 32;
+    format.horizontal_predictor = options.predictor;
+
+    tiff_ptr tif = open_stream(stream, "w");
+    TIFF *t = tif.get();
+    std::vector<uint16_t> map[3];
+    set_tags(t, image, options, rows_per_strip, map);
+
+    const unsigned threads = thread_count(options.threads, strips);
+    // Enough strips per batch to keep every thread busy between the sequential writes.
+    const uint32_t batch = std::max<uint32_t>(1, threads * 16);
+    std::vector<result<byte_vector>> coded(batch);
+    for (uint32_t first = 0; first < strips; first += batch) {
+        const uint32_t count = std::min(batch, strips - first);
+        parallel_for(count, threads, [&](std::size_t i) {
+            const auto s = first + static_cast<uint32_t>(i);
+            const auto row = static_cast<int32_t>(s * rows_per_strip);
+            const int32_t rows = std::min<int32_t>(static_cast<int32_t>(rows_per_strip), image.height - row);
+            coded[i] = encode_tif_strip(image, format, row, rows);
+        });
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!coded[i].ok())
+                throw failure(strip_failure(first + i, (first + i) * rows_per_strip, coded[i].code));
+            if (TIFFWriteRawStrip(t, first + i, coded[i].value.data(), static_cast<tmsize_t>(coded[i].value.size())) <
+                0) {
+                if (stream.error != 0)
+                    throw output_failure(std::string("cannot write: ") + std::strerror(stream.error));
+                throw output_failure("writing strip " + std::to_string(first + i) + " failed (" + last_tiff_error +
+                                     ")");
+            }
+            coded[i] = {};
+        }
+        if (options.progress)
+            options.progress(static_cast<double>(first + count) / strips);
+    }
+    if (TIFFWriteDirectory(t) != 1) {
+        if (stream.error != 0)
+            throw output_failure(std::string("cannot write: ") + std::strerror(stream.error));
+        throw output_failure("writing the TIFF directory failed (" + last_tiff_error + ")");
+    }
+    tif.reset();
+    if (stream.error != 0)
+        throw output_failure(std::string("cannot write: ") + std::strerror(stream.error));
+}
+
+std::string plural(uint64_t n, const char *one, const char *many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+} // namespace
+
 bool is_grey_palette(const picture &image)
 {
+    if (image.depth > 8)
+        return false;
     const int entries = 1 << image.depth;
     const std::vector<colour> grey = grey_palette(image.depth, false);
     for (int i = 0; i < entries; ++i) {
@@ -192,15 +368,10 @@ bool is_grey_palette(const picture &image)
     return true;
 }
 
-std::string strip_failure(uint32_t strip, int32_t code)
+bool predictor_suits(const picture &image)
 {
-    return "strip " + std::to_string(strip) + ": " +
-           (code == ORVELN1_ERR_BAD_DATA    ? std::string("LZW data is not decodable")
-            : code == ORVELN1_ERR_NO_MEMORY ? std::string("out of memory")
-                                            : "coding failed (result " + std::to_string(code) + ")");
+    return image.depth == 24 || image.depth == 32 || (image.depth == 8 && is_grey_palette(image));
 }
-
-} // namespace
 
 uint32_t rows_per_strip_for(const picture &image)
 {
@@ -210,12 +381,22 @@ uint32_t rows_per_strip_for(const picture &image)
                                                          static_cast<std::size_t>(std::max(image.height, 1))));
 }
 
-picture read_tiff(std::span<const uint8_t> file, unsigned threads, tiff_facts *facts)
+picture read_tiff(std::span<const uint8_t> file, const tiff_read_options &options, int *pages, sample_meaning *fourth)
 {
     memory_stream stream;
     stream.input = file;
     tiff_ptr tif = open_stream(stream, "rm");
     TIFF *t = tif.get();
+    const int page_count = static_cast<int>(TIFFNumberOfDirectories(t));
+    if (pages != nullptr)
+        *pages = page_count;
+    if (options.page != 0) {
+        if (options.page < 0 || options.page >= page_count)
+            throw failure("the file has " + plural(static_cast<uint64_t>(page_count), "page", "pages") +
+                          " (numbered from 0); there is no page " + std::to_string(options.page));
+        if (TIFFSetDirectory(t, static_cast<tdir_t>(options.page)) != 1)
+            throw failure("page " + std::to_string(options.page) + " cannot be read (" + last_tiff_error + ")");
+    }
 
     uint32_t width = 0;
     uint32_t height = 0;
@@ -238,14 +419,9 @@ picture read_tiff(std::span<const uint8_t> file, unsigned threads, tiff_facts *f
     TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &sample_format);
     if (TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric) != 1)
         photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    if (fourth != nullptr)
+        *fourth = extra_sample_meaning(t);
 
-    if (facts != nullptr) {
-        facts->photometric = photometric_name(photometric);
-        facts->bits_per_sample = bits;
-        facts->samples_per_pixel = samples;
-        facts->compression = compression_name(compression);
-        facts->predictor = predictor == PREDICTOR_HORIZONTAL;
-    }
     if (TIFFIsTiled(t))
         throw failure("tiled TIFF images are not supported (only strips are)");
     if (compression != COMPRESSION_LZW && compression != COMPRESSION_NONE)
@@ -304,13 +480,21 @@ picture read_tiff(std::span<const uint8_t> file, unsigned threads, tiff_facts *f
     const uint32_t needed = (height + rows_per_strip - 1) / rows_per_strip;
     if (strips < needed)
         throw failure("TIFF has " + std::to_string(strips) + " strips where " + std::to_string(needed) + " are needed");
-    if (facts != nullptr) {
-        facts->rows_per_strip = rows_per_strip;
-        facts->strips = needed;
-    }
+
+    picture image = make_picture(static_cast<int32_t>(width), static_cast<int32_t>(height), depth);
+    image.palette = std::move(palette);
+    const std::size_t row_bytes = (static_cast<std::size_t>(width) * static_cast<std::size_t>(depth) + 7) / 8;
+    auto to_bitmap_order = [&](uint8_t *row) {
+        if (depth >= 24)
+            for (std::size_t i = 0; i + 2 < row_bytes; i += static_cast<std::size_t>(depth / 8))
+                std::swap(row[i], row[i + 2]);
+    };
 
     // All strips are fetched first (libtiff is not shared between threads), then decoded at once.
+    // Old-style LZW strips are decoded here by libtiff itself, which still reads that layout.
     std::vector<std::vector<uint8_t>> raw(needed);
+    uint32_t old_style = 0;
+    std::vector<uint8_t> decoded;
     for (uint32_t s = 0; s < needed; ++s) {
         const tmsize_t size = TIFFRawStripSize(t, s);
         const uint64_t offset = TIFFGetStrileOffset(t, s);
@@ -320,125 +504,247 @@ picture read_tiff(std::span<const uint8_t> file, unsigned threads, tiff_facts *f
         if (TIFFReadRawStrip(t, s, raw[s].data(), size) != size)
             throw failure("strip " + std::to_string(s) + " cannot be read" +
                           (last_tiff_error.empty() ? "" : " (" + last_tiff_error + ")"));
-        if (facts != nullptr)
-            facts->compressed_bytes += static_cast<uint64_t>(size);
+        if (compression != COMPRESSION_LZW || !old_style_lzw(raw[s]))
+            continue;
+        const uint32_t first = s * rows_per_strip;
+        const uint32_t count = std::min(rows_per_strip, height - first);
+        decoded.assign(row_bytes * count, 0);
+        last_tiff_error.clear();
+        const tmsize_t got = TIFFReadEncodedStrip(t, s, decoded.data(), static_cast<tmsize_t>(decoded.size()));
+        if (got < 0)
+            throw failure("strip " + std::to_string(s) +
+                          ": old-style LZW from before TIFF 6.0 that libtiff cannot "
+                          "decode either (" +
+                          last_tiff_error + ")");
+        for (uint32_t y = 0; y < count; ++y) {
+            uint8_t *row = image.row(static_cast<int32_t>(first + y));
+            std::memcpy(row, decoded.data() + y * row_bytes, row_bytes);
+            to_bitmap_order(row);
+        }
+        raw[s].clear();
+        ++old_style;
     }
+    if (old_style > 0)
+        note(plural(old_style, "strip", "strips") +
+             " of old-style LZW from before TIFF 6.0 (bits in the wrong order) decoded by libtiff");
 
-    picture image = make_picture(static_cast<int32_t>(width), static_cast<int32_t>(height), depth);
-    image.palette = std::move(palette);
     tif_strip_format format;
     format.width = image.width;
     format.depth = depth;
     format.swap_red_blue_32 = swap32;
     format.horizontal_predictor = predictor == PREDICTOR_HORIZONTAL;
-    const std::size_t row_bytes = (static_cast<std::size_t>(width) * static_cast<std::size_t>(depth) + 7) / 8;
 
     std::vector<int32_t> results(needed, 0);
-    parallel_for(needed, threads, [&](std::size_t s) {
+    std::atomic<uint32_t> done{0};
+    parallel_for(needed, options.threads, [&](std::size_t s) {
         const auto first = static_cast<int32_t>(s * rows_per_strip);
         const int32_t count = std::min<int32_t>(static_cast<int32_t>(rows_per_strip), image.height - first);
         if (compression == COMPRESSION_LZW) {
-            results[s] = decode_tif_strip(raw[s], format, image, first, count);
-            return;
+            if (!raw[s].empty())
+                results[s] = decode_tif_strip(raw[s], format, image, first, count);
+        } else {
+            // Uncompressed: rows as stored, short strips padded with zeros.
+            for (int32_t y = 0; y < count; ++y) {
+                uint8_t *row = image.row(first + y);
+                const std::size_t at = static_cast<std::size_t>(y) * row_bytes;
+                if (at < raw[s].size())
+                    std::memcpy(row, raw[s].data() + at, std::min(row_bytes, raw[s].size() - at));
+                if (format.horizontal_predictor)
+                    undo_horizontal_predictor(row, row_bytes, depth / 8);
+                to_bitmap_order(row);
+            }
         }
-        // Uncompressed: rows as stored, short strips padded with zeros.
-        for (int32_t y = 0; y < count; ++y) {
-            uint8_t *row = image.row(first + y);
-            const std::size_t at = static_cast<std::size_t>(y) * row_bytes;
-            if (at < raw[s].size())
-                std::memcpy(row, raw[s].data() + at, std::min(row_bytes, raw[s].size() - at));
-            if (format.horizontal_predictor)
-                undo_horizontal_predictor(row, row_bytes, depth / 8);
-            if (depth >= 24)
-                for (std::size_t i = 0; i + 2 < row_bytes; i += static_cast<std::size_t>(depth / 8))
-                    std::swap(row[i], row[i + 2]);
-        }
+        std::vector<uint8_t>().swap(raw[s]);
+        const uint32_t now = ++done;
+        if (options.progress && now % 64 == 0)
+            options.progress(static_cast<double>(now) / needed);
     });
     for (uint32_t s = 0; s < needed; ++s)
         if (results[s] < 0)
-            throw failure(strip_failure(s, results[s]));
+            throw failure(strip_failure(s, s * rows_per_strip, results[s]));
     return image;
 }
 
 std::vector<uint8_t> write_tiff(const picture &image, const tiff_write_options &options)
 {
-    const int depth = image.depth;
-    if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32)
-        throw failure(std::to_string(depth) + "-bit images cannot be written as TIFF");
-    if (options.predictor && depth < 8)
-        throw failure("the predictor needs 8-bit samples; this image has " + std::to_string(depth) + "-bit pixels");
-
-    const uint32_t rows_per_strip = rows_per_strip_for(image);
-    const uint32_t strips = (static_cast<uint32_t>(image.height) + rows_per_strip - 1) / rows_per_strip;
-    tif_strip_format format;
-    format.width = image.width;
-    format.depth = depth;
-    format.swap_red_blue_32 = depth == 32;
-    format.horizontal_predictor = options.predictor;
-
-    std::vector<result<byte_vector>> coded(strips);
-    parallel_for(strips, options.threads, [&](std::size_t s) {
-        const auto first = static_cast<int32_t>(s * rows_per_strip);
-        const int32_t count = std::min<int32_t>(static_cast<int32_t>(rows_per_strip), image.height - first);
-        coded[s] = encode_tif_strip(image, format, first, count);
-    });
-    for (uint32_t s = 0; s < strips; ++s)
-        if (!coded[s].ok())
-            throw failure(strip_failure(s, coded[s].code));
-
     memory_stream stream;
     stream.writing = true;
-    {
-        tiff_ptr tif = open_stream(stream, "w");
-        TIFF *t = tif.get();
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
-        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
-        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-        TIFFSetField(t, TIFFTAG_XRESOLUTION, 72.0f);
-        TIFFSetField(t, TIFFTAG_YRESOLUTION, 72.0f);
-        TIFFSetField(t, TIFFTAG_SOFTWARE, "orveln");
-        if (options.predictor)
-            TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-        std::vector<uint16_t> red;
-        std::vector<uint16_t> green;
-        std::vector<uint16_t> blue;
-        if (depth >= 24) {
-            TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-            TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, depth / 8);
-            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-            if (depth == 32) {
-                // The fourth byte of a 32-bit bitmap pixel is kept but not claimed to be alpha.
-                const uint16_t extra = EXTRASAMPLE_UNSPECIFIED;
-                TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
-            }
-        } else {
-            TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, depth);
-            TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-            if (is_grey_palette(image)) {
-                TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-            } else {
-                TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
-                const std::size_t entries = std::size_t{1} << depth;
-                for (std::size_t i = 0; i < entries; ++i) {
-                    const colour c = i < image.palette.size() ? image.palette[i] : colour{};
-                    // 16-bit colour map values: 257 x v spreads 0..255 over 0..65535 exactly.
-                    red.push_back(static_cast<uint16_t>(c.red * 257));
-                    green.push_back(static_cast<uint16_t>(c.green * 257));
-                    blue.push_back(static_cast<uint16_t>(c.blue * 257));
-                }
-                TIFFSetField(t, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
-            }
-        }
-        for (uint32_t s = 0; s < strips; ++s)
-            if (TIFFWriteRawStrip(t, s, coded[s].value.data(), static_cast<tmsize_t>(coded[s].value.size())) < 0)
-                throw failure("writing strip " + std::to_string(s) + " failed (" + last_tiff_error + ")");
-        if (TIFFWriteDirectory(t) != 1)
-            throw failure("writing the TIFF directory failed (" + last_tiff_error + ")");
-    }
+    write_tiff_stream(stream, image, options);
     return std::move(stream.data);
+}
+
+void write_tiff_file(int fd, const picture &image, const tiff_write_options &options)
+{
+    memory_stream stream;
+    stream.writing = true;
+    stream.fd = fd;
+    write_tiff_stream(stream, image, options);
+}
+
+namespace
+{
+
+std::string kind_text(uint16_t photometric, uint16_t bits, uint16_t samples, uint16_t sample_format,
+                      sample_meaning fourth, uint16_t extra)
+{
+    const std::string bits_text = std::to_string(bits) + "-bit";
+    const std::string number = sample_format == SAMPLEFORMAT_IEEEFP ? " float" : "";
+    const char *alpha = fourth == sample_meaning::associated_alpha     ? " with associated alpha"
+                        : fourth == sample_meaning::unassociated_alpha ? " with unassociated alpha"
+                        : extra > 0                                    ? " with an extra sample"
+                                                                       : "";
+    switch (photometric) {
+    case PHOTOMETRIC_MINISBLACK:
+    case PHOTOMETRIC_MINISWHITE: {
+        const char *order = photometric == PHOTOMETRIC_MINISWHITE ? " (0 is white)" : "";
+        if (bits == 1 && samples == 1)
+            return std::string("bilevel") + order;
+        return bits_text + number + " grey" + order + alpha;
+    }
+    case PHOTOMETRIC_PALETTE:
+        return bits_text + " palette (" + std::to_string(1u << std::min<uint16_t>(bits, 16)) + " colours)" + alpha;
+    case PHOTOMETRIC_RGB:
+        return bits_text + number + " RGB" + alpha;
+    case PHOTOMETRIC_SEPARATED:
+        return bits_text + " CMYK (" + std::to_string(samples) + " samples)";
+    case PHOTOMETRIC_YCBCR:
+        return bits_text + " YCbCr";
+    case PHOTOMETRIC_CIELAB:
+        return bits_text + number + " CIELab";
+    default:
+        return bits_text + " photometric " + std::to_string(photometric) + ", " + std::to_string(samples) + " samples";
+    }
+}
+
+std::string ratio_text(uint64_t in, uint64_t out)
+{
+    if (out == 0)
+        return "-";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f:1", static_cast<double>(in) / static_cast<double>(out));
+    return text;
+}
+
+void describe_page(TIFF *t, std::FILE *out)
+{
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t bits = 1;
+    uint16_t samples = 1;
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    uint16_t predictor = PREDICTOR_NONE;
+    uint16_t sample_format = SAMPLEFORMAT_UINT;
+    uint16_t extra_count = 0;
+    uint16_t *extra_types = nullptr;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(t, TIFFTAG_PREDICTOR, &predictor);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &sample_format);
+    TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_types);
+    if (TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric) != 1)
+        photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+
+    std::fprintf(out, "  image: %ux%u, %s\n", width, height,
+                 kind_text(photometric, bits, samples, sample_format, extra_sample_meaning(t), extra_count).c_str());
+
+    const bool tiled = TIFFIsTiled(t) != 0;
+    const uint32_t pieces = tiled ? TIFFNumberOfTiles(t) : TIFFNumberOfStrips(t);
+    std::string layout;
+    if (tiled) {
+        uint32_t tile_width = 0;
+        uint32_t tile_length = 0;
+        TIFFGetField(t, TIFFTAG_TILEWIDTH, &tile_width);
+        TIFFGetField(t, TIFFTAG_TILELENGTH, &tile_length);
+        layout =
+            plural(pieces, "tile", "tiles") + " of " + std::to_string(tile_width) + "x" + std::to_string(tile_length);
+    } else {
+        uint32_t rows_per_strip = height;
+        TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+        layout = plural(pieces, "strip", "strips") + " of " +
+                 plural(std::min(rows_per_strip, std::max<uint32_t>(height, 1)), "row", "rows");
+    }
+    if (samples > 1 && planar == PLANARCONFIG_SEPARATE)
+        layout += ", one plane per sample";
+    uint64_t compressed = 0;
+    bool old_style = false;
+    for (uint32_t i = 0; i < pieces; ++i) {
+        compressed += TIFFGetStrileByteCount(t, i);
+        if (i == 0 && compression == COMPRESSION_LZW) {
+            uint8_t head[2] = {};
+            const tmsize_t n = tiled ? TIFFReadRawTile(t, 0, head, 2) : TIFFReadRawStrip(t, 0, head, 2);
+            old_style = n == 2 && old_style_lzw(head);
+        }
+    }
+    std::fprintf(out, "  %s; compression %s%s%s\n", layout.c_str(), compression_name(compression),
+                 predictor == PREDICTOR_HORIZONTAL      ? ", predictor 2"
+                 : predictor == PREDICTOR_FLOATINGPOINT ? ", predictor 3"
+                                                        : "",
+                 old_style ? " (old-style LZW from before TIFF 6.0)" : "");
+
+    // Rows complete, by libtiff's own decoding of every strip (of the first plane) or tile.
+    const uint64_t pixel_bytes =
+        static_cast<uint64_t>(height) * ((static_cast<uint64_t>(width) * bits * samples + 7) / 8);
+    std::string rows;
+    if (!tiled) {
+        const tmsize_t strip_size = TIFFStripSize(t);
+        uint32_t rows_per_strip = height;
+        TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+        rows_per_strip = std::max<uint32_t>(1, std::min(rows_per_strip, std::max<uint32_t>(height, 1)));
+        const uint32_t per_plane = (height + rows_per_strip - 1) / rows_per_strip;
+        const tmsize_t scanline = std::max<tmsize_t>(1, TIFFScanlineSize(t));
+        std::vector<uint8_t> buffer(static_cast<std::size_t>(std::max<tmsize_t>(strip_size, 1)));
+        uint64_t complete = 0;
+        for (uint32_t s = 0; s < per_plane && s < pieces; ++s) {
+            const uint32_t in_strip = std::min(rows_per_strip, height - s * rows_per_strip);
+            const tmsize_t got = TIFFReadEncodedStrip(t, s, buffer.data(), strip_size);
+            const uint64_t got_rows = got < 0 ? 0 : static_cast<uint64_t>(got) / static_cast<uint64_t>(scanline);
+            complete += std::min<uint64_t>(got_rows, in_strip);
+        }
+        rows = "; " + std::to_string(complete) + " of " + std::to_string(height) + " rows complete";
+    } else {
+        const tmsize_t tile_size = TIFFTileSize(t);
+        std::vector<uint8_t> buffer(static_cast<std::size_t>(std::max<tmsize_t>(tile_size, 1)));
+        uint32_t good = 0;
+        for (uint32_t i = 0; i < pieces; ++i)
+            good += TIFFReadEncodedTile(t, i, buffer.data(), tile_size) == tile_size ? 1 : 0;
+        rows = "; " + std::to_string(good) + " of " + plural(pieces, "tile", "tiles") + " complete";
+    }
+    std::fprintf(out, "  %s: %llu pixel bytes -> %llu bytes, ratio %s%s\n", compression_name(compression),
+                 static_cast<unsigned long long>(pixel_bytes), static_cast<unsigned long long>(compressed),
+                 ratio_text(pixel_bytes, compressed).c_str(), rows.c_str());
+}
+
+} // namespace
+
+bool describe_tiff(std::span<const uint8_t> file, std::FILE *out)
+{
+    memory_stream stream;
+    stream.input = file;
+    tiff_ptr tif;
+    try {
+        tif = open_stream(stream, "rm");
+    } catch (const failure &e) {
+        std::fprintf(out, "  %s\n", e.what());
+        return false;
+    }
+    TIFF *t = tif.get();
+    const int pages = static_cast<int>(TIFFNumberOfDirectories(t));
+    if (pages > 1)
+        std::fprintf(out, "  %d pages\n", pages);
+    int page = 0;
+    do {
+        if (pages > 1)
+            std::fprintf(out, " page %d:\n", page);
+        describe_page(t, out);
+        ++page;
+    } while (page < pages && TIFFReadDirectory(t) == 1);
+    return true;
 }
 
 } // namespace orveln1::tool

@@ -1,0 +1,15 @@
+// JPEG files read through libjpeg-turbo into 24-bit pictures (greyscale ones into 8-bit grey).
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "orveln1.hpp"
+
+namespace orveln1::tool
+{
+
+// Throws failure for a file libjpeg cannot read.
+[[nodiscard]] picture read_jpeg(std::span<const uint8_t> file);
+
+} // namespace orveln1::tool
