@@ -426,8 +426,6 @@ std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &op
     picture reduced;
     const picture *source = &image;
     if (image.depth == 24 || image.depth == 32) {
-        if (image.depth == 32 && options.fourth != sample_meaning::unspecified)
-            warn("GIF has no alpha channel: the alpha samples are dropped");
         try {
             reduced = to_palette(image);
             if (static_cast<int>(reduced.palette.size()) > options.colours)
@@ -441,6 +439,8 @@ std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &op
                  (options.dither ? " with Floyd-Steinberg error diffusion" : ""));
         }
         source = &reduced;
+        if (image.depth == 32 && options.fourth != sample_meaning::unspecified)
+            warn("GIF has no alpha channel: the alpha samples are dropped");
     }
     picture marked;
     if (options.transparent >= 0 || source->transparent_index >= 0) {

@@ -132,6 +132,7 @@ struct parsed_args {
     write_options write;
     std::optional<file_format> to;
     int image = 0;
+    bool image_given = false;
     int32_t size = demo_default_size;
 };
 
@@ -186,6 +187,7 @@ parsed_args parse(const std::vector<std::string> &args, command_kind command)
                 throw usage_error("--to wants gif, tif, bmp or png, not '" + v + "'");
         } else if (convert && a == "--image") {
             p.image = static_cast<int>(parse_count(a, value(), 0, 1 << 20));
+            p.image_given = true;
         } else if (convert && (a == "-f" || a == "--force")) {
             flag();
             p.write.force = true;
@@ -260,6 +262,7 @@ int run_convert(const std::vector<std::string> &args)
     const std::string in_name = display_name(in, false);
     const std::string out_name = display_name(out, true);
     warning_subject = in_name;
+    hold_warnings = true;
     picture image;
     load_facts facts;
     try {
@@ -274,10 +277,10 @@ int run_convert(const std::vector<std::string> &args)
         progress_done();
         throw file_failure{in_name, e.what()};
     }
-    if (facts.images > 1)
+    if (facts.images > 1 && !p.image_given)
         warn(std::string("holds ") + std::to_string(facts.images) +
-             (facts.format == file_format::tif ? " pages" : " images") + "; converting number " +
-             std::to_string(p.image) + " only (--image N picks another)");
+             (facts.format == file_format::tif ? " pages" : " images") +
+             "; converting the first only (--image N picks another)");
     if (image.transparent_index >= 0 && (*to == file_format::bmp || *to == file_format::tif))
         warn(std::string(format_name(*to)) + " has no transparent colour: transparency dropped");
     p.save.fourth = facts.fourth;
@@ -292,6 +295,7 @@ int run_convert(const std::vector<std::string> &args)
         progress_done();
         throw file_failure{in_name, e.what()};
     }
+    release_warnings();
     note(in_name + " (" + std::to_string(image.width) + "x" + std::to_string(image.height) + ", " +
          depth_text(image, facts.fourth) + ") -> " + out_name + " (" + format_name(*to) + ")");
     return 0;

@@ -45,7 +45,7 @@ void write_tiff_file(int fd, const picture &image, const tiff_write_options &opt
 // Whether a palette picture's colours are the grey ramp that a greyscale TIFF stands for.
 [[nodiscard]] bool is_grey_palette(const picture &image);
 
-// Rows in one strip of about 8 KiB, and never fewer than one.
+// Rows in one strip of about 1 MiB, and never fewer than one.
 [[nodiscard]] uint32_t rows_per_strip_for(const picture &image);
 
 // Prints a description of every page of a TIFF file to out, reading only the tags and, to count

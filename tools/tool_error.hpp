@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace orveln1::tool
 {
@@ -35,13 +36,28 @@ class usage_error : public std::runtime_error
 // The file the current warnings are about; the command line sets it to the input's name.
 inline std::string warning_subject;
 
+// While set, warnings wait in held_warnings, so that a conversion that fails after all says only
+// why it failed.
+inline bool hold_warnings = false;
+inline std::vector<std::string> held_warnings;
+
 // Says on standard error what a conversion dropped or worked around; it still succeeds.
 inline void warn(const std::string &message)
 {
-    if (warning_subject.empty())
-        std::fprintf(stderr, "orveln: warning: %s\n", message.c_str());
+    const std::string line =
+        "orveln: " + (warning_subject.empty() ? std::string() : warning_subject + ": ") + "warning: " + message + "\n";
+    if (hold_warnings)
+        held_warnings.push_back(line);
     else
-        std::fprintf(stderr, "orveln: %s: warning: %s\n", warning_subject.c_str(), message.c_str());
+        std::fputs(line.c_str(), stderr);
+}
+
+inline void release_warnings()
+{
+    for (const std::string &line : held_warnings)
+        std::fputs(line.c_str(), stderr);
+    held_warnings.clear();
+    hold_warnings = false;
 }
 
 // With -v the tool says how it read what it read (which decoder, which workaround).

@@ -1,0 +1,190 @@
+// The orveln tool's test fixture: runs the tool as a subprocess in a scratch folder per test, and
+// makes and compares pictures for the tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "bmp_file.hpp"
+#include "orveln1.hpp"
+
+namespace fs = std::filesystem;
+using namespace orveln1;
+namespace host = orveln1::tool;
+
+namespace tool_test
+{
+
+struct run_result {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string slurp(const fs::path &p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<uint8_t> slurp_bytes(const fs::path &p)
+{
+    const std::string s = slurp(p);
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+inline void spit(const fs::path &p, std::span<const uint8_t> data)
+{
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+inline std::string quote(const std::string &s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class orveln_cli : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        const auto *info = testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+        for (char &c : name)
+            if (c == '/')
+                c = '_';
+        dir_ = fs::temp_directory_path() / ("orveln-tool-test-" + std::to_string(::getpid())) / name;
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override
+    {
+        if (!HasFailure())
+            fs::remove_all(dir_);
+    }
+
+    fs::path at(const std::string &name) const { return dir_ / name; }
+
+    // Runs a shell command line; stdout and stderr are captured.
+    run_result shell(const std::string &command) const
+    {
+        const fs::path out = dir_ / ".stdout";
+        const fs::path err = dir_ / ".stderr";
+        const int status = std::system(("(" + command + ") >" + quote(out) + " 2>" + quote(err)).c_str());
+        run_result r;
+        r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = slurp(out);
+        r.err = slurp(err);
+        fs::remove(out);
+        fs::remove(err);
+        return r;
+    }
+
+    run_result orveln(const std::string &args) const { return shell(quote(ORVELN_TOOL) + " " + args); }
+
+    // The tool's failure contract: exit 1, one line "orveln: FILE: ...", and the named output absent.
+    void expect_clean_failure(const run_result &r, const fs::path &output) const
+    {
+        EXPECT_EQ(r.exit_code, 1) << r.err;
+        EXPECT_EQ(r.err.rfind("orveln: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(output));
+        for (const auto &entry : fs::directory_iterator(output.parent_path()))
+            EXPECT_EQ(entry.path().filename().string().find(".orveln-"), std::string::npos) << "temporary file left";
+    }
+
+    // Runs a Python program (Pillow at hand) with the test's folder as its first argument.
+    run_result python(const std::string &program, const std::string &args = "") const
+    {
+        const fs::path script = dir_ / ".check.py";
+        spit(script, std::span(reinterpret_cast<const uint8_t *>(program.data()), program.size()));
+        return shell("/usr/bin/python3 " + quote(script.string()) + " " + quote(dir_.string()) + " " + args);
+    }
+
+    [[nodiscard]] bool temporary_left() const
+    {
+        for (const auto &entry : fs::directory_iterator(dir_))
+            if (entry.path().filename().string().find(".orveln-") != std::string::npos)
+                return true;
+        return false;
+    }
+
+    fs::path dir_;
+};
+
+// A 24-bit picture of smooth gradients with noise, as a photo has: far more than 256 colours and
+// little for LZW to find without the predictor.
+inline picture photo_like(int32_t width, int32_t height, uint32_t seed = 1)
+{
+    picture p = make_picture(width, height, 24);
+    uint32_t state = seed;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            const int noise = static_cast<int>(state >> 28) - 8;
+            uint8_t *px = p.row(y) + static_cast<std::size_t>(x) * 3;
+            px[0] = static_cast<uint8_t>(std::clamp(x * 255 / std::max(width, 1) + noise, 0, 255));
+            px[1] = static_cast<uint8_t>(std::clamp(y * 255 / std::max(height, 1) + noise, 0, 255));
+            px[2] = static_cast<uint8_t>(std::clamp((x + y) * 127 / std::max(width + height, 1) + 64 + noise, 0, 255));
+        }
+    return p;
+}
+
+// A picture of each kind the tool reads from BMP, with pixels that vary and repeat.
+inline picture sample(int depth, int32_t width, int32_t height)
+{
+    picture p = make_picture(width, height, depth);
+    if (depth <= 8)
+        for (int i = 0; i < (1 << depth); ++i)
+            p.palette.push_back(
+                colour{static_cast<uint8_t>(i * 5), static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i)});
+    const auto meaningful = static_cast<std::size_t>((int64_t{width} * depth + 7) / 8);
+    for (int32_t y = 0; y < height; ++y)
+        for (std::size_t i = 0; i < meaningful; ++i)
+            p.row(y)[i] =
+                static_cast<uint8_t>(depth >= 24 ? (i % 3 == 0 ? y / 8 * 30 : (i / 3) % 7 * 30) : (i + y / 4) * 37);
+    if ((width * depth) % 8 != 0)
+        for (int32_t y = 0; y < height; ++y)
+            p.row(y)[meaningful - 1] &= static_cast<uint8_t>(0xFF << (8 - (width * depth) % 8));
+    return p;
+}
+
+// The same pixels at 24 bits, blue-green-red, for comparing pictures across depths.
+inline std::vector<uint8_t> colours_of(const picture &p)
+{
+    std::vector<uint8_t> out;
+    for (int32_t y = 0; y < p.height; ++y)
+        for (int32_t x = 0; x < p.width; ++x) {
+            const uint8_t *row = p.row(y);
+            if (p.depth >= 24) {
+                const uint8_t *px = row + static_cast<std::size_t>(x) * static_cast<std::size_t>(p.depth / 8);
+                out.insert(out.end(), {px[0], px[1], px[2]});
+                continue;
+            }
+            int index = p.depth == 8   ? row[x]
+                        : p.depth == 4 ? (x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15)
+                                       : (row[x / 8] >> (7 - x % 8)) & 1;
+            const colour c = static_cast<std::size_t>(index) < p.palette.size()
+                                 ? p.palette[static_cast<std::size_t>(index)]
+                                 : colour{};
+            out.insert(out.end(), {c.blue, c.green, c.red});
+        }
+    return out;
+}
+
+} // namespace tool_test
