@@ -1,5 +1,5 @@
 # Installation: the shared module, the static core (with the C++ interface), both headers, the
-# orveln tool, a CMake package (find_package(orveln1) -> orveln1::orveln1, orveln1::core) and
+# orveln tool (with its manual page and bash completion), a CMake package (find_package(orveln1) -> orveln1::orveln1, orveln1::core) and
 # pkg-config files (orveln1 for the C interface, orveln1-core for the C++ one).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -15,6 +15,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/orveln1.h ${PROJECT_SOURCE_DIR}/incl
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(TARGET orveln)
   install(TARGETS orveln RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/orveln.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/orveln.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME orveln)
 endif()
 
 # Inside the package the static core is called orveln1::core.

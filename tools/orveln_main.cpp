@@ -296,7 +296,7 @@ int run_convert(const std::vector<std::string> &args)
         throw file_failure{in_name, e.what()};
     }
     release_warnings();
-    note(in_name + " (" + std::to_string(image.width) + "x" + std::to_string(image.height) + ", " +
+    note(std::string("(") + std::to_string(image.width) + "x" + std::to_string(image.height) + ", " +
          depth_text(image, facts.fourth) + ") -> " + out_name + " (" + format_name(*to) + ")");
     return 0;
 }

@@ -12,7 +12,7 @@ endfunction()
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-foreach(f include/orveln1.h include/orveln1.hpp lib/liborveln1.so lib/liborveln1_core.a bin/orveln
+foreach(f include/orveln1.h include/orveln1.hpp lib/liborveln1.so lib/liborveln1_core.a bin/orveln share/man/man1/orveln.1
           lib/cmake/orveln1/orveln1Config.cmake lib/pkgconfig/orveln1.pc lib/pkgconfig/orveln1-core.pc)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")

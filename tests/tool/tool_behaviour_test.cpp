@@ -577,6 +577,24 @@ sys.exit(0 if list(a.getdata()) == list(b.getdata()) else 1)
               0);
 }
 
+// Old-style LZW strips are read by libtiff's decoder, and both convert -v and info say so.
+TEST_F(orveln_cli, OldStyleLzwStripsAreReadAndNamed)
+{
+    const fs::path file = fs::path(ORVELN1_CORPUS_DIR) / "tiff" / "libtiff-quad-lzw-compat.tif";
+    if (!fs::exists(file))
+        GTEST_SKIP() << "no " << file;
+    const run_result r = orveln("convert " + in_quotes(file) + " " + in_quotes(at("o.png")) + " -v");
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("old-style LZW from before TIFF 6.0"), std::string::npos) << r.err;
+    EXPECT_NE(orveln("info " + in_quotes(file)).out.find("old-style LZW from before TIFF 6.0"), std::string::npos);
+    EXPECT_EQ(
+        python("import sys\nfrom PIL import Image\nsys.exit(0 if Image.open(sys.argv[1] + '/o.png').convert('RGB')"
+               ".tobytes() == Image.open('" +
+               file.string() + "').convert('RGB').tobytes() else 1)\n")
+            .exit_code,
+        0);
+}
+
 struct cli_case {
     const char *name;
     const char *args; // IN stands for in.bmp, OUT for out.tif, both quoted
