@@ -1,12 +1,11 @@
 // GIF writing through orveln1's encoder (with truecolour images reduced to a palette first) and
-// reading of a stream's first image through the container reader and orveln1's decoder.
+// reading of a stream's first image through orveln1's GIF stream reader and decoder.
 #include "gif_file.hpp"
 
 #include <algorithm>
 #include <unordered_map>
 
 #include "bmp_file.hpp"
-#include "gif_container.hpp"
 #include "tool_error.hpp"
 
 namespace orveln1::tool
@@ -16,22 +15,6 @@ namespace
 
 // GIF colour tables hold at most 2^8 entries.
 constexpr std::size_t gif_max_colours = 256;
-
-std::string result_text(int32_t code)
-{
-    switch (code) {
-    case ORVELN1_ERR_NO_MEMORY:
-        return "out of memory";
-    case ORVELN1_ERR_BAD_DATA:
-        return "LZW data is not decodable";
-    case ORVELN1_ERR_WRITE:
-        return "the encoder failed";
-    case ORVELN1_ERR_UNSUPPORTED_DEPTH:
-        return "unsupported pixel depth";
-    default:
-        return "result " + std::to_string(code);
-    }
-}
 
 } // namespace
 
@@ -75,63 +58,47 @@ std::vector<uint8_t> write_gif(const picture &image, bool interlaced)
                       std::to_string(1 << std::max(image.depth, 4)) + "-colour table");
     result<byte_vector> r = encode_gif(image, interlaced);
     if (!r.ok())
-        throw failure("GIF encoding failed: " + result_text(r.code));
+        throw failure("GIF encoding failed: " + error_text(r.code));
     return std::move(r.value);
 }
 
 picture read_gif(std::span<const uint8_t> file, gif_facts *facts)
 {
-    gif_image_info info;
-    switch (gif_read_container(file.data(), file.size(), info)) {
-    case GIF_CONTAINER_OK:
-        break;
-    case GIF_CONTAINER_NOT_GIF:
-        throw failure("not a GIF file");
-    case GIF_CONTAINER_TRUNCATED:
-        throw failure("truncated GIF: the file ends before the image data");
-    case GIF_CONTAINER_NO_IMAGE:
-        throw failure("GIF without an image");
-    default:
-        throw failure("damaged GIF: a record of unknown kind before the image");
-    }
+    const result<gif_stream> stream = read_gif_stream(file);
+    // A stream cut or damaged after its first image's data begins still yields that image.
+    if (stream.value.images.empty())
+        throw failure("unreadable GIF: " + error_text(stream.code));
+    const gif_image &image = stream.value.images.front();
     if (facts != nullptr) {
-        facts->screen_width = info.screen_width;
-        facts->screen_height = info.screen_height;
-        facts->min_code_size = info.min_code_size;
-        facts->interlaced = info.interlaced;
-        facts->local_colour_table = info.local_colour_table;
-        facts->colour_table_entries = static_cast<int>(info.colour_table.size() / 3);
-        facts->transparent_index = info.transparent_index;
-        // The LZW data: the sub-blocks' contents up to the terminator or the end of the file.
-        for (std::size_t at = info.data_offset; at < file.size() && file[at] != 0; at += 1 + file[at])
-            facts->compressed_bytes += std::min<std::size_t>(file[at], file.size() - at - 1);
+        facts->screen_width = stream.value.screen_width;
+        facts->screen_height = stream.value.screen_height;
+        facts->min_code_size = image.code_size_word >> 8;
+        facts->interlaced = image.interlaced;
+        facts->local_colour_table = image.local_colour_table;
+        facts->colour_table_entries = static_cast<int>(image.colour_table.size() / 3);
+        facts->transparent_index = image.transparent_index;
+        for (const std::span<const uint8_t> piece : gif_sub_block_contents(image.sub_blocks))
+            facts->compressed_bytes += piece.size();
     }
-    if (info.width < 1 || info.height < 1)
-        throw failure("GIF image of " + std::to_string(info.width) + "x" + std::to_string(info.height) +
+    if (image.width < 1 || image.height < 1)
+        throw failure("GIF image of " + std::to_string(image.width) + "x" + std::to_string(image.height) +
                       " has no pixels");
-    if (int64_t{info.width} * info.height > max_image_pixels)
+    if (int64_t{image.width} * image.height > max_image_pixels)
         throw failure("GIF image is too large");
 
-    gif_image_data data;
-    data.width = info.width;
-    data.height = info.height;
-    data.code_size_word = info.code_size_word;
-    data.sub_blocks = file.subspan(std::min(info.data_offset, file.size()));
-    result<gif_decoded> decoded = decode_gif(data);
+    result<gif_decoded> decoded = decode_gif(image.data());
     if (!decoded.ok())
-        throw failure("GIF image data: " + result_text(decoded.code));
+        throw failure("GIF image data: " + error_text(decoded.code));
     if (facts != nullptr)
         facts->rows_complete = decoded.value.rows_delivered;
-    if (decoded.value.rows_delivered < info.height)
+    if (decoded.value.rows_delivered < image.height)
         throw failure("GIF image data ends after " + std::to_string(decoded.value.rows_delivered) + " of " +
-                      std::to_string(info.height) + " rows");
+                      std::to_string(image.height) + " rows");
 
     picture &indices = decoded.value.image;
-    const std::size_t entries = info.colour_table.size() / 3;
-    for (std::size_t i = 0; i < entries; ++i)
-        indices.palette.push_back(
-            colour{info.colour_table[3 * i], info.colour_table[3 * i + 1], info.colour_table[3 * i + 2]});
-    indices.transparent_index = info.transparent_index;
+    indices.palette = image.palette();
+    indices.transparent_index = image.transparent_index;
+    const std::size_t entries = indices.palette.size();
     // Small colour tables give 1- or 4-bit pictures, as long as every pixel lies inside the table.
     uint8_t highest = 0;
     for (int32_t y = 0; y < indices.height; ++y)

@@ -1,4 +1,4 @@
-// GIF files: the first image of a stream read through the container reader and orveln1's decoder,
+// GIF files: the first image of a stream read through orveln1's GIF stream reader and decoder,
 // and pictures written as single-image GIF streams by orveln1's encoder.
 #pragma once
 
