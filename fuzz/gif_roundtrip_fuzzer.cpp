@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "boundary/image_header.hpp"
-#include "boundary/memory.hpp"
 #include "gif/gif_decompressor.hpp"
 #include "gif/gif_stream_writer.hpp"
 #include "orveln1.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 

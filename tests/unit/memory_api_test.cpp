@@ -5,8 +5,8 @@
 #include <cstring>
 #include <thread>
 
-#include "boundary/memory.hpp"
 #include "orveln1.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 
