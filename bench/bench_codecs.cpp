@@ -10,6 +10,7 @@
 #include <tiffio.h>
 
 #include "orveln1.h"
+#include "orveln1.hpp"
 
 namespace orveln1_bench
 {
@@ -90,12 +91,13 @@ bool ours_gif_encode(const bench_image &image, const std::vector<uint8_t> &heade
 bool ours_gif_decode(const bench_image &image, const std::vector<uint8_t> &header, const std::vector<uint8_t> &gif,
                      std::vector<uint8_t> &padded_out)
 {
-    gif_image_data data;
-    if (!find_gif_image_data(gif, data))
+    const orveln1::result<orveln1::gif_stream> stream = orveln1::read_gif_stream(gif);
+    if (!stream.ok())
         return false;
+    const orveln1::gif_image &data = stream.value.images.front();
     padded_out.resize(image.padded.size());
-    io.in = gif.data() + data.offset;
-    io.in_left = gif.size() - data.offset;
+    io.in = data.sub_blocks.data();
+    io.in_left = data.sub_blocks.size();
     io.rows_out = padded_out.data();
     io.row_stride = static_cast<std::size_t>(image.padded_row_bytes);
     io.rows = image.height;
@@ -136,38 +138,6 @@ bool ours_tif_decode(const bench_image &image, const strip_set &strips, int stri
             return false;
     }
     return true;
-}
-
-bool find_gif_image_data(const std::vector<uint8_t> &gif, gif_image_data &found)
-{
-    std::size_t at = 13;
-    if (gif.size() < at)
-        return false;
-    if (gif[10] & 0x80)
-        at += 3u << ((gif[10] & 7) + 1);
-    while (at < gif.size()) {
-        if (gif[at] == 0x21) { // extension: label, then sub-blocks up to a zero length
-            at += 2;
-            while (at < gif.size() && gif[at] != 0)
-                at += gif[at] + 1u;
-            ++at;
-        } else if (gif[at] == 0x2C) {
-            if (at + 11 >= gif.size())
-                return false;
-            const uint8_t packed = gif[at + 9];
-            at += 10;
-            if (packed & 0x80)
-                at += 3u << ((packed & 7) + 1);
-            if (at >= gif.size())
-                return false;
-            found.code_size_word = static_cast<int32_t>(packed | gif[at] << 8);
-            found.offset = at + 1;
-            return true;
-        } else {
-            return false;
-        }
-    }
-    return false;
 }
 
 // giflib ---------------------------------------------------------------------------------------

@@ -58,12 +58,4 @@ void libtiff_close(libtiff_reader *reader);
 [[nodiscard]] bool libtiff_wrap_strips(const bench_image &image, int strip_rows, const strip_set &strips,
                                        std::vector<uint8_t> &file);
 
-// Where the image data of the stream's first image starts, and the two bytes before it read as
-// one little-endian word (the descriptor's packed byte, then the minimum code size).
-struct gif_image_data {
-    std::size_t offset = 0;
-    int32_t code_size_word = 0;
-};
-[[nodiscard]] bool find_gif_image_data(const std::vector<uint8_t> &gif, gif_image_data &found);
-
 } // namespace orveln1_bench

@@ -17,7 +17,7 @@
 
 #include "bench_codecs.hpp"
 #include "bench_images.hpp"
-#include "boundary/memory.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1_bench;
 

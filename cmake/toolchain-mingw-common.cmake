@@ -1,10 +1,10 @@
 # Shared part of the MinGW-w64 toolchain files: the including file sets CMAKE_SYSTEM_PROCESSOR and
-# ORVELN1_MINGW_PREFIX (the target triplet). The posix thread flavour is used because the block
-# accounting takes a std::mutex.
+# ORVELN1_MINGW_PREFIX (the target triplet). The win32 thread flavour: the module takes no lock and
+# starts no thread, so it needs no POSIX thread layer.
 set(CMAKE_SYSTEM_NAME Windows)
 
-set(CMAKE_C_COMPILER ${ORVELN1_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ORVELN1_MINGW_PREFIX}-g++-posix)
+set(CMAKE_C_COMPILER ${ORVELN1_MINGW_PREFIX}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${ORVELN1_MINGW_PREFIX}-g++-win32)
 set(CMAKE_RC_COMPILER ${ORVELN1_MINGW_PREFIX}-windres)
 set(CMAKE_OBJDUMP ${ORVELN1_MINGW_PREFIX}-objdump CACHE FILEPATH "")
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "boundary/memory.hpp"
 #include "gif/gif_decompressor.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 

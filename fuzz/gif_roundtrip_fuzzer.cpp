@@ -1,5 +1,5 @@
 // Round-trip fuzz target for the GIF codec: an arbitrary 4- or 8-bit image, plain or interlaced,
-// goes through the stream writer, the container reader and the decompressor, and must come back
+// goes through the stream writer, the stream reader and the decompressor, and must come back
 // exactly, row for row. The last four input bytes choose width, depth, interlace and transparency;
 // the rest are the pixels.
 #include <cstddef>
@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "boundary/image_header.hpp"
-#include "boundary/memory.hpp"
 #include "gif/gif_decompressor.hpp"
 #include "gif/gif_stream_writer.hpp"
-#include "gif_container.hpp"
+#include "orveln1.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 
@@ -122,12 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     if (write_gif_stream(cb, 0, header.data(), give_row, 0, interlaced ? 1 : 0) != 0)
         std::abort();
 
-    gif_image_info info;
-    if (gif_read_container(t.stream.data(), t.stream.size(), info) != GIF_CONTAINER_OK || info.width != t.width ||
-        info.height != t.height || info.interlaced != interlaced ||
-        info.transparent_index != (transparent ? steer[3] : -1))
+    const result<gif_stream> stream = read_gif_stream(t.stream);
+    if (stream.code != 0 || stream.value.images.size() != 1 || stream.value.bytes_read != t.stream.size())
         std::abort();
-    t.read_pos = info.data_offset;
+    const gif_image &info = stream.value.images[0];
+    if (info.width != t.width || info.height != t.height || info.interlaced != interlaced ||
+        info.transparent_index != (transparent ? steer[3] : -1) || !info.data_complete)
+        std::abort();
+    t.read_pos = static_cast<std::size_t>(info.sub_blocks.data() - t.stream.data());
     t.decoded.assign(t.rows.size(), 0);
     t.delivered.assign(static_cast<std::size_t>(t.height), 0);
     std::vector<uint8_t> read_buffer(GIF_READ_BUFFER_BYTES);

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "boundary/memory.hpp"
 #include "boundary/result_codes.hpp"
+#include "support/memory_instrumented.hpp"
 #include "tiff/tif_decompressor.hpp"
 
 using namespace orveln1;

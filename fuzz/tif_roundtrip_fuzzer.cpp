@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "boundary/image_header.hpp"
-#include "boundary/memory.hpp"
 #include "boundary/result_codes.hpp"
+#include "support/memory_instrumented.hpp"
 #include "tiff/tif_compressor.hpp"
 #include "tiff/tif_decompressor.hpp"
 

@@ -45,6 +45,11 @@ extern "C" {
 #define ORVELN1_ERR_WRITE (-9)              /* write_fn took fewer bytes than given (GIF encoders: any failure) */
 #define ORVELN1_ERR_UNSUPPORTED_DEPTH (-21) /* a pixel depth the codec does not serve */
 #define ORVELN1_ERR_NO_CALLBACK (-30)       /* a callback the call needs is null or was never registered */
+/* Results of the C++ interface's GIF stream reader (orveln1.hpp); no entry point returns them. */
+#define ORVELN1_ERR_NOT_GIF (-40)        /* no "GIF87a" or "GIF89a" signature */
+#define ORVELN1_ERR_GIF_TRUNCATED (-41)  /* the stream ends before its trailer */
+#define ORVELN1_ERR_GIF_BAD_RECORD (-42) /* a byte where a record begins that begins none */
+#define ORVELN1_ERR_GIF_NO_IMAGE (-43)   /* the stream holds no image, or not the one asked for */
 
 /* Host callbacks.  io_handle and row_context are the host's opaque integers, handed back
  * unchanged.  All four are called only from inside a codec call, on the caller's thread, and must

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "orveln1.h"
@@ -82,6 +83,75 @@ struct gif_decoded {
 // Decodes the image data of one GIF image. Result codes: 0, ORVELN1_ERR_BAD_DATA (the data does not
 // start with a clear code, or a width or height below 1), ORVELN1_ERR_NO_MEMORY.
 [[nodiscard]] result<gif_decoded> decode_gif(const gif_image_data &data) noexcept;
+
+// One image of a GIF stream as its records describe it. The spans point into the bytes that were
+// read, which must outlive them.
+struct gif_image {
+    int32_t left = 0; // position and size on the logical screen
+    int32_t top = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool interlaced = false;
+    bool local_colour_table = false;
+    // Red, green, blue per entry: the image's local table when it has one, else the stream's global
+    // table; empty when there is neither.
+    std::span<const uint8_t> colour_table;
+    // From the graphic control extension before the image (the last one, when several are); the
+    // values below keep their defaults when there is none.
+    bool graphic_control = false;
+    int32_t transparent_index = -1; // -1: no transparent colour
+    int32_t delay = 0;              // hundredths of a second
+    int disposal = 0;               // disposal method, 0 to 7
+    // The descriptor's packed byte in the low byte and the LZW minimum code size in the next, as
+    // decode_gif takes them.
+    int32_t code_size_word = 0;
+    // The image data from the first sub-block's length byte through the block terminator; when the
+    // stream ends inside the data, everything up to its end, and data_complete is false.
+    std::span<const uint8_t> sub_blocks;
+    bool data_complete = false;
+
+    // The colour table as palette entries.
+    [[nodiscard]] std::vector<colour> palette() const;
+    // What decode_gif needs to decode this image.
+    [[nodiscard]] gif_image_data data() const noexcept;
+};
+
+// What the records of a GIF stream hold.
+struct gif_stream {
+    int32_t screen_width = 0;
+    int32_t screen_height = 0;
+    int background_index = 0;
+    std::span<const uint8_t> global_colour_table; // red, green, blue per entry; empty when absent
+    std::vector<gif_image> images;                // in stream order: every image whose data begins inside the bytes
+    std::size_t bytes_read = 0;                   // where the walk stopped: just past the trailer when it was reached
+};
+
+// Walks the records of a GIF stream (signature, logical screen, global colour table, extensions,
+// images with their local tables and data sub-blocks) up to the trailer, never reading outside
+// bytes whatever they hold. It only walks records: the image data is neither checked nor decoded.
+// Result codes: 0 when the trailer was reached after at least one image; ORVELN1_ERR_NOT_GIF;
+// ORVELN1_ERR_GIF_TRUNCATED (the bytes end before the trailer); ORVELN1_ERR_GIF_BAD_RECORD (a byte
+// where a record should begin that begins none); ORVELN1_ERR_GIF_NO_IMAGE (the trailer before any
+// image); ORVELN1_ERR_NO_MEMORY. Unlike other calls, the value is kept on failure: it holds what was
+// read before the walk stopped, so the images of a cut or damaged stream can still be decoded.
+[[nodiscard]] result<gif_stream> read_gif_stream(std::span<const uint8_t> bytes) noexcept;
+
+// The contents of the data sub-blocks that begin at sub_blocks (a length byte first), up to the
+// block terminator or the end of the span; a sub-block cut short by the end gives what is there.
+[[nodiscard]] std::vector<std::span<const uint8_t>> gif_sub_block_contents(std::span<const uint8_t> sub_blocks);
+
+// Decodes image image_index (0 is the first) of a whole GIF stream: the picture at depth 8 with the
+// image's colour table as its palette and the transparent index of its graphic control extension.
+// An image whose records are whole decodes even when the stream is cut or damaged after its data
+// begins (rows_delivered then tells how far the data went). Result codes: those of decode_gif;
+// ORVELN1_ERR_GIF_NO_IMAGE when the stream holds no image image_index; the reader's failure when it
+// stopped before that image.
+[[nodiscard]] result<gif_decoded> decode_gif_file(std::span<const uint8_t> file, int image_index = 0) noexcept;
+
+// A short English text for a result code: "success" for 0 and above, a name for each
+// ORVELN1_ERR_* code, and "host callback refused (N)" for any other negative value, which can only
+// have come from a host's callback.
+[[nodiscard]] std::string error_text(int32_t code);
 
 // How the rows of a TIFF strip relate to a picture.
 struct tif_strip_format {

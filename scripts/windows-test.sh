@@ -59,7 +59,7 @@ cross_build_and_run() {
 }
 
 cross_build_and_run i686 wine win32
-if command -v x86_64-w64-mingw32-g++-posix > /dev/null && [ -x /usr/lib/wine/wine64 ]; then
+if command -v x86_64-w64-mingw32-g++-win32 > /dev/null && [ -x /usr/lib/wine/wine64 ]; then
   cross_build_and_run x86_64 /usr/lib/wine/wine64 win64
 else
   echo "windows/x86_64: skipped (no x86_64 MinGW-w64 toolchain or wine64)"

@@ -1,4 +1,5 @@
-# Fails unless the module's dynamic symbol table defines set_callbacks and only entry points.
+# Fails unless the module's dynamic symbol table defines set_callbacks and only entry points, and
+# unless the module is free of the test build's instrumentation and of code only the tests use.
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${MODULE}")
@@ -22,3 +23,14 @@ if(at EQUAL -1)
   message(FATAL_ERROR "set_callbacks is not exported")
 endif()
 message(STATUS "exported: ${found}")
+
+# The whole symbol table (when the module is not stripped): nothing of the instrumented memory, the
+# oracle bit writer or the registry's read-back, and no lock imported.
+execute_process(COMMAND ${NM} -C ${MODULE} OUTPUT_VARIABLE all ERROR_QUIET)
+if(all MATCHES "(memory_stats[a-z_]*|memory_fail_at|memory_fill_pattern|gif_put_code|gif_flush_block|build_bit_reverse_table|registry_load)")
+  message(FATAL_ERROR "test-only code in the module: ${CMAKE_MATCH_1}")
+endif()
+execute_process(COMMAND ${NM} -D --undefined-only ${MODULE} OUTPUT_VARIABLE imports)
+if(imports MATCHES "(pthread_mutex_[a-z]+)")
+  message(FATAL_ERROR "the module imports ${CMAKE_MATCH_1}")
+endif()

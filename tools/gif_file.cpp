@@ -18,18 +18,12 @@ namespace
 
 // GIF colour tables hold at most 2^8 entries.
 constexpr std::size_t gif_max_colours = 256;
-constexpr uint8_t extension_introducer = 0x21;
-constexpr uint8_t image_separator = 0x2C;
-constexpr uint8_t trailer = 0x3B;
-constexpr uint8_t graphic_control_label = 0xF9;
-constexpr uint8_t table_flag = 0x80;
-constexpr uint8_t interlace_flag = 0x40;
 constexpr std::size_t max_sub_block = 255;
 // LZW code sizes that GIF image data can have: 2 to 8 bits of pixel value (1-bit pictures use 2).
 constexpr int lowest_code_size = 2;
 constexpr int highest_code_size = 8;
 
-// One image of the stream as its records describe it.
+// One image of the stream as the tool works with it: the reader's facts and the data joined.
 struct gif_image_record {
     int32_t left = 0;
     int32_t top = 0;
@@ -41,129 +35,56 @@ struct gif_image_record {
     int transparent = -1;
     uint8_t packed = 0;
     uint8_t min_code_size = 0;
-    std::size_t data_offset = 0; // first sub-block's length byte
-    std::vector<uint8_t> data;   // the sub-blocks' contents joined
-    bool terminated = false;     // the data ended with its zero-length block
+    std::vector<uint8_t> data; // the sub-blocks' contents joined
 };
 
-struct gif_stream {
+struct gif_walk {
     int32_t screen_width = 0;
     int32_t screen_height = 0;
     std::size_t global_entries = 0;
     std::vector<gif_image_record> images;
-    std::string damage; // why the walk stopped before the trailer; empty when it reached it
+    bool no_trailer = false; // the stream ends after its last image's data, without the trailer
+    std::string damage;      // why the reader stopped early; empty when it reached the trailer
 };
 
-std::vector<colour> read_table(std::span<const uint8_t> f, std::size_t at, std::size_t entries)
+// Every image of the stream through the library's stream reader; a damaged stream keeps the images
+// that came before the damage.
+gif_walk walk(std::span<const uint8_t> f)
 {
-    std::vector<colour> table(entries);
-    for (std::size_t i = 0; i < entries; ++i)
-        table[i] = colour{f[at + 3 * i], f[at + 3 * i + 1], f[at + 3 * i + 2]};
-    return table;
-}
-
-// Walks every record, keeping each image's data; a damaged stream keeps what came before the damage.
-gif_stream walk(std::span<const uint8_t> f)
-{
-    gif_stream s;
-    if (f.size() < 13 || (std::memcmp(f.data(), "GIF87a", 6) != 0 && std::memcmp(f.data(), "GIF89a", 6) != 0)) {
-        s.damage = f.size() < 13 && f.size() >= 3 && std::memcmp(f.data(), "GIF", 3) == 0
-                       ? "the file ends inside the header"
-                       : "not a GIF file";
-        return s;
-    }
-    s.screen_width = f[6] | f[7] << 8;
-    s.screen_height = f[8] | f[9] << 8;
-    std::size_t at = 13;
-    std::vector<colour> global;
-    if (f[10] & table_flag) {
-        s.global_entries = std::size_t{2} << (f[10] & 7);
-        if (f.size() - at < 3 * s.global_entries) {
-            s.damage = "the file ends inside the global colour table";
-            return s;
-        }
-        global = read_table(f, at, s.global_entries);
-        at += 3 * s.global_entries;
-    }
-    int transparent = -1;
-    auto ends = [&](const char *where) {
-        s.damage = std::string("the file ends ") + where;
-        return s;
-    };
-    for (;;) {
-        if (at >= f.size())
-            return ends("before the trailer");
-        const uint8_t introducer = f[at++];
-        if (introducer == trailer)
-            return s;
-        if (introducer == extension_introducer) {
-            if (at >= f.size())
-                return ends("inside an extension");
-            const uint8_t label = f[at++];
-            bool first = true;
-            for (;;) {
-                if (at >= f.size())
-                    return ends("inside an extension");
-                const std::size_t n = f[at++];
-                if (n == 0)
-                    break;
-                if (f.size() - at < n)
-                    return ends("inside an extension");
-                if (first && label == graphic_control_label && n >= 4)
-                    transparent = (f[at] & 1) != 0 ? f[at + 3] : -1;
-                first = false;
-                at += n;
-            }
-            continue;
-        }
-        if (introducer != image_separator) {
-            s.damage = "a byte (" + std::to_string(introducer) + ") that begins no known record at offset " +
-                       std::to_string(at - 1);
-            return s;
-        }
-        if (f.size() - at < 9)
-            return ends("inside an image descriptor");
+    const result<gif_stream> stream = read_gif_stream(f);
+    gif_walk w;
+    w.screen_width = stream.value.screen_width;
+    w.screen_height = stream.value.screen_height;
+    w.global_entries = stream.value.global_colour_table.size() / 3;
+    for (const gif_image &image : stream.value.images) {
         gif_image_record r;
-        r.left = f[at] | f[at + 1] << 8;
-        r.top = f[at + 2] | f[at + 3] << 8;
-        r.width = f[at + 4] | f[at + 5] << 8;
-        r.height = f[at + 6] | f[at + 7] << 8;
-        r.packed = f[at + 8];
-        at += 9;
-        r.interlaced = (r.packed & interlace_flag) != 0;
-        r.transparent = transparent;
-        transparent = -1; // a graphic control extension applies to the one image after it
-        if (r.packed & table_flag) {
-            const std::size_t entries = std::size_t{2} << (r.packed & 7);
-            if (f.size() - at < 3 * entries)
-                return ends("inside a local colour table");
-            r.local_table = true;
-            r.table = read_table(f, at, entries);
-            at += 3 * entries;
-        } else {
-            r.table = global;
-        }
-        if (at >= f.size())
-            return ends("before the image data");
-        r.min_code_size = f[at++];
-        r.data_offset = at;
-        for (;;) {
-            if (at >= f.size())
-                break;
-            const std::size_t n = f[at++];
-            if (n == 0) {
-                r.terminated = true;
-                break;
-            }
-            const std::size_t have = std::min(n, f.size() - at);
-            r.data.insert(r.data.end(), f.begin() + static_cast<std::ptrdiff_t>(at),
-                          f.begin() + static_cast<std::ptrdiff_t>(at + have));
-            at += have;
-        }
-        s.images.push_back(std::move(r));
-        if (!s.images.back().terminated)
-            return ends("inside the image data");
+        r.left = image.left;
+        r.top = image.top;
+        r.width = image.width;
+        r.height = image.height;
+        r.interlaced = image.interlaced;
+        r.local_table = image.local_colour_table;
+        r.table = image.palette();
+        r.transparent = image.transparent_index;
+        r.packed = static_cast<uint8_t>(image.code_size_word & 0xFF);
+        r.min_code_size = static_cast<uint8_t>(image.code_size_word >> 8);
+        for (const std::span<const uint8_t> piece : gif_sub_block_contents(image.sub_blocks))
+            r.data.insert(r.data.end(), piece.begin(), piece.end());
+        w.images.push_back(std::move(r));
     }
+    if (stream.ok())
+        return w;
+    const bool last_complete = !stream.value.images.empty() && stream.value.images.back().data_complete;
+    if (stream.code == ORVELN1_ERR_GIF_TRUNCATED && last_complete)
+        w.no_trailer = true;
+    else if (stream.code == ORVELN1_ERR_GIF_TRUNCATED)
+        w.damage = stream.value.images.empty() ? "the file ends before the first image's data"
+                                               : "the file ends inside the image data";
+    else if (stream.code == ORVELN1_ERR_GIF_BAD_RECORD)
+        w.damage = "a byte that begins no known record at offset " + std::to_string(stream.value.bytes_read);
+    else
+        w.damage = error_text(stream.code);
+    return w;
 }
 
 // The data as sub-blocks of at most 255 bytes and a terminator, as decode_gif takes it.
@@ -364,22 +285,6 @@ picture widened(const picture &image)
     return out;
 }
 
-std::string result_text(int32_t code)
-{
-    switch (code) {
-    case ORVELN1_ERR_NO_MEMORY:
-        return "out of memory";
-    case ORVELN1_ERR_BAD_DATA:
-        return "the picture cannot be coded";
-    case ORVELN1_ERR_WRITE:
-        return "the encoder failed";
-    case ORVELN1_ERR_UNSUPPORTED_DEPTH:
-        return "unsupported pixel depth";
-    default:
-        return "result " + std::to_string(code);
-    }
-}
-
 std::string plural(uint64_t n, const char *one, const char *many)
 {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -454,17 +359,19 @@ std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &op
     }
     result<byte_vector> r = encode_gif(*source, options.interlaced);
     if (!r.ok())
-        throw failure("GIF encoding failed: " + result_text(r.code));
+        throw failure("GIF encoding failed: " + error_text(r.code));
     return std::move(r.value);
 }
 
 picture read_gif(std::span<const uint8_t> file, int image, int *images)
 {
-    gif_stream s = walk(file);
+    gif_walk s = walk(file);
     if (images != nullptr)
         *images = static_cast<int>(s.images.size());
     if (s.images.empty())
-        throw failure(s.damage.empty() ? std::string("GIF without an image") : "damaged GIF: " + s.damage);
+        throw failure(s.damage.empty() || s.damage == error_text(ORVELN1_ERR_GIF_NO_IMAGE)
+                          ? std::string("GIF without an image")
+                          : "damaged GIF: " + s.damage);
     if (image < 0 || static_cast<std::size_t>(image) >= s.images.size())
         throw failure("the file has " + plural(s.images.size(), "image", "images") +
                       " (numbered from 0); there is no image " + std::to_string(image));
@@ -488,7 +395,7 @@ picture read_gif(std::span<const uint8_t> file, int image, int *images)
 
 bool describe_gif(std::span<const uint8_t> file, std::FILE *out)
 {
-    const gif_stream s = walk(file);
+    const gif_walk s = walk(file);
     if (s.screen_width == 0 && s.images.empty() && !s.damage.empty()) {
         std::fprintf(out, "  damaged: %s\n", s.damage.c_str());
         return false;
@@ -499,8 +406,8 @@ bool describe_gif(std::span<const uint8_t> file, std::FILE *out)
                      : "no global colour table",
                  plural(s.images.size(), "image", "images").c_str());
     // A stream that stops after its last complete image, without the trailer byte, still reads.
-    const bool no_trailer = s.damage == "the file ends before the trailer" && !s.images.empty();
-    bool good = s.damage.empty() || no_trailer;
+    const bool no_trailer = s.no_trailer;
+    bool good = s.damage.empty();
     for (std::size_t i = 0; i < s.images.size(); ++i) {
         const gif_image_record &r = s.images[i];
         std::string transparency = "none";

@@ -314,6 +314,33 @@ result<gif_decoded> decode_gif(const gif_image_data &data) noexcept
     return out;
 }
 
+result<gif_decoded> decode_gif_file(std::span<const uint8_t> file, int image_index) noexcept
+{
+    result<gif_decoded> out;
+    if (image_index < 0) {
+        out.code = ORVELN1_ERR_GIF_NO_IMAGE;
+        return out;
+    }
+    try {
+        const result<gif_stream> stream = read_gif_stream(file);
+        const auto index = static_cast<std::size_t>(image_index);
+        if (index >= stream.value.images.size()) {
+            out.code = stream.ok() ? ORVELN1_ERR_GIF_NO_IMAGE : stream.code;
+            return out;
+        }
+        const gif_image &image = stream.value.images[index];
+        out = decode_gif(image.data());
+        if (out.ok()) {
+            out.value.image.palette = image.palette();
+            out.value.image.transparent_index = image.transparent_index;
+        }
+    } catch (const std::bad_alloc &) {
+        out = result<gif_decoded>{};
+        out.code = ERR_NO_MEMORY;
+    }
+    return out;
+}
+
 result<byte_vector> encode_tif_strip(const picture &image, const tif_strip_format &format, int32_t first_row,
                                      int32_t row_count) noexcept
 {

@@ -30,7 +30,6 @@ struct callback_registry {
 };
 
 void registry_store(read_fn read, write_fn write, int32_t spare, put_row_fn put_row) noexcept;
-[[nodiscard]] callback_registry registry_load() noexcept;
 [[nodiscard]] codec_callbacks registered_callbacks() noexcept;
 
 } // namespace orveln1

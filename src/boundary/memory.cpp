@@ -1,10 +1,8 @@
-// lzw_alloc/lzw_free over Windows global memory or the C heap, with accounting for the tests.
+// lzw_alloc/lzw_free over Windows global memory or the C heap. This file defines nothing else, so
+// that a test build can link an instrumented pair in its place (tests/support/memory_instrumented).
 #include "boundary/memory.hpp"
 
-#include <atomic>
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -12,79 +10,12 @@
 
 namespace orveln1
 {
-namespace
+
+void *lzw_alloc(std::size_t bytes) noexcept
 {
-
-std::atomic<int64_t> blocks_obtained{0};
-std::atomic<int64_t> blocks_live{0};
-std::atomic<int64_t> bytes_live{0};
-std::atomic<int64_t> bytes_peak{0};
-std::atomic<int64_t> fail_countdown{0};
-std::atomic<int> fill_byte{-1};
-
-// Sizes of live blocks, so that a release can be accounted in bytes. Kept beside the blocks, not in
-// front of them, so that a write before a block still lands outside it where a sanitizer sees it.
-// Codec calls hold at most four blocks each; a full table only loses byte accounting.
-struct size_entry {
-    const void *address;
-    std::size_t bytes;
-};
-constexpr std::size_t size_slots = 4096;
-size_entry live_sizes[size_slots];
-std::mutex live_sizes_lock;
-
-std::size_t slot_of(const void *address) noexcept
-{
-    return (reinterpret_cast<uintptr_t>(address) >> 4) % size_slots;
-}
-
-void remember_size(const void *address, std::size_t bytes) noexcept
-{
-    std::lock_guard<std::mutex> hold(live_sizes_lock);
-    for (std::size_t i = 0, s = slot_of(address); i < size_slots; ++i, s = (s + 1) % size_slots) {
-        if (live_sizes[s].address == nullptr) {
-            live_sizes[s] = size_entry{address, bytes};
-            return;
-        }
-    }
-}
-
-std::size_t forget_size(const void *address) noexcept
-{
-    std::lock_guard<std::mutex> hold(live_sizes_lock);
-    for (std::size_t i = 0, s = slot_of(address); i < size_slots; ++i, s = (s + 1) % size_slots) {
-        if (live_sizes[s].address == address) {
-            const std::size_t bytes = live_sizes[s].bytes;
-            // Close the gap so that later probes for other addresses still find their entries.
-            live_sizes[s] = size_entry{nullptr, 0};
-            for (std::size_t j = (s + 1) % size_slots; live_sizes[j].address != nullptr; j = (j + 1) % size_slots) {
-                const size_entry moved = live_sizes[j];
-                live_sizes[j] = size_entry{nullptr, 0};
-                for (std::size_t t = slot_of(moved.address);; t = (t + 1) % size_slots) {
-                    if (live_sizes[t].address == nullptr) {
-                        live_sizes[t] = moved;
-                        break;
-                    }
-                }
-            }
-            return bytes;
-        }
-    }
-    return 0;
-}
-
-bool injected_failure() noexcept
-{
-    int64_t left = fail_countdown.load(std::memory_order_relaxed);
-    while (left > 0) {
-        if (fail_countdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed))
-            return left == 1;
-    }
-    return false;
-}
-
-void *platform_alloc(std::size_t bytes) noexcept
-{
+    // A zero-byte request still yields a distinct block, as the codecs never ask for one anyway.
+    if (bytes == 0)
+        bytes = 1;
 #if defined(_WIN32)
     HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, bytes);
     if (handle == nullptr)
@@ -101,8 +32,10 @@ void *platform_alloc(std::size_t bytes) noexcept
 #endif
 }
 
-void platform_free(void *address) noexcept
+int32_t lzw_free(void *address) noexcept
 {
+    if (address == nullptr)
+        return 0;
 #if defined(_WIN32)
     HGLOBAL handle = GlobalHandle(address);
     GlobalUnlock(handle);
@@ -110,63 +43,7 @@ void platform_free(void *address) noexcept
 #else
     std::free(address);
 #endif
-}
-
-} // namespace
-
-void *lzw_alloc(std::size_t bytes) noexcept
-{
-    if (injected_failure())
-        return nullptr;
-    // A zero-byte request still yields a distinct block, as the codecs never ask for one anyway.
-    void *block = platform_alloc(bytes == 0 ? 1 : bytes);
-    if (block == nullptr)
-        return nullptr;
-    remember_size(block, bytes);
-    if (int pattern = fill_byte.load(std::memory_order_relaxed); pattern >= 0)
-        std::memset(block, pattern, bytes);
-
-    blocks_obtained.fetch_add(1, std::memory_order_relaxed);
-    blocks_live.fetch_add(1, std::memory_order_relaxed);
-    const int64_t now =
-        bytes_live.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed) + static_cast<int64_t>(bytes);
-    int64_t peak = bytes_peak.load(std::memory_order_relaxed);
-    while (now > peak && !bytes_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
-    }
-    return block;
-}
-
-int32_t lzw_free(void *address) noexcept
-{
-    if (address == nullptr)
-        return 0;
-    const std::size_t bytes = forget_size(address);
-    blocks_live.fetch_sub(1, std::memory_order_relaxed);
-    bytes_live.fetch_sub(static_cast<int64_t>(bytes), std::memory_order_relaxed);
-    platform_free(address);
     return 0;
-}
-
-memory_stats memory_stats_now() noexcept
-{
-    return memory_stats{blocks_obtained.load(), blocks_live.load(), bytes_live.load(), bytes_peak.load()};
-}
-
-void memory_stats_reset() noexcept
-{
-    blocks_obtained = 0;
-    bytes_peak = bytes_live.load();
-    fail_countdown = 0;
-}
-
-void memory_fail_at(int64_t k) noexcept
-{
-    fail_countdown = k < 0 ? 0 : k;
-}
-
-void memory_fill_pattern(int pattern) noexcept
-{
-    fill_byte = pattern;
 }
 
 } // namespace orveln1

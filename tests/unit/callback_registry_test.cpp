@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "boundary/callbacks.hpp"
+#include "support/registry_view.hpp"
 
 using namespace orveln1;
 

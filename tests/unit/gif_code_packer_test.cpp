@@ -8,6 +8,7 @@
 #include "boundary/result_codes.hpp"
 #include "gif/gif_code_packer.hpp"
 #include "gif/gif_compressor.hpp"
+#include "support/gif_bit_writer_oracle.hpp"
 
 using namespace orveln1;
 

@@ -4,9 +4,10 @@
 
 #include <cstring>
 
-#include "boundary/memory.hpp"
 #include "gif/gif_compressor.hpp"
+#include "support/gif_bit_writer_oracle.hpp"
 #include "support/gif_encode_host.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 using namespace orveln1::gif_encode_test;

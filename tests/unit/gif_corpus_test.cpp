@@ -1,4 +1,4 @@
-// Real GIF files: each first image goes through the container reader and decode_gif and must give
+// Real GIF files: each first image goes through the stream reader and decode_gif and must give
 // the reference decoders' pixels for every complete row; files that the reference decoders take
 // but this decoder settles otherwise are named and checked against this decoder's own rules.
 #include <gtest/gtest.h>
@@ -9,8 +9,8 @@
 #include <string>
 
 #include "gif/gif_decompressor.hpp"
-#include "gif_container.hpp"
 #include "orveln1.h"
+#include "orveln1.hpp"
 #include "support/gif_test_host.hpp"
 
 using namespace orveln1;
@@ -47,10 +47,10 @@ struct decoded_image {
     std::vector<uint8_t> pixels; // display order, width x height, rows not delivered left 0
 };
 
-decoded_image decode_file(const std::vector<uint8_t> &file, const gif_image_info &info)
+decoded_image decode_file(const gif_image &info)
 {
     gif_byte_source source;
-    source.data.assign(file.begin() + static_cast<std::ptrdiff_t>(info.data_offset), file.end());
+    source.data.assign(info.sub_blocks.begin(), info.sub_blocks.end());
     gif_row_recorder rows;
     const std::vector<uint8_t> header = make_image_header(info.width, info.height, 8);
     std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
@@ -77,19 +77,32 @@ TEST_P(gif_corpus, DecodesToTheReferencePixels)
     const std::vector<uint8_t> file = read_file(corpus_dir + "/" + m["file"].get<std::string>());
     ASSERT_EQ(file.size(), m["file_bytes"].get<std::size_t>());
 
-    gif_image_info info;
-    ASSERT_EQ(gif_read_container(file.data(), file.size(), info), GIF_CONTAINER_OK);
+    const result<gif_stream> stream = read_gif_stream(file);
+    ASSERT_FALSE(stream.value.images.empty()) << error_text(stream.code);
+    const gif_image &info = stream.value.images.front();
     EXPECT_EQ(info.width, m["width"].get<int32_t>());
     EXPECT_EQ(info.height, m["height"].get<int32_t>());
     EXPECT_EQ(info.interlaced, m["interlaced"].get<bool>());
     EXPECT_EQ(info.code_size_word, m["code_size_word"].get<int32_t>());
-    EXPECT_EQ(info.data_offset, m["data_offset"].get<std::size_t>());
+    EXPECT_EQ(static_cast<std::size_t>(info.sub_blocks.data() - file.data()), m["data_offset"].get<std::size_t>());
     EXPECT_EQ(info.transparent_index, m["transparent_index"].is_null() ? -1 : m["transparent_index"].get<int32_t>());
     const int tables =
         m["local_color_table"].get<int>() ? m["local_color_table"].get<int>() : m["global_color_table"].get<int>();
     EXPECT_EQ(info.colour_table.size(), 3u * static_cast<std::size_t>(tables));
 
-    const decoded_image d = decode_file(file, info);
+    // The reader's walk agrees with the manifest's on the image data and the frame count.
+    std::size_t lzw_bytes = 0;
+    const std::vector<std::span<const uint8_t>> pieces = gif_sub_block_contents(info.sub_blocks);
+    for (const std::span<const uint8_t> piece : pieces)
+        lzw_bytes += piece.size();
+    EXPECT_EQ(pieces.size(), m["sub_blocks"].get<std::size_t>());
+    EXPECT_EQ(lzw_bytes, m["lzw_data_bytes"].get<std::size_t>());
+    EXPECT_EQ(info.data_complete, m["block_terminator_present"].get<bool>());
+    if (stream.ok()) {
+        EXPECT_EQ(stream.value.images.size(), m["frames"].get<std::size_t>());
+    }
+
+    const decoded_image d = decode_file(info);
     const int32_t height = info.height;
     // Each row at most once, none outside the image.
     std::vector<int> seen(static_cast<std::size_t>(height > 0 ? height : 0), 0);
@@ -103,11 +116,12 @@ TEST_P(gif_corpus, DecodesToTheReferencePixels)
         return;
     }
     const int root_size = gif_settle_code_size(info.code_size_word).root_size;
-    if (root_size != info.min_code_size) {
+    const int min_code_size = info.code_size_word >> 8;
+    if (root_size != min_code_size) {
         // The reference decoders read the code size byte as it stands; here a code size of 0 or
         // above 8 is replaced by the packed byte's size field plus one. The data then decodes
         // under the wrong root size: it ends with 0 or is refused, and never faults.
-        SCOPED_TRACE("code size " + std::to_string(info.min_code_size) + " settled from the packed byte as " +
+        SCOPED_TRACE("code size " + std::to_string(min_code_size) + " settled from the packed byte as " +
                      std::to_string(root_size));
         EXPECT_TRUE(d.result == 0 || d.result == ORVELN1_ERR_BAD_DATA);
         return;
@@ -159,68 +173,20 @@ INSTANTIATE_TEST_SUITE_P(corpus, gif_corpus, testing::ValuesIn(gif_entries()),
                              return n;
                          });
 
-// Hostile and cut streams: the container reader reads nothing outside the bytes it is given
-// (each prefix is copied to a block of its own size for the sanitizers).
-TEST(gif_container, EveryPrefixOfEveryCorpusFileIsReadSafely)
+// Cut streams: the reader reads nothing outside the bytes it is given (each prefix is copied to a
+// block of its own size for the sanitizers), and yields the first image once its data begins.
+TEST(gif_stream_reader, EveryPrefixOfEveryCorpusFileIsReadSafely)
 {
     for (const nlohmann::json &m : gif_entries()) {
         const std::vector<uint8_t> file = read_file(corpus_dir + "/" + m["file"].get<std::string>());
         const std::size_t data_offset = m["data_offset"].get<std::size_t>();
         for (std::size_t n = 0; n <= std::min(file.size(), data_offset + 1); ++n) {
             std::vector<uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
-            gif_image_info info;
-            const int32_t r = gif_read_container(prefix.data(), prefix.size(), info);
-            if (n < data_offset)
-                ASSERT_EQ(r, GIF_CONTAINER_TRUNCATED) << m["name"] << " " << n;
-            else
-                ASSERT_EQ(r, GIF_CONTAINER_OK);
+            const result<gif_stream> r = read_gif_stream(prefix);
+            ASSERT_EQ(r.code, ORVELN1_ERR_GIF_TRUNCATED) << m["name"] << " " << n;
+            ASSERT_EQ(r.value.images.size(), n < data_offset ? 0u : 1u) << m["name"] << " " << n;
         }
     }
-}
-
-struct container_case {
-    std::vector<uint8_t> bytes;
-    int32_t result;
-};
-class gif_container_refusal : public testing::TestWithParam<container_case>
-{
-};
-TEST_P(gif_container_refusal, RefusesWithoutReadingPastTheEnd)
-{
-    std::vector<uint8_t> bytes = GetParam().bytes;
-    gif_image_info info;
-    EXPECT_EQ(gif_read_container(bytes.data(), bytes.size(), info), GetParam().result);
-}
-INSTANTIATE_TEST_SUITE_P(
-    gif_container, gif_container_refusal,
-    testing::Values(
-        container_case{{'G', 'I', 'F', '8', '8', 'a', 1, 0, 1, 0, 0, 0, 0}, GIF_CONTAINER_NOT_GIF},
-        container_case{{'P', 'N', 'G'}, GIF_CONTAINER_NOT_GIF},
-        container_case{{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B}, GIF_CONTAINER_NO_IMAGE},
-        container_case{{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x99}, GIF_CONTAINER_BAD_BLOCK},
-        // A global colour table of 256 entries announced, 3 bytes present.
-        container_case{{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x87, 0, 0, 1, 2, 3}, GIF_CONTAINER_TRUNCATED},
-        // An extension sub-block longer than the bytes left.
-        container_case{{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x21, 0xF9, 200, 1},
-                       GIF_CONTAINER_TRUNCATED},
-        // A local colour table cut short.
-        container_case{{'G', 'I', 'F', '8', '7', 'a', 1, 0, 1, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0x81, 1, 2, 3},
-                       GIF_CONTAINER_TRUNCATED}));
-
-TEST(gif_container, TransparencyOfTheLastGraphicControlBeforeTheImage)
-{
-    const std::vector<uint8_t> bytes = {'G',  'I',  'F', '8',  '9',  'a', 2, 0, 1, 0,    0x80, 0, 0,    0,    0, 0,
-                                        9,    9,    9,   0x21, 0xF9, 4,   1, 0, 0, 7,    0, // transparent 7
-                                        0x21, 0xFE, 2,   'h',  'i',  0,                     // a comment
-                                        0x21, 0xF9, 4,   0x09, 0,    0,   1, 0,             // transparent 1
-                                        0x2C, 0,    0,   0,    0,    2,   0, 1, 0, 0x40, 2,    2, 0x4C, 0x01, 0, 0x3B};
-    gif_image_info info;
-    ASSERT_EQ(gif_read_container(bytes.data(), bytes.size(), info), GIF_CONTAINER_OK);
-    EXPECT_EQ(info.transparent_index, 1);
-    EXPECT_TRUE(info.interlaced);
-    EXPECT_EQ(info.code_size_word, 0x0240);
-    EXPECT_EQ(info.data_offset, 52u);
-    EXPECT_EQ(info.colour_table, (std::vector<uint8_t>{0, 0, 0, 9, 9, 9}));
 }
 
 } // namespace

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <memory>
 
-#include "boundary/memory.hpp"
 #include "boundary/result_codes.hpp"
 #include "gif/gif_decompressor.hpp"
 #include "orveln1.h"
 #include "support/gif_test_host.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;

@@ -1,12 +1,12 @@
 // GIFs that giflib's encoder writes, at every colour depth, plain and interlaced, decode through
-// the container reader and decode_gif to exactly the pixels giflib was given.
+// the stream reader and decode_gif to exactly the pixels giflib was given.
 #include <gtest/gtest.h>
 
 #include <gif_lib.h>
 #include <tuple>
 
-#include "gif_container.hpp"
 #include "orveln1.h"
+#include "orveln1.hpp"
 #include "support/gif_test_host.hpp"
 
 using namespace orveln1;
@@ -82,23 +82,25 @@ TEST_P(gif_giflib_peer, DecodesToGiflibsPixels)
     const auto [width, height] = size;
     const std::vector<uint8_t> pixels = make_pixels(kind, width, height, 1 << colour_bits, 5);
     const std::vector<uint8_t> file = giflib_write(pixels, width, height, colour_bits, interlaced);
-    gif_image_info info;
-    ASSERT_EQ(gif_read_container(file.data(), file.size(), info), GIF_CONTAINER_OK);
-    EXPECT_EQ(info.interlaced, interlaced);
-    EXPECT_EQ(info.min_code_size, colour_bits < 2 ? 2 : colour_bits);
+    const result<gif_stream> stream = read_gif_stream(file);
+    ASSERT_EQ(stream.code, 0);
+    ASSERT_EQ(stream.value.images.size(), 1u);
+    const gif_image &image = stream.value.images[0];
+    EXPECT_EQ(image.interlaced, interlaced);
+    EXPECT_EQ(image.code_size_word >> 8, colour_bits < 2 ? 2 : colour_bits);
 
     // Every depth whose layout can hold the colours.
     for (const int depth : {1, 4, 8}) {
         if (depth < colour_bits)
             continue;
         gif_byte_source source;
-        source.data.assign(file.begin() + static_cast<std::ptrdiff_t>(info.data_offset), file.end());
+        source.data.assign(image.sub_blocks.begin(), image.sub_blocks.end());
         gif_row_recorder rows;
         const std::vector<uint8_t> header = make_image_header(width, height, depth);
         std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
         set_callbacks(source_read, nullptr, 0, nullptr);
         const int32_t r = decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row,
-                                     recorder_handle(rows), info.code_size_word);
+                                     recorder_handle(rows), image.code_size_word);
         set_callbacks(nullptr, nullptr, 0, nullptr);
         ASSERT_EQ(r, 0);
         ASSERT_EQ(rows.indices.size(), static_cast<std::size_t>(height));
@@ -155,16 +157,18 @@ TEST(gif_giflib_peer, RootSizeOneWidensLikeGiflib)
     DGifCloseFile(gif, &error);
     EXPECT_EQ(giflib_pixels, pixels);
 
-    gif_image_info info;
-    ASSERT_EQ(gif_read_container(file.data(), file.size(), info), GIF_CONTAINER_OK);
+    const result<gif_stream> stream = read_gif_stream(file);
+    ASSERT_EQ(stream.code, 0);
+    ASSERT_EQ(stream.value.images.size(), 1u);
+    const gif_image &image = stream.value.images[0];
     gif_byte_source source;
-    source.data.assign(file.begin() + static_cast<std::ptrdiff_t>(info.data_offset), file.end());
+    source.data.assign(image.sub_blocks.begin(), image.sub_blocks.end());
     gif_row_recorder rows;
     const std::vector<uint8_t> header = make_image_header(width, height, 8);
     std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
     set_callbacks(source_read, nullptr, 0, nullptr);
     EXPECT_EQ(decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row, recorder_handle(rows),
-                         info.code_size_word),
+                         image.code_size_word),
               0);
     set_callbacks(nullptr, nullptr, 0, nullptr);
     std::vector<uint8_t> ours;

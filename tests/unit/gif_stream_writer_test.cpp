@@ -2,10 +2,10 @@
 // the header size, refusals before any callback, and every failure path leaving nothing behind.
 #include <gtest/gtest.h>
 
-#include "boundary/memory.hpp"
 #include "gif/gif_compressor.hpp"
 #include "gif/gif_stream_writer.hpp"
 #include "support/gif_encode_host.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 using namespace orveln1::gif_encode_test;

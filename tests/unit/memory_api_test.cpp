@@ -5,9 +5,8 @@
 #include <cstring>
 #include <thread>
 
-#include "boundary/memory.hpp"
-#include "gif_container.hpp"
 #include "orveln1.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 
@@ -49,18 +48,13 @@ picture as_indices(const picture &p)
     return out;
 }
 
-// Splits a whole GIF stream into what decode_gif needs, as a host does: through the container reader.
+// Splits a whole GIF stream into what decode_gif needs, as a host does: through the stream reader.
 gif_image_data image_data_of(const byte_vector &gif)
 {
-    gif_image_info info;
-    gif_image_data d;
-    if (gif_read_container(gif.data(), gif.size(), info) != GIF_CONTAINER_OK)
-        return d;
-    d.width = info.width;
-    d.height = info.height;
-    d.code_size_word = info.code_size_word;
-    d.sub_blocks = std::span<const uint8_t>(gif).subspan(info.data_offset);
-    return d;
+    const result<gif_stream> stream = read_gif_stream(gif);
+    if (!stream.ok() || stream.value.images.size() != 1)
+        return {};
+    return stream.value.images[0].data();
 }
 
 struct gif_case {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "boundary/memory.hpp"
+#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "boundary/image_header.hpp"
-#include "boundary/memory.hpp"
 #include "lzw/string_table.hpp"
 #include "support/host_fakes.hpp"
+#include "support/memory_instrumented.hpp"
 #include "support/tif_strips.hpp"
 #include "tiff/tif_compressor.hpp"
 

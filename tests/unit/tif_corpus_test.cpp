@@ -8,8 +8,8 @@
 #include <iterator>
 #include <string>
 
-#include "boundary/memory.hpp"
 #include "support/host_fakes.hpp"
+#include "support/memory_instrumented.hpp"
 #include "support/sha256.hpp"
 #include "support/tif_strips.hpp"
 #include "tiff/tif_decompressor.hpp"

@@ -6,8 +6,8 @@
 #include <numeric>
 #include <string>
 
-#include "boundary/memory.hpp"
 #include "support/host_fakes.hpp"
+#include "support/memory_instrumented.hpp"
 #include "support/tif_strips.hpp"
 #include "tiff/tif_decompressor.hpp"
 

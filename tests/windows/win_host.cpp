@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "orveln1.h"
+#include "orveln1.hpp"
 
 namespace
 {
@@ -403,9 +404,8 @@ int32_t run_encode_tif(const std::vector<uint8_t> &header, int32_t row_offset, i
                        row_offset, spare, row_count, host_get_row, row_context, first_row);
 }
 
-// The image data of a stream written by encode_gif: the writer's layout before it is fixed (header
-// 13 bytes, the colour table, an 8-byte extension when transparent, the 10-byte descriptor), so the
-// host finds the descriptor's packed byte and the minimum code size without a general parser.
+// What the library's GIF stream reader finds in a stream written by encode_gif: one image, whose
+// data sub-blocks are followed by the trailer and nothing else.
 struct gif_layout {
     bool ok = false;
     int32_t code_size_word = 0;
@@ -415,27 +415,20 @@ struct gif_layout {
     bool terminated_ok = false; // terminator then trailer, then nothing
 };
 
-gif_layout parse_gif(const std::vector<uint8_t> &s, int depth)
+gif_layout parse_gif(const std::vector<uint8_t> &s)
 {
     gif_layout g;
-    if (s.size() < 13 || std::memcmp(s.data(), "GIF8", 4) != 0)
+    const orveln1::result<orveln1::gif_stream> stream = orveln1::read_gif_stream(s);
+    if (stream.value.images.size() != 1)
         return g;
-    const size_t extension = s[4] == '9' ? 8 : 0;
-    const size_t descriptor = 13 + 3 * (size_t{1} << depth) + extension;
-    if (s.size() < descriptor + 11 || s[descriptor] != 0x2C)
-        return g;
-    g.code_size_word = s[descriptor + 9] | s[descriptor + 10] << 8;
-    g.data_start = descriptor + 11;
-    size_t p = g.data_start;
-    std::vector<size_t> sizes;
-    while (p < s.size() && s[p] != 0) {
-        sizes.push_back(s[p]);
-        p += 1 + s[p];
-    }
-    g.sub_blocks = sizes.size();
-    for (size_t i = 0; i + 1 < sizes.size(); ++i)
-        g.sizes_ok = g.sizes_ok && (sizes[i] == 253 || sizes[i] == 254);
-    g.terminated_ok = p + 2 == s.size() && s[p] == 0 && s[p + 1] == 0x3B;
+    const orveln1::gif_image &image = stream.value.images[0];
+    g.code_size_word = image.code_size_word;
+    g.data_start = static_cast<size_t>(image.sub_blocks.data() - s.data());
+    const std::vector<std::span<const uint8_t>> pieces = orveln1::gif_sub_block_contents(image.sub_blocks);
+    g.sub_blocks = pieces.size();
+    for (size_t i = 0; i + 1 < pieces.size(); ++i)
+        g.sizes_ok = g.sizes_ok && (pieces[i].size() == 253 || pieces[i].size() == 254);
+    g.terminated_ok = stream.ok() && image.data_complete && stream.value.bytes_read == s.size();
     g.ok = true;
     return g;
 }
@@ -565,12 +558,15 @@ code_walk walk_codes(const std::vector<uint8_t> &data, int root, bool tiff)
     return w;
 }
 
-std::vector<uint8_t> gif_data_bytes(const std::vector<uint8_t> &stream, size_t start)
+// The LZW bytes of the stream's image, without the sub-blocks' length bytes.
+std::vector<uint8_t> gif_data_bytes(const std::vector<uint8_t> &stream)
 {
     std::vector<uint8_t> out;
-    for (size_t p = start; p < stream.size() && stream[p] != 0; p += 1 + stream[p])
-        out.insert(out.end(), stream.begin() + static_cast<std::ptrdiff_t>(p + 1),
-                   stream.begin() + static_cast<std::ptrdiff_t>(std::min(stream.size(), p + 1 + stream[p])));
+    const orveln1::result<orveln1::gif_stream> read = orveln1::read_gif_stream(stream);
+    if (read.value.images.empty())
+        return out;
+    for (const std::span<const uint8_t> piece : orveln1::gif_sub_block_contents(read.value.images[0].sub_blocks))
+        out.insert(out.end(), piece.begin(), piece.end());
     return out;
 }
 
@@ -733,7 +729,7 @@ void gif_decoder_code_size_word(int depth, bool interlaced_stream, int32_t word,
     const auto image = make_image(width, height, depth, fill::random);
     host.image = image;
     CHECK_EQ(run_encode_gif(interlaced_stream, make_header(width, height, depth)), 0);
-    const gif_layout g = parse_gif(host.output, depth);
+    const gif_layout g = parse_gif(host.output);
     CHECK(g.ok);
     const std::vector<uint8_t> stream = host.output;
     reset_host();
@@ -754,7 +750,7 @@ void gif_decoder_packs_one_bit_rows()
 {
     host.image = {bytes({1, 0, 1, 1, 0, 0, 1, 0, 1, 1, 0, 0})};
     CHECK_EQ(run_encode_gif(false, make_header(10, 1, 8)), 0);
-    const gif_layout g = parse_gif(host.output, 8);
+    const gif_layout g = parse_gif(host.output);
     const std::vector<uint8_t> stream = host.output;
     reset_host();
     host.input.assign(stream.begin() + static_cast<std::ptrdiff_t>(g.data_start), stream.end());
@@ -768,7 +764,7 @@ void gif_decoder_put_row_failure()
 {
     host.image = make_image(4, 10, 8, fill::gradient);
     CHECK_EQ(run_encode_gif(false, make_header(4, 10, 8)), 0);
-    const gif_layout g = parse_gif(host.output, 8);
+    const gif_layout g = parse_gif(host.output);
     const std::vector<uint8_t> stream = host.output;
     reset_host();
     host.input.assign(stream.begin() + static_cast<std::ptrdiff_t>(g.data_start), stream.end());
@@ -798,12 +794,12 @@ void gif_round_trip(const gif_trip &t)
     CHECK(events_of('g', true) == order);
     CHECK(events_of('g') == std::vector<int32_t>(static_cast<size_t>(t.height), row_bytes));
 
-    const gif_layout g = parse_gif(host.output, t.depth);
+    const gif_layout g = parse_gif(host.output);
     CHECK(g.ok);
     CHECK_EQ(g.code_size_word, ((t.depth - 1) | (t.interlaced ? 0x40 : 0)) | t.depth << 8);
     CHECK(g.sizes_ok);
     CHECK(g.terminated_ok);
-    const std::vector<uint8_t> data = gif_data_bytes(host.output, g.data_start);
+    const std::vector<uint8_t> data = gif_data_bytes(host.output);
     const code_walk w = walk_codes(data, t.depth, false);
     CHECK(w.ended);
     CHECK_EQ(w.bytes_used, data.size());

@@ -1,0 +1,67 @@
+// Fuzz target for the GIF stream reader: any bytes are walked without a read outside them, every
+// span it gives lies inside them in stream order, and each small image decodes through decode_gif
+// and decode_gif_file alike, with no block left behind.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "orveln1.hpp"
+#include "support/memory_instrumented.hpp"
+
+using namespace orveln1;
+
+namespace
+{
+
+// Images larger than this are walked but not decoded, so that one input runs in milliseconds.
+constexpr int64_t largest_decoded_pixels = 1 << 16;
+
+void require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+bool inside(std::span<const uint8_t> part, const uint8_t *data, std::size_t size)
+{
+    return part.empty() || (part.data() >= data && part.size() <= size &&
+                            static_cast<std::size_t>(part.data() - data) <= size - part.size());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
+{
+    const std::span<const uint8_t> bytes(data, size);
+    const result<gif_stream> r = read_gif_stream(bytes);
+    require(r.code == 0 || r.code == ORVELN1_ERR_NOT_GIF || r.code == ORVELN1_ERR_GIF_TRUNCATED ||
+            r.code == ORVELN1_ERR_GIF_BAD_RECORD || r.code == ORVELN1_ERR_GIF_NO_IMAGE);
+    const gif_stream &s = r.value;
+    require(s.bytes_read <= size);
+    require(r.code != 0 || (s.bytes_read > 0 && data[s.bytes_read - 1] == 0x3B && !s.images.empty()));
+    require(inside(s.global_colour_table, data, size));
+    const uint8_t *previous_end = data;
+    for (std::size_t k = 0; k < s.images.size(); ++k) {
+        const gif_image &im = s.images[k];
+        require(inside(im.colour_table, data, size) && inside(im.sub_blocks, data, size));
+        require(im.sub_blocks.data() >= previous_end);
+        previous_end = im.sub_blocks.data() + im.sub_blocks.size();
+        // Only the last image may end without its terminator, and only when the bytes ran out.
+        require(im.data_complete
+                    ? !im.sub_blocks.empty() && im.sub_blocks.back() == 0
+                    : k + 1 == s.images.size() && r.code == ORVELN1_ERR_GIF_TRUNCATED && previous_end == data + size);
+        if (int64_t{im.width} * im.height > largest_decoded_pixels)
+            continue;
+        const result<gif_decoded> d = decode_gif(im.data());
+        require(d.code == 0 || d.code == ORVELN1_ERR_BAD_DATA);
+        require(d.value.rows_delivered >= 0 && d.value.rows_delivered <= im.height);
+        const result<gif_decoded> f = decode_gif_file(bytes, static_cast<int>(k));
+        require(f.code == d.code && f.value.rows_delivered == d.value.rows_delivered &&
+                f.value.image.pixels == d.value.image.pixels &&
+                f.value.image.transparent_index == (d.ok() ? im.transparent_index : -1));
+    }
+    require(decode_gif_file(bytes, static_cast<int>(s.images.size())).code ==
+            (r.code == 0 ? ORVELN1_ERR_GIF_NO_IMAGE : r.code));
+    require(memory_stats_now().live == 0);
+    return 0;
+}

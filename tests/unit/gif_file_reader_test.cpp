@@ -1,0 +1,380 @@
+// The C++ interface's GIF stream reader, decode_gif_file and error_text: every image of a stream
+// with its own table and graphic control, refusals with their result codes, cut streams read
+// without a byte outside them, and a name for every result code.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "orveln1.hpp"
+#include "support/gif_test_host.hpp"
+
+using namespace orveln1;
+using namespace orveln1::test;
+
+namespace
+{
+
+using bytes = std::vector<uint8_t>;
+
+void append(bytes &out, std::initializer_list<int> values)
+{
+    for (const int v : values)
+        out.push_back(static_cast<uint8_t>(v));
+}
+
+bytes colour_table(int entries, int seed)
+{
+    bytes t;
+    for (int i = 0; i < 3 * entries; ++i)
+        t.push_back(static_cast<uint8_t>(seed + i * 5));
+    return t;
+}
+
+// A GIF stream put together record by record.
+class stream_builder
+{
+  public:
+    stream_builder(int width, int height, int global_entries)
+    {
+        const char *signature = "GIF89a";
+        out.assign(signature, signature + 6);
+        append(out, {width & 0xFF, width >> 8, height & 0xFF, height >> 8,
+                     global_entries ? 0x80 | table_size_field(global_entries) : 0, 3, 0});
+        global = colour_table(global_entries, 1);
+        out.insert(out.end(), global.begin(), global.end());
+    }
+    stream_builder &graphic_control(int transparent, int delay, int disposal)
+    {
+        append(out, {0x21, 0xF9, 4, disposal << 2 | (transparent >= 0 ? 1 : 0), delay & 0xFF, delay >> 8,
+                     transparent >= 0 ? transparent : 0, 0});
+        return *this;
+    }
+    stream_builder &extension(int label, const bytes &payload)
+    {
+        append(out, {0x21, label});
+        out.insert(out.end(), payload.begin(), payload.end());
+        return *this;
+    }
+    // data: the image's sub-blocks, terminator included.
+    stream_builder &image(int left, int top, int width, int height, bool interlaced, int local_entries,
+                          int min_code_size, const bytes &data)
+    {
+        append(out,
+               {0x2C, left & 0xFF, left >> 8, top & 0xFF, top >> 8, width & 0xFF, width >> 8, height & 0xFF,
+                height >> 8, (interlaced ? 0x40 : 0) | (local_entries ? 0x80 | table_size_field(local_entries) : 0)});
+        const bytes local = colour_table(local_entries, 100);
+        out.insert(out.end(), local.begin(), local.end());
+        out.push_back(static_cast<uint8_t>(min_code_size));
+        data_offsets.push_back(out.size());
+        out.insert(out.end(), data.begin(), data.end());
+        return *this;
+    }
+    stream_builder &trailer()
+    {
+        out.push_back(0x3B);
+        return *this;
+    }
+
+    bytes out;
+    bytes global;
+    std::vector<std::size_t> data_offsets;
+
+  private:
+    static int table_size_field(int entries)
+    {
+        int s = 0;
+        while ((2 << s) < entries)
+            ++s;
+        return s;
+    }
+};
+
+bool same_bytes(std::span<const uint8_t> a, const bytes &b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
+// Three images: the first under the global table and a transparent graphic control, the second
+// with a local table and no graphic control (the first one's does not carry over), the third after
+// a comment and a graphic control without transparency.
+struct three_images {
+    bytes data[3] = {sub_blocks(gif_encode_codes(make_pixels(1, 5, 4, 4), 2), 7),
+                     sub_blocks(gif_encode_codes(make_pixels(2, 9, 3, 8), 3)),
+                     sub_blocks(gif_encode_codes(make_pixels(3, 2, 6, 4), 2), 1)};
+    stream_builder s{20, 10, 4};
+
+    three_images()
+    {
+        s.graphic_control(3, 0, 1)
+            .image(1, 2, 5, 4, false, 0, 2, data[0])
+            .image(10, 0, 9, 3, true, 8, 3, data[1])
+            .extension(0xFE, {2, 'h', 'i', 0})
+            .graphic_control(-1, 700, 2)
+            .image(0, 4, 2, 6, false, 0, 2, data[2])
+            .trailer();
+    }
+};
+
+struct expected_image {
+    int32_t left, top, width, height;
+    bool interlaced, local;
+    int entries;
+    bool control;
+    int32_t transparent, delay;
+    int disposal;
+    int32_t code_size_word;
+};
+
+TEST(gif_stream_reader, EveryImageWithItsOwnTableAndGraphicControl)
+{
+    const three_images t;
+    const result<gif_stream> r = read_gif_stream(t.s.out);
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.value.screen_width, 20);
+    EXPECT_EQ(r.value.screen_height, 10);
+    EXPECT_EQ(r.value.background_index, 3);
+    EXPECT_TRUE(same_bytes(r.value.global_colour_table, t.s.global));
+    EXPECT_EQ(r.value.bytes_read, t.s.out.size());
+    const expected_image want[3] = {{1, 2, 5, 4, false, false, 4, true, 3, 0, 1, 0x0200},
+                                    {10, 0, 9, 3, true, true, 8, false, -1, 0, 0, 0x03C2},
+                                    {0, 4, 2, 6, false, false, 4, true, -1, 700, 2, 0x0200}};
+    ASSERT_EQ(r.value.images.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        SCOPED_TRACE("image " + std::to_string(k));
+        const gif_image &im = r.value.images[k];
+        const expected_image &w = want[k];
+        EXPECT_EQ(im.left, w.left);
+        EXPECT_EQ(im.top, w.top);
+        EXPECT_EQ(im.width, w.width);
+        EXPECT_EQ(im.height, w.height);
+        EXPECT_EQ(im.interlaced, w.interlaced);
+        EXPECT_EQ(im.local_colour_table, w.local);
+        EXPECT_EQ(im.colour_table.size(), 3u * static_cast<std::size_t>(w.entries));
+        EXPECT_TRUE(same_bytes(im.colour_table, w.local ? colour_table(w.entries, 100) : t.s.global));
+        EXPECT_EQ(im.graphic_control, w.control);
+        EXPECT_EQ(im.transparent_index, w.transparent);
+        EXPECT_EQ(im.delay, w.delay);
+        EXPECT_EQ(im.disposal, w.disposal);
+        EXPECT_EQ(im.code_size_word, w.code_size_word);
+        EXPECT_TRUE(im.data_complete);
+        EXPECT_EQ(im.sub_blocks.data(), t.s.out.data() + t.s.data_offsets[k]);
+        EXPECT_TRUE(same_bytes(im.sub_blocks, t.data[k]));
+        const gif_image_data d = im.data();
+        EXPECT_EQ(d.width, im.width);
+        EXPECT_EQ(d.code_size_word, im.code_size_word);
+        EXPECT_EQ(d.sub_blocks.data(), im.sub_blocks.data());
+    }
+    const std::vector<colour> palette = r.value.images[1].palette();
+    ASSERT_EQ(palette.size(), 8u);
+    EXPECT_EQ(palette[7], (colour{205, 210, 215}));
+}
+
+TEST(gif_stream_reader, PlainTextUsesUpTheGraphicControlBeforeIt)
+{
+    stream_builder s(4, 4, 2);
+    s.graphic_control(1, 5, 0)
+        .extension(0x01, {12, 0, 0, 0, 0, 4, 0, 4, 0, 1, 1, 0, 0, 1, 'x', 0})
+        .image(0, 0, 1, 1, false, 0, 2, sub_blocks(gif_encode_codes({1}, 2)))
+        .trailer();
+    const result<gif_stream> r = read_gif_stream(s.out);
+    ASSERT_EQ(r.code, 0);
+    ASSERT_EQ(r.value.images.size(), 1u);
+    EXPECT_FALSE(r.value.images[0].graphic_control);
+    EXPECT_EQ(r.value.images[0].transparent_index, -1);
+}
+
+TEST(gif_stream_reader, NoTableAnywhereGivesAnEmptyOne)
+{
+    stream_builder s(1, 1, 0);
+    s.image(0, 0, 1, 1, false, 0, 2, sub_blocks(gif_encode_codes({0}, 2))).trailer();
+    const result<gif_stream> r = read_gif_stream(s.out);
+    ASSERT_EQ(r.code, 0);
+    EXPECT_TRUE(r.value.global_colour_table.empty());
+    EXPECT_TRUE(r.value.images.at(0).colour_table.empty());
+    EXPECT_TRUE(r.value.images.at(0).palette().empty());
+}
+
+struct refusal_case {
+    const char *name;
+    bytes stream;
+    int32_t code;
+    std::size_t images;
+    std::size_t bytes_read;
+};
+
+void PrintTo(const refusal_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+bytes with(bytes head, std::initializer_list<int> tail)
+{
+    append(head, tail);
+    return head;
+}
+
+const bytes header89 = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
+// One 1x1 image without a table and its data (clear, 0, end at 3 bits: 0x44 0x01).
+const bytes one_image = with(header89, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0});
+
+class gif_stream_refusal : public testing::TestWithParam<refusal_case>
+{
+};
+
+TEST_P(gif_stream_refusal, StopsWithItsCodeAndKeepsWhatWasRead)
+{
+    const refusal_case &c = GetParam();
+    const result<gif_stream> r = read_gif_stream(c.stream);
+    EXPECT_EQ(r.code, c.code) << error_text(r.code);
+    EXPECT_EQ(r.value.images.size(), c.images);
+    EXPECT_EQ(r.value.bytes_read, c.bytes_read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    gif_stream_reader, gif_stream_refusal,
+    testing::Values(
+        refusal_case{"unknown_version", {'G', 'I', 'F', '8', '8', 'a', 1, 0, 1, 0, 0, 0, 0}, ORVELN1_ERR_NOT_GIF, 0, 0},
+        refusal_case{"other_format", {'P', 'N', 'G'}, ORVELN1_ERR_NOT_GIF, 0, 0},
+        refusal_case{"empty", {}, ORVELN1_ERR_GIF_TRUNCATED, 0, 0},
+        refusal_case{"trailer_only", with(header89, {0x3B}), ORVELN1_ERR_GIF_NO_IMAGE, 0, 14},
+        refusal_case{"extension_then_trailer", with(header89, {0x21, 0xFE, 1, 'x', 0, 0x3B}), ORVELN1_ERR_GIF_NO_IMAGE,
+                     0, 19},
+        refusal_case{"bad_record_first", with(header89, {0x99, 0x3B}), ORVELN1_ERR_GIF_BAD_RECORD, 0, 13},
+        refusal_case{"bad_record_after_an_image", with(one_image, {0x00, 0x3B}), ORVELN1_ERR_GIF_BAD_RECORD, 1,
+                     one_image.size()},
+        refusal_case{"no_trailer", one_image, ORVELN1_ERR_GIF_TRUNCATED, 1, one_image.size()},
+        refusal_case{"whole", with(one_image, {0x3B}), 0, 1, one_image.size() + 1},
+        // A global colour table of 256 entries announced, 3 bytes present.
+        refusal_case{"global_table_cut",
+                     {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x87, 0, 0, 1, 2, 3},
+                     ORVELN1_ERR_GIF_TRUNCATED,
+                     0,
+                     13},
+        // An extension sub-block longer than the bytes left.
+        refusal_case{"extension_cut", with(header89, {0x21, 0xF9, 200, 1}), ORVELN1_ERR_GIF_TRUNCATED, 0, 17},
+        // A graphic control whose block is too short carries nothing, and is stepped over.
+        refusal_case{"short_graphic_control", with(header89, {0x21, 0xF9, 2, 1, 0, 0, 0x3B}), ORVELN1_ERR_GIF_NO_IMAGE,
+                     0, 20},
+        refusal_case{"local_table_cut", with(header89, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0x81, 1, 2, 3}),
+                     ORVELN1_ERR_GIF_TRUNCATED, 0, 23}),
+    [](const testing::TestParamInfo<refusal_case> &p) { return std::string(p.param.name); });
+
+// Every prefix of a three-image stream, copied to a block of exactly its size so that the
+// sanitizers see any read past it: cut short, with the images whose data began, the last one
+// marked incomplete unless its terminator is inside, every span inside the prefix.
+TEST(gif_stream_reader, EveryCutIsReadInsideItsBytes)
+{
+    const three_images t;
+    const bytes &whole = t.s.out;
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        const bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        const result<gif_stream> r = read_gif_stream(prefix);
+        ASSERT_EQ(r.code, ORVELN1_ERR_GIF_TRUNCATED) << n;
+        std::size_t begun = 0;
+        for (const std::size_t offset : t.s.data_offsets)
+            begun += offset <= n;
+        ASSERT_EQ(r.value.images.size(), begun) << n;
+        ASSERT_LE(r.value.bytes_read, n);
+        for (std::size_t k = 0; k < begun; ++k) {
+            const gif_image &im = r.value.images[k];
+            const std::size_t end = t.s.data_offsets[k] + t.data[k].size();
+            ASSERT_EQ(im.data_complete, end <= n) << n;
+            ASSERT_EQ(im.sub_blocks.size(), std::min(end, n) - t.s.data_offsets[k]) << n;
+            ASSERT_TRUE(im.colour_table.empty() ||
+                        (im.colour_table.data() >= prefix.data() &&
+                         im.colour_table.data() + im.colour_table.size() <= prefix.data() + n));
+        }
+    }
+}
+
+TEST(gif_stream_reader, SubBlockContentsStopAtTheTerminatorOrTheEnd)
+{
+    const bytes blocks = {3, 'a', 'b', 'c', 1, 'd', 0, 9, 9};
+    const std::vector<std::span<const uint8_t>> whole = gif_sub_block_contents(blocks);
+    ASSERT_EQ(whole.size(), 2u);
+    EXPECT_TRUE(same_bytes(whole[0], {'a', 'b', 'c'}));
+    EXPECT_TRUE(same_bytes(whole[1], {'d'}));
+    const std::vector<std::span<const uint8_t>> cut = gif_sub_block_contents(std::span(blocks).first(3));
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_TRUE(same_bytes(cut[0], {'a', 'b'}));
+    EXPECT_TRUE(gif_sub_block_contents({}).empty());
+}
+
+// decode_gif_file picks image k out of the stream, with its own palette and transparency.
+TEST(decode_gif_file, DecodesImageKWithItsPaletteAndTransparency)
+{
+    const three_images t;
+    const bytes pixels[3] = {make_pixels(1, 5, 4, 4), make_pixels(2, 9, 3, 8), make_pixels(3, 2, 6, 4)};
+    const int transparent[3] = {3, -1, -1};
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE("image " + std::to_string(k));
+        const result<gif_decoded> r = decode_gif_file(t.s.out, k);
+        ASSERT_EQ(r.code, 0) << error_text(r.code);
+        const picture &p = r.value.image;
+        EXPECT_EQ(r.value.rows_delivered, p.height);
+        EXPECT_EQ(p.depth, 8);
+        EXPECT_EQ(p.transparent_index, transparent[k]);
+        EXPECT_EQ(p.palette, read_gif_stream(t.s.out).value.images[static_cast<std::size_t>(k)].palette());
+        // The three images are interlaced only in the second; rows then arrive in pass order but
+        // are stored in place, so compare with the source rows in pass order.
+        const std::vector<int32_t> order =
+            k == 1 ? interlace_order(p.height) : std::vector<int32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+        for (int32_t i = 0; i < p.height; ++i) {
+            const auto w = static_cast<std::size_t>(p.width);
+            const auto src = pixels[k].begin() + static_cast<std::ptrdiff_t>(w * static_cast<std::size_t>(i));
+            EXPECT_TRUE(
+                std::equal(src, src + static_cast<std::ptrdiff_t>(w), p.row(order[static_cast<std::size_t>(i)])))
+                << "row " << i;
+        }
+    }
+    EXPECT_EQ(decode_gif_file(t.s.out).value.image.width, 5);
+    EXPECT_EQ(decode_gif_file(t.s.out, 3).code, ORVELN1_ERR_GIF_NO_IMAGE);
+    EXPECT_EQ(decode_gif_file(t.s.out, -1).code, ORVELN1_ERR_GIF_NO_IMAGE);
+    EXPECT_EQ(decode_gif_file(bytes{'B', 'M', 0}).code, ORVELN1_ERR_NOT_GIF);
+}
+
+TEST(decode_gif_file, ACutStreamStillDecodesTheImagesWhoseDataBegan)
+{
+    const three_images t;
+    // Cut inside the second image's data.
+    const std::size_t cut = t.s.data_offsets[1] + 3;
+    const bytes prefix(t.s.out.begin(), t.s.out.begin() + static_cast<std::ptrdiff_t>(cut));
+    const result<gif_decoded> first = decode_gif_file(prefix, 0);
+    ASSERT_EQ(first.code, 0);
+    EXPECT_EQ(first.value.rows_delivered, 4);
+    const result<gif_decoded> second = decode_gif_file(prefix, 1);
+    ASSERT_EQ(second.code, 0);
+    EXPECT_LT(second.value.rows_delivered, 3);
+    EXPECT_EQ(decode_gif_file(prefix, 2).code, ORVELN1_ERR_GIF_TRUNCATED);
+}
+
+TEST(decode_gif_file, ImageDataNotOpeningWithAClearCodeIsTheDecodersRefusal)
+{
+    stream_builder s(1, 1, 2);
+    s.image(0, 0, 1, 1, false, 0, 2, bytes{1, 0x05, 0}).trailer();
+    EXPECT_EQ(read_gif_stream(s.out).code, 0);
+    EXPECT_EQ(decode_gif_file(s.out).code, ORVELN1_ERR_BAD_DATA);
+}
+
+TEST(error_text, NamesEveryResultCode)
+{
+    const int32_t codes[] = {ORVELN1_ERR_NO_MEMORY,         ORVELN1_ERR_BAD_DATA,       ORVELN1_ERR_WRITE,
+                             ORVELN1_ERR_UNSUPPORTED_DEPTH, ORVELN1_ERR_NO_CALLBACK,    ORVELN1_ERR_NOT_GIF,
+                             ORVELN1_ERR_GIF_TRUNCATED,     ORVELN1_ERR_GIF_BAD_RECORD, ORVELN1_ERR_GIF_NO_IMAGE};
+    std::set<std::string> texts;
+    for (const int32_t code : codes) {
+        const std::string text = error_text(code);
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(text.find("refused"), std::string::npos) << code;
+        EXPECT_NE(text, "success");
+        texts.insert(text);
+    }
+    EXPECT_EQ(texts.size(), std::size(codes)) << "each code its own text";
+    EXPECT_EQ(error_text(ORVELN1_OK), "success");
+    EXPECT_EQ(error_text(1), "success");
+    EXPECT_EQ(error_text(-7), "host callback refused (-7)");
+    EXPECT_EQ(error_text(-1000), "host callback refused (-1000)");
+    EXPECT_EQ(error_text(ORVELN1_ERR_NOT_GIF), "not a GIF stream");
+}
+
+} // namespace
