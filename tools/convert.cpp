@@ -406,6 +406,34 @@ void write_output_file(const std::string &path, std::span<const uint8_t> data, c
     write_via(path, how, [&](int fd, bool) { write_bytes(fd, data); });
 }
 
+picture load_picture_file(const std::string &path, const load_options &options, load_facts *facts)
+{
+    if (path != "-" && options.image == 0) {
+        std::FILE *f = std::fopen(path.c_str(), "rb");
+        uint8_t head[8] = {};
+        struct stat st {
+        };
+        if (f != nullptr && ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
+            std::fread(head, 1, sizeof head, f) == sizeof head && sniff_format(head) == file_format::png) {
+            std::rewind(f);
+            if (facts != nullptr)
+                *facts = load_facts{file_format::png, 1, sample_meaning::unspecified};
+            try {
+                picture image = read_png(f, facts != nullptr ? &facts->fourth : nullptr);
+                std::fclose(f);
+                return image;
+            } catch (...) {
+                std::fclose(f);
+                throw;
+            }
+        }
+        if (f != nullptr)
+            std::fclose(f);
+    }
+    const std::vector<uint8_t> data = read_input_file(path);
+    return load_picture(data, options, facts);
+}
+
 std::vector<uint8_t> read_input_file(const std::string &path)
 {
     const bool standard = path == "-";

@@ -62,6 +62,11 @@ struct load_facts {
 // The picture as a whole file in memory.
 [[nodiscard]] std::vector<uint8_t> save_picture(const picture &image, file_format format, const save_options &options);
 
+// Loads a picture from a file, or from standard input for "-". A PNG file is read as it is
+// decoded instead of whole first, which keeps a large photo's peak memory near its pixels.
+[[nodiscard]] picture load_picture_file(const std::string &path, const load_options &options = {},
+                                        load_facts *facts = nullptr);
+
 // The whole of a file, or of standard input for "-". Throws failure (a folder, an unreadable file).
 [[nodiscard]] std::vector<uint8_t> read_input_file(const std::string &path);
 

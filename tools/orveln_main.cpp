@@ -266,12 +266,11 @@ int run_convert(const std::vector<std::string> &args)
     picture image;
     load_facts facts;
     try {
-        std::vector<uint8_t> data = read_input_file(in);
         load_options lo;
         lo.threads = p.save.threads;
         lo.image = p.image;
         lo.progress = progress_line("reading " + in_name);
-        image = load_picture(data, lo, &facts);
+        image = load_picture_file(in, lo, &facts);
         progress_done();
     } catch (const failure &e) {
         progress_done();

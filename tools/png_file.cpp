@@ -6,6 +6,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -19,6 +20,7 @@ namespace
 
 struct png_context {
     std::span<const uint8_t> input;
+    std::FILE *stream = nullptr; // read from here instead of input when set
     std::size_t pos = 0;
     std::vector<uint8_t> *output = nullptr;
     char message[256] = "";
@@ -36,6 +38,11 @@ void on_warning(png_structp, png_const_charp) {}
 void read_bytes(png_structp png, png_bytep out, png_size_t count)
 {
     auto *c = static_cast<png_context *>(png_get_io_ptr(png));
+    if (c->stream != nullptr) {
+        if (std::fread(out, 1, count, c->stream) != count)
+            png_error(png, "the file ends inside the image data");
+        return;
+    }
     if (count > c->input.size() - c->pos)
         png_error(png, "the file ends inside the image data");
     std::memcpy(out, c->input.data() + c->pos, count);
@@ -224,10 +231,11 @@ bool write_all_rows(png_structp png, png_infop info, const png_plan &plan, const
 
 } // namespace
 
-picture read_png(std::span<const uint8_t> file, sample_meaning *fourth)
+namespace
 {
-    png_context context;
-    context.input = file;
+
+picture read_png_from(png_context &context, sample_meaning *fourth)
+{
     read_handles h;
     h.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context, on_error, on_warning);
     if (h.png == nullptr || (h.info = png_create_info_struct(h.png)) == nullptr)
@@ -271,6 +279,22 @@ picture read_png(std::span<const uint8_t> file, sample_meaning *fourth)
     if (fourth != nullptr)
         *fourth = l.alpha ? sample_meaning::unassociated_alpha : sample_meaning::unspecified;
     return image;
+}
+
+} // namespace
+
+picture read_png(std::span<const uint8_t> file, sample_meaning *fourth)
+{
+    png_context context;
+    context.input = file;
+    return read_png_from(context, fourth);
+}
+
+picture read_png(std::FILE *stream, sample_meaning *fourth)
+{
+    png_context context;
+    context.stream = stream;
+    return read_png_from(context, fourth);
 }
 
 std::vector<uint8_t> write_png(const picture &image, sample_meaning fourth)
