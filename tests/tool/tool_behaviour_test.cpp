@@ -248,12 +248,8 @@ TEST_P(tool_inspect, DescribesWhatConvertRefuses)
     EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
     for (const char *e : c.expected)
         EXPECT_NE(r.out.find(e), std::string::npos) << e << "\n" << r.out;
-    EXPECT_EQ(r.out.find("palette"),
-              std::string(c.name).find("palette") == std::string::npos ? std::string::npos : r.out.find("palette"))
-        << r.out;
+    EXPECT_EQ(r.out.find("palette"), std::string::npos) << "none of these is a palette image: " << r.out;
 }
-
-const char *const pil = "/usr/bin/python3 -c ";
 
 INSTANTIATE_TEST_SUITE_P(
     kinds, tool_inspect,
@@ -287,11 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "cut.gif",
                      {"image 0: 50x40", "of 40 rows complete", "damaged"},
                      1},
-        inspect_case{"palette_tif",
-                     "tiffcp -c lzw rgb.tif rgb2.tif && cp a.gif p.gif",
-                     "p.gif",
-                     {"global colour table", "1 image"},
-                     0}),
+        inspect_case{"gif", "cp a.gif p.gif", "p.gif", {"global colour table", "1 image"}, 0}),
     [](const testing::TestParamInfo<inspect_case> &i) { return std::string(i.param.name); });
 
 struct predictor_case {
