@@ -26,9 +26,11 @@ struct bench_image {
 // Synthetic side length: 1024 normally, 64 in the quick check.
 [[nodiscard]] int synthetic_side(bool small);
 
-// Every image of the set. Real pictures come from the corpus folder when it is there (cropped to
-// the synthetic side in the quick check); missing files are skipped.
-[[nodiscard]] std::vector<bench_image> load_image_set(bool small, const std::string &corpus_dir);
+// Every image of the set. Real pictures come from the corpus folder (cropped to the synthetic side
+// in the quick check); an empty corpus_dir leaves them out, and files of the corpus that are not
+// there or too short are named in missing.
+[[nodiscard]] std::vector<bench_image> load_image_set(bool small, const std::string &corpus_dir,
+                                                      std::vector<std::string> &missing);
 
 // A photo-like 8-bit picture (gradient plus noise) of any size, for the memory measurements.
 [[nodiscard]] bench_image synthetic_photo(int width, int height);

@@ -1,12 +1,14 @@
-# Installation: the shared module, the static core (with the C++ interface), both headers, the
-# orveln tool (with its manual page and bash completion), a CMake package (find_package(orveln1) -> orveln1::orveln1, orveln1::core) and
-# pkg-config files (orveln1 for the C interface, orveln1-core for the C++ one).
+# Installation: the shared module (liborveln1.so.1 and its links), the static core (with the C++
+# interface), both headers, the orveln tool (with its manual page and bash completion), a CMake
+# package (find_package(orveln1) -> orveln1::orveln1, orveln1::core), pkg-config files (orveln1 for
+# the C interface, orveln1-core for the C++ one) and the licence. The warnings target is a build
+# dependency only and is not exported.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(ORVELN1_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/orveln1)
 
-install(TARGETS orveln1 orveln1_core orveln1_warnings EXPORT orveln1Targets
+install(TARGETS orveln1 orveln1_core EXPORT orveln1Targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
@@ -19,6 +21,7 @@ if(TARGET orveln)
   install(FILES ${PROJECT_SOURCE_DIR}/tools/orveln.bash-completion
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME orveln)
 endif()
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Inside the package the static core is called orveln1::core.
 set_target_properties(orveln1_core PROPERTIES EXPORT_NAME core)

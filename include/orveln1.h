@@ -5,6 +5,13 @@
 
 #include <stdint.h>
 
+/* The library's version.  The major number changes only when the C interface changes in a way
+ * existing hosts would notice; it is the shared module's SOVERSION.  The build reads these lines. */
+#define ORVELN1_VERSION_MAJOR 1
+#define ORVELN1_VERSION_MINOR 0
+#define ORVELN1_VERSION_PATCH 0
+#define ORVELN1_VERSION_STRING "1.0.0"
+
 /* ORVELN1_CALL is the calling convention of the exported functions: callee-clean (stdcall) on
  * 32-bit Windows, the platform's ordinary convention everywhere else.  ORVELN1_CDECL is the
  * convention of the host callbacks: the default C convention, stated explicitly on Windows so

@@ -1,20 +1,38 @@
 #!/usr/bin/env bash
 # Runs the benchmark suite on this machine: builds orveln1_bench (Release, g++), runs it (orveln1,
 # giflib, libtiff, stb_image), times Pillow on the same images with Debian's Python, and writes
-# bench/results/{table.md,chart.svg} plus the raw JSON. ORVELN1_BENCH_MIN_TIME sets the seconds
-# per benchmark (default 0.5); ORVELN1_BENCH_FILTER restricts the Google Benchmark run.
+# table.md and chart.svg plus the raw JSON into build/bench-results (a scratch folder git ignores).
+# With --publish the results replace the published ones in bench/results/ instead.
+# ORVELN1_BENCH_OUT names another folder; ORVELN1_BENCH_MIN_TIME sets the seconds per benchmark
+# (default 0.5); ORVELN1_BENCH_FILTER restricts the Google Benchmark run. The real pictures come
+# from the corpus (ORVELN1_CORPUS_DIR); without it they are left out, and the run says so.
+# Usage: scripts/bench.sh [--publish]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+publish=0
+for arg in "$@"; do
+  case "$arg" in
+  --publish) publish=1 ;;
+  *)
+    echo "usage: scripts/bench.sh [--publish]" >&2
+    exit 2
+    ;;
+  esac
+done
 build=${ORVELN1_BENCH_BUILD:-$root/build/bench}
-out=${ORVELN1_BENCH_OUT:-$root/bench/results}
+if [ "$publish" -eq 1 ]; then
+  out=$root/bench/results
+else
+  out=${ORVELN1_BENCH_OUT:-$root/build/bench-results}
+fi
 min_time=${ORVELN1_BENCH_MIN_TIME:-0.5}
 # Pillow is measured as Debian ships it (python3-pil), whatever python3 comes first on PATH.
 python=/usr/bin/python3
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" bench
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc \
-  -DCMAKE_CXX_COMPILER=g++ -DORVELN1_TESTS=OFF -DORVELN1_BENCH=ON > /dev/null
+  -DCMAKE_CXX_COMPILER=g++ -DORVELN1_TESTS=OFF -DORVELN1_FUZZ=OFF -DORVELN1_TOOLS=OFF -DORVELN1_BENCH=ON > /dev/null
 cmake --build "$build" -j 2 --target orveln1_bench
 
 mkdir -p "$out"

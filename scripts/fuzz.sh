@@ -10,7 +10,7 @@ out=$1
 seconds=${2:-60}
 
 cmake -S "$root" -B "$out" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DORVELN1_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$out.configure.log"
+  -DORVELN1_LIBFUZZER=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$out.configure.log"
 targets=$(cd fuzz && ls *_fuzzer.cpp 2>/dev/null | sed 's/\.cpp$//' || true)
 [ -n "$targets" ] || { echo "no fuzz targets"; exit 0; }
 cmake --build "$out" -j "$(nproc)" --target $targets

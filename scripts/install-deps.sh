@@ -1,40 +1,68 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests, the tool and the benchmarks need on a fresh Debian machine.
-# Idempotent: packages already present are left alone. Runs apt-get as root (or through sudo).
+# Installs on a Debian machine what one part of the work needs, by profile; idempotent (packages
+# already present are left alone). Runs apt-get as root (or through sudo).
+# Usage: scripts/install-deps.sh PROFILE...   (no profile: all)
+#   build    the library and the orveln tool                        (scripts/demo.sh)
+#   test     the test suite: build + GoogleTest, the peers, clang and its sanitizers, Pillow
+#   windows  the Windows module and its test host: MinGW-w64, Wine with the i386 architecture
+#   bench    the benchmark: build + Google Benchmark, giflib, libtiff, stb, Pillow
+#   all      every profile above                                    (scripts/test.sh)
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang clang-format llvm libclang-rt-14-dev pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libgif-dev libtiff-dev libstb-dev giflib-tools libtiff-tools python3-pil
-  libpng-dev libjpeg62-turbo-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  nlohmann-json3-dev
+# The library itself needs only the compiler, CMake and Ninja; the tool reads and writes TIFF files
+# through libtiff.
+build=(cmake ninja-build g++ pkg-config libtiff-dev)
+# The tool's further file formats (PNG, JPEG) add their -dev packages here.
+build+=(libpng-dev libjpeg62-turbo-dev)
+test=(
+  "${build[@]}"
+  clang clang-format llvm libclang-rt-14-dev
+  libgtest-dev libgmock-dev nlohmann-json3-dev
+  libgif-dev giflib-tools libtiff-tools libstb-dev python3-pil
 )
-wine_packages=(wine wine32:i386 wine64)
+windows=(
+  cmake ninja-build
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+)
+windows_i386=(wine wine32:i386 wine64)
+bench=("${build[@]}" libbenchmark-dev libgif-dev libstb-dev python3-pil)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+[ "$#" -gt 0 ] || set -- all
+wanted=()
+need_i386=0
+for profile in "$@"; do
+  case "$profile" in
+  build) wanted+=("${build[@]}") ;;
+  test) wanted+=("${test[@]}") ;;
+  bench) wanted+=("${bench[@]}") ;;
+  windows) wanted+=("${windows[@]}" "${windows_i386[@]}") need_i386=1 ;;
+  all) wanted+=("${test[@]}" "${bench[@]}" "${windows[@]}" "${windows_i386[@]}") need_i386=1 ;;
+  -h | --help)
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+    ;;
+  *)
+    echo "install-deps: unknown profile '$profile' (build, test, windows, bench, all)" >&2
+    exit 2
+    ;;
+  esac
+done
 
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-need_wine=0
-for p in "${wine_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need_wine=1
+for p in $(printf '%s\n' "${wanted[@]}" | sort -u); do
+  installed "$p" || missing+=("$p")
 done
 
-if [ "${#missing[@]}" -gt 0 ] || [ "$need_wine" -eq 1 ]; then
+if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  if [ "$need_wine" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  # Wine's 32-bit half comes from the i386 architecture.
+  if [ "$need_i386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
   as_root apt-get update -qq
-  if [ "${#missing[@]}" -gt 0 ]; then
-    as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
-  if [ "$need_wine" -eq 1 ]; then
-    as_root apt-get install -y -qq --no-install-recommends "${wine_packages[@]}"
-  fi
+  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-echo "install-deps: all packages present"
+echo "install-deps: $* present"

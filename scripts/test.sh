@@ -1,56 +1,117 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh machine: installs what is needed, builds from scratch with g++
-# and clang, runs every test plainly and under AddressSanitizer + UndefinedBehaviorSanitizer.
-# Any failure, sanitizer report included, fails the script.
-set -euo pipefail
+# and clang, runs every test plainly and under AddressSanitizer + UndefinedBehaviorSanitizer, fuzzes,
+# runs ThreadSanitizer and the Windows stage. Every stage runs even when an earlier one failed; the
+# summary at the end lists each stage as passed, failed or skipped, with the corpus line, and the
+# script fails when any stage failed (a sanitizer report included).
+set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 out=${ORVELN1_BUILD_ROOT:-$root/build/ci}
 jobs=$(nproc)
 
-"$root/scripts/install-deps.sh"
-rm -rf "$out"
-mkdir -p "$out"
+stage_names=()
+stage_results=()
+record() { # stage, result (passed, failed or skipped, with any detail)
+  stage_names+=("$1")
+  stage_results+=("$2")
+}
+banner() { printf '\n=== %s ===\n' "$*"; }
 
-stage() { printf '\n=== %s ===\n' "$*"; }
+# Runs one stage: its commands stop at the first failure, the script goes on with the next stage.
+# (Never call it as the condition of an if or of && / ||: bash would then ignore set -e inside.)
+run_stage() { # stage, command...
+  local name=$1
+  shift
+  banner "$name"
+  (
+    set -e
+    "$@"
+  )
+  local status=$?
+  if [ "$status" -eq 0 ]; then record "$name" passed; else record "$name" "failed (exit $status)"; fi
+  return "$status"
+}
+
+configure_and_build() { # name, then extra cmake arguments
+  local name=$1
+  shift
+  cmake -S "$root" -B "$out/$name" -G Ninja "$@" > "$out/$name.configure.log" ||
+    { cat "$out/$name.configure.log"; return 1; }
+  cmake --build "$out/$name" -j "$jobs"
+}
+
+run_ctest() { # name
+  ctest --test-dir "$out/$1" --output-on-failure -j "$jobs" --timeout 600 | tee "$out/$1.ctest.log"
+}
 
 build_and_test() { # name, then extra cmake arguments
   local name=$1
   shift
-  stage "$name: configure and build"
-  cmake -S "$root" -B "$out/$name" -G Ninja "$@" > "$out/$name.configure.log"
-  cmake --build "$out/$name" -j "$jobs"
-  stage "$name: tests"
-  ctest --test-dir "$out/$name" --output-on-failure -j "$jobs" --timeout 600
+  run_stage "$name build" configure_and_build "$name" "$@"
+  if [ "$?" -eq 0 ]; then
+    run_stage "$name tests" run_ctest "$name"
+    local skipped
+    skipped=$(grep -c '(Skipped)' "$out/$name.ctest.log" 2>/dev/null)
+    if [ "${skipped:-0}" -gt 0 ]; then
+      stage_results[-1]="${stage_results[-1]}, $skipped skipped"
+    fi
+  else
+    record "$name tests" "skipped (build failed)"
+  fi
 }
 
-stage "format: sources as .clang-format has them"
-"$root/scripts/check-format.sh"
+run_stage "deps: scripts/install-deps.sh all" "$root/scripts/install-deps.sh" all
+rm -rf "$out"
+mkdir -p "$out"
 
-build_and_test gcc -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
-build_and_test clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  build_and_test sanitize -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORVELN1_SANITIZE=ON \
-  -DCMAKE_BUILD_TYPE=Debug
+format_checks() {
+  "$root/scripts/check-format.sh"
+  "$root/scripts/check-spdx.sh"
+}
+run_stage "format: .clang-format and SPDX lines" format_checks
 
-stage "fuzz: each target for ${ORVELN1_FUZZ_SECONDS:-60}s"
-"$root/scripts/fuzz.sh" "$out/fuzz" "${ORVELN1_FUZZ_SECONDS:-60}"
+# The benchmark's check (every benchmark once on small images) runs with the plain builds' tests.
+build_and_test gcc -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DORVELN1_BENCH=ON
+build_and_test clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORVELN1_BENCH=ON
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+build_and_test sanitize -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORVELN1_SANITIZE=ON \
+  -DORVELN1_BENCH=ON -DCMAKE_BUILD_TYPE=Debug
+unset ASAN_OPTIONS UBSAN_OPTIONS
+
+run_stage "fuzz: each target for ${ORVELN1_FUZZ_SECONDS:-60}s" \
+  "$root/scripts/fuzz.sh" "$out/fuzz" "${ORVELN1_FUZZ_SECONDS:-60}"
 
 # Later stages are added below, one delimited block each.
 
 # --- host side: ThreadSanitizer over the in-memory interface and the tool's threaded strips ---
-stage "tsan: in-memory interface from several threads, tool strips on all cores"
-cmake -S "$root" -B "$out/tsan" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
-  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread > "$out/tsan.configure.log"
-cmake --build "$out/tsan" -j "$jobs" --target orveln1_tests orveln
-TSAN_OPTIONS=halt_on_error=1 "$out/tsan/tests/orveln1_tests" --gtest_filter='memory_api*:*/gif_round_trip.*:*/tif_round_trip.*'
-TSAN_OPTIONS=halt_on_error=1 "$out/tsan/tools/orveln" demo "$out/tsan/demo" --size 512 --threads 4
+tsan_stage() {
+  cmake -S "$root" -B "$out/tsan" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+    -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread > "$out/tsan.configure.log"
+  cmake --build "$out/tsan" -j "$jobs" --target orveln1_tests orveln
+  TSAN_OPTIONS=halt_on_error=1 "$out/tsan/tests/orveln1_tests" \
+    --gtest_filter='memory_api*:*/gif_round_trip.*:*/tif_round_trip.*'
+  TSAN_OPTIONS=halt_on_error=1 "$out/tsan/tools/orveln" demo "$out/tsan/demo" --size 512 --threads 4
+}
+run_stage "tsan: in-memory interface from several threads, tool strips on all cores" tsan_stage
 # --- end host side ---
 
 # --- windows: orveln1.dll cross-built with MinGW-w64, its tables checked, the host run under Wine ---
-stage "windows: cross-build, table check, host under Wine"
-"$root/scripts/windows-test.sh" "$out/windows"
+run_stage "windows: cross-build, table check, host under Wine" "$root/scripts/windows-test.sh" "$out/windows"
 # --- end windows ---
 
-stage "all stages passed"
+banner "summary"
+failed=0
+for i in "${!stage_names[@]}"; do
+  printf '  %-16s %s\n' "${stage_names[$i]%%:*}" "${stage_results[$i]}"
+  case "${stage_results[$i]}" in failed*) failed=1 ;; esac
+done
+# The configure step's corpus line: where the corpus was looked for and what became of its checks.
+corpus_line=$(sed -n 's/^-- \(corpus .* at .*\)$/\1/p' "$out/gcc.configure.log" 2>/dev/null | head -n 1)
+echo "  ${corpus_line:-corpus: no line in the gcc configure log}"
+if [ "$failed" -ne 0 ]; then
+  echo "test.sh: FAILED"
+  exit 1
+fi
+echo "test.sh: all stages passed"

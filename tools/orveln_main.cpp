@@ -15,6 +15,7 @@
 
 #include "convert.hpp"
 #include "demo_image.hpp"
+#include "orveln1.h"
 #include "parallel.hpp"
 #include "tool_error.hpp"
 
@@ -459,7 +460,7 @@ int main(int argc, char **argv)
             return 0;
         }
         if (command == "--version") {
-            std::printf("orveln %s\n", ORVELN1_VERSION_TEXT);
+            std::printf("orveln %s\n", ORVELN1_VERSION_STRING);
             return 0;
         }
         for (const std::string &a : rest)

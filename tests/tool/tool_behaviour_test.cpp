@@ -572,9 +572,8 @@ sys.exit(0 if list(a.getdata()) == list(b.getdata()) else 1)
 // Old-style LZW strips are read by libtiff's decoder, and both convert -v and info say so.
 TEST_F(orveln_cli, OldStyleLzwStripsAreReadAndNamed)
 {
-    const fs::path file = fs::path(ORVELN1_CORPUS_DIR) / "tiff" / "libtiff-quad-lzw-compat.tif";
-    if (!fs::exists(file))
-        GTEST_SKIP() << "no " << file;
+    ORVELN1_NEED_CORPUS();
+    const fs::path file = fs::path(orveln1::test::shared_corpus().dir) / "tiff" / "libtiff-quad-lzw-compat.tif";
     const run_result r = orveln("convert " + in_quotes(file) + " " + in_quotes(at("o.png")) + " -v");
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.err.find("old-style LZW from before TIFF 6.0"), std::string::npos) << r.err;

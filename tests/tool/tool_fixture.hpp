@@ -18,6 +18,7 @@
 
 #include "bmp_file.hpp"
 #include "orveln1.hpp"
+#include "support/corpus.hpp"
 
 namespace fs = std::filesystem;
 using namespace orveln1;

@@ -11,6 +11,7 @@
 #include "gif/gif_decompressor.hpp"
 #include "orveln1.h"
 #include "orveln1.hpp"
+#include "support/corpus.hpp"
 #include "support/gif_test_host.hpp"
 
 using namespace orveln1;
@@ -18,8 +19,6 @@ using namespace orveln1::test;
 
 namespace
 {
-
-const std::string corpus_dir = ORVELN1_CORPUS_DIR;
 
 std::vector<uint8_t> read_file(const std::string &path)
 {
@@ -29,16 +28,17 @@ std::vector<uint8_t> read_file(const std::string &path)
 
 std::vector<nlohmann::json> gif_entries()
 {
-    std::vector<nlohmann::json> out;
-    std::ifstream in(corpus_dir + "/manifest.jsonl");
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty())
-            continue;
-        nlohmann::json j = nlohmann::json::parse(line);
-        if (j["kind"] == "gif")
-            out.push_back(std::move(j));
-    }
-    return out;
+    return shared_corpus().of_kind("gif");
+}
+
+// The cases of the suite: one per GIF of the manifest, or a single one that skips (or fails) with
+// the reason when there is no manifest to read.
+std::vector<nlohmann::json> gif_cases()
+{
+    std::vector<nlohmann::json> cases = gif_entries();
+    if (cases.empty())
+        cases.push_back(nlohmann::json{{"name", "corpus_unavailable"}});
+    return cases;
 }
 
 struct decoded_image {
@@ -73,8 +73,10 @@ class gif_corpus : public testing::TestWithParam<nlohmann::json>
 
 TEST_P(gif_corpus, DecodesToTheReferencePixels)
 {
+    ORVELN1_NEED_CORPUS();
+    const corpus &c = shared_corpus();
     const nlohmann::json &m = GetParam();
-    const std::vector<uint8_t> file = read_file(corpus_dir + "/" + m["file"].get<std::string>());
+    const std::vector<uint8_t> file = read_file(c.path(m["file"]));
     ASSERT_EQ(file.size(), m["file_bytes"].get<std::size_t>());
 
     const result<gif_stream> stream = read_gif_stream(file);
@@ -142,14 +144,14 @@ TEST_P(gif_corpus, DecodesToTheReferencePixels)
     const auto rows_complete = expected["rows_complete"].get<std::size_t>();
     ASSERT_GE(d.indices.size(), rows_complete) << "every row the reference decoders completed";
     std::string blob = expected["idx"].get<std::string>();
-    std::vector<uint8_t> reference = read_file(corpus_dir + "/" + blob);
+    std::vector<uint8_t> reference = read_file(c.path(blob));
     std::size_t rows_to_compare = rows_complete;
     const std::string name = m["name"].get<std::string>();
     const std::size_t cut = name.find(".truncated");
     if (cut != std::string::npos) {
         // The reference decoders gave up on this cut file; the rows its data completes must be
         // those of the whole file.
-        reference = read_file(corpus_dir + "/expected/" + name.substr(0, cut) + ".idx");
+        reference = read_file(c.path("expected/" + name.substr(0, cut) + ".idx"));
         rows_to_compare = d.indices.size();
         EXPECT_GT(rows_to_compare, 0u);
     }
@@ -164,7 +166,7 @@ TEST_P(gif_corpus, DecodesToTheReferencePixels)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(corpus, gif_corpus, testing::ValuesIn(gif_entries()),
+INSTANTIATE_TEST_SUITE_P(corpus, gif_corpus, testing::ValuesIn(gif_cases()),
                          [](const testing::TestParamInfo<nlohmann::json> &p) {
                              std::string n = p.param["name"].get<std::string>();
                              for (char &ch : n)
@@ -177,8 +179,10 @@ INSTANTIATE_TEST_SUITE_P(corpus, gif_corpus, testing::ValuesIn(gif_entries()),
 // block of its own size for the sanitizers), and yields the first image once its data begins.
 TEST(gif_stream_reader, EveryPrefixOfEveryCorpusFileIsReadSafely)
 {
+    ORVELN1_NEED_CORPUS();
+    ASSERT_FALSE(gif_entries().empty());
     for (const nlohmann::json &m : gif_entries()) {
-        const std::vector<uint8_t> file = read_file(corpus_dir + "/" + m["file"].get<std::string>());
+        const std::vector<uint8_t> file = read_file(shared_corpus().path(m["file"]));
         const std::size_t data_offset = m["data_offset"].get<std::size_t>();
         for (std::size_t n = 0; n <= std::min(file.size(), data_offset + 1); ++n) {
             std::vector<uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));

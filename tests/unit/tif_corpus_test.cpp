@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "support/corpus.hpp"
 #include "support/host_fakes.hpp"
 #include "support/memory_instrumented.hpp"
 #include "support/sha256.hpp"
@@ -20,33 +21,20 @@ using namespace orveln1::test;
 namespace
 {
 
-const std::string corpus_dir = ORVELN1_CORPUS_DIR;
-
 std::vector<uint8_t> file_bytes(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::vector<nlohmann::json> tiff_entries()
-{
-    std::vector<nlohmann::json> entries;
-    std::ifstream manifest(corpus_dir + "/manifest.jsonl");
-    for (std::string line; std::getline(manifest, line);) {
-        nlohmann::json entry = nlohmann::json::parse(line);
-        if (entry["kind"] == "tiff")
-            entries.push_back(std::move(entry));
-    }
-    return entries;
-}
-
 TEST(tif_corpus, EveryStripDecodesToItsGroundTruth)
 {
-    const std::vector<nlohmann::json> entries = tiff_entries();
-    ASSERT_GE(entries.size(), 30u) << "corpus missing at " << corpus_dir;
+    ORVELN1_NEED_CORPUS();
+    const std::vector<nlohmann::json> entries = shared_corpus().of_kind("tiff");
+    ASSERT_GE(entries.size(), 30u) << "too few TIFF files in " << shared_corpus().dir;
     std::size_t strips = 0, exact = 0, refused_old = 0;
     for (const nlohmann::json &entry : entries) {
-        const std::vector<uint8_t> file = file_bytes(corpus_dir + "/" + entry["file"].get<std::string>());
+        const std::vector<uint8_t> file = file_bytes(shared_corpus().path(entry["file"]));
         ASSERT_EQ(file.size(), entry["file_bytes"].get<std::size_t>()) << entry["name"];
         for (const nlohmann::json &dir : entry["directories"]) {
             for (const nlohmann::json &s : dir["strips"]) {
@@ -101,10 +89,13 @@ TEST(tif_corpus, EveryStripDecodesToItsGroundTruth)
 // The strips of one file again in reads of awkward sizes: the same rows.
 TEST(tif_corpus, StripsDecodeTheSameInPieces)
 {
-    for (const nlohmann::json &entry : tiff_entries()) {
+    ORVELN1_NEED_CORPUS();
+    int files = 0;
+    for (const nlohmann::json &entry : shared_corpus().of_kind("tiff")) {
         if (entry["name"] != "libtiffpic-oxford.tif" && entry["name"] != "pillow-hopper_lzw.tif")
             continue;
-        const std::vector<uint8_t> file = file_bytes(corpus_dir + "/" + entry["file"].get<std::string>());
+        ++files;
+        const std::vector<uint8_t> file = file_bytes(shared_corpus().path(entry["file"]));
         for (const nlohmann::json &s : entry["directories"][0]["strips"]) {
             const auto offset = s["offset"].get<std::size_t>();
             const std::vector<uint8_t> strip(
@@ -117,6 +108,7 @@ TEST(tif_corpus, StripsDecodeTheSameInPieces)
             EXPECT_EQ(sha256_hex(out.bytes.data(), out.bytes.size()), s["decoded_sha256"]);
         }
     }
+    EXPECT_EQ(files, 2) << "both files named above are in the corpus";
 }
 
 } // namespace

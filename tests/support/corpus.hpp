@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+// The shared corpus of real GIF and TIFF files as the tests see it: where it is, its manifest, and
+// whether it can be checked. A missing corpus skips its tests (or fails them when
+// ORVELN1_REQUIRE_CORPUS is set); a corpus with fewer files than its manifest names fails them.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orveln1::test
+{
+
+struct corpus {
+    enum class state { ready, absent, incomplete };
+    state status = state::absent;
+    std::string dir;
+    std::string problem;                 // why the corpus cannot be checked, for the skip or failure
+    std::vector<nlohmann::json> entries; // every manifest line, in manifest order
+
+    [[nodiscard]] std::vector<nlohmann::json> of_kind(std::string_view kind) const;
+    [[nodiscard]] std::string path(const nlohmann::json &relative) const;
+};
+
+// $ORVELN1_CORPUS_DIR when set, else the folder the build was configured with.
+[[nodiscard]] std::string corpus_dir();
+// ORVELN1_REQUIRE_CORPUS set to anything but empty or 0: a missing corpus is a failure.
+[[nodiscard]] bool corpus_required();
+// Read once per process: the manifest and a check that every file it names is present.
+[[nodiscard]] const corpus &shared_corpus();
+
+} // namespace orveln1::test
+
+// First statement of every corpus test: skips with the reason when the corpus is absent, fails
+// when it is required but absent, or present but incomplete.
+#define ORVELN1_NEED_CORPUS()                                                                                          \
+    do {                                                                                                               \
+        const ::orveln1::test::corpus &need_corpus_ = ::orveln1::test::shared_corpus();                                \
+        if (need_corpus_.status == ::orveln1::test::corpus::state::absent && !::orveln1::test::corpus_required())      \
+            GTEST_SKIP() << need_corpus_.problem;                                                                      \
+        if (need_corpus_.status != ::orveln1::test::corpus::state::ready)                                              \
+            FAIL() << need_corpus_.problem;                                                                            \
+    } while (false)
