@@ -8,6 +8,7 @@
 
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
+#include "lzw/lzw_decode_table.hpp"
 
 namespace orveln1
 {
@@ -18,7 +19,9 @@ constexpr uint16_t GIF_SHORT_READ = 0x7FFF;
 
 // Codes are at most 12 bits wide, so a table generation has at most 4096 entries.
 constexpr int GIF_MAX_CODE_WIDTH = 12;
-constexpr int GIF_TABLE_ENTRIES = 1 << GIF_MAX_CODE_WIDTH;
+static_assert(1u << GIF_MAX_CODE_WIDTH == LZW_CODE_LIMIT);
+// The code reader's fast path takes this many bytes with one load while that many are held.
+constexpr uint32_t GIF_WINDOW_BYTES = 8;
 
 // One refill reads at most this many data sub-blocks: the TIFF chunk size over the largest
 // sub-block (30000 / 255 = 117), capped at 30.
@@ -64,7 +67,7 @@ struct gif_refill_result {
 {
     // Eight whole bytes still held: take as many as fit in the window with one load. The bits of
     // a partly taken byte land where the byte-wise path below would put them again.
-    if (reader.bit_count < reader.code_width && reader.held - reader.pos >= 8) [[likely]] {
+    if (reader.bit_count < reader.code_width && reader.held - reader.pos >= GIF_WINDOW_BYTES) [[likely]] {
         uint64_t next8 = 0;
         if constexpr (std::endian::native == std::endian::little) {
             std::memcpy(&next8, read_buffer + reader.pos, sizeof next8);
@@ -115,13 +118,15 @@ struct gif_code_size {
     return gif_code_size{static_cast<int>(w / 256), (w & 0x40) != 0};
 }
 
-// Packs the first width pixels (one byte each) of row in place into the scan-line layout of the
-// depth: 8 pixels a byte at depth 1, 2 at depth 4, leftmost pixel in the high bits. At an odd
-// width at depth 4 the last low nibble is 0; at a width that is a multiple of 8 at depth 1 a zero
-// byte follows the packed bytes. Depths other than 1 and 4 leave the row as it is.
-void gif_pack_row(uint8_t *row, int32_t width, int32_t depth) noexcept;
+// Packs width pixels (one byte each) into the row slot in the scan-line layout of the depth: 8
+// pixels a byte at depth 1, 2 at depth 4, leftmost pixel in the high bits, one a byte at depth 8.
+// At an odd width at depth 4 the last low nibble is 0; at a width that is a multiple of 8 at depth
+// 1 a zero byte follows the packed bytes. The slot may be the pixels' own address (packing in place)
+// or lie wholly apart from them.
+void gif_pack_row(uint8_t *slot, const uint8_t *pixels, int32_t width, int32_t depth) noexcept;
 
-// Decodes the image data of one GIF image, pulled through cb.read, into rows handed to put_row.
+// Decodes the image data of one GIF image, pulled through cb.read, into rows handed to put_row,
+// every row from the same address: the front of the decoder's row block.
 // Returns 0 when the image is complete or the data ends (the end code, a code the table cannot
 // name, the input running short), ERR_NO_MEMORY, ERR_BAD_DATA (bad geometry, or the data does not
 // begin with the clear code), ERR_UNSUPPORTED_DEPTH (depth not 1, 4 or 8), or the negative value
