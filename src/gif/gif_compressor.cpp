@@ -136,13 +136,13 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
         return r;
 
     // The string being extended; strings run on across row ends.
-    int16_t prefix = pixels[0];
+    int32_t prefix = pixels[0];
     // One pixel: extend the string, or emit it and add prefix+s. GIF decoders define one entry per
     // code after the first and widen when their next code reaches 2^width, one code behind the
     // encoder, so the encoder widens right after code 2^width itself has been added.
     auto step = [&](uint8_t s) __attribute__((always_inline))->int32_t
     {
-        const int16_t found = string_table_find(prefix, s, table);
+        const int32_t found = string_table_find(prefix, s, table);
         if (found >= 0) {
             prefix = found;
             return 0;
@@ -150,7 +150,7 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
         const int32_t put = gif_pack_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle);
         if (put < 0)
             return put;
-        next_code = static_cast<uint16_t>(string_table_add(found, prefix, s, static_cast<int16_t>(next_code), table));
+        next_code = static_cast<uint32_t>(string_table_add(found, prefix, s, static_cast<int32_t>(next_code), table));
         if (next_code == width_limit + 1) {
             if (writer.code_width == gif_max_code_width) {
                 // Code 4080 is the last one added: restart, telling the decoder with a 12-bit clear.
