@@ -15,6 +15,7 @@ namespace orveln1
 // The host's buffer is sized by the public header; the reader relies on nothing more.
 static_assert(GIF_READ_BUFFER_BYTES == ORVELN1_GIF_READ_BUFFER_BYTES);
 static_assert(GIF_WINDOW_BYTES <= static_cast<uint32_t>(GIF_REFILL_BYTES));
+static_assert(GIF_MAX_CODE_WIDTH + 7 <= 8 * static_cast<int>(GIF_WINDOW_BYTES));
 
 namespace
 {
@@ -99,19 +100,17 @@ struct gif_code_space {
     uint32_t next_code;
     uint32_t width_limit;
 
-    void widen(gif_bit_reader &reader) noexcept
+    void widen() noexcept
     {
         ++code_width;
         width_limit <<= 1;
-        reader.code_width = code_width;
-        reader.code_mask = width_limit - 1;
     }
-    void advance(gif_bit_reader &reader) noexcept
+    void advance() noexcept
     {
         if (next_code < LZW_CODE_LIMIT) {
             ++next_code;
             if (next_code == width_limit && code_width < static_cast<uint32_t>(GIF_MAX_CODE_WIDTH)) [[unlikely]]
-                widen(reader);
+                widen();
         }
     }
 };
@@ -139,15 +138,13 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader_state,
     gif_bit_reader reader = reader_state;
     uint32_t fill = fill_state;
     gif_code_space space{in.first_width, in.clear_code + 2, 1u << in.first_width};
-    reader.code_width = space.code_width;
-    reader.code_mask = space.width_limit - 1;
     const auto width = static_cast<uint32_t>(rows.width);
     int32_t result = 0;
 
     // The code after a clear code names a byte: only the codes below 256 have been set since the
     // reset, so any other code ends the data, as does the end code; another clear code simply
     // clears again.
-    uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer);
+    uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
     if (c == in.clear_code) {
         result = GIF_CLEARED;
     } else if (c != in.clear_code + 1 && c < LZW_ROOTS) {
@@ -155,7 +152,7 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader_state,
         lzw_string prev{c, 1, c};
         // At root size 1 the first free code already equals 2^width: widen right after this code.
         if (space.next_code >= space.width_limit)
-            space.widen(reader);
+            space.widen();
         for (;;) {
             if (fill >= width) {
                 const gif_delivery d = gif_deliver_rows(rows, pending, fill);
@@ -166,7 +163,7 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader_state,
                 }
             }
             // GIF_SHORT_READ lies beyond every code: the data ends there.
-            c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer);
+            c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
             uint8_t *const out = pending + fill;
             lzw_string s;
             if (c < space.next_code) [[likely]] {
@@ -183,7 +180,7 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader_state,
             }
             fill += s.length;
             prev = s;
-            space.advance(reader);
+            space.advance();
         }
     }
     reader_state = reader;
@@ -210,6 +207,35 @@ gif_refill_result gif_refill(const codec_callbacks &cb, int32_t io_handle, uint8
             return gif_refill_result{held, true};
     }
     return gif_refill_result{held, false};
+}
+
+gif_read_result gif_read_code_slow(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
+                                   gif_bit_reader reader, uint32_t code_width) noexcept
+{
+    while (reader.bit_end - reader.bit_pos < code_width) {
+        if (reader.ended)
+            return {GIF_SHORT_READ, reader};
+        const uint32_t carry_from = reader.bit_pos >> 3;
+        const uint32_t carry = (reader.bit_end >> 3) - carry_from;
+        std::memmove(read_buffer, read_buffer + carry_from, carry);
+        const gif_refill_result r = gif_refill(cb, io_handle, read_buffer + carry);
+        reader.bit_pos &= 7;
+        reader.bit_end = (carry + r.held) * 8;
+        reader.ended = r.ended;
+        const uint32_t held_bytes = carry + r.held;
+        reader.fast_end = held_bytes >= GIF_WINDOW_BYTES ? (held_bytes - GIF_WINDOW_BYTES + 1) * 8 : 0;
+        if (r.held == 0)
+            return {GIF_SHORT_READ, reader};
+    }
+    // Byte by byte, up to the end of the bytes held: at most 3 bytes hold a code.
+    const uint32_t first = reader.bit_pos >> 3;
+    const uint32_t last = (reader.bit_pos + code_width - 1) >> 3;
+    uint32_t bits = 0;
+    for (uint32_t b = last + 1; b-- > first;)
+        bits = bits << 8 | read_buffer[b];
+    const uint32_t code = (bits >> (reader.bit_pos & 7)) & ((1u << code_width) - 1);
+    reader.bit_pos += code_width;
+    return {code, reader};
 }
 
 void gif_pack_row(uint8_t *slot, const uint8_t *pixels, int32_t width, int32_t depth) noexcept
@@ -277,9 +303,7 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     uint8_t *const pending = row_block.get() + slot_bytes;
 
     gif_bit_reader reader;
-    reader.code_width = in.first_width;
-    reader.code_mask = (1u << in.first_width) - 1;
-    if (gif_read_code(cb, io_handle, reader, read_buffer) != clear_code)
+    if (gif_read_code(cb, io_handle, reader, read_buffer, in.first_width) != clear_code)
         return ERR_BAD_DATA;
 
     const lzw_decode_table table(table_block.get());
