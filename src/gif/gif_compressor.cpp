@@ -52,7 +52,17 @@ namespace
 // nibble; bytes as they stand at any other depth.
 inline void unpack_row(const uint8_t *source, uint8_t *pixels, int32_t width, int depth, int32_t start_offset) noexcept
 {
-    if (depth == 4) {
+    if (depth == 4 && start_offset % 2 == 0) {
+        // Whole bytes, two pixels each: a loop the compiler vectorises.
+        const uint8_t *const from = source + start_offset / 2;
+        const int32_t pairs = width / 2;
+        for (int32_t j = 0; j < pairs; ++j) {
+            pixels[2 * j] = static_cast<uint8_t>(from[j] >> 4);
+            pixels[2 * j + 1] = static_cast<uint8_t>(from[j] & 0x0F);
+        }
+        if (width & 1)
+            pixels[width - 1] = static_cast<uint8_t>(from[pairs] >> 4);
+    } else if (depth == 4) {
         for (int32_t i = 0; i < width; ++i) {
             const uint8_t b = source[(start_offset + i) / 2];
             pixels[i] = (i & 1) == 0 ? static_cast<uint8_t>(b >> 4) : static_cast<uint8_t>(b & 0x0F);
