@@ -5,8 +5,11 @@
 // Environment: ORVELN1_BENCH_SMALL=1 runs every benchmark once on 64 x 64 images (the test suite's
 // check); ORVELN1_BENCH_DUMP=DIR writes the images and reference GIF streams for the Pillow script;
 // ORVELN1_BENCH_MEMORY_OUT=FILE writes the memory figures as JSON; ORVELN1_CORPUS_DIR overrides
-// where the real pictures are read.
+// where the real pictures are read. Configured with ORVELN1_BENCH_WUFFS naming a wuffs-v0.4.c, it
+// times Wuffs' GIF decoder too.
 #include <benchmark/benchmark.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +21,9 @@
 #include "bench_codecs.hpp"
 #include "bench_images.hpp"
 #include "boundary/memory.hpp"
+#ifdef ORVELN1_BENCH_HAS_WUFFS
+#include "bench_wuffs.h"
+#endif
 
 using namespace orveln1_bench;
 
@@ -96,6 +102,17 @@ void gif_decode_bench(benchmark::State &state, const prepared_image *p, const st
     } else if (side == "giflib") {
         call = [&] { return giflib_decode(im, p->reference_gif, out); };
         verify = [&] { return call() && out == im.indices; };
+#ifdef ORVELN1_BENCH_HAS_WUFFS
+    } else if (side == "wuffs") {
+        out.resize(BENCH_WUFFS_PALETTE_BYTES + im.indices.size());
+        call = [&] {
+            return bench_wuffs_gif_decode(p->reference_gif.data(), p->reference_gif.size(), out.data(), out.size()) ==
+                   0;
+        };
+        verify = [&] {
+            return call() && std::equal(im.indices.begin(), im.indices.end(), out.begin() + BENCH_WUFFS_PALETTE_BYTES);
+        };
+#endif
     } else {
         call = [&] { return stb_decode(im, p->reference_gif, out); };
         verify = [&] { return call() && out == im.indices; };
@@ -164,6 +181,13 @@ void tif_encode_bench(benchmark::State &state, const prepared_image *p, std::siz
         timed(state, im.unpadded.size(), [&] { return libtiff_encode(im, rows, file); });
 }
 
+// The GIF decoders timed: Wuffs only when the benchmark was built with it.
+#ifdef ORVELN1_BENCH_HAS_WUFFS
+constexpr const char *gif_decoders[] = {"orveln1", "giflib", "stb", "wuffs"};
+#else
+constexpr const char *gif_decoders[] = {"orveln1", "giflib", "stb"};
+#endif
+
 void register_all(bool small)
 {
     const auto finish = [small](benchmark::internal::Benchmark *b) {
@@ -173,7 +197,7 @@ void register_all(bool small)
     };
     for (const prepared_image &p : prepared) {
         const std::string &n = p.image.name;
-        for (const char *side : {"orveln1", "giflib", "stb"})
+        for (const char *side : gif_decoders)
             finish(benchmark::RegisterBenchmark(("gif_decode/" + std::string(side) + "/" + n).c_str(), gif_decode_bench,
                                                 &p, std::string(side)));
         for (const char *side : {"orveln1", "giflib"})
