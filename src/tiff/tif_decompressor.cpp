@@ -72,19 +72,23 @@ inline void tif_shadow_restore(const uint8_t *shadow, uint8_t *out) noexcept
     for (int i = 0; i < 8; ++i)
         out[i] = shadow[tif_shadow_index(out + i)];
 }
-// After a string of n bytes written at out: records the blocks that the next string's junk can
-// reach, while they are still untouched.
-inline void tif_shadow_ahead(uint8_t *shadow, const uint8_t *out, uint32_t n, const uint8_t *row_end) noexcept
+// Before a string of n bytes (8 or more) is written at out: records the two aligned blocks from
+// the one holding out + n, which the next string's junk can reach. Nothing from out + n on is junk
+// yet: earlier junk lies below out + 8. Recording before the string's stores keeps these loads off
+// bytes still being stored (a fill or the chunks), which they would have to wait for.
+inline void tif_shadow_before_long(uint8_t *shadow, const uint8_t *out, uint32_t n, const uint8_t *row_end) noexcept
 {
-    if (n < LZW_SHORT_STRING) {
-        // The first aligned block from out + 8 on: no junk there yet. The blocks recorded so far
-        // reach at least that far, and the next string starts fewer than 8 bytes on.
-        tif_shadow_block(shadow, tif_align_down(out + 15));
-    } else if (out + n < row_end) {
-        // Nothing junk from out + n on: the string was written exactly, over all earlier junk.
+    if (out + n < row_end) {
         tif_shadow_block(shadow, tif_align_down(out + n));
         tif_shadow_block(shadow, tif_align_down(out + n) + 8);
     }
+}
+// After a string of fewer than 8 bytes written at out: records the first aligned block from out + 8
+// on, where its store did not reach. The blocks recorded so far reach at least that far, and the
+// next string starts fewer than 8 bytes on.
+inline void tif_shadow_after_short(uint8_t *shadow, const uint8_t *out) noexcept
+{
+    tif_shadow_block(shadow, tif_align_down(out + 15));
 }
 
 // The code width and the next free code of one table generation. TIFF widens one code early (see
@@ -242,20 +246,27 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
 
         lzw_string s;
         if (c < space.next_code) [[likely]] {
-            if (lzw_decode_table::is_control(table.length(c))) [[unlikely]] {
-                reader.bit_pos = bit_pos;
-                return c == static_cast<uint32_t>(TIF_CLEAR_CODE) ? tif_stop{TIF_CLEARED, false, out}
-                                                                  : tif_stop{1, true, out};
+            const uint32_t n = table.length(c);
+            if (n >= LZW_SHORT_STRING) [[unlikely]] {
+                if (lzw_decode_table::is_control(n)) {
+                    reader.bit_pos = bit_pos;
+                    return c == static_cast<uint32_t>(TIF_CLEAR_CODE) ? tif_stop{TIF_CLEARED, false, out}
+                                                                      : tif_stop{1, true, out};
+                }
+                tif_shadow_before_long(shadow, out, n, row_end);
             }
             s = table.expand(c, out);
             table.define(space.next_code, prev, s.first);
         } else if (c == space.next_code) {
+            if (prev.length + 1 >= LZW_SHORT_STRING)
+                tif_shadow_before_long(shadow, out, prev.length + 1, row_end);
             s = table.expand_new(c, prev, out, static_cast<std::size_t>(out - row_buffer));
         } else {
             reader.bit_pos = bit_pos;
             return {ERR_BAD_DATA, true, out};
         }
-        tif_shadow_ahead(shadow, out, s.length, row_end);
+        if (s.length < LZW_SHORT_STRING)
+            tif_shadow_after_short(shadow, out);
         out += s.length;
         prev = s;
         space.advance();
