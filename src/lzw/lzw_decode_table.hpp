@@ -17,24 +17,27 @@ constexpr uint32_t LZW_TABLE_CODES = LZW_CODE_LIMIT + 1;
 // The single-byte strings a reset defines.
 constexpr uint32_t LZW_ROOTS = 256;
 
-// Each entry is a 64-bit word and a 16-bit length. Strings are written with whole 8-byte stores,
-// so a word holds bytes laid out as they go to memory, the lowest-addressed byte in the lowest bits:
-// - a string of up to 8 bytes is held whole, its first byte lowest, the bytes past its end 0;
-// - a longer string is cut, from its start, into 8 bytes and then chunks of 6, the last chunk 1 to
-//   6 bytes long. Its word holds that last chunk in its top bytes and, in its low 16 bits, the
-//   link: the code of the string without the last chunk (whose length is 8 plus a multiple of 6).
-//   Writing it takes one store per chunk, from the last to the first, and one for the 8 bytes.
-//   Codes need 13 bits of the link's 16; its top bit (the run flag) says the string without its
-//   last byte is one byte repeated, so that a long run, where LZW strings grow longest, is
-//   written with one fill.
+// Each entry is a 64-bit word and a 32-bit record (its length, a link and a run flag). Strings are
+// written with whole 8-byte stores, so a word holds bytes laid out as they go to memory, the
+// lowest-addressed byte in the lowest bits:
+// - a string of up to 8 bytes is held whole in the word, its first byte lowest, the bytes past its
+//   end 0;
+// - a longer string is cut, from its start, into chunks of 8, the last one 1 to 8 bytes long. Its
+//   word holds that last chunk in its top bytes, and its record links to the code of the string
+//   without the last chunk (a multiple of 8 bytes long). Writing it takes one store per chunk, from
+//   the last to the first, each a load of the next link away from the one before. The run flag
+//   says the string without its last byte is one byte repeated, so that a long run, where LZW
+//   strings grow longest, is written with one fill.
 // The clear and end codes have a length no string reaches, so they are told apart from strings
 // only once a code is known not to be a short string.
 constexpr uint32_t LZW_SHORT_STRING = 8;
-constexpr uint32_t LZW_CHUNK = 6;
-constexpr uint64_t LZW_LINK_BITS = 0xFFFF;
-constexpr uint64_t LZW_LINK_MASK = 0x1FFF;
-constexpr uint64_t LZW_RUN_FLAG = 0x8000;
-static_assert(LZW_LINK_MASK >= LZW_TABLE_CODES - 1 && LZW_RUN_FLAG > LZW_LINK_MASK);
+constexpr uint32_t LZW_CHUNK = 8;
+constexpr uint32_t LZW_LENGTH_MASK = 0xFFFF;
+constexpr int LZW_LINK_SHIFT = 16;
+constexpr uint32_t LZW_LINK_MASK = 0x1FFF;
+constexpr uint32_t LZW_RUN_FLAG = 0x80000000u;
+static_assert(LZW_LINK_MASK >= LZW_TABLE_CODES - 1);
+static_assert((LZW_LINK_MASK << LZW_LINK_SHIFT) < LZW_RUN_FLAG);
 // A byte appended to a long string goes to the word's top byte.
 constexpr uint32_t LZW_TOP_BYTE_SHIFT = 56;
 constexpr uint16_t LZW_CONTROL_LENGTH = 0xFFFF;
@@ -43,16 +46,19 @@ constexpr uint16_t LZW_CONTROL_LENGTH = 0xFFFF;
 // its string. Whoever owns the output keeps this margin past the longest string it lets start.
 constexpr uint32_t LZW_STORE_OVERRUN = LZW_SHORT_STRING - 1;
 
-// The table's block: the words, then the lengths.
-constexpr std::size_t LZW_LENGTHS_OFFSET = LZW_TABLE_CODES * sizeof(uint64_t);
-constexpr std::size_t LZW_DECODE_TABLE_BYTES = LZW_LENGTHS_OFFSET + LZW_TABLE_CODES * sizeof(uint16_t);
+// The table's block: the words, then the records.
+constexpr std::size_t LZW_RECORDS_OFFSET = LZW_TABLE_CODES * sizeof(uint64_t);
+constexpr std::size_t LZW_DECODE_TABLE_BYTES = LZW_RECORDS_OFFSET + LZW_TABLE_CODES * sizeof(uint32_t);
 
-// The string a code just produced, as the next entry starts from it: its word (for a long string,
-// its link form with the top byte free for the byte to come), its length and its first byte.
+// The string a code just produced, as the next entry starts from it: its word and record bits in
+// the form an appended byte completes (for a long string: the word's last chunk moved down a byte,
+// or nothing when the appended byte starts a new chunk; the link and run flag), its length and its
+// first byte.
 struct lzw_string {
     uint64_t word;
     uint32_t length;
     uint32_t first;
+    uint32_t link_bits = 0;
 };
 
 namespace lzw_detail
@@ -66,10 +72,10 @@ inline void store8(uint8_t *p, uint64_t v) noexcept
     std::memcpy(p, &v, sizeof v);
 }
 
-// Bytes in the last chunk of a string longer than 8 bytes: 1 to 6.
+// Bytes in the last chunk of a string of 8 bytes or more: 1 to 8.
 constexpr uint32_t last_chunk(uint32_t length) noexcept
 {
-    return (length - LZW_SHORT_STRING - 1) % LZW_CHUNK + 1;
+    return (length - 1) % LZW_CHUNK + 1;
 }
 
 // Where the byte that completes a string of `length` bytes goes in the word begun from it.
@@ -78,15 +84,20 @@ constexpr uint32_t append_shift(uint32_t length) noexcept
     return length < LZW_SHORT_STRING ? length * 8 : LZW_TOP_BYTE_SHIFT;
 }
 
-// The link form of a string of more than 8 bytes, code `code` and word `word`, to be extended by
-// one byte still to come (placed at the top); `run` says the string is one byte repeated.
-constexpr uint64_t extend_long(uint32_t code, uint64_t word, uint32_t length, bool run) noexcept
+// A string of 8 bytes or more (code `code`, word `word`, record `record`) in the form an appended
+// byte completes; `run` says the string is one byte repeated.
+constexpr lzw_string extend_long(uint32_t code, uint64_t word, uint32_t record, uint32_t length, uint32_t first,
+                                 bool run) noexcept
 {
-    const uint64_t flag = run ? LZW_RUN_FLAG : 0;
-    if (last_chunk(length) == LZW_CHUNK)
-        return code | flag; // the new last chunk starts after this string: it is the link
-    // Same link, the last chunk one byte lower to make room at the top.
-    return ((word >> 8) & ~LZW_LINK_BITS) | (word & LZW_LINK_MASK) | flag;
+    const uint32_t flag = run ? LZW_RUN_FLAG : 0;
+    if (last_chunk(length) == LZW_CHUNK) // the appended byte starts a chunk: this string is the link
+        return {0, length, first, code << LZW_LINK_SHIFT | flag};
+    return {word >> 8, length, first, (record & (LZW_LINK_MASK << LZW_LINK_SHIFT)) | flag};
+}
+
+constexpr uint32_t link_of(uint32_t record) noexcept
+{
+    return record >> LZW_LINK_SHIFT & LZW_LINK_MASK;
 }
 
 } // namespace lzw_detail
@@ -98,7 +109,7 @@ class lzw_decode_table
   public:
     explicit lzw_decode_table(uint8_t *block) noexcept
         : words_(reinterpret_cast<uint64_t *>(block)),
-          lengths_(reinterpret_cast<uint16_t *>(block + LZW_LENGTHS_OFFSET))
+          records_(reinterpret_cast<uint32_t *>(block + LZW_RECORDS_OFFSET))
     {
     }
 
@@ -108,33 +119,34 @@ class lzw_decode_table
     {
         for (uint32_t n = 0; n < LZW_ROOTS; ++n) {
             words_[n] = n;
-            lengths_[n] = 1;
+            records_[n] = 1;
         }
-        lengths_[clear_code] = LZW_CONTROL_LENGTH;
-        lengths_[clear_code + 1] = LZW_CONTROL_LENGTH;
+        records_[clear_code] = LZW_CONTROL_LENGTH;
+        records_[clear_code + 1] = LZW_CONTROL_LENGTH;
     }
 
-    [[nodiscard]] uint32_t length(uint32_t code) const noexcept { return lengths_[code]; }
+    [[nodiscard]] uint32_t length(uint32_t code) const noexcept { return records_[code] & LZW_LENGTH_MASK; }
     [[nodiscard]] static bool is_control(uint32_t length) noexcept { return length == LZW_CONTROL_LENGTH; }
 
     // Entry `code` becomes the string `prev` followed by `byte`.
     void define(uint32_t code, const lzw_string &prev, uint32_t byte) noexcept
     {
         words_[code] = prev.word | uint64_t{byte} << lzw_detail::append_shift(prev.length);
-        lengths_[code] = static_cast<uint16_t>(prev.length + 1);
+        records_[code] = prev.link_bits | (prev.length + 1);
     }
 
     // Writes the string of `code` (defined, not a control code) from out on: exactly its bytes,
     // plus up to LZW_STORE_OVERRUN junk bytes past a string shorter than 8. Returns the string.
     [[nodiscard]] lzw_string expand(uint32_t code, uint8_t *out) const noexcept
     {
-        const uint32_t n = lengths_[code];
+        const uint32_t record = records_[code];
+        const uint32_t n = record & LZW_LENGTH_MASK;
         const uint64_t w = words_[code];
         if (n < LZW_SHORT_STRING) [[likely]] {
             lzw_detail::store8(out, w);
             return {w, n, static_cast<uint8_t>(w)};
         }
-        return expand_long(code, w, n, out);
+        return expand_long(code, w, record, n, out);
     }
 
     // The code that the current step defines (KwKwK): the previous string followed by its own
@@ -150,63 +162,65 @@ class lzw_decode_table
             std::memcpy(out, out - prev.length, prev.length);
             out[prev.length] = static_cast<uint8_t>(prev.first);
             const uint32_t n = prev.length + 1;
-            const bool run = (prev.word & LZW_RUN_FLAG) != 0;
-            return {lzw_detail::extend_long(code, words_[code], n, run), n, prev.first};
+            const bool run = (prev.link_bits & LZW_RUN_FLAG) != 0;
+            return lzw_detail::extend_long(code, words_[code], records_[code], n, prev.first, run);
         }
         return expand(code, out);
     }
 
   private:
     // A string of 8 bytes or more: one store, a fill or a walk of its chunks.
-    [[nodiscard]] lzw_string expand_long(uint32_t code, uint64_t w, uint32_t n, uint8_t *out) const noexcept
+    [[nodiscard]] lzw_string expand_long(uint32_t code, uint64_t w, uint32_t record, uint32_t n,
+                                         uint8_t *out) const noexcept
     {
         using namespace lzw_detail;
         if (n == LZW_SHORT_STRING) {
             store8(out, w);
             const auto first = static_cast<uint8_t>(w);
-            const bool run = w == first * uint64_t{0x0101010101010101};
-            return {code | (run ? LZW_RUN_FLAG : 0), n, first};
+            return extend_long(code, w, record, n, first, w == first * uint64_t{0x0101010101010101});
         }
-        if (is_run(w, n)) {
+        if (is_run(w, record, n)) {
             const auto first = static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
             std::memset(out, first, n);
-            return {extend_long(code, w, n, true), n, first};
+            return extend_long(code, w, record, n, first, true);
         }
-        return {extend_long(code, w, n, false), n, write_chunks(out, w, n)};
+        return extend_long(code, w, record, n, write_chunks(out, w, record, n), false);
     }
 
-    // Whether the string of word `w` and `n` bytes (more than 8) is one byte repeated: all but its
-    // last byte are (the run flag), and the last two bytes are equal.
-    [[nodiscard]] bool is_run(uint64_t w, uint32_t n) const noexcept
+    // Whether the string of word `w`, record `record` and `n` bytes (more than 8) is one byte
+    // repeated: all but its last byte are (the run flag), and the last two bytes are equal.
+    [[nodiscard]] bool is_run(uint64_t w, uint32_t record, uint32_t n) const noexcept
     {
-        if ((w & LZW_RUN_FLAG) == 0)
+        if ((record & LZW_RUN_FLAG) == 0)
             return false;
-        const uint64_t before_last =
-            lzw_detail::last_chunk(n) >= 2 ? w >> 48 : words_[w & LZW_LINK_MASK] >> LZW_TOP_BYTE_SHIFT;
+        const uint64_t before_last = lzw_detail::last_chunk(n) >= 2
+                                         ? w >> (LZW_TOP_BYTE_SHIFT - 8)
+                                         : words_[lzw_detail::link_of(record)] >> LZW_TOP_BYTE_SHIFT;
         return static_cast<uint8_t>(before_last) == static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
     }
 
-    // Writes a string of more than 8 bytes exactly: each chunk's store puts the link and zeros
-    // below the chunk, inside the string, where the store of the chunk before it lands next.
-    // Returns the string's first byte.
-    uint8_t write_chunks(uint8_t *out, uint64_t w, uint32_t n) const noexcept
+    // Writes a string of more than 8 bytes exactly: the last chunk's store puts junk below the
+    // chunk, inside the string, where the store of the chunk before it lands next. Returns the
+    // string's first byte.
+    uint8_t write_chunks(uint8_t *out, uint64_t w, uint32_t record, uint32_t n) const noexcept
     {
         using namespace lzw_detail;
         uint8_t *end = out + n;
         store8(end - 8, w);
         end -= last_chunk(n);
-        while (end - out > static_cast<std::ptrdiff_t>(LZW_SHORT_STRING)) {
-            w = words_[w & LZW_LINK_MASK];
-            store8(end - 8, w);
+        uint32_t k = link_of(record);
+        while (end - out > static_cast<std::ptrdiff_t>(LZW_CHUNK)) {
+            store8(end - 8, words_[k]);
+            k = link_of(records_[k]);
             end -= LZW_CHUNK;
         }
-        w = words_[w & LZW_LINK_MASK];
+        w = words_[k];
         store8(out, w);
         return static_cast<uint8_t>(w);
     }
 
     uint64_t *words_;
-    uint16_t *lengths_;
+    uint32_t *records_;
 };
 
 } // namespace orveln1

@@ -22,10 +22,8 @@ constexpr int TIF_MAX_CODE_WIDTH = 12;
 // 12-bit codes name entries 0 to 4095; no entry above can ever be asked for.
 constexpr int32_t TIF_CODE_LIMIT = 1 << TIF_MAX_CODE_WIDTH;
 
-// The decoder's block keeps the size it has always had, so that a host sees the same memory use:
-// the shared decode table (lzw_decode_table.hpp) and, after it, the row buffer's shadow.
-constexpr std::size_t TIF_DECODE_TABLE_BYTES = 41960;
-
+// The decoder's block: the shared decode table (lzw_decode_table.hpp) and, after it, the row
+// buffer's shadow (TIF_SHADOW_OFFSET below).
 // The read buffer takes a chunk plus the bytes past it that the code window can touch: a code
 // starts at most 7 bits into a byte and is at most 12 bits long, so the 4-byte window of the last
 // code that fits in a chunk reaches 2 bytes past it.
@@ -41,7 +39,8 @@ static_assert(LZW_STORE_OVERRUN + 1 <= TIF_LONGEST_STRING);
 // After the table, 256 bytes that keep row buffer bytes from before junk stores reached them.
 constexpr std::size_t TIF_SHADOW_OFFSET = (LZW_DECODE_TABLE_BYTES + 7) / 8 * 8;
 constexpr std::size_t TIF_SHADOW_BYTES = 256;
-static_assert(TIF_SHADOW_OFFSET + TIF_SHADOW_BYTES <= TIF_DECODE_TABLE_BYTES);
+constexpr std::size_t TIF_DECODE_TABLE_BYTES = TIF_SHADOW_OFFSET + TIF_SHADOW_BYTES;
+static_assert(TIF_DECODE_TABLE_BYTES == 49424);
 static_assert(TIF_LONGEST_STRING < LZW_CONTROL_LENGTH);
 
 // Position of the code reader in the read buffer, in bits from its first byte: `bit_pos` is the
