@@ -15,7 +15,7 @@ import sys
 OURS = "orveln1"
 # Ratio of geometric means that orveln1 is to reach against each peer.
 TARGETS = {
-    "gif_decode": {"giflib": 2.0, "pillow": 1.5},
+    "gif_decode": {"giflib": 2.0, "pillow": 1.5, "wuffs": 1.0},
     "gif_encode": {"giflib": 2.0, "pillow": 1.5},
     "tif_decode": {"libtiff": 1.0},
     "tif_encode": {"libtiff": 1.5},
@@ -26,7 +26,8 @@ TITLES = {
     "tif_decode": "TIFF strip decode",
     "tif_encode": "TIFF strip encode",
 }
-COLOURS = {OURS: "#1b7837", "giflib": "#762a83", "pillow": "#2166ac", "stb": "#b2abd2", "libtiff": "#d6604d"}
+COLOURS = {OURS: "#1b7837", "giflib": "#762a83", "pillow": "#2166ac", "stb": "#b2abd2", "libtiff": "#d6604d",
+           "wuffs": "#f4a582"}
 
 
 def load_runs(results_dir):

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "gif/gif_decompressor.hpp"
+#include "orveln1.h"
 #include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     }
     header[14] = static_cast<uint8_t>(depth);
 
-    auto read_buffer = std::make_unique<uint8_t[]>(GIF_READ_BUFFER_BYTES);
+    auto read_buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
     current = &in;
     codec_callbacks cb;
     cb.read = read_input;

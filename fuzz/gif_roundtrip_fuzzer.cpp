@@ -11,6 +11,7 @@
 #include "boundary/image_header.hpp"
 #include "gif/gif_decompressor.hpp"
 #include "gif/gif_stream_writer.hpp"
+#include "orveln1.h"
 #include "orveln1.hpp"
 #include "support/memory_instrumented.hpp"
 
@@ -132,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     t.read_pos = static_cast<std::size_t>(info.sub_blocks.data() - t.stream.data());
     t.decoded.assign(t.rows.size(), 0);
     t.delivered.assign(static_cast<std::size_t>(t.height), 0);
-    std::vector<uint8_t> read_buffer(GIF_READ_BUFFER_BYTES);
+    std::vector<uint8_t> read_buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
     if (gif_lzw_decompress(cb, 0, read_buffer.data(), header.data(), put_row, 0, info.code_size_word) != 0)
         std::abort();
     current = nullptr;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "boundary/result_codes.hpp"
+#include "orveln1.h"
 #include "support/memory_instrumented.hpp"
 #include "tiff/tif_decompressor.hpp"
 
@@ -71,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int32_t first_row = static_cast<int32_t>(t[5]) - 128;
 
     // Host buffers at the end of exact-size blocks, so that any access past them is caught.
-    auto read_buffer = std::make_unique<uint8_t[]>(TIF_READ_BUFFER_BYTES);
-    const std::size_t row_buffer_bytes = row_bytes + TIF_ROW_SLACK_BYTES;
+    auto read_buffer = std::make_unique<uint8_t[]>(ORVELN1_TIF_READ_BUFFER_BYTES);
+    const std::size_t row_buffer_bytes = row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES;
     auto row_buffer = std::make_unique<uint8_t[]>(row_buffer_bytes);
     host = decode_host{data, size - trailer, 0, piece, read_buffer.get(), row_buffer.get(), row_bytes, 0, refuse_at, 0};
 

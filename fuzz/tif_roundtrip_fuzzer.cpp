@@ -10,6 +10,7 @@
 
 #include "boundary/image_header.hpp"
 #include "boundary/result_codes.hpp"
+#include "orveln1.h"
 #include "support/memory_instrumented.hpp"
 #include "tiff/tif_compressor.hpp"
 #include "tiff/tif_decompressor.hpp"
@@ -101,8 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     require(r == 0 && host.next_row == rows);
     require(memory_stats_now().live == 0 && memory_stats_now().obtained == 4);
 
-    auto read_buffer = std::make_unique<uint8_t[]>(TIF_READ_BUFFER_BYTES);
-    auto row_buffer = std::make_unique<uint8_t[]>(meaningful + TIF_ROW_SLACK_BYTES);
+    auto read_buffer = std::make_unique<uint8_t[]>(ORVELN1_TIF_READ_BUFFER_BYTES);
+    auto row_buffer = std::make_unique<uint8_t[]>(meaningful + ORVELN1_TIF_ROW_SLACK_BYTES);
     const int32_t d = tif_lzw_decompress(cb, 7, read_buffer.get(), 0, static_cast<uint32_t>(meaningful),
                                          row_buffer.get(), static_cast<uint32_t>(rows), 9);
     require(d == 1 && host.decoded.size() == meaningful * static_cast<std::size_t>(rows));

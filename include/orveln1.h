@@ -134,10 +134,11 @@ ORVELN1_API int32_t ORVELN1_CALL set_callbacks(orveln1_read_fn read_fn, orveln1_
  *   image_header:   read for biWidth (pixels per row), biHeight (rows) and biBitCount (1, 4 or 8:
  *                   the layout in which rows are delivered); never written.
  *   put_row_fn:     receives every row of the image once, in the stream's order: a pointer to the
- *                   row in the library's own block (valid only during the call), row_context, the
- *                   row index (the interlaced position when the image is interlaced), and the
- *                   row's padded length, which the host may read in full.  A negative result stops
- *                   decoding and is returned.
+ *                   row at the front of the library's own row block, the same address at every
+ *                   call of one decode_gif (the bytes are valid only during the call), row_context,
+ *                   the row index (the interlaced position when the image is interlaced), and the
+ *                   row's padded length, which the host may read in full (the padding is zero).  A
+ *                   negative result stops decoding and is returned.
  *   code_size_word: the descriptor's packed byte in bits 0-7 (interlace flag 0x40, colour table
  *                   size field in bits 0-2) and the LZW minimum code size in bits 8-15; bits 16-31
  *                   are ignored.  A code size of 0 or above 8 is replaced by the size field plus

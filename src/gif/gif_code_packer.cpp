@@ -6,17 +6,14 @@
 namespace orveln1
 {
 
-int32_t gif_packer_flush(write_fn write, uint8_t *block_buffer, gif_code_packer &packer, int32_t io_handle) noexcept
+int32_t gif_packer_flush(write_fn write, const uint8_t *block_buffer, uint32_t bits_held, int32_t io_handle) noexcept
 {
-    const uint32_t m = packer.bits_held / 8; // 253 or 254
+    const uint32_t m = bits_held / 8; // 253 or 254
     const uint8_t count = static_cast<uint8_t>(m);
     if (write(io_handle, &count, 1) != 1)
         return ERR_WRITE;
     if (write(io_handle, block_buffer, static_cast<int32_t>(m)) != static_cast<int32_t>(m))
         return ERR_WRITE;
-    // The byte in progress is held in packer.pending and is stored again by the next code, at the
-    // front of the buffer.
-    packer.bits_held = packer.pending_bits;
     return 0;
 }
 

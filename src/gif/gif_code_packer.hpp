@@ -47,10 +47,10 @@ struct gif_code_packer {
     [[nodiscard]] uint32_t final_bytes() const noexcept { return (bits_held + 7) / 8; }
 };
 
-// Writes the bits_held / 8 whole bytes as one sub-block (count byte, then the bytes) and starts
-// the next sub-block with the byte in progress. Returns 0 or ERR_WRITE. Out of line: it runs once
-// per 253 or 254 bytes.
-[[nodiscard]] int32_t gif_packer_flush(write_fn write, uint8_t *block_buffer, gif_code_packer &packer,
+// Writes the bits_held / 8 whole bytes as one sub-block (count byte, then the bytes). Returns 0 or
+// ERR_WRITE. Out of line: it runs once per 253 or 254 bytes. It takes the count by value, so that
+// the packer's state never has its address taken and stays in registers in the coding loop.
+[[nodiscard]] int32_t gif_packer_flush(write_fn write, const uint8_t *block_buffer, uint32_t bits_held,
                                        int32_t io_handle) noexcept;
 
 // gif_put_code for the packer: flush first when more than 2023 bits are held, then append.
@@ -58,9 +58,11 @@ struct gif_code_packer {
                                            gif_code_packer &packer, int32_t io_handle) noexcept
 {
     if (packer.bits_held >= static_cast<uint32_t>(gif_flush_bits)) [[unlikely]] {
-        const int32_t r = gif_packer_flush(write, block_buffer, packer, io_handle);
+        const int32_t r = gif_packer_flush(write, block_buffer, packer.bits_held, io_handle);
         if (r < 0)
             return r;
+        // The byte in progress, held in pending, is stored again by the next code at the front.
+        packer.bits_held = packer.pending_bits;
     }
     packer.put(block_buffer, code);
     return 0;

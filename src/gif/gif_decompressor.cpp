@@ -1,34 +1,192 @@
-// The GIF LZW decompressor: codes from root_size + 1 to 12 bits, strings expanded back to front
-// straight into the row block, rows packed, placed in interlace order and handed to the host.
+// The GIF LZW decompressor: codes from root_size + 1 to 12 bits, expanded through the shared decode
+// table into the row block; each complete row is packed into the block's front slot, from where
+// every row goes to the host, in interlace order when the image is interlaced.
 #include "gif/gif_decompressor.hpp"
 
 #include <cstring>
 
 #include "boundary/image_header.hpp"
 #include "boundary/memory.hpp"
+#include "orveln1.h"
 
 namespace orveln1
 {
+
+// The host's buffer is sized by the public header; the reader relies on nothing more.
+static_assert(GIF_READ_BUFFER_BYTES == ORVELN1_GIF_READ_BUFFER_BYTES);
+static_assert(GIF_WINDOW_BYTES <= static_cast<uint32_t>(GIF_REFILL_BYTES));
+static_assert(GIF_MAX_CODE_WIDTH + 7 <= 8 * static_cast<int>(GIF_WINDOW_BYTES));
+
 namespace
 {
 
-// The longest string a table generation can hold: every entry defined since a clear is at most one
-// byte longer than the longest before it, and at most 4096 - 4 entries are defined (root size 1).
-constexpr int32_t longest_string = GIF_TABLE_ENTRIES;
-// A row's padded length exceeds its pixel count by at most 3 bytes, and the host reads that many
-// from the row's address; the block keeps them inside it.
-constexpr int32_t row_slack_bytes = 8;
+// The longest string a table generation can hold, with room to spare: every entry defined since a
+// clear is at most one byte longer than the longest before it, and at most 4096 - 4 entries are
+// defined (root size 1).
+constexpr uint32_t GIF_LONGEST_STRING = LZW_CODE_LIMIT;
 
-// The decode table: per code its prefix code, its string length and its last byte, as three
-// arrays in one block.
-constexpr std::size_t table_prefix_offset = 0;
-constexpr std::size_t table_length_offset = GIF_TABLE_ENTRIES * sizeof(uint16_t);
-constexpr std::size_t table_suffix_offset = 2 * GIF_TABLE_ENTRIES * sizeof(uint16_t);
-constexpr std::size_t table_bytes = table_suffix_offset + GIF_TABLE_ENTRIES;
+// The row block: the row slot at its front, from which every row is handed out, then the pixels
+// decoded and not yet in a row. Before a code is expanded fewer than `width` pixels wait, so the
+// pending area holds width - 1 of them, the longest string and the junk a short store leaves.
+constexpr int64_t gif_slot_bytes(int64_t row_bytes) noexcept
+{
+    return (row_bytes + 7) / 8 * 8;
+}
+constexpr int64_t gif_pending_bytes(int64_t width) noexcept
+{
+    return width + GIF_LONGEST_STRING + LZW_STORE_OVERRUN;
+}
 
 // GIF's four interlace passes: first row and step of each.
 constexpr int32_t pass_first_row[4] = {0, 4, 2, 1};
 constexpr int32_t pass_step[4] = {8, 8, 4, 2};
+
+// Where rows go and how many went: the slot, the geometry and the interlace position.
+struct gif_rows {
+    uint8_t *slot;
+    int32_t width;
+    int32_t height;
+    int32_t depth;
+    int32_t row_bytes;
+    bool interlaced;
+    put_row_fn put_row;
+    int32_t row_context;
+    int32_t rows_done = 0;
+    int pass = 0;
+    int32_t pass_row = 0;
+};
+
+// What handing out rows came to: status 1 when the image is complete, the host's negative value,
+// else 0; `fill` pixels wait at the front of the pending area.
+struct gif_delivery {
+    int32_t status;
+    uint32_t fill;
+};
+
+// Hands every complete row among the `fill` pending pixels to the host through the slot, then
+// moves the leftover pixels to the front of the pending area: once per code, not per row, so a
+// long string on a narrow image costs no quadratic copying.
+[[gnu::noinline]] gif_delivery gif_deliver_rows(gif_rows &rows, uint8_t *pending, uint32_t fill) noexcept
+{
+    const auto width = static_cast<uint32_t>(rows.width);
+    uint32_t front = 0;
+    int32_t status = 0;
+    while (fill - front >= width) {
+        gif_pack_row(rows.slot, pending + front, rows.width, rows.depth);
+        const int32_t r =
+            rows.put_row(rows.slot, rows.row_context, rows.interlaced ? rows.pass_row : rows.rows_done, rows.row_bytes);
+        if (r < 0)
+            return {r, fill};
+        front += width;
+        if (++rows.rows_done == rows.height) {
+            status = 1;
+            break;
+        }
+        if (rows.interlaced) {
+            rows.pass_row += pass_step[rows.pass];
+            while (rows.pass_row >= rows.height && rows.pass < 3)
+                rows.pass_row = pass_first_row[++rows.pass];
+        }
+    }
+    std::memmove(pending, pending + front, fill - front);
+    return {status, fill - front};
+}
+
+// The code width and the next free code of one table generation. GIF decoders widen as soon as
+// next_code reaches 2^width, never beyond 12 bits; once 4096 entries exist next_code stays at 4096
+// and every code defines the spare entry 4096 again, which no 12-bit code can name.
+struct gif_code_space {
+    uint32_t code_width;
+    uint32_t next_code;
+    uint32_t width_limit;
+
+    void widen() noexcept
+    {
+        ++code_width;
+        width_limit <<= 1;
+    }
+    void advance() noexcept
+    {
+        if (next_code < LZW_CODE_LIMIT) {
+            ++next_code;
+            if (next_code == width_limit && code_width < static_cast<uint32_t>(GIF_MAX_CODE_WIDTH)) [[unlikely]]
+                widen();
+        }
+    }
+};
+
+// What the data says after a generation: a clear code starts the next one; anything else ends
+// decoding with `result` (0, or the host's refusal).
+constexpr int32_t GIF_CLEARED = 1;
+
+// The fixed parts of a decode: the host's input and the code space's start after a clear.
+struct gif_input {
+    const codec_callbacks &cb;
+    int32_t io_handle;
+    uint8_t *read_buffer;
+    uint32_t clear_code;
+    uint32_t first_width;
+};
+
+// Decodes the codes of one table generation, from the one after a clear code to the next clear
+// code or the end of the data. The reader and the pending count are kept in locals, so that the
+// loop holds them in registers, and given back at the end.
+int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader_state, lzw_decode_table table, gif_rows &rows,
+                              uint8_t *pending, uint32_t &fill_state) noexcept
+{
+    table.reset(in.clear_code);
+    gif_bit_reader reader = reader_state;
+    uint32_t fill = fill_state;
+    gif_code_space space{in.first_width, in.clear_code + 2, 1u << in.first_width};
+    const auto width = static_cast<uint32_t>(rows.width);
+    int32_t result = 0;
+
+    // The code after a clear code names a byte: only the codes below 256 have been set since the
+    // reset, so any other code ends the data, as does the end code; another clear code simply
+    // clears again.
+    uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
+    if (c == in.clear_code) {
+        result = GIF_CLEARED;
+    } else if (c != in.clear_code + 1 && c < LZW_ROOTS) {
+        pending[fill++] = static_cast<uint8_t>(c);
+        lzw_string prev{c, 1, c};
+        // At root size 1 the first free code already equals 2^width: widen right after this code.
+        if (space.next_code >= space.width_limit)
+            space.widen();
+        for (;;) {
+            if (fill >= width) {
+                const gif_delivery d = gif_deliver_rows(rows, pending, fill);
+                fill = d.fill;
+                if (d.status != 0) {
+                    result = d.status < 0 ? d.status : 0;
+                    break;
+                }
+            }
+            // GIF_SHORT_READ lies beyond every code: the data ends there.
+            c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
+            uint8_t *const out = pending + fill;
+            lzw_string s;
+            if (c < space.next_code) [[likely]] {
+                if (lzw_decode_table::is_control(table.length(c))) [[unlikely]] {
+                    result = c == in.clear_code ? GIF_CLEARED : 0;
+                    break;
+                }
+                s = table.expand(c, out);
+                table.define(space.next_code, prev, s.first);
+            } else if (c == space.next_code) {
+                s = table.expand_new(c, prev, out, fill);
+            } else {
+                break; // a code the table cannot name yet, or no whole code left
+            }
+            fill += s.length;
+            prev = s;
+            space.advance();
+        }
+    }
+    reader_state = reader;
+    fill_state = fill;
+    return result;
+}
 
 } // namespace
 
@@ -51,31 +209,62 @@ gif_refill_result gif_refill(const codec_callbacks &cb, int32_t io_handle, uint8
     return gif_refill_result{held, false};
 }
 
-void gif_pack_row(uint8_t *row, int32_t width, int32_t depth) noexcept
+gif_read_result gif_read_code_slow(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
+                                   gif_bit_reader reader, uint32_t code_width) noexcept
+{
+    while (reader.bit_end - reader.bit_pos < code_width) {
+        if (reader.ended)
+            return {GIF_SHORT_READ, reader};
+        const uint32_t carry_from = reader.bit_pos >> 3;
+        const uint32_t carry = (reader.bit_end >> 3) - carry_from;
+        std::memmove(read_buffer, read_buffer + carry_from, carry);
+        const gif_refill_result r = gif_refill(cb, io_handle, read_buffer + carry);
+        reader.bit_pos &= 7;
+        reader.bit_end = (carry + r.held) * 8;
+        reader.ended = r.ended;
+        const uint32_t held_bytes = carry + r.held;
+        reader.fast_end = held_bytes >= GIF_WINDOW_BYTES ? (held_bytes - GIF_WINDOW_BYTES + 1) * 8 : 0;
+        if (r.held == 0)
+            return {GIF_SHORT_READ, reader};
+    }
+    // Byte by byte, up to the end of the bytes held: at most 3 bytes hold a code.
+    const uint32_t first = reader.bit_pos >> 3;
+    const uint32_t last = (reader.bit_pos + code_width - 1) >> 3;
+    uint32_t bits = 0;
+    for (uint32_t b = last + 1; b-- > first;)
+        bits = bits << 8 | read_buffer[b];
+    const uint32_t code = (bits >> (reader.bit_pos & 7)) & ((1u << code_width) - 1);
+    reader.bit_pos += code_width;
+    return {code, reader};
+}
+
+void gif_pack_row(uint8_t *slot, const uint8_t *pixels, int32_t width, int32_t depth) noexcept
 {
     if (depth == 1) {
         uint32_t bits = 0;
         int32_t taken = 0;
         int32_t out = 0;
         for (int32_t i = 0; i < width; ++i) {
-            bits = bits << 1 | (row[i] & 1u);
+            bits = bits << 1 | (pixels[i] & 1u);
             if (++taken == 8) {
-                row[out++] = static_cast<uint8_t>(bits);
+                slot[out++] = static_cast<uint8_t>(bits);
                 bits = 0;
                 taken = 0;
             }
         }
         // The byte in progress, its unused low bits zero (a zero byte when the width is a multiple
-        // of 8; it lies inside the row's own pixels, which are spent).
-        row[out] = static_cast<uint8_t>(bits << (8 - taken));
+        // of 8).
+        slot[out] = static_cast<uint8_t>(bits << (8 - taken));
     } else if (depth == 4) {
         const int32_t pairs = width / 2;
         for (int32_t j = 0; j < pairs; ++j)
-            row[j] = static_cast<uint8_t>((row[2 * j] & 0x0Fu) << 4 | (row[2 * j + 1] & 0x0Fu));
+            slot[j] = static_cast<uint8_t>((pixels[2 * j] & 0x0Fu) << 4 | (pixels[2 * j + 1] & 0x0Fu));
         // At an odd width the last pixel has no partner: its low nibble is filler, and must not
         // carry the next row's first pixel.
         if (width & 1)
-            row[pairs] = static_cast<uint8_t>((row[width - 1] & 0x0Fu) << 4);
+            slot[pairs] = static_cast<uint8_t>((pixels[width - 1] & 0x0Fu) << 4);
+    } else if (slot != pixels) {
+        std::memcpy(slot, pixels, static_cast<std::size_t>(width));
     }
 }
 
@@ -91,168 +280,39 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         return ERR_UNSUPPORTED_DEPTH;
     if (width < 1 || height < 1)
         return ERR_BAD_DATA;
-    const int64_t row_block_bytes = int64_t{width} + longest_string + row_slack_bytes;
+    const int64_t row_bytes = padded_row_bytes(width, depth);
+    const int64_t slot_bytes = gif_slot_bytes(row_bytes);
+    const int64_t row_block_bytes = slot_bytes + gif_pending_bytes(width);
     if (!block_size_fits(row_block_bytes))
         return ERR_BAD_DATA;
 
-    lzw_block table(table_bytes);
-    if (!table)
+    lzw_block table_block(LZW_DECODE_TABLE_BYTES);
+    if (!table_block)
         return ERR_NO_MEMORY;
     const gif_code_size size = gif_settle_code_size(code_size_word);
-    lzw_block rows(static_cast<std::size_t>(row_block_bytes));
-    if (!rows)
+    lzw_block row_block(static_cast<std::size_t>(row_block_bytes));
+    if (!row_block)
         return ERR_NO_MEMORY;
-    // Zeroed, so that the bytes past a row's pixels that the host reads were never left unset.
-    std::memset(rows.get(), 0, static_cast<std::size_t>(row_block_bytes));
+    // Zeroed, so that the slot's bytes past a packed row, which the host reads, were never unset.
+    std::memset(row_block.get(), 0, static_cast<std::size_t>(row_block_bytes));
 
-    auto *const prefix = reinterpret_cast<uint16_t *>(table.get() + table_prefix_offset);
-    auto *const length = reinterpret_cast<uint16_t *>(table.get() + table_length_offset);
-    uint8_t *const suffix = table.get() + table_suffix_offset;
-    uint8_t *const out = rows.get();
-
-    const int32_t row_bytes = static_cast<int32_t>(padded_row_bytes(width, depth));
-    const uint32_t clear_code = 1u << size.root_size;
-    const uint32_t end_code = clear_code + 1;
-    const uint32_t first_width = static_cast<uint32_t>(size.root_size) + 1;
-    const auto row_width = static_cast<uint32_t>(width);
+    const auto clear_code = 1u << size.root_size;
+    const gif_input in{cb, io_handle, read_buffer, clear_code, static_cast<uint32_t>(size.root_size) + 1};
+    gif_rows rows{row_block.get(), width,   height,     depth, static_cast<int32_t>(row_bytes),
+                  size.interlaced, put_row, row_context};
+    uint8_t *const pending = row_block.get() + slot_bytes;
 
     gif_bit_reader reader;
-    reader.code_width = first_width;
-    reader.code_mask = (1u << first_width) - 1;
-
-    if (gif_read_code(cb, io_handle, reader, read_buffer) != clear_code)
+    if (gif_read_code(cb, io_handle, reader, read_buffer, in.first_width) != clear_code)
         return ERR_BAD_DATA;
 
-    uint32_t fill = 0; // decoded pixels waiting in out[0 .. fill)
-    int32_t rows_done = 0;
-    int pass = 0;
-    int32_t pass_row = 0;
-
-    // Hands every complete row to the host, then moves the leftover pixels to the front. Returns
-    // 1 when the image is complete, a negative value from the host, else 0.
-    auto deliver = [&]() -> int32_t {
-        uint32_t front = 0;
-        int32_t result = 0;
-        while (fill - front >= row_width) {
-            uint8_t *const row = out + front;
-            gif_pack_row(row, width, depth);
-            const int32_t r = put_row(row, row_context, size.interlaced ? pass_row : rows_done, row_bytes);
-            if (r < 0)
-                return r;
-            front += row_width;
-            if (++rows_done == height) {
-                result = 1;
-                break;
-            }
-            if (size.interlaced) {
-                pass_row += pass_step[pass];
-                while (pass_row >= height && pass < 3)
-                    pass_row = pass_first_row[++pass];
-            }
-        }
-        std::memmove(out, out + front, fill - front);
-        fill -= front;
-        return result;
-    };
-
-    for (;;) {
-        // A clear code: every root is a one-byte string again.
-        for (uint32_t i = 0; i < 256; ++i) {
-            prefix[i] = static_cast<uint16_t>(i);
-            length[i] = 1;
-            suffix[i] = static_cast<uint8_t>(i);
-        }
-        uint32_t code_width = first_width;
-        uint32_t next_code = clear_code + 2;
-        uint32_t width_limit = 1u << code_width;
-        reader.code_width = code_width;
-        reader.code_mask = width_limit - 1;
-
-        // The code after a clear code names a root. Only the roots (below 256) have been set since
-        // the reset, so any other code ends the data, as does the end code; another clear code
-        // simply clears again.
-        uint32_t code = gif_read_code(cb, io_handle, reader, read_buffer);
-        if (code == clear_code)
-            continue;
-        if (code == end_code || code >= 256)
-            return 0;
-        out[fill++] = static_cast<uint8_t>(code);
-        uint32_t prev_code = code;
-        // At root size 1 the first free code already equals 2^width: GIF decoders widen as soon
-        // as next_code reaches 2^width, here right after this first code.
-        if (next_code >= width_limit) {
-            ++code_width;
-            width_limit <<= 1;
-            reader.code_width = code_width;
-            reader.code_mask = width_limit - 1;
-        }
-        if (fill >= row_width) {
-            const int32_t r = deliver();
-            if (r != 0)
-                return r < 0 ? r : 0;
-        }
-
-        for (;;) {
-            code = gif_read_code(cb, io_handle, reader, read_buffer);
-            uint32_t first_byte;
-            if (code < clear_code) {
-                // A root stands for itself: one pixel, no walk. Roots are never redefined.
-                out[fill++] = static_cast<uint8_t>(code);
-                first_byte = code;
-            } else if (code < next_code) {
-                if (code == clear_code)
-                    break;
-                if (code == end_code)
-                    return 0;
-                // Back to front from the stored length: the walk takes exactly that many steps,
-                // whatever the prefix links say, so no stream can move a write outside its place.
-                const uint32_t n = length[code];
-                uint8_t *p = out + fill + n;
-                uint32_t k = code;
-                for (uint32_t i = 0; i < n; ++i) {
-                    *--p = suffix[k];
-                    k = prefix[k] & (GIF_TABLE_ENTRIES - 1);
-                }
-                first_byte = out[fill];
-                fill += n;
-            } else if (code == next_code) {
-                // The entry this step defines: the previous string plus its own first byte.
-                const uint32_t n = length[prev_code];
-                uint8_t *p = out + fill + n;
-                uint32_t k = prev_code;
-                for (uint32_t i = 0; i < n; ++i) {
-                    *--p = suffix[k];
-                    k = prefix[k] & (GIF_TABLE_ENTRIES - 1);
-                }
-                first_byte = out[fill];
-                out[fill + n] = static_cast<uint8_t>(first_byte);
-                fill += n + 1;
-            } else {
-                // A code the table cannot name yet, or no whole code left: the data ends here.
-                return 0;
-            }
-            // A full table defines nothing more: no 12-bit code could name entry 4096.
-            if (next_code < GIF_TABLE_ENTRIES) {
-                prefix[next_code] = static_cast<uint16_t>(prev_code);
-                suffix[next_code] = static_cast<uint8_t>(first_byte);
-                length[next_code] = static_cast<uint16_t>(length[prev_code] + 1);
-                ++next_code;
-                // GIF decoders widen when next_code reaches 2^width, and never beyond 12 bits.
-                if (next_code >= width_limit && code_width < GIF_MAX_CODE_WIDTH) {
-                    ++code_width;
-                    width_limit <<= 1;
-                    reader.code_width = code_width;
-                    reader.code_mask = width_limit - 1;
-                }
-            }
-            prev_code = code;
-            if (fill >= row_width) {
-                const int32_t r = deliver();
-                if (r != 0)
-                    return r < 0 ? r : 0;
-            }
-        }
-    }
+    const lzw_decode_table table(table_block.get());
+    uint32_t fill = 0;
+    int32_t r;
+    do
+        r = gif_decode_generation(in, reader, table, rows, pending, fill);
+    while (r == GIF_CLEARED);
+    return r;
 }
 
 } // namespace orveln1

@@ -8,6 +8,7 @@
 
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
+#include "lzw/lzw_decode_table.hpp"
 
 namespace orveln1
 {
@@ -18,7 +19,12 @@ constexpr uint16_t GIF_SHORT_READ = 0x7FFF;
 
 // Codes are at most 12 bits wide, so a table generation has at most 4096 entries.
 constexpr int GIF_MAX_CODE_WIDTH = 12;
-constexpr int GIF_TABLE_ENTRIES = 1 << GIF_MAX_CODE_WIDTH;
+static_assert(1u << GIF_MAX_CODE_WIDTH == LZW_CODE_LIMIT);
+// The code reader's fast path takes this many bytes with one load while that many are held.
+constexpr uint32_t GIF_WINDOW_BYTES = 8;
+// Bits left over from one refill for the next code are fewer than a code (at most 11) and end on a
+// byte boundary, so they lie in at most two bytes; they move to the buffer's front before a refill.
+constexpr int GIF_CARRY_BYTES = 2;
 
 // One refill reads at most this many data sub-blocks: the TIFF chunk size over the largest
 // sub-block (30000 / 255 = 117), capped at 30.
@@ -29,20 +35,15 @@ constexpr int GIF_MAX_SUB_BLOCK = 255;
 // the reader never needs more than this.
 constexpr int GIF_REFILL_BYTES = GIF_SUB_BLOCKS_PER_REFILL * GIF_MAX_SUB_BLOCK;
 constexpr int GIF_READ_BUFFER_BYTES = 7653;
-static_assert(GIF_REFILL_BYTES <= GIF_READ_BUFFER_BYTES);
+static_assert(GIF_CARRY_BYTES + GIF_REFILL_BYTES <= GIF_READ_BUFFER_BYTES);
 
-// The code reader's state. Bits not yet taken wait in an accumulator, least significant first,
-// and are topped up one byte at a time from the sub-block data held in read_buffer, so that no
-// byte is touched before its bits are needed and none past the bytes the host delivered.
+// The code reader's state: positions in bits from read_buffer's first byte. The bytes the host
+// delivered, behind the carried ones, end at bit_end; nothing past them is read.
 struct gif_bit_reader {
-    uint64_t bits = 0;      // untaken bits, the next code's lowest bit in bit 0
-    uint32_t bit_count = 0; // how many of them are valid (at most 63); the bits above them, when
-                            // set, are those of the next bytes of read_buffer, already in place
-    uint32_t pos = 0;       // next byte of read_buffer to take
-    uint32_t held = 0;      // bytes of read_buffer the last refill placed
-    uint32_t code_width = 0;
-    uint32_t code_mask = 0;
-    bool ended = false; // the terminator was read or the input ran short: no further refill
+    uint32_t bit_pos = 0;  // the next code's lowest bit
+    uint32_t bit_end = 0;  // end of the bytes held (a multiple of 8)
+    uint32_t fast_end = 0; // below it a code is read with one GIF_WINDOW_BYTES load
+    bool ended = false;    // the terminator was read or the input ran short: no further refill
 };
 
 struct gif_refill_result {
@@ -56,45 +57,36 @@ struct gif_refill_result {
 // input; so does the terminator.
 [[nodiscard]] gif_refill_result gif_refill(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer) noexcept;
 
-// Takes the next code of reader.code_width bits, refilling when the held bits run out. Returns
-// GIF_SHORT_READ when the input holds no whole code any more. Inline: the decoder's loop keeps
-// the reader in registers and pays a call only per refill.
-[[nodiscard]] inline uint16_t gif_read_code(const codec_callbacks &cb, int32_t io_handle, gif_bit_reader &reader,
-                                            uint8_t *read_buffer) noexcept
+// A code and the reader after it.
+struct gif_read_result {
+    uint32_t code;
+    gif_bit_reader reader;
+};
+
+// The slow path of gif_read_code, near the end of the bytes held: refills (carrying the unread
+// bits to the front) while fewer than code_width bits are left and the input has not ended, then
+// takes the code byte by byte. GIF_SHORT_READ when no whole code is left. The reader goes in and
+// out by value, so that the decode loop keeps it in registers.
+[[nodiscard]] gif_read_result gif_read_code_slow(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
+                                                 gif_bit_reader reader, uint32_t code_width) noexcept;
+
+// Takes the next code of code_width bits, least significant bit first.
+[[nodiscard]] inline uint32_t gif_read_code(const codec_callbacks &cb, int32_t io_handle, gif_bit_reader &reader,
+                                            uint8_t *read_buffer, uint32_t code_width) noexcept
 {
-    // Eight whole bytes still held: take as many as fit in the window with one load. The bits of
-    // a partly taken byte land where the byte-wise path below would put them again.
-    if (reader.bit_count < reader.code_width && reader.held - reader.pos >= 8) [[likely]] {
-        uint64_t next8 = 0;
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(&next8, read_buffer + reader.pos, sizeof next8);
-        } else {
-            for (int i = 7; i >= 0; --i)
-                next8 = next8 << 8 | read_buffer[reader.pos + static_cast<uint32_t>(i)];
-        }
-        reader.bits |= next8 << reader.bit_count;
-        const uint32_t taken = (63 - reader.bit_count) >> 3;
-        reader.pos += taken;
-        reader.bit_count += taken * 8;
+    if (reader.bit_pos < reader.fast_end) [[likely]] {
+        // A code starts at most 7 bits into a byte and is at most 12 bits long: the window holds it.
+        uint64_t window;
+        std::memcpy(&window, read_buffer + (reader.bit_pos >> 3), sizeof window);
+        if constexpr (std::endian::native == std::endian::big)
+            window = __builtin_bswap64(window);
+        const auto code = static_cast<uint32_t>(window >> (reader.bit_pos & 7)) & ((1u << code_width) - 1);
+        reader.bit_pos += code_width;
+        return code;
     }
-    while (reader.bit_count < reader.code_width) {
-        if (reader.pos == reader.held) {
-            if (reader.ended)
-                return GIF_SHORT_READ;
-            const gif_refill_result r = gif_refill(cb, io_handle, read_buffer);
-            reader.pos = 0;
-            reader.held = r.held;
-            reader.ended = r.ended;
-            if (r.held == 0)
-                return GIF_SHORT_READ;
-        }
-        reader.bits |= static_cast<uint64_t>(read_buffer[reader.pos++]) << reader.bit_count;
-        reader.bit_count += 8;
-    }
-    const uint16_t code = static_cast<uint16_t>(reader.bits & reader.code_mask);
-    reader.bits >>= reader.code_width;
-    reader.bit_count -= reader.code_width;
-    return code;
+    const gif_read_result r = gif_read_code_slow(cb, io_handle, read_buffer, reader, code_width);
+    reader = r.reader;
+    return r.code;
 }
 
 // The two bytes that end an image descriptor and begin its data, taken as one little-endian
@@ -115,13 +107,15 @@ struct gif_code_size {
     return gif_code_size{static_cast<int>(w / 256), (w & 0x40) != 0};
 }
 
-// Packs the first width pixels (one byte each) of row in place into the scan-line layout of the
-// depth: 8 pixels a byte at depth 1, 2 at depth 4, leftmost pixel in the high bits. At an odd
-// width at depth 4 the last low nibble is 0; at a width that is a multiple of 8 at depth 1 a zero
-// byte follows the packed bytes. Depths other than 1 and 4 leave the row as it is.
-void gif_pack_row(uint8_t *row, int32_t width, int32_t depth) noexcept;
+// Packs width pixels (one byte each) into the row slot in the scan-line layout of the depth: 8
+// pixels a byte at depth 1, 2 at depth 4, leftmost pixel in the high bits, one a byte at depth 8.
+// At an odd width at depth 4 the last low nibble is 0; at a width that is a multiple of 8 at depth
+// 1 a zero byte follows the packed bytes. The slot may be the pixels' own address (packing in place)
+// or lie wholly apart from them.
+void gif_pack_row(uint8_t *slot, const uint8_t *pixels, int32_t width, int32_t depth) noexcept;
 
-// Decodes the image data of one GIF image, pulled through cb.read, into rows handed to put_row.
+// Decodes the image data of one GIF image, pulled through cb.read, into rows handed to put_row,
+// every row from the same address: the front of the decoder's row block.
 // Returns 0 when the image is complete or the data ends (the end code, a code the table cannot
 // name, the input running short), ERR_NO_MEMORY, ERR_BAD_DATA (bad geometry, or the data does not
 // begin with the clear code), ERR_UNSUPPORTED_DEPTH (depth not 1, 4 or 8), or the negative value

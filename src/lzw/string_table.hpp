@@ -1,6 +1,6 @@
-// The encoders' LZW dictionary: a trie of 5-byte nodes in first-child/next-sibling form, indexed by
-// code, in one block of STRING_TABLE_BYTES. Both compressors search and extend it per input byte,
-// so the three operations are inline.
+// The encoders' LZW dictionary: per code its first extension held inline, every later extension in
+// a small open-addressing hash of (prefix, byte), in one block of STRING_TABLE_BYTES. Both
+// compressors search and extend it per input byte, so the three operations are inline.
 #pragma once
 
 #include <cstdint>
@@ -9,78 +9,111 @@
 namespace orveln1
 {
 
-// 4096 codes of a 12-bit LZW, plus room for the links of codes an encoder could hand out past its
-// last restart point; 4116 nodes of 5 bytes make the 20580-byte block.
-constexpr int STRING_TABLE_NODES = 4116;
-constexpr int STRING_NODE_BYTES = 5;
-constexpr int STRING_TABLE_BYTES = STRING_TABLE_NODES * STRING_NODE_BYTES;
-static_assert(STRING_TABLE_BYTES == 20580);
+// Codes the encoders hand out: both restart before their next code passes 4080.
+constexpr int STRING_TABLE_CODES = 4096;
+// The hash holds the extensions after a prefix's first, at most 4096 - 258 of them, so it is never
+// more than a quarter full and a miss ends after a probe or two. (2^13 slots cost random-looking
+// images about a fifth of their speed in longer probes.)
+constexpr int STRING_HASH_BITS = 14;
+constexpr int STRING_HASH_SLOTS = 1 << STRING_HASH_BITS;
+// Block layout: the per-code records, then the hash slots, 32 bits each.
+constexpr int STRING_TABLE_BYTES = (STRING_TABLE_CODES + STRING_HASH_SLOTS) * 4;
+static_assert(STRING_TABLE_BYTES == 81920);
+static_assert(4 * STRING_TABLE_CODES <= STRING_HASH_SLOTS);
 
-// Codes from this one up have a link but no byte: no 12-bit code can name them.
-constexpr int16_t string_table_first_unnamed = 4096;
-
-// Node layout: first_child (int16), next_sibling (int16), byte (uint8), packed, little-endian.
-constexpr int string_node_first_child = 0;
-constexpr int string_node_next_sibling = 2;
-constexpr int string_node_byte = 4;
+// What string_table_find returns when the prefix has no extension at all: string_table_add makes
+// the new code the prefix's first extension. Other misses are STRING_TABLE_NONE minus 1 minus the
+// hash slot where the new code goes.
+constexpr int32_t STRING_TABLE_NONE = -1;
 
 namespace string_table_detail
 {
-inline uint8_t *node(uint8_t *table, int code) noexcept
+// A code's record: its first extension's code, bits 9 and up, a set bit 8, the byte in bits 0-7;
+// 0 while the code has no extension. The set bit keeps a record for byte 0 from reading as empty.
+constexpr uint32_t record_used = 0x100;
+constexpr int record_code_shift = 9;
+// A hash slot: the key prefix << 8 | byte, bits 12 and up, the code in bits 0-11; 0 is empty (no
+// code below 4 is ever added, so no used slot is 0).
+constexpr int slot_code_bits = 12;
+constexpr uint32_t slot_code_mask = (1u << slot_code_bits) - 1;
+static_assert(STRING_TABLE_CODES <= 1 << slot_code_bits);
+// Fibonacci hashing: the key times 2^32 / phi, top bits.
+constexpr uint32_t hash_multiplier = 0x9E3779B1u;
+
+inline uint32_t *records(uint8_t *table) noexcept
 {
-    return table + code * STRING_NODE_BYTES;
+    return reinterpret_cast<uint32_t *>(table);
 }
-inline int16_t load16(const uint8_t *p) noexcept
+inline const uint32_t *records(const uint8_t *table) noexcept
 {
-    int16_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+    return reinterpret_cast<const uint32_t *>(table);
 }
-inline void store16(uint8_t *p, int16_t v) noexcept
+inline uint32_t *slots(uint8_t *table) noexcept
 {
-    std::memcpy(p, &v, sizeof v);
+    return records(table) + STRING_TABLE_CODES;
+}
+inline const uint32_t *slots(const uint8_t *table) noexcept
+{
+    return records(table) + STRING_TABLE_CODES;
+}
+constexpr uint32_t key_of(int32_t prefix, uint8_t byte) noexcept
+{
+    return static_cast<uint32_t>(prefix) << 8 | byte;
+}
+
+// The later extensions: linear probing from the key's home slot to the key or an empty slot.
+inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
+{
+    const uint32_t key = key_of(prefix, byte);
+    const uint32_t *const s = slots(table);
+    uint32_t slot = (key * hash_multiplier) >> (32 - STRING_HASH_BITS);
+    for (;;) {
+        const uint32_t entry = s[slot];
+        if (entry == 0)
+            return STRING_TABLE_NONE - 1 - static_cast<int32_t>(slot);
+        if (entry >> slot_code_bits == key)
+            return static_cast<int32_t>(entry & slot_code_mask);
+        slot = (slot + 1) & (STRING_HASH_SLOTS - 1);
+    }
 }
 } // namespace string_table_detail
 
-// Empties the dictionary: every link becomes -1 (0xFFFF) and every byte 0xFF.
+// Empties the dictionary for a new generation: the roots' records and every hash slot. Records of
+// later codes are cleared as the codes are added.
 inline void string_table_reset(uint8_t *table) noexcept
 {
-    std::memset(table, 0xFF, STRING_TABLE_BYTES);
+    using namespace string_table_detail;
+    std::memset(records(table), 0, 256 * sizeof(uint32_t));
+    std::memset(slots(table), 0, STRING_HASH_SLOTS * sizeof(uint32_t));
 }
 
-// Looks for the string prefix+byte. Returns its code when present; -1 when the prefix has no
-// extension yet; otherwise minus the code of the prefix's newest extension, behind which
-// string_table_add links the new one.
-inline int16_t string_table_find(int16_t prefix, uint8_t byte, const uint8_t *table) noexcept
+// Looks for the string prefix+byte. Returns its code when present; STRING_TABLE_NONE when the
+// prefix has no extension yet; otherwise a value below it that tells string_table_add where the new
+// extension goes. A string that goes on as it went on the first time costs one load.
+inline int32_t string_table_find(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
 {
     using namespace string_table_detail;
-    int16_t c = load16(table + prefix * STRING_NODE_BYTES + string_node_first_child);
-    if (c < 0)
-        return -1;
-    for (;;) {
-        const uint8_t *n = table + c * STRING_NODE_BYTES;
-        if (n[string_node_byte] == byte)
-            return c;
-        const int16_t next = load16(n + string_node_next_sibling);
-        if (next < 0)
-            return static_cast<int16_t>(-c);
-        c = next;
-    }
+    const uint32_t record = records(table)[prefix];
+    if ((record & 0x1FF) == (record_used | byte))
+        return static_cast<int32_t>(record >> record_code_shift);
+    if (record == 0)
+        return STRING_TABLE_NONE;
+    return probe(prefix, byte, table);
 }
 
-// Links new_code as the extension of prefix by byte, behind the node that the failed search
-// (find_result) reported, and returns the next free code.
-inline int16_t string_table_add(int16_t find_result, int16_t prefix, uint8_t byte, int16_t new_code,
+// Adds new_code as the string prefix+byte, where the failed search (find_result) said, and
+// returns the next free code.
+inline int32_t string_table_add(int32_t find_result, int32_t prefix, uint8_t byte, int32_t new_code,
                                 uint8_t *table) noexcept
 {
     using namespace string_table_detail;
-    if (find_result == -1)
-        store16(node(table, prefix) + string_node_first_child, new_code);
+    const auto code = static_cast<uint32_t>(new_code);
+    if (find_result == STRING_TABLE_NONE)
+        records(table)[prefix] = code << record_code_shift | record_used | byte;
     else
-        store16(node(table, -find_result) + string_node_next_sibling, new_code);
-    if (new_code < string_table_first_unnamed)
-        node(table, new_code)[string_node_byte] = byte;
-    return static_cast<int16_t>(new_code + 1);
+        slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << slot_code_bits | code;
+    records(table)[code] = 0;
+    return new_code + 1;
 }
 
 } // namespace orveln1

@@ -161,14 +161,14 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     r = take(c);
     if (r < 0)
         return r;
-    int16_t prefix = c;
+    int32_t prefix = c;
     // A row count of 0 or less codes the first byte of the first row and nothing more.
     const bool code_rows = row_count > 0;
     while (code_rows && pos != row_end) {
         r = take(c);
         if (r < 0)
             return r;
-        const int16_t found = string_table_find(prefix, c, dict);
+        const int32_t found = string_table_find(prefix, c, dict);
         if (found >= 0) {
             prefix = found;
             continue;
@@ -176,7 +176,7 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
         r = tif_put_code(cb, out, prefix, writer, io_handle);
         if (r < 0)
             return r;
-        next_code = string_table_add(found, prefix, c, next_code, dict);
+        next_code = static_cast<int16_t>(string_table_add(found, prefix, c, next_code, dict));
         if (next_code >= width_limit) {
             if (writer.code_width == TIF_MAX_CODE_WIDTH) {
                 r = tif_put_code(cb, out, TIF_CLEAR_CODE, writer, io_handle);

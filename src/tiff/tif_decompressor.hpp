@@ -9,6 +9,7 @@
 
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
+#include "lzw/lzw_decode_table.hpp"
 
 namespace orveln1
 {
@@ -21,52 +22,26 @@ constexpr int TIF_MAX_CODE_WIDTH = 12;
 // 12-bit codes name entries 0 to 4095; no entry above can ever be asked for.
 constexpr int32_t TIF_CODE_LIMIT = 1 << TIF_MAX_CODE_WIDTH;
 
-// The decode table's block keeps the size it has always had, room for 4662 entries of 9 bytes
-// rounded up to a multiple of 4, so that a host sees the same memory use. The entries kept in it
-// are smaller (tif_decode_table) and only the 4096 that a code can name are stored.
-constexpr std::size_t TIF_DECODE_TABLE_BYTES = 41960;
-
-// The read buffer takes a chunk plus the two bytes past it that the 4-byte code window can touch.
-constexpr int32_t TIF_READ_BUFFER_BYTES = read_chunk_size + 2;
+// The decoder's block: the shared decode table (lzw_decode_table.hpp) and, after it, the row
+// buffer's shadow (TIF_SHADOW_OFFSET below).
+// The read buffer takes a chunk plus the bytes past it that the code window can touch: a code
+// starts at most 7 bits into a byte and is at most 12 bits long, so the 4-byte window of the last
+// code that fits in a chunk reaches 2 bytes past it.
+constexpr int32_t TIF_READ_TAIL_BYTES = 2;
+constexpr int32_t TIF_READ_BUFFER_BYTES = read_chunk_size + TIF_READ_TAIL_BYTES;
 // The longest string a code names is that of code 4095: one byte per table code since the reset
-// plus its root, 4095 - 258 + 2 bytes. The row buffer holds row_bytes plus this less one.
-constexpr uint32_t TIF_LONGEST_STRING = TIF_CODE_LIMIT - TIF_FIRST_TABLE_CODE + 2;
+// plus its root, 4095 - 258 + 2 = 3839 bytes. The row buffer holds row_bytes plus this less one: a string
+// starts at most one byte before the row's end.
+constexpr uint32_t TIF_LONGEST_STRING = (TIF_CODE_LIMIT - 1) - TIF_FIRST_TABLE_CODE + 2;
 constexpr uint32_t TIF_ROW_SLACK_BYTES = TIF_LONGEST_STRING - 1;
+static_assert(LZW_STORE_OVERRUN + 1 <= TIF_LONGEST_STRING);
 
-// The decode table: for every code a 64-bit word and a 16-bit string length, two arrays in the
-// block. Strings are written into the row buffer with whole 8-byte stores, so a word holds bytes
-// laid out as they go to memory, the lowest-addressed byte in the lowest bits:
-// - a string of up to 8 bytes is held whole, its first byte lowest, the bytes past its end 0;
-// - a longer string is cut, from its start, into 8 bytes and then chunks of 6, the last chunk 1 to
-//   6 bytes long. Its word holds that last chunk in its top bytes and, in its low 16 bits, the
-//   link: the code of the string without the last chunk (whose length is 8 plus a multiple of 6).
-//   Writing it takes one store per chunk, from the last to the first, and one for the 8 bytes.
-//   Codes need 13 bits of the link's 16; its top bit (the run flag) says the string without its
-//   last byte is one byte repeated, so that a long run, where LZW strings grow longest, is
-//   written with one fill.
-// The clear and end codes have a length no string reaches, so they are told apart from strings
-// only once a code is known not to be a short string.
-constexpr uint32_t TIF_SHORT_STRING = 8;
-constexpr uint32_t TIF_CHUNK = 6;
-constexpr uint64_t TIF_LINK_BITS = 0xFFFF;
-constexpr uint64_t TIF_LINK_MASK = 0x1FFF;
-constexpr uint64_t TIF_RUN_FLAG = 0x8000;
-// A byte appended to a long string goes to the word's top byte.
-constexpr uint32_t TIF_TOP_BYTE_SHIFT = 56;
-constexpr uint16_t TIF_CONTROL_LENGTH = 0xFFFF;
-// Codes 0 to 4095, and 4096, the spare entry that a full table keeps redefining.
-constexpr std::size_t TIF_TABLE_CODES = TIF_CODE_LIMIT + 1;
-constexpr std::size_t TIF_LENGTHS_OFFSET = TIF_TABLE_CODES * sizeof(uint64_t);
-// After the lengths, 256 bytes that keep row buffer bytes from before junk stores reached them.
-constexpr std::size_t TIF_SHADOW_OFFSET = (TIF_LENGTHS_OFFSET + TIF_TABLE_CODES * sizeof(uint16_t) + 7) / 8 * 8;
+// After the table, 256 bytes that keep row buffer bytes from before junk stores reached them.
+constexpr std::size_t TIF_SHADOW_OFFSET = (LZW_DECODE_TABLE_BYTES + 7) / 8 * 8;
 constexpr std::size_t TIF_SHADOW_BYTES = 256;
-static_assert(TIF_SHADOW_OFFSET + TIF_SHADOW_BYTES <= TIF_DECODE_TABLE_BYTES);
-static_assert(TIF_LONGEST_STRING < TIF_CONTROL_LENGTH);
-
-struct tif_decode_table {
-    uint64_t *words;
-    uint16_t *lengths;
-};
+constexpr std::size_t TIF_DECODE_TABLE_BYTES = TIF_SHADOW_OFFSET + TIF_SHADOW_BYTES;
+static_assert(TIF_DECODE_TABLE_BYTES == 49424);
+static_assert(TIF_LONGEST_STRING < LZW_CONTROL_LENGTH);
 
 // Position of the code reader in the read buffer, in bits from its first byte: `bit_pos` is the
 // next code's first bit, `bit_end` the end of the bytes the host has delivered.
@@ -101,10 +76,6 @@ struct tif_bit_reader {
     reader.bit_pos += static_cast<uint32_t>(code_width);
     return static_cast<int32_t>(window >> (32 - code_width));
 }
-
-// Sets the 256 single-byte strings and the clear and end codes. Table codes are defined anew after
-// each reset, so they are left as they are.
-void tif_reset_table(tif_decode_table table) noexcept;
 
 // Decodes one strip, read through cb.read, into rows of row_bytes handed to cb.put_row with the
 // indices first_row, first_row + 1, ... Returns 1 when row_count rows are delivered or the end

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "orveln1.h"
 #include "support/host_fakes.hpp"
 #include "tiff/tif_compressor.hpp"
 #include "tiff/tif_decompressor.hpp"
@@ -60,8 +61,8 @@ tif_decoded tif_decode_strip(const std::vector<uint8_t> &strip, uint32_t row_byt
     host.read_piece = read_piece;
     host.put_row_bytes = row_bytes;
     host.record_puts = false;
-    std::vector<uint8_t> read_buffer(TIF_READ_BUFFER_BYTES);
-    std::vector<uint8_t> row_buffer(row_bytes + TIF_ROW_SLACK_BYTES, 0xEE);
+    std::vector<uint8_t> read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES);
+    std::vector<uint8_t> row_buffer(row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES, 0xEE);
     const int32_t r = tif_lzw_decompress(fake_host::callbacks(), host.handle(), read_buffer.data(), 0, row_bytes,
                                          row_buffer.data(), row_count, host.handle());
     return {r, host.rows_joined(), host.put_count, host.reads.size()};

@@ -305,3 +305,41 @@ TEST(gif_compressor, RefusesGeometryAndRootSizesItCannotCode)
 }
 
 } // namespace
+
+namespace
+{
+
+// Rows of 4-bit pixels read from a nibble offset into the delivered row: the same stream as an
+// image made of the nibbles that offset picks. Even offsets take whole bytes from offset / 2 on
+// (the unpacking every export uses); odd ones pick, for pixel i, byte (offset + i) / 2 and the high
+// nibble when i is even.
+class gif_nibble_offset : public testing::TestWithParam<int32_t>
+{
+};
+TEST_P(gif_nibble_offset, CodesThePixelsTheOffsetPicks)
+{
+    const int32_t start = GetParam();
+    const encode_image image = make_image(11, 6, 4, image_kind::noise);
+    encode_image picked = image;
+    for (int32_t y = 0; y < image.height; ++y) {
+        const std::vector<uint8_t> row = image.packed_row(y);
+        for (int32_t i = 0; i < image.width; ++i) {
+            const uint8_t b = row[static_cast<std::size_t>((start + i) / 2)];
+            const bool high = start % 2 == 0 ? (start + i) % 2 == 0 : i % 2 == 0;
+            picked.pixels[static_cast<std::size_t>(y * image.width + i)] =
+                high ? static_cast<uint8_t>(b >> 4) : static_cast<uint8_t>(b & 0x0F);
+        }
+    }
+    const auto encode = [](const encode_image &im, int32_t offset) {
+        encode_host host(im);
+        const std::vector<uint8_t> header = im.header();
+        EXPECT_EQ(gif_lzw_compress(encode_host::callbacks(), header.data(), host.handle(), offset, 0, im.height,
+                                   &encode_host::get_row, host.handle(), 0, 4 * 256 + 3),
+                  0);
+        return host.output;
+    };
+    EXPECT_EQ(encode(image, start), encode(picked, 0));
+}
+INSTANTIATE_TEST_SUITE_P(gif_compressor, gif_nibble_offset, testing::Values(0, 1, 2, 3, 4));
+
+} // namespace

@@ -33,7 +33,7 @@ struct decode_run {
         rows.keep_all = keep_rows;
         rows.event_log = &source.event_log;
         const std::vector<uint8_t> header = make_image_header(width, height, depth);
-        auto buffer = std::make_unique<uint8_t[]>(GIF_READ_BUFFER_BYTES);
+        auto buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
         result = gif_lzw_decompress(source_callbacks(), source_handle(source), buffer.get(), header.data(),
                                     recorder_put_row, recorder_handle(rows), code_size_word);
     }
@@ -115,10 +115,15 @@ class gif_pack : public testing::TestWithParam<pack_case>
 };
 TEST_P(gif_pack, PacksIntoTheScanLineLayout)
 {
-    std::vector<uint8_t> row = GetParam().pixels;
-    gif_pack_row(row.data(), GetParam().width, GetParam().depth);
-    EXPECT_EQ(std::vector<uint8_t>(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(GetParam().packed.size())),
-              GetParam().packed);
+    // Into a separate slot, as the decoder packs, and in place.
+    const std::vector<uint8_t> &pixels = GetParam().pixels;
+    std::vector<uint8_t> slot(pixels.size(), 0xEE);
+    gif_pack_row(slot.data(), pixels.data(), GetParam().width, GetParam().depth);
+    std::vector<uint8_t> row = pixels;
+    gif_pack_row(row.data(), row.data(), GetParam().width, GetParam().depth);
+    const auto packed = static_cast<std::ptrdiff_t>(GetParam().packed.size());
+    EXPECT_EQ(std::vector<uint8_t>(slot.begin(), slot.begin() + packed), GetParam().packed);
+    EXPECT_EQ(std::vector<uint8_t>(row.begin(), row.begin() + packed), GetParam().packed);
 }
 INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_pack,
                          testing::Values(pack_case{1, {1, 0, 1, 1, 0, 0, 1, 0, 1, 1, 7}, 10, {0xB2, 0xC0}},
@@ -370,7 +375,7 @@ TEST(gif_decompressor, FailingReadEndsTheCall)
             source.fail_value = fail;
             gif_row_recorder rows;
             const std::vector<uint8_t> header = make_image_header(4, 4, 8);
-            std::vector<uint8_t> buffer(GIF_READ_BUFFER_BYTES);
+            std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
             const int32_t r = gif_lzw_decompress(source_callbacks(), source_handle(source), buffer.data(),
                                                  header.data(), recorder_put_row, recorder_handle(rows), 0x0200);
             EXPECT_TRUE(r == 0 || r == ERR_BAD_DATA);

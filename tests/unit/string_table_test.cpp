@@ -1,6 +1,9 @@
-// The encoder dictionary: the three kinds of search result and the links that additions make.
+// The encoder dictionary: the kinds of search result, first extensions and later ones, restarts, and
+// whole generations against a map of every string added.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <vector>
 
 #include "lzw/string_table.hpp"
@@ -11,93 +14,123 @@ namespace
 {
 
 struct table_fixture : ::testing::Test {
-    std::vector<uint8_t> table = std::vector<uint8_t>(STRING_TABLE_BYTES);
+    // Filled with junk first: a reset must be all the dictionary needs.
+    std::vector<uint8_t> table = std::vector<uint8_t>(STRING_TABLE_BYTES, 0xA5);
     void SetUp() override { string_table_reset(table.data()); }
+    int32_t find(int32_t prefix, int byte)
+    {
+        return string_table_find(prefix, static_cast<uint8_t>(byte), table.data());
+    }
+    int32_t add(int32_t found, int32_t prefix, int byte, int32_t code)
+    {
+        return string_table_add(found, prefix, static_cast<uint8_t>(byte), code, table.data());
+    }
 };
-
-int16_t load16(const std::vector<uint8_t> &t, int at)
-{
-    return static_cast<int16_t>(t[at] | t[at + 1] << 8);
-}
-
-TEST_F(table_fixture, ResetLeavesEveryByteFF)
-{
-    for (uint8_t b : table)
-        ASSERT_EQ(b, 0xFF);
-}
 
 TEST_F(table_fixture, EveryRootMissesEveryByteAfterReset)
 {
     for (int root = 0; root < 256; ++root)
         for (int byte = 0; byte < 256; ++byte)
-            ASSERT_EQ(string_table_find(static_cast<int16_t>(root), static_cast<uint8_t>(byte), table.data()), -1);
+            ASSERT_EQ(find(root, byte), STRING_TABLE_NONE);
 }
 
-TEST_F(table_fixture, SiblingChainGivesFoundMissAndLinkPoint)
+TEST_F(table_fixture, FirstExtensionThenLaterOnesAreFound)
 {
-    ASSERT_EQ(string_table_add(-1, 65, 66, 258, table.data()), 259);
-    EXPECT_EQ(string_table_find(65, 66, table.data()), 258);
-    const int16_t miss = string_table_find(65, 67, table.data());
-    ASSERT_EQ(miss, -258);
-    EXPECT_EQ(string_table_add(miss, 65, 67, 259, table.data()), 260);
-    EXPECT_EQ(load16(table, 258 * STRING_NODE_BYTES + string_node_next_sibling), 259);
-    EXPECT_EQ(string_table_find(65, 67, table.data()), 259);
-    EXPECT_EQ(string_table_find(65, 66, table.data()), 258);
-    // The newest extension is where the next one links.
-    EXPECT_EQ(string_table_find(65, 68, table.data()), -259);
+    ASSERT_EQ(add(find(65, 66), 65, 66, 258), 259);
+    EXPECT_EQ(find(65, 66), 258);
+    // A second extension of the same prefix is a miss of another kind: it goes to the hash.
+    const int32_t miss = find(65, 67);
+    ASSERT_LT(miss, STRING_TABLE_NONE);
+    EXPECT_EQ(add(miss, 65, 67, 259), 260);
+    EXPECT_EQ(find(65, 67), 259);
+    EXPECT_EQ(find(65, 66), 258);
+    EXPECT_LT(find(65, 68), STRING_TABLE_NONE);
+    // The new codes have no extension yet.
+    EXPECT_EQ(find(258, 66), STRING_TABLE_NONE);
+    EXPECT_EQ(find(259, 0), STRING_TABLE_NONE);
 }
 
-TEST_F(table_fixture, AddedCodeWithoutExtensionMissesWithMinusOne)
+TEST_F(table_fixture, ByteZeroAndByteFFAreOrdinaryBytes)
 {
-    ASSERT_EQ(string_table_add(-1, 65, 66, 258, table.data()), 259);
-    EXPECT_EQ(string_table_find(258, 66, table.data()), -1);
+    ASSERT_EQ(add(find(0, 0x00), 0, 0x00, 258), 259);
+    EXPECT_EQ(find(0, 0x00), 258);
+    EXPECT_LT(find(0, 0xFF), STRING_TABLE_NONE);
+    ASSERT_EQ(add(find(0, 0xFF), 0, 0xFF, 259), 260);
+    EXPECT_EQ(find(0, 0xFF), 259);
+    EXPECT_EQ(find(258, 0x00), STRING_TABLE_NONE);
+    EXPECT_EQ(find(258, 0xFF), STRING_TABLE_NONE);
 }
 
-TEST_F(table_fixture, ByteFFNeverMatchesUnwrittenNodes)
+TEST_F(table_fixture, CodeReusedAfterResetStartsWithoutExtensions)
 {
-    // Only code 258 exists; its byte is 0x10. A search for 0xFF must not stop at an untouched node.
-    ASSERT_EQ(string_table_add(-1, 0, 0x10, 258, table.data()), 259);
-    EXPECT_EQ(string_table_find(0, 0xFF, table.data()), -258);
-    EXPECT_EQ(string_table_find(258, 0xFF, table.data()), -1);
-}
-
-TEST_F(table_fixture, CodeBeyond4095IsLinkedWithoutByte)
-{
-    ASSERT_EQ(string_table_add(-1, 7, 0x00, 4096, table.data()), 4097);
-    EXPECT_EQ(load16(table, 7 * STRING_NODE_BYTES + string_node_first_child), 4096);
-    EXPECT_EQ(table[4096 * STRING_NODE_BYTES + string_node_byte], 0xFF);
-    EXPECT_EQ(table[4115 * STRING_NODE_BYTES + string_node_byte], 0xFF);
-}
-
-TEST_F(table_fixture, FullTableThenResetHandsOutTheSameCodesAgain)
-{
-    // Fill 258..4079 with distinct (root, byte) pairs, sibling lists of up to 20, then reset.
-    int16_t next = 258;
-    while (next < 4080) {
-        const auto prefix = static_cast<int16_t>(next % 200);
-        const auto byte = static_cast<uint8_t>(next / 200);
-        const int16_t r = string_table_find(prefix, byte, table.data());
-        ASSERT_LT(r, 0);
-        next = string_table_add(r, prefix, byte, next, table.data());
-    }
+    // Code 300 gains extensions in one generation; after a reset it is handed out again and must
+    // not show them.
+    int32_t next = 258;
+    while (next <= 300)
+        next = add(find(next - 1 < 258 ? 1 : next - 1, 9), next - 1 < 258 ? 1 : next - 1, 9, next);
+    ASSERT_EQ(add(find(300, 4), 300, 4, next), next + 1);
+    ASSERT_EQ(find(300, 4), next);
     string_table_reset(table.data());
-    for (int root = 0; root < 256; ++root)
-        ASSERT_EQ(string_table_find(static_cast<int16_t>(root), 3, table.data()), -1);
-    EXPECT_EQ(string_table_add(-1, 1, 3, 258, table.data()), 259);
-    EXPECT_EQ(string_table_find(1, 3, table.data()), 258);
+    for (next = 258; next <= 300; ++next)
+        ASSERT_EQ(add(find(next % 256, next / 256 + 20), next % 256, next / 256 + 20, next), next + 1);
+    EXPECT_EQ(find(300, 4), STRING_TABLE_NONE);
+    EXPECT_EQ(find(300, 9), STRING_TABLE_NONE);
 }
 
-TEST_F(table_fixture, SiblingsKeepCreationOrderAcrossAllByteValues)
+TEST_F(table_fixture, AllByteValuesOfOnePrefix)
 {
-    // 256 extensions of one prefix: each is found, and each miss names the newest one.
-    int16_t next = 258;
+    int32_t next = 258;
     for (int byte = 255; byte >= 0; --byte) {
-        const int16_t r = string_table_find(9, static_cast<uint8_t>(byte), table.data());
-        ASSERT_EQ(r, next == 258 ? -1 : -(next - 1));
-        next = string_table_add(r, 9, static_cast<uint8_t>(byte), next, table.data());
+        const int32_t r = find(9, byte);
+        ASSERT_EQ(r < STRING_TABLE_NONE, next != 258);
+        next = add(r, 9, byte, next);
     }
     for (int byte = 0; byte < 256; ++byte)
-        ASSERT_EQ(string_table_find(9, static_cast<uint8_t>(byte), table.data()), 258 + (255 - byte));
+        ASSERT_EQ(find(9, byte), 258 + (255 - byte));
 }
+
+// Whole generations of the shapes the encoders make (long chains, bushy roots, random strings),
+// each up to the last code before a restart, checked against a map after every step.
+class string_table_generations : public table_fixture, public ::testing::WithParamInterface<int>
+{
+};
+TEST_P(string_table_generations, AgreeWithAMapOfEveryString)
+{
+    std::mt19937 rng(static_cast<uint32_t>(GetParam()));
+    for (int generation = 0; generation < 3; ++generation) {
+        std::map<std::pair<int32_t, int>, int32_t> model;
+        int32_t next = 258;
+        while (next < 4081) {
+            int32_t prefix;
+            switch (GetParam() % 3) {
+            case 0: // chains: extend the newest code mostly
+                prefix = rng() % 4 != 0 ? next - 1 : static_cast<int32_t>(rng() % 256);
+                break;
+            case 1: // bushy: roots only, few byte values
+                prefix = static_cast<int32_t>(rng() % 256);
+                break;
+            default: // anything added so far
+                prefix = static_cast<int32_t>(rng() % static_cast<uint32_t>(next));
+                break;
+            }
+            if (prefix == 256 || prefix == 257)
+                prefix = 7;
+            const int byte = GetParam() % 3 == 1 ? static_cast<int>(rng() % 24) : static_cast<int>(rng() % 256);
+            const int32_t r = find(prefix, byte);
+            const auto it = model.find({prefix, byte});
+            if (it != model.end()) {
+                ASSERT_EQ(r, it->second);
+                continue;
+            }
+            ASSERT_LT(r, 0);
+            model[{prefix, byte}] = next;
+            next = add(r, prefix, byte, next);
+        }
+        for (const auto &[key, code] : model)
+            ASSERT_EQ(find(key.first, key.second), code);
+        string_table_reset(table.data());
+    }
+}
+INSTANTIATE_TEST_SUITE_P(string_table, string_table_generations, testing::Values(0, 1, 2, 3, 4, 5));
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <numeric>
 #include <string>
 
+#include "orveln1.h"
 #include "support/host_fakes.hpp"
 #include "support/memory_instrumented.hpp"
 #include "support/tif_strips.hpp"
@@ -40,8 +41,8 @@ class tif_decompressor : public ::testing::Test
     int32_t decode(fake_host &host, int32_t first_row, uint32_t row_bytes, uint32_t row_count)
     {
         host.put_row_bytes = row_bytes;
-        read_buffer.assign(TIF_READ_BUFFER_BYTES, 0);
-        row_buffer.assign(row_bytes + TIF_ROW_SLACK_BYTES, 0xEE);
+        read_buffer.assign(ORVELN1_TIF_READ_BUFFER_BYTES, 0);
+        row_buffer.assign(row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES, 0xEE);
         return tif_lzw_decompress(fake_host::callbacks(), host.handle(), read_buffer.data(), first_row, row_bytes,
                                   row_buffer.data(), row_count, host.handle());
     }
@@ -218,7 +219,7 @@ std::vector<std::vector<uint8_t>> model_rows(const std::vector<uint32_t> &codes,
     std::vector<std::vector<uint8_t>> table(258);
     for (uint32_t n = 0; n < 256; ++n)
         table[n] = {static_cast<uint8_t>(n)};
-    std::vector<uint8_t> buffer(row_bytes + TIF_ROW_SLACK_BYTES, 0xEE);
+    std::vector<uint8_t> buffer(row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES, 0xEE);
     std::size_t pending = 0;
     std::vector<std::vector<uint8_t>> rows;
     const auto row = [&] { return std::vector<uint8_t>(buffer.begin(), buffer.begin() + row_bytes); };

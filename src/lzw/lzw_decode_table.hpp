@@ -1,0 +1,226 @@
+// The LZW decoders' shared core: the code table that the GIF and TIFF decoders both fill, the
+// code-value checks, and the expansion of a code into bytes, several bytes per table step.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace orveln1
+{
+
+// Codes are at most 12 bits wide, so entries 0 to 4095 can be named. Entry 4096 is the spare that a
+// full table keeps redefining: no code reads it, so the decode loops need no full-table branch.
+constexpr uint32_t LZW_CODE_LIMIT = 4096;
+constexpr uint32_t LZW_TABLE_CODES = LZW_CODE_LIMIT + 1;
+// The single-byte strings a reset defines.
+constexpr uint32_t LZW_ROOTS = 256;
+
+// Each entry is a 64-bit word and a 32-bit record (its length, a link and a run flag). Strings are
+// written with whole 8-byte stores, so a word holds bytes laid out as they go to memory, the
+// lowest-addressed byte in the lowest bits:
+// - a string of up to 8 bytes is held whole in the word, its first byte lowest, the bytes past its
+//   end 0;
+// - a longer string is cut, from its start, into chunks of 8, the last one 1 to 8 bytes long. Its
+//   word holds that last chunk in its top bytes, and its record links to the code of the string
+//   without the last chunk (a multiple of 8 bytes long). Writing it takes one store per chunk, from
+//   the last to the first, each a load of the next link away from the one before. The run flag
+//   says the string without its last byte is one byte repeated, so that a long run, where LZW
+//   strings grow longest, is written with one fill.
+// The clear and end codes have a length no string reaches, so they are told apart from strings
+// only once a code is known not to be a short string.
+constexpr uint32_t LZW_SHORT_STRING = 8;
+constexpr uint32_t LZW_CHUNK = 8;
+constexpr uint32_t LZW_LENGTH_MASK = 0xFFFF;
+constexpr int LZW_LINK_SHIFT = 16;
+constexpr uint32_t LZW_LINK_MASK = 0x1FFF;
+constexpr uint32_t LZW_RUN_FLAG = 0x80000000u;
+static_assert(LZW_LINK_MASK >= LZW_TABLE_CODES - 1);
+static_assert((LZW_LINK_MASK << LZW_LINK_SHIFT) < LZW_RUN_FLAG);
+// A byte appended to a long string goes to the word's top byte.
+constexpr uint32_t LZW_TOP_BYTE_SHIFT = 56;
+constexpr uint16_t LZW_CONTROL_LENGTH = 0xFFFF;
+// A string of fewer than 8 bytes goes out with one 8-byte store: the bytes past its end, up to
+// this many, are overwritten with junk that the next string covers. Every other store stays inside
+// its string. Whoever owns the output keeps this margin past the longest string it lets start.
+constexpr uint32_t LZW_STORE_OVERRUN = LZW_SHORT_STRING - 1;
+
+// The table's block: the words, then the records.
+constexpr std::size_t LZW_RECORDS_OFFSET = LZW_TABLE_CODES * sizeof(uint64_t);
+constexpr std::size_t LZW_DECODE_TABLE_BYTES = LZW_RECORDS_OFFSET + LZW_TABLE_CODES * sizeof(uint32_t);
+
+// The string a code just produced, as the next entry starts from it: its word and record bits in
+// the form an appended byte completes (for a long string: the word's last chunk moved down a byte,
+// or nothing when the appended byte starts a new chunk; the link and run flag), its length and its
+// first byte.
+struct lzw_string {
+    uint64_t word;
+    uint32_t length;
+    uint32_t first;
+    uint32_t link_bits = 0;
+};
+
+namespace lzw_detail
+{
+
+// Words go to memory lowest byte first, whatever the machine's byte order.
+inline void store8(uint8_t *p, uint64_t v) noexcept
+{
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Bytes in the last chunk of a string of 8 bytes or more: 1 to 8.
+constexpr uint32_t last_chunk(uint32_t length) noexcept
+{
+    return (length - 1) % LZW_CHUNK + 1;
+}
+
+// Where the byte that completes a string of `length` bytes goes in the word begun from it.
+constexpr uint32_t append_shift(uint32_t length) noexcept
+{
+    return length < LZW_SHORT_STRING ? length * 8 : LZW_TOP_BYTE_SHIFT;
+}
+
+// A string of 8 bytes or more (code `code`, word `word`, record `record`) in the form an appended
+// byte completes; `run` says the string is one byte repeated.
+constexpr lzw_string extend_long(uint32_t code, uint64_t word, uint32_t record, uint32_t length, uint32_t first,
+                                 bool run) noexcept
+{
+    const uint32_t flag = run ? LZW_RUN_FLAG : 0;
+    if (last_chunk(length) == LZW_CHUNK) // the appended byte starts a chunk: this string is the link
+        return {0, length, first, code << LZW_LINK_SHIFT | flag};
+    return {word >> 8, length, first, (record & (LZW_LINK_MASK << LZW_LINK_SHIFT)) | flag};
+}
+
+constexpr uint32_t link_of(uint32_t record) noexcept
+{
+    return record >> LZW_LINK_SHIFT & LZW_LINK_MASK;
+}
+
+} // namespace lzw_detail
+
+// The decode table over a block of LZW_DECODE_TABLE_BYTES (8-byte aligned). Codes past the roots
+// are defined anew after each reset, so a reset touches only the roots and the two control codes.
+class lzw_decode_table
+{
+  public:
+    explicit lzw_decode_table(uint8_t *block) noexcept
+        : words_(reinterpret_cast<uint64_t *>(block)),
+          records_(reinterpret_cast<uint32_t *>(block + LZW_RECORDS_OFFSET))
+    {
+    }
+
+    // Every code below 256 names its own byte again; clear_code and the end code after it are
+    // control codes (GIF at a root size below 8 puts them among the bytes, TIFF at 256 and 257).
+    void reset(uint32_t clear_code) noexcept
+    {
+        for (uint32_t n = 0; n < LZW_ROOTS; ++n) {
+            words_[n] = n;
+            records_[n] = 1;
+        }
+        records_[clear_code] = LZW_CONTROL_LENGTH;
+        records_[clear_code + 1] = LZW_CONTROL_LENGTH;
+    }
+
+    [[nodiscard]] uint32_t length(uint32_t code) const noexcept { return records_[code] & LZW_LENGTH_MASK; }
+    [[nodiscard]] static bool is_control(uint32_t length) noexcept { return length == LZW_CONTROL_LENGTH; }
+
+    // Entry `code` becomes the string `prev` followed by `byte`.
+    void define(uint32_t code, const lzw_string &prev, uint32_t byte) noexcept
+    {
+        words_[code] = prev.word | uint64_t{byte} << lzw_detail::append_shift(prev.length);
+        records_[code] = prev.link_bits | (prev.length + 1);
+    }
+
+    // Writes the string of `code` (defined, not a control code) from out on: exactly its bytes,
+    // plus up to LZW_STORE_OVERRUN junk bytes past a string shorter than 8. Returns the string.
+    [[nodiscard]] lzw_string expand(uint32_t code, uint8_t *out) const noexcept
+    {
+        const uint32_t record = records_[code];
+        const uint32_t n = record & LZW_LENGTH_MASK;
+        const uint64_t w = words_[code];
+        if (n < LZW_SHORT_STRING) [[likely]] {
+            lzw_detail::store8(out, w);
+            return {w, n, static_cast<uint8_t>(w)};
+        }
+        return expand_long(code, w, record, n, out);
+    }
+
+    // The code that the current step defines (KwKwK): the previous string followed by its own
+    // first byte. `before` bytes of output lie in place before out; when the whole previous string
+    // is among them it is copied rather than expanded again. Writes as expand does.
+    [[nodiscard]] lzw_string expand_new(uint32_t code, const lzw_string &prev, uint8_t *out,
+                                        std::size_t before) noexcept
+    {
+        define(code, prev, prev.first);
+        if (prev.length >= 2 * LZW_SHORT_STRING && before >= prev.length) {
+            // Such codes come in long runs, each one byte longer: copying the string just written
+            // is cheaper than walking its chunks. A run stays a run.
+            std::memcpy(out, out - prev.length, prev.length);
+            out[prev.length] = static_cast<uint8_t>(prev.first);
+            const uint32_t n = prev.length + 1;
+            const bool run = (prev.link_bits & LZW_RUN_FLAG) != 0;
+            return lzw_detail::extend_long(code, words_[code], records_[code], n, prev.first, run);
+        }
+        return expand(code, out);
+    }
+
+  private:
+    // A string of 8 bytes or more: one store, a fill or a walk of its chunks.
+    [[nodiscard]] lzw_string expand_long(uint32_t code, uint64_t w, uint32_t record, uint32_t n,
+                                         uint8_t *out) const noexcept
+    {
+        using namespace lzw_detail;
+        if (n == LZW_SHORT_STRING) {
+            store8(out, w);
+            const auto first = static_cast<uint8_t>(w);
+            return extend_long(code, w, record, n, first, w == first * uint64_t{0x0101010101010101});
+        }
+        if (is_run(w, record, n)) {
+            const auto first = static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
+            std::memset(out, first, n);
+            return extend_long(code, w, record, n, first, true);
+        }
+        return extend_long(code, w, record, n, write_chunks(out, w, record, n), false);
+    }
+
+    // Whether the string of word `w`, record `record` and `n` bytes (more than 8) is one byte
+    // repeated: all but its last byte are (the run flag), and the last two bytes are equal.
+    [[nodiscard]] bool is_run(uint64_t w, uint32_t record, uint32_t n) const noexcept
+    {
+        if ((record & LZW_RUN_FLAG) == 0)
+            return false;
+        const uint64_t before_last = lzw_detail::last_chunk(n) >= 2
+                                         ? w >> (LZW_TOP_BYTE_SHIFT - 8)
+                                         : words_[lzw_detail::link_of(record)] >> LZW_TOP_BYTE_SHIFT;
+        return static_cast<uint8_t>(before_last) == static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
+    }
+
+    // Writes a string of more than 8 bytes exactly: the last chunk's store puts junk below the
+    // chunk, inside the string, where the store of the chunk before it lands next. Returns the
+    // string's first byte.
+    uint8_t write_chunks(uint8_t *out, uint64_t w, uint32_t record, uint32_t n) const noexcept
+    {
+        using namespace lzw_detail;
+        uint8_t *end = out + n;
+        store8(end - 8, w);
+        end -= last_chunk(n);
+        uint32_t k = link_of(record);
+        while (end - out > static_cast<std::ptrdiff_t>(LZW_CHUNK)) {
+            store8(end - 8, words_[k]);
+            k = link_of(records_[k]);
+            end -= LZW_CHUNK;
+        }
+        w = words_[k];
+        store8(out, w);
+        return static_cast<uint8_t>(w);
+    }
+
+    uint64_t *words_;
+    uint32_t *records_;
+};
+
+} // namespace orveln1

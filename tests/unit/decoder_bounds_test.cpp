@@ -1,0 +1,227 @@
+// Both decoders against the host contract: host buffers of exactly the public header's sizes with a
+// guard page right behind them, and decode_gif handing every row from one address.
+#include <gtest/gtest.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <set>
+
+#include "gif/gif_decompressor.hpp"
+#include "orveln1.h"
+#include "support/gif_test_host.hpp"
+#include "support/host_fakes.hpp"
+#include "support/tif_strips.hpp"
+#include "tiff/tif_decompressor.hpp"
+
+using namespace orveln1;
+using namespace orveln1::test;
+
+namespace
+{
+
+// `bytes` bytes whose last one is followed by an inaccessible page: a read or write one byte past
+// them faults.
+class guarded_buffer
+{
+  public:
+    explicit guarded_buffer(std::size_t bytes) : bytes_(bytes)
+    {
+        const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        pages_ = (bytes + page - 1) / page * page + page;
+        void *m = mmap(nullptr, pages_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (m == MAP_FAILED)
+            return;
+        base_ = static_cast<uint8_t *>(m);
+        if (mprotect(base_ + pages_ - page, page, PROT_NONE) != 0) {
+            munmap(base_, pages_);
+            base_ = nullptr;
+            return;
+        }
+        std::memset(data(), 0xEE, bytes);
+    }
+    ~guarded_buffer()
+    {
+        if (base_)
+            munmap(base_, pages_);
+    }
+    guarded_buffer(const guarded_buffer &) = delete;
+    guarded_buffer &operator=(const guarded_buffer &) = delete;
+
+    [[nodiscard]] uint8_t *data() const noexcept
+    {
+        const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        return base_ + (pages_ - page - bytes_);
+    }
+    explicit operator bool() const noexcept { return base_ != nullptr; }
+
+  private:
+    std::size_t bytes_;
+    std::size_t pages_ = 0;
+    uint8_t *base_ = nullptr;
+};
+
+// Strips that stretch the row buffer: every code the one being defined, so strings grow to the
+// longest any code can name, and long runs ending in a clear code mid-row.
+std::vector<uint32_t> longest_strings()
+{
+    std::vector<uint32_t> codes = {256, 65};
+    for (uint32_t c = 258; c < 4096; ++c)
+        codes.push_back(c);
+    codes.push_back(257);
+    return codes;
+}
+std::vector<uint32_t> strings_then_clear()
+{
+    std::vector<uint32_t> codes = {256, 7};
+    for (uint32_t c = 258; c < 1200; ++c)
+        codes.push_back(c);
+    codes.insert(codes.end(), {256, 200, 1, 258, 259, 257});
+    return codes;
+}
+
+struct tif_guard_case {
+    const char *name;
+    std::vector<uint32_t> (*codes)();
+    uint32_t row_bytes;
+    uint32_t row_count;
+};
+class tif_guard : public testing::TestWithParam<tif_guard_case>
+{
+};
+TEST_P(tif_guard, RowBufferOfRowBytesPlusTheDocumentedSlack)
+{
+    const tif_guard_case &t = GetParam();
+    const std::vector<uint8_t> strip = tif_strip_from_codes(t.codes());
+    guarded_buffer read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES);
+    guarded_buffer row_buffer(t.row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES);
+    ASSERT_TRUE(read_buffer && row_buffer);
+    fake_host host;
+    host.input = strip;
+    host.record_puts = false;
+    host.put_row_bytes = t.row_bytes;
+    const int32_t r = tif_lzw_decompress(fake_host::callbacks(), host.handle(), read_buffer.data(), 0, t.row_bytes,
+                                         row_buffer.data(), t.row_count, host.handle());
+    // The same result and rows as through buffers with room to spare.
+    const tif_decoded reference = tif_decode_strip(strip, t.row_bytes, t.row_count);
+    EXPECT_EQ(r, reference.result);
+    EXPECT_EQ(r, 1);
+    EXPECT_EQ(host.put_count, reference.rows);
+}
+INSTANTIATE_TEST_SUITE_P(tif_decompressor, tif_guard,
+                         testing::Values(tif_guard_case{"longest_1", longest_strings, 1, 0},
+                                         tif_guard_case{"longest_7", longest_strings, 7, 0},
+                                         tif_guard_case{"longest_9", longest_strings, 9, 0},
+                                         tif_guard_case{"longest_4096", longest_strings, 4096, 0},
+                                         tif_guard_case{"clear_3", strings_then_clear, 3, 0},
+                                         tif_guard_case{"clear_owed_rows", strings_then_clear, 5000, 3}),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+// The reader reads whole refills of 30 sub-blocks of 255 bytes into a buffer of exactly the
+// documented size.
+TEST(gif_decompressor, ReadBufferOfTheDocumentedSize)
+{
+    const int32_t width = 97, height = 300;
+    const std::vector<uint8_t> pixels = make_pixels(1, width, height, 256);
+    gif_byte_source source;
+    source.data = sub_blocks(gif_encode_codes(pixels, 8));
+    gif_row_recorder rows;
+    guarded_buffer read_buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
+    ASSERT_TRUE(read_buffer);
+    const std::vector<uint8_t> header = make_image_header(width, height, 8);
+    EXPECT_EQ(gif_lzw_decompress(source_callbacks(), source_handle(source), read_buffer.data(), header.data(),
+                                 recorder_put_row, recorder_handle(rows), 0x0800),
+              0);
+    ASSERT_EQ(rows.rows.size(), static_cast<std::size_t>(height));
+    for (int32_t y = 0; y < height; ++y)
+        EXPECT_TRUE(std::equal(pixels.begin() + y * width, pixels.begin() + (y + 1) * width, rows.rows[y].begin()));
+}
+
+// Every address put_row_fn received, and the pixels of every row.
+struct address_log {
+    std::set<const uint8_t *> addresses;
+    std::vector<uint8_t> rows;
+    int32_t calls = 0;
+};
+address_log *current_log = nullptr;
+int32_t ORVELN1_CDECL log_row(const uint8_t *row, int32_t, int32_t, int32_t row_bytes)
+{
+    current_log->addresses.insert(row);
+    current_log->rows.insert(current_log->rows.end(), row, row + row_bytes);
+    ++current_log->calls;
+    return 0;
+}
+
+struct address_case {
+    const char *name;
+    std::vector<uint8_t> data;
+    int32_t width;
+    int32_t height;
+    int depth;
+    int32_t code_size_word;
+    int32_t rows_expected; // -1: data cut short, fewer rows
+};
+class gif_row_address : public testing::TestWithParam<address_case>
+{
+};
+TEST_P(gif_row_address, EveryRowFromOneAddress)
+{
+    const address_case &t = GetParam();
+    // The same rows through the recorder, which does not care where they come from.
+    gif_byte_source reference_source;
+    reference_source.data = t.data;
+    gif_row_recorder reference;
+    std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
+    const std::vector<uint8_t> header = make_image_header(t.width, t.height, t.depth);
+    const int32_t expected =
+        gif_lzw_decompress(source_callbacks(), source_handle(reference_source), buffer.data(), header.data(),
+                           recorder_put_row, recorder_handle(reference), t.code_size_word);
+
+    gif_byte_source source;
+    source.data = t.data;
+    address_log log;
+    current_log = &log;
+    const int32_t r = gif_lzw_decompress(source_callbacks(), source_handle(source), buffer.data(), header.data(),
+                                         log_row, 0, t.code_size_word);
+    current_log = nullptr;
+    EXPECT_EQ(r, expected);
+    // A whole image gives every row; a cut one the rows decoded before the cut, at least one.
+    if (t.rows_expected > 0)
+        EXPECT_EQ(log.calls, t.rows_expected);
+    else
+        EXPECT_GT(log.calls, 0);
+    EXPECT_EQ(static_cast<std::size_t>(log.calls), reference.rows.size());
+    EXPECT_EQ(log.addresses.size(), 1u);
+    std::vector<uint8_t> joined;
+    for (const auto &row : reference.rows)
+        joined.insert(joined.end(), row.begin(), row.end());
+    EXPECT_EQ(log.rows, joined);
+}
+
+std::vector<uint8_t> encoded(int kind, int32_t width, int32_t height, int colours, int root_size)
+{
+    return sub_blocks(gif_encode_codes(make_pixels(kind, width, height, colours), root_size));
+}
+std::vector<uint8_t> cut(std::vector<uint8_t> data, std::size_t keep)
+{
+    data.resize(keep);
+    return data;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    gif_decompressor, gif_row_address,
+    testing::Values(address_case{"worked_example", {0x04, 0x8C, 0x23, 0x29, 0x05, 0x00}, 4, 2, 8, 0x0200, 2},
+                    address_case{"noise_8", encoded(1, 61, 40, 256, 8), 61, 40, 8, 0x0800, 40},
+                    address_case{"interlaced_4", encoded(2, 13, 37, 16, 4), 13, 37, 4, 0x0440, 37},
+                    address_case{"interlaced_1", encoded(3, 9, 21, 2, 2), 9, 21, 1, 0x0240, 21},
+                    // One pixel wide and flat: strings of thousands of pixels make many rows a code.
+                    address_case{"narrow_flat", encoded(0, 1, 5000, 2, 2), 1, 5000, 8, 0x0200, 5000},
+                    address_case{"narrow_3_flat", encoded(0, 3, 4000, 4, 2), 3, 4000, 4, 0x0200, 4000},
+                    // Cut inside the data: the rows decoded so far, from the same address.
+                    address_case{"truncated", cut(encoded(1, 50, 50, 256, 8), 700), 50, 50, 8, 0x0800, -1},
+                    address_case{"truncated_interlaced", cut(encoded(1, 40, 30, 16, 4), 300), 40, 30, 8, 0x0440, -1}),
+    [](const auto &p) { return std::string(p.param.name); });
+
+} // namespace
