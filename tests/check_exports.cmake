@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails unless the module's dynamic symbol table defines set_callbacks and only entry points.
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

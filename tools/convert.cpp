@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Format detection, loading and saving in BMP, GIF and TIFF, and whole-file input and output with
 // the output written under a temporary name and renamed into place on success.
 #include "convert.hpp"

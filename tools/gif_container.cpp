@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF container reader: the records before the first image's LZW data, checked against the
 // bytes available at every step.
 #include "gif_container.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host side of GIF decoding: reads a GIF stream's records up to the first image's LZW minimum code
 // size and tells where its image data begins, for the command-line tool and the tests.
 #pragma once

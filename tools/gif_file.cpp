@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GIF writing through orveln1's encoder (with truecolour images reduced to a palette first) and
 // reading of a stream's first image through the container reader and orveln1's decoder.
 #include "gif_file.hpp"

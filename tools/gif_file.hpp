@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GIF files: the first image of a stream read through the container reader and orveln1's decoder,
 // and pictures written as single-image GIF streams by orveln1's encoder.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one kind of failure the tool reports: a message for the user, printed as a single line.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lzw_alloc/lzw_free over Windows global memory or the C heap, with accounting for the tests.
 #include "boundary/memory.hpp"
 

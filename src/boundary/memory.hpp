@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Working memory of the codecs: lzw_alloc/lzw_free, an owner that releases on every path, and the
 // counters and fault injection through which tests prove that no path leaks or mishandles failure.
 #pragma once

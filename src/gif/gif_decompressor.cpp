@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF LZW decompressor: codes from root_size + 1 to 12 bits, strings expanded back to front
 // straight into the row block, rows packed, placed in interlace order and handed to the host.
 #include "gif/gif_decompressor.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoders' LZW dictionary: a trie of 5-byte nodes in first-child/next-sibling form, indexed by
 // code, in one block of STRING_TABLE_BYTES. Both compressors search and extend it per input byte,
 // so the three operations are inline.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF LZW strip decoding: the chunked code reader, the table reset and the decode loop that
 // expands codes back to front into the row buffer and cuts it into rows.
 #include "tiff/tif_decompressor.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoder dictionary: the three kinds of search result and the links that additions make.
 #include <gtest/gtest.h>
 
