@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The codec calls that the benchmarks time: orveln1's exports driven by copying callbacks over
 // memory, and the peer libraries on in-memory streams.
 #include "bench_codecs.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One call per codec and side: orveln1 through its exported entry points with callbacks that only
 // copy, and the peers (giflib, libtiff, stb_image) on in-memory streams. Each returns false when
 // the library reports a failure.

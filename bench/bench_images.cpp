@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds the benchmark's image set: synthetic pictures from fixed seeds, so that every run and every
 // peer sees the same pixels, and real pictures read from the corpus's ground-truth index files.
 #include "bench_images.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark's image set: deterministic synthetic pictures and real pictures from the shared
 // corpus, held as palette indices and in the two row layouts the codecs exchange.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // orveln1_bench: GIF and TIFF LZW throughput of orveln1 and its peers side by side in one run, in
 // pixel bytes per second, every output checked to decode back exactly before it is timed; plus the
 // peak working memory of each orveln1 call at two image heights.

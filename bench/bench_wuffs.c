@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Optional Wuffs column of the benchmark: Wuffs' GIF decoder on the same stream, to 1-byte indices.
  * Built only when ORVELN1_BENCH_WUFFS names a wuffs-v0.4.c, which the project does not ship. */
 #define WUFFS_IMPLEMENTATION

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The benchmark's optional Wuffs column: decodes the first image of a GIF stream into out, whose
  * first 1024 bytes take the palette and the rest the indices, one byte a pixel. 0 on success. */
 #ifndef ORVELN1_BENCH_WUFFS_H

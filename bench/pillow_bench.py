@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Times Pillow's GIF decoder and encoder on the images orveln1_bench dumped, in the same units
 (pixel bytes per second), after checking that each decodes or encodes the image exactly.
 

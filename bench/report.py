@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Turns one benchmark run into the table and chart the README shows.
 
 Usage: report.py RESULTS_DIR

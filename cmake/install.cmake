@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation: the shared module (liborveln1.so.1 and its links), the static core (with the C++
 # interface), both headers, the orveln tool (with its manual page and bash completion), a CMake
 # package (find_package(orveln1) -> orveln1::orveln1, orveln1::core), pkg-config files (orveln1 for

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared part of the MinGW-w64 toolchain files: the including file sets CMAKE_SYSTEM_PROCESSOR and
 # ORVELN1_MINGW_PREFIX (the target triplet). The win32 thread flavour: the module takes no lock and
 # starts no thread, so it needs no POSIX thread layer.

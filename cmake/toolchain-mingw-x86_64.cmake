@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-builds orveln1.dll for 64-bit Windows with Debian's MinGW-w64 toolchain.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(ORVELN1_MINGW_PREFIX x86_64-w64-mingw32 CACHE STRING "MinGW-w64 target triplet")

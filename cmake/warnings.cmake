@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Strict warnings for every target of the project: g++ and clang++ both build warning-free. A build
 # dependency only: linked privately (through $<BUILD_INTERFACE:...> where a target is installed), so
 # it never reaches a consumer or the installed package.

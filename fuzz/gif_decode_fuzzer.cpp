@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the GIF decompressor: arbitrary image data, steered by the input's last seven
 // bytes (width, height, depth choice, code_size_word), with the host's read buffer at the end of
 // a block of exactly the documented size so that any read or write past it is caught.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Round-trip fuzz target for the GIF codec: an arbitrary 4- or 8-bit image, plain or interlaced,
 // goes through the stream writer, the stream reader and the decompressor, and must come back
 // exactly, row for row. The last four input bytes choose width, depth, interlace and transparency;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the GIF stream reader: any bytes are walked without a read outside them, every
 // span it gives lies inside them in stream order, and each small image decodes through decode_gif
 // and decode_gif_file alike, with no block left behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over every file of the folders (or files) named on the command line, so that
 // seeds and past findings replay under CTest where no libFuzzer runtime is linked.
 #include <cstddef>

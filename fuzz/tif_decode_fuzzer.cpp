@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for TIFF strip decoding: arbitrary strip bytes, with the row length, row count,
 // read piece size and a refused row taken from the input's last six bytes.
 #include <algorithm>

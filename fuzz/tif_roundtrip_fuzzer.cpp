@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for TIFF strip coding: arbitrary rows (depth, width, byte order and row offset from
 // the input's last four bytes) through encode then decode must come back as the bytes coded.
 #include <algorithm>

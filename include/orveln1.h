@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* orveln1.h: the C interface of orveln1, an LZW codec for GIF image data and TIFF LZW strips.
  * Usable from C99 and C++; needs no other header of the library. */
 #ifndef ORVELN1_H

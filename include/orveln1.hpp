@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // orveln1.hpp: the in-memory C++ interface of orveln1: whole images and byte vectors in, result
 // codes out, with no callback registry, so calls on different threads may run at the same time.
 #pragma once

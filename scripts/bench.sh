@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the benchmark suite on this machine: builds orveln1_bench (Release, g++), runs it (orveln1,
 # giflib, libtiff, stb_image), times Pillow on the same images with Debian's Python, and writes
 # table.md and chart.svg plus the raw JSON into build/bench-results (a scratch folder git ignores).

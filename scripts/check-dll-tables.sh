@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks a built orveln1.dll from its PE tables: exactly the six entry points, by plain name at
 # their fixed ordinals, and imports from system DLLs only (no MinGW runtime DLL).
 # Usage: scripts/check-dll-tables.sh DLL [OBJDUMP]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fails when a C or C++ source of the repository differs from what .clang-format makes of it.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The main job on a fresh machine: installs what the library and the tool need (the `build`
 # profile), builds the orveln tool (Release), and runs `orveln demo` into a folder: the first
 # argument, relative to the folder the script is called from (default ./orveln-demo).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang and runs each for a bounded time from its seeds; any
 # finding (crash, sanitizer report, leak, time-out) fails the script and is kept under
 # build/.../findings for tests/data/crashers/.

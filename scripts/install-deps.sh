@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs on a Debian machine what one part of the work needs, by profile; idempotent (packages
 # already present are left alone). Runs apt-get as root (or through sudo).
 # Usage: scripts/install-deps.sh PROFILE...   (no profile: all)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The whole test suite on a fresh machine: installs what is needed, builds from scratch with g++
 # and clang, runs every test plainly and under AddressSanitizer + UndefinedBehaviorSanitizer, fuzzes,
 # runs ThreadSanitizer and the Windows stage. Every stage runs even when an earlier one failed; the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds orveln1.dll and its Windows test host with MinGW-w64 (32-bit, and 64-bit when that
 # toolchain and wine64 are present), checks each module's export and import tables, and runs the
 # host under Wine: no display, a throw-away WINEPREFIX per run, a time limit on every Wine step.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails unless the module's dynamic symbol table defines set_callbacks and only entry points, and
 # unless the module is free of the test build's instrumentation and of code only the tests use.
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE out RESULT_VARIABLE rc)

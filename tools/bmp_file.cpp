@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows bitmap reader and writer. Every size taken from a header is checked against the file's
 // real length before it is used, so a hostile header can neither over-read nor over-allocate.
 #include "bmp_file.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows bitmap files: reading 1-, 4-, 8-, 24- and 32-bit uncompressed bitmaps (either row order)
 // into a picture, and writing a picture back as a bottom-up bitmap.
 #pragma once

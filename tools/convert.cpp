@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Format detection, loading and saving in every format the tool knows, and file input and output
 // with the output written under a temporary name, renamed into place on success and removed on
 // failure or on a fatal signal.

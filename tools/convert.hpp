@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's work that does not depend on the command line: telling formats apart, loading and
 // saving pictures in any of them, and putting files in place only when they are complete.
 #pragma once

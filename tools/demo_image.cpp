@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Generates the demo picture: escape-time bands of the Mandelbrot set around the "seahorse valley",
 // coloured with a smooth cyclic palette; the set itself is black.
 #include "demo_image.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo's built-in picture: a banded Mandelbrot set in a 256-colour palette, generated on all
 // cores, large enough for coding speeds to be measured.
 #pragma once

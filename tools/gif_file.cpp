@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GIF reading and writing: a walk over every record of a stream, orveln1's decoder for the image
 // data (behind a synthetic clear code when the data lacks its own), and orveln1's encoder with
 // truecolour pictures reduced to a palette first.

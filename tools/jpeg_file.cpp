@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JPEG reading with libjpeg-turbo. libjpeg reports errors through a longjmp from its error
 // manager, so the decoding runs in a function that owns no C++ objects.
 #include "jpeg_file.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JPEG files read through libjpeg-turbo into 24-bit pictures (greyscale ones into 8-bit grey).
 #pragma once
 

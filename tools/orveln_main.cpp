@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // orveln: the command-line host of the library: converts between BMP, GIF, LZW TIFF and PNG, describes
 // files, and runs the demo. Errors are one line on standard error; exit 1 for failures, 2 for usage.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs independent pieces of work (TIFF strips) on several threads; the pieces write to disjoint
 // places, so the result does not depend on the number of threads.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG reading and writing with libpng's full interface. libpng reports errors by longjmp, so the
 // calls that may fail run in small functions that own no C++ objects, and the pictures they fill
 // are made before them.

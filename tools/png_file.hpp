@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG files through libpng: every colour type read into a picture (16-bit samples reduced to 8),
 // and pictures written as palette, greyscale, RGB or RGBA PNG.
 #pragma once

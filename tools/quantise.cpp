@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Median cut over a 15-bit colour histogram: the box whose pixels spread furthest along one axis,
 // weighted by how many they are, is split at its median until there are enough boxes; each box's
 // mean colour becomes a palette entry. Median cut is chosen over an octree because its boxes follow

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Colour reduction for GIF output: a palette of at most N colours chosen by median cut, and the
 // pixels mapped onto it with or without Floyd-Steinberg error diffusion.
 #pragma once

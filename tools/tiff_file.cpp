@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF reading and writing: libtiff handles the file structure over an in-memory stream, orveln1
 // codes the strips in parallel, and libtiff's raw-strip functions move the coded bytes.
 #include "tiff_file.hpp"

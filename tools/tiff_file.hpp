@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF files through libtiff's tag and raw-strip functions, with the strips coded and decoded by
 // orveln1 on all cores: LZW (and uncompressed) bilevel, palette, greyscale and RGB(A) images.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kinds of failure the tool reports (a message for the user, printed as a single line) and the
 // warnings it gives when it converts while dropping something.
 #pragma once

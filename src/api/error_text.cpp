@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names of the result codes, for hosts that report them.
 #include "orveln1.hpp"
 

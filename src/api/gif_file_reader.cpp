@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF stream reader of the C++ interface: walks every record of a stream, checked against the
 // bytes available at every step, and describes each image for decode_gif.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The in-memory C++ interface: each call hands the codec its own callbacks, which find the call's
 // buffers through a thread-local pointer, so calls on different threads never share state.
 #include "orveln1.hpp"

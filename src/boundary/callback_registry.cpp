@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The callback registry: the library's only process-wide state, written by set_callbacks alone.
 #include "boundary/callbacks.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host callback types, the callback record each codec is given, and the process-wide registry.
 #pragma once
 

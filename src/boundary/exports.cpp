@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module's entry points: the only extern "C" definitions. Each binds the registry (or its own
 // arguments) into a callback record, refuses a call whose callbacks are missing, and forwards.
 #include "orveln1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's image header (a bitmap info header followed by its palette), read by byte offset in
 // little-endian order, and the scan-line length rule shared by the codecs.
 #pragma once

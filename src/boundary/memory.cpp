@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lzw_alloc/lzw_free over Windows global memory or the C heap. This file defines nothing else, so
 // that a test build can link an instrumented pair in its place (tests/support/memory_instrumented).
 #include "boundary/memory.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Working memory of the codecs: lzw_alloc/lzw_free and an owner that releases on every path.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Result codes inside the library: the public values under the design's own names.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sub-block flush of the GIF compressor's hot-loop bit writer.
 #include "gif/gif_code_packer.hpp"
 

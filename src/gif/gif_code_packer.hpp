@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF compressor's bit writer in the form its hot loop uses: codes appended least significant
 // bit first to a 64-bit accumulator, whole bytes stored straight into the sub-block buffer.
 #pragma once

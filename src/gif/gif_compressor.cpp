@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF LZW compressor: four working blocks, one pass over the pixels, codes packed into data
 // sub-blocks of 253 or 254 bytes, then the final sub-block, the block terminator and the trailer.
 #include "gif/gif_compressor.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF LZW compressor: pulls rows through get_row_fn, codes their pixels with variable-width
 // LZW, and writes the data sub-blocks, the block terminator and the trailer through write_fn.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF LZW decompressor: codes from root_size + 1 to 12 bits, expanded through the shared decode
 // table into the row block; each complete row is packed into the block's front slot, from where
 // every row goes to the host, in interlace order when the image is interlaced.

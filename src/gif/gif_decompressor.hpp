@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GIF image data decoding: the least-significant-bit-first code reader over data sub-blocks, the
 // row packer for 1- and 4-bit scan lines, and the LZW decompressor behind decode_gif.
 #pragma once

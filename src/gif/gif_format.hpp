@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes of the GIF stream's records that both the stream writer and the host-side reader name.
 #pragma once
 

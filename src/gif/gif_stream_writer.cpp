@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF stream writer: everything up to the LZW minimum code size in stream order, every write
 // checked, then the compressor for the image data, terminator and trailer.
 #include "gif/gif_stream_writer.hpp"

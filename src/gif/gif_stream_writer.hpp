@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF stream writer behind encode_gif and encode_gifi: header, screen descriptor, colour
 // table, transparency extension and image descriptor, then the compressor's image data.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The LZW decoders' shared core: the code table that the GIF and TIFF decoders both fill, the
 // code-value checks, and the expansion of a code into bytes, several bytes per table step.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoders' LZW dictionary: per code its first extension held inline, every later extension in
 // a small open-addressing hash of (prefix, byte), in one block of STRING_TABLE_BYTES. Both
 // compressors search and extend it per input byte, so the three operations are inline.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF LZW strip coding: rows pulled through get_row, coded with the encoder string table, packed
 // most significant bit first and written through cb.write in pieces of 1000 or 1001 bytes.
 #pragma once

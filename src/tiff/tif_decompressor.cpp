@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF LZW strip decoding: the chunked code reader, and the decode loop that expands codes through
 // the shared decode table into the row buffer and cuts it into rows.
 #include "tiff/tif_decompressor.hpp"

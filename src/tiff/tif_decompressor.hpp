@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF LZW strip decoding: 9- to 12-bit codes, most significant bit first, read from the host in
 // 30000-byte chunks, expanded into the host's row buffer and handed over one row at a time.
 #pragma once

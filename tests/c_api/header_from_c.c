@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Compiled as C99: the public header stands alone, and the module's set_callbacks links. */
 #include "orveln1.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // encode_gif and encode_gifi as a host reaches them through the shared module: registered
 // write_fn, missing callbacks refused, streams that giflib reads back.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the build into a fresh prefix, checks what was installed, then builds and runs the consumer
 # project against it through find_package(orveln1) and through pkg-config, and once more with the
 # source tree as a subproject (add_subdirectory). Arguments: BUILD_DIR, WORK_DIR, SOURCE_DIR,

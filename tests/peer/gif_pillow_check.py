@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Runs the sample writer into a fresh folder and reads every GIF it wrote with Pillow: the
 pixel indices, the transparent index and the interlace flag must be exactly those expected."""
 import pathlib

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes GIF streams through encode_gif/encode_gifi into a folder, each with the pixels it must
 // read back as: NAME.gif and NAME.expect (width, height, interlace, transparent index or -1, then
 // the pixel indices, top row first, one byte each). A Python check reads them with Pillow.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The oracle bit writer's out-of-line parts: the reversal table and the sub-block flush.
 #include "support/gif_bit_writer_oracle.hpp"
 

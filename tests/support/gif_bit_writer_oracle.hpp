@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The first GIF bit writer, kept in the tests as the oracle that the compressor's code packer is
 // checked against.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test host for the GIF encoders: image construction, recording callbacks with failure injection,
 // giflib as the reading peer, and a code-level reader of the written image data.
 #include "support/gif_encode_host.hpp"

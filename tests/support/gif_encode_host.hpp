@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test host for the GIF encoders: images with their headers and padded rows, a write_fn/get_row_fn
 // pair that records every call and can fail at the k-th one, and readers of the written stream.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF decoder's test host: byte sources, row recorders, headers and a reference encoder.
 #include "support/gif_test_host.hpp"
 

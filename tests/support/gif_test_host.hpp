@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test host for the GIF decoder: in-memory byte sources and row recorders reached through the
 // 32-bit io_handle / row_context, failure injection, image headers, and a small reference GIF LZW
 // encoder that builds image data (well-formed or deliberately odd) code by code.

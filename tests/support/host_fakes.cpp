@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scriptable test host: static callbacks that find their host by handle and record each call.
 #include "support/host_fakes.hpp"
 

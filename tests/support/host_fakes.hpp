@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scriptable host for codec tests: a byte source that hands data over in chosen pieces, a byte
 // sink, row sources and sinks, all recording every call, plus small helpers to build inputs.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # orveln1_core_instrumented: the static core with the test build's working memory (block accounting,
 # k-th allocation failure, fill patterns) for the tests, the fuzz targets and the benchmark. The
 # instrumented lzw_alloc/lzw_free are object code on the link line, ahead of the core archive, so

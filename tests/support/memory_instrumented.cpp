@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test build's lzw_alloc/lzw_free: the C heap with block accounting, failure injection and fill
 // patterns. Linked before the core, so that the core's plain pair is never pulled in.
 #include "support/memory_instrumented.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The callback registry's slots read back, for the registry's own test: nothing in the library reads
 // the spare slot, so only this view shows that set_callbacks stored it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SHA-256 (FIPS 180-4), plain and unhurried: it only checks test output against known digests.
 #include "support/sha256.hpp"
 

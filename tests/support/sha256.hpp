@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SHA-256 of a byte range as lower-case hex, to compare decoded output with the corpus manifest.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF strip helpers for the tests: code packing at decoder widths, coding and decoding through
 // the fake host.
 #include "support/tif_strips.hpp"

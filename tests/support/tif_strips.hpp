@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for TIFF strip tests: strips built from code lists, strips coded from plain bytes, and
 // strips decoded through the fake host, with exact-size host buffers so overruns show.
 #pragma once

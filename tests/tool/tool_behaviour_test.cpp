@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The orveln tool's promises to its users, run as a subprocess: one-line failures for folders,
 // nothing left behind by a signal, links and protected files respected, transparency kept or
 // dropped aloud, info over many files, PNG, JPEG, colour reduction, images and pages, and the

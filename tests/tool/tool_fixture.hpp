@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The orveln tool's test fixture: runs the tool as a subprocess in a scratch folder per test, and
 // makes and compares pictures for the tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The orveln tool run as a user runs it, as a subprocess: round trips for every kind of image,
 // files checked by independent readers, the corpus, and bad input refused cleanly.
 #include "tool_fixture.hpp"

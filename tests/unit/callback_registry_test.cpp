@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The registry: every store replaces all four slots; the codec record carries what codecs use.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Both decoders against the host contract: host buffers of exactly the public header's sizes with a
 // guard page right behind them, and decode_gif handing every row from one address.
 #include <gtest/gtest.h>

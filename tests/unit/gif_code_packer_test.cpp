@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF compressor's hot-loop bit writer against the reference bit writer gif_put_code: the same
 // sub-blocks, flushed at the same codes, the same final bytes, and a short write at the same point.
 #include <gtest/gtest.h>

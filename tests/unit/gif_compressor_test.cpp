@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF LZW compressor: exact bytes of small images, the bit writer's flush points, the bit
 // reversals, the interlace order, width steps and restarts as a decoder sees them, and its blocks.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Real GIF files: each first image goes through the stream reader and decode_gif and must give
 // the reference decoders' pixels for every complete row; files that the reference decoders take
 // but this decoder settles otherwise are named and checked against this decoder's own rules.

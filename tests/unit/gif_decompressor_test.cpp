@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF LZW decompressor: the worked example, code-size words, interlace orders, row packing,
 // the read_fn call pattern, and the damaged streams that broke other LZW decoders.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C++ interface's GIF stream reader, decode_gif_file and error_text: every image of a stream
 // with its own table and graphic control, refusals with their result codes, cut streams read
 // without a byte outside them, and a name for every result code.

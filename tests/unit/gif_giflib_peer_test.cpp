@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GIFs that giflib's encoder writes, at every colour depth, plain and interlaced, decode through
 // the stream reader and decode_gif to exactly the pixels giflib was given.
 #include <gtest/gtest.h>

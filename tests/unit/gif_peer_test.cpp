@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // giflib as the reading peer: every stream the GIF writer makes, over depths, sizes from one pixel
 // to thousands, flat to noisy content, plain and interlaced, reads back to exactly its pixels.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GIF stream writer: exact streams and write_fn call sizes, transparency, the palette through
 // the header size, refusals before any callback, and every failure path leaving nothing behind.
 #include <gtest/gtest.h>

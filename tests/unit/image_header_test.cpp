@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Header fields read by offset, and the scan-line length rule at every depth.
 #include <gtest/gtest.h>
 

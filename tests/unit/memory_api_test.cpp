@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The in-memory C++ interface: round trips at every depth, refusals with the right result code, no
 // block left behind, and calls from several threads at once giving the one-thread results.
 #include <gtest/gtest.h>

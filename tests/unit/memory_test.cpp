@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block helpers: fault injection at the k-th block and the counts that leak checks rely on.
 #include <gtest/gtest.h>
 

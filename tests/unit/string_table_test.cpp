@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoder dictionary: the kinds of search result, first extensions and later ones, restarts, and
 // whole generations against a map of every string added.
 #include <gtest/gtest.h>

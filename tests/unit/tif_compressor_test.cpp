@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF strip coding: the exact stream of a known row, byte order and row offset, argument
 // refusals, code widths at every length, write pieces, host failures and the blocks held.
 #include <gtest/gtest.h>

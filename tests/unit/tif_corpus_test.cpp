@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every LZW strip and tile of the real TIFF files in the shared corpus: decoded to the manifest's
 // digest, old-style strips refused, damaged ones ended with a result code.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF strip decoding: the small strips whose rows and calls are known exactly, reads in awkward
 // pieces, damaged strips, refusals by the host, and the memory the decoder holds.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF strips against libtiff: every strip encode_tif writes reads back through libtiff to the
 // coded bytes, and every LZW strip libtiff writes decodes to libtiff's bytes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TIFF decoder writes strings made of one repeated byte with a fill instead of a walk: strings
 // that only begin with a run, runs around the fill threshold, runs that outlast a table generation
 // and rows that cut through runs must all come back byte for byte.

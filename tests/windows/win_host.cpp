@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows test host: loads orveln1.dll the way an imaging host does and drives every export through
 // the real stdcall/cdecl boundary, checking results, stream bytes and callback call sequences.
 #include <windows.h>

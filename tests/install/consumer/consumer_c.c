@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Uses the installed shared module through the C interface: one 8-bit row coded as a TIFF LZW
  * strip with encode_tif and decoded back with decode_tif. */
 #include <orveln1.h>

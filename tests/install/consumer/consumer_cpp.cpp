@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Uses the installed static core through the C++ interface: a small picture to GIF and to a TIFF
 // LZW strip, and the strip decoded back.
 #include <orveln1.hpp>
