@@ -3,6 +3,7 @@
 // so the three operations are inline.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -32,13 +33,19 @@ inline uint8_t *node(uint8_t *table, int code) noexcept
 }
 inline int16_t load16(const uint8_t *p) noexcept
 {
-    int16_t v;
+    uint16_t v;
     std::memcpy(&v, p, sizeof v);
-    return v;
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap16(v);
+    return static_cast<int16_t>(v);
 }
+// Links are kept little-endian on every machine, as the layout above says.
 inline void store16(uint8_t *p, int16_t v) noexcept
 {
-    std::memcpy(p, &v, sizeof v);
+    uint16_t u = static_cast<uint16_t>(v);
+    if constexpr (std::endian::native == std::endian::big)
+        u = __builtin_bswap16(u);
+    std::memcpy(p, &u, sizeof u);
 }
 } // namespace string_table_detail
 
