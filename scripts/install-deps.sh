@@ -11,6 +11,9 @@ packages=(
   nlohmann-json3-dev
 )
 wine_packages=(wine wine32:i386 wine64)
+# --- bigendian: s390x cross compiler and qemu-user for scripts/cross-test.sh (profiles test, all) ---
+packages+=(g++-s390x-linux-gnu qemu-user)
+# --- end bigendian ---
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

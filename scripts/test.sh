@@ -53,4 +53,14 @@ stage "windows: cross-build, table check, host under Wine"
 "$root/scripts/windows-test.sh" "$out/windows"
 # --- end windows ---
 
+# --- cross-windows: GoogleTest-only unit tests for i686 and x86_64 MinGW-w64, run under Wine ---
+stage "cross-windows: unit tests cross-built with MinGW-w64, run under Wine"
+"$root/scripts/cross-test.sh" "$out/cross" windows
+# --- end cross-windows ---
+
+# --- cross-bigendian: GoogleTest-only unit tests for s390x, run under qemu-user ---
+stage "cross-bigendian: unit tests cross-built for s390x, run under qemu-user"
+"$root/scripts/cross-test.sh" "$out/cross" bigendian
+# --- end cross-bigendian ---
+
 stage "all stages passed"
