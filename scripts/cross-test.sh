@@ -69,7 +69,7 @@ run_tests() {
 # arch (i686 or x86_64), Wine loader, WINEARCH
 windows_target() {
   local arch=$1 loader=$2 winearch=$3 name="windows-$1"
-  if ! cross_build "$name" "toolchain-mingw-$arch.cmake"; then
+  if ! cross_build "$name" "toolchain-mingw-$arch-tests.cmake"; then
     failures+=("$name (build)")
     summary+=("$name: BUILD FAILED")
     return
