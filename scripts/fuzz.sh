@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang and runs each for a bounded time from its seeds; any
-# finding (crash, sanitizer report, leak, time-out) fails the script and is kept under
-# build/.../findings for tests/data/crashers/.
+# finding (crash, sanitizer report, leak, time-out) fails the script and is copied into
+# tests/data/crashers/<target>/, where CTest replays it from then on (add its row to INDEX.md).
+# Past findings join the seeds of every run.
 # Usage: scripts/fuzz.sh BUILD_DIR [SECONDS_PER_TARGET]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,7 @@ for t in $targets; do
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/findings"
   [ -d "fuzz/seeds/$t" ] && cp -r "fuzz/seeds/$t/." "$work/corpus/"
+  [ -d "tests/data/crashers/$t" ] && cp -r "tests/data/crashers/$t/." "$work/corpus/"
   # A target may name more seeds (real files from the shared corpus) in fuzz/seeds/$t.list.
   if [ -f "fuzz/seeds/$t.list" ]; then
     while read -r pattern; do
@@ -32,7 +34,10 @@ for t in $targets; do
   ASAN_OPTIONS=detect_leaks=1 "$out/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$work/findings/" -print_final_stats=1 "$work/corpus" > "$work/log" 2>&1 || {
     tail -n 60 "$work/log"
-    echo "fuzz target $t found a fault; inputs in $work/findings"
+    mkdir -p "tests/data/crashers/$t"
+    cp "$work/findings/"* "tests/data/crashers/$t/" 2> /dev/null || true
+    echo "fuzz target $t found a fault; inputs in $work/findings, copied to tests/data/crashers/$t/" \
+      "(describe each in tests/data/crashers/INDEX.md)"
     exit 1
   }
   grep -E 'stat::number_of_executed_units|stat::peak_rss' "$work/log" | sed "s/^/$t: /"

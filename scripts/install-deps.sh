@@ -27,6 +27,9 @@ windows=(
 )
 windows_i386=(wine wine32:i386 wine64)
 bench=("${build[@]}" libbenchmark-dev libgif-dev libstb-dev python3-pil)
+# Big-endian checks: the s390x cross compiler and qemu-user (scripts/cross-test.sh bigendian).
+bigendian=(cmake ninja-build g++-s390x-linux-gnu qemu-user)
+test+=("${bigendian[@]}")
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }

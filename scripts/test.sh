@@ -102,6 +102,11 @@ run_stage "tsan: in-memory interface from several threads, tool strips on all co
 run_stage "windows: cross-build, table check, host under Wine" "$root/scripts/windows-test.sh" "$out/windows"
 # --- end windows ---
 
+# --- cross: GoogleTest-only unit tests for MinGW-w64 under Wine, and for s390x under qemu-user ---
+run_stage "cross-windows: unit tests cross-built with MinGW-w64, run under Wine" "$root/scripts/cross-test.sh" "$out/cross" windows
+run_stage "cross-bigendian: unit tests cross-built for s390x, run under qemu-user" "$root/scripts/cross-test.sh" "$out/cross" bigendian
+# --- end cross ---
+
 banner "summary"
 failed=0
 for i in "${!stage_names[@]}"; do

@@ -127,6 +127,8 @@ INSTANTIATE_TEST_SUITE_P(
         known_strip{"empty_source", {}, 0, 1, 3, ERR_BAD_DATA, {}},
         // After a clear code only a byte can follow: nothing else is defined yet.
         known_strip{"end_code_after_clear", tif_strip_from_codes({256, 257}), 0, 1, 2, 1, {E, E}},
+        // The only row is complete when the end code comes (tests/data/crashers).
+        known_strip{"clear_byte_end_only_row", tif_strip_from_codes({256, 65, 257}), 0, 1, 1, 1, {A}},
         known_strip{"repeated_clear_codes", tif_strip_from_codes({256, 256, 256, 65, 257}), 0, 1, 0, 1, {A}},
         known_strip{"table_code_after_clear", tif_strip_from_codes({256, 258, 257}), 0, 1, 2, ERR_BAD_DATA, {E, E}},
         known_strip{"table_code_after_later_clear",

@@ -52,7 +52,11 @@ template <class Fn> Fn export_named(const char *name)
 // where it was before the arguments were pushed, a caller-clean one 4 bytes per argument lower.
 
 #if defined(__i386__)
-extern "C" int32_t __cdecl host_call_words(const void *fn, const uint32_t *words, int32_t count, int32_t *stack_change);
+// skew: bytes (0, 4, 8 or 12) the stack pointer lies below a 16-byte boundary at the call.
+extern "C" int32_t __cdecl host_call_words(const void *fn, const uint32_t *words, int32_t count, int32_t *stack_change,
+                                           int32_t skew);
+// Returns the stack pointer as it was at the call instruction (the return address popped).
+extern "C" int32_t __cdecl host_stack_at_call();
 asm(R"(
     .text
     .globl _host_call_words
@@ -69,6 +73,7 @@ _host_call_words:
     subl  %eax, %esp
     andl  $-16, %esp
     addl  %eax, %esp
+    subl  24(%ebp), %esp
     movl  %esp, %ebx
 1:  testl %ecx, %ecx
     jz    2f
@@ -85,6 +90,11 @@ _host_call_words:
     popl  %esi
     popl  %ebx
     popl  %ebp
+    ret
+
+    .globl _host_stack_at_call
+_host_stack_at_call:
+    leal  4(%esp), %eax
     ret
 )");
 #endif
@@ -113,12 +123,16 @@ template <class T> uint32_t to_word(T value)
         return static_cast<uint32_t>(value);
 }
 
+// How far below a 16-byte boundary the thunk leaves the stack pointer at each export call.
+[[maybe_unused]] int32_t call_skew = 0;
+
 template <class Fn, class... Args> int32_t call_export(Fn fn, Args... args)
 {
 #if defined(__i386__)
     const uint32_t words[] = {to_word(args)..., 0};
     int32_t stack_change = 0;
-    const int32_t result = host_call_words(reinterpret_cast<const void *>(fn), words, sizeof...(Args), &stack_change);
+    const int32_t result =
+        host_call_words(reinterpret_cast<const void *>(fn), words, sizeof...(Args), &stack_change, call_skew);
     // Every argument is one 32-bit word and the export removes all of them.
     check(stack_change == 0, "export is callee-clean (stack pointer unchanged after the call)", __LINE__);
     return result;
@@ -241,7 +255,7 @@ std::vector<int32_t> events_of(char kind, bool second = false)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Images, headers and small bit packers for hand-made code streams.
+// Images and headers.
 
 uint32_t rng_state = 0x2545F491;
 uint32_t next_random()
@@ -321,26 +335,6 @@ std::vector<std::vector<uint8_t>> make_image(int32_t width, int32_t height, int 
         }
     }
     return rows;
-}
-
-// GIF codes least significant bit first.
-std::vector<uint8_t> pack_lsb(const std::vector<std::pair<int, int>> &codes)
-{
-    std::vector<uint8_t> out;
-    uint32_t acc = 0;
-    int held = 0;
-    for (auto [code, width] : codes) {
-        acc |= static_cast<uint32_t>(code) << held;
-        held += width;
-        while (held >= 8) {
-            out.push_back(static_cast<uint8_t>(acc));
-            acc >>= 8;
-            held -= 8;
-        }
-    }
-    if (held > 0)
-        out.push_back(static_cast<uint8_t>(acc));
-    return out;
 }
 
 // The four-pass GIF row order.
@@ -491,7 +485,7 @@ void stack_thunk_sees_caller_clean_calls()
 {
     const uint32_t words[] = {static_cast<uint32_t>(io_handle), 0, 0};
     int32_t stack_change = 0;
-    host_call_words(reinterpret_cast<const void *>(host_read), words, 3, &stack_change);
+    host_call_words(reinterpret_cast<const void *>(host_read), words, 3, &stack_change, 0);
     CHECK_EQ(stack_change, -12);
 }
 #endif
@@ -688,95 +682,6 @@ void gif_encoder_get_row_failure(bool interlaced)
 // ---------------------------------------------------------------------------------------------
 // GIF decoder through decode_gif.
 
-void gif_decoder_worked_example()
-{
-    host.input = bytes({0x04, 0x8C, 0x23, 0x29, 0x05, 0x00});
-    host.put_row_copy = 4;
-    CHECK_EQ(run_decode_gif(make_header(4, 2, 8), 0x0200, host_put_row), 0);
-    CHECK(events_of('r') == (std::vector<int32_t>{1, 4, 1, 0}));
-    CHECK(events_of('p') == (std::vector<int32_t>{0, 1}));
-    CHECK(events_of('p', true) == (std::vector<int32_t>{4, 4}));
-    CHECK(host.rows == (std::vector<std::vector<uint8_t>>{bytes({1, 1, 1, 1}), bytes({2, 2, 2, 2})}));
-}
-
-void gif_decoder_refuses_missing_clear_code()
-{
-    host.input = bytes({0x01, 0x05, 0x00}); // root size 2: the end code 5 comes first
-    CHECK_EQ(run_decode_gif(make_header(4, 2, 8), 0x0200, host_put_row), ORVELN1_ERR_BAD_DATA);
-    CHECK(events_of('p').empty());
-    reset_host(); // and an input that delivers nothing
-    CHECK_EQ(run_decode_gif(make_header(4, 2, 8), 0x0200, host_put_row), ORVELN1_ERR_BAD_DATA);
-    CHECK(events_of('p').empty());
-}
-
-void gif_decoder_code_beyond_next_ends_quietly()
-{
-    // clear 4, literal 1, then 7 while the next free entry is 6.
-    const std::vector<uint8_t> data = pack_lsb({{4, 3}, {1, 3}, {7, 3}});
-    host.input = {static_cast<uint8_t>(data.size())};
-    host.input.insert(host.input.end(), data.begin(), data.end());
-    host.input.push_back(0);
-    host.put_row_copy = 1;
-    CHECK_EQ(run_decode_gif(make_header(1, 3, 8), 0x0200, host_put_row), 0);
-    CHECK(events_of('p') == std::vector<int32_t>{0});
-    CHECK(host.rows.size() == 1 && host.rows[0][0] == 1);
-}
-
-// The descriptor byte and code size as one word: an unusable code size falls back on the packed
-// byte's size field and loses the interlace flag; bits 16-31 are never read.
-void gif_decoder_code_size_word(int depth, bool interlaced_stream, int32_t word, bool decode_interlaced)
-{
-    const int32_t width = 6, height = 11;
-    const auto image = make_image(width, height, depth, fill::random);
-    host.image = image;
-    CHECK_EQ(run_encode_gif(interlaced_stream, make_header(width, height, depth)), 0);
-    const gif_layout g = parse_gif(host.output);
-    CHECK(g.ok);
-    const std::vector<uint8_t> stream = host.output;
-    reset_host();
-    host.input.assign(stream.begin() + static_cast<std::ptrdiff_t>(g.data_start), stream.end());
-    host.put_row_copy = static_cast<size_t>(padded_bytes(width, depth));
-    CHECK_EQ(run_decode_gif(make_header(width, height, depth), word, host_put_row), 0);
-    const std::vector<int32_t> order = interlace_order(height);
-    const std::vector<int32_t> delivered = events_of('p');
-    CHECK(delivered == (decode_interlaced ? order : iota(0, height)));
-    for (size_t i = 0; i < host.rows.size() && i < order.size(); ++i) {
-        // The k-th row of the stream holds source row order[k] when the stream is interlaced.
-        const size_t source = static_cast<size_t>(interlaced_stream ? order[i] : static_cast<int32_t>(i));
-        check(same_pixels(host.rows[i], image[source], width, depth), "row pixels", __LINE__);
-    }
-}
-
-void gif_decoder_packs_one_bit_rows()
-{
-    host.image = {bytes({1, 0, 1, 1, 0, 0, 1, 0, 1, 1, 0, 0})};
-    CHECK_EQ(run_encode_gif(false, make_header(10, 1, 8)), 0);
-    const gif_layout g = parse_gif(host.output);
-    const std::vector<uint8_t> stream = host.output;
-    reset_host();
-    host.input.assign(stream.begin() + static_cast<std::ptrdiff_t>(g.data_start), stream.end());
-    host.put_row_copy = 2;
-    CHECK_EQ(run_decode_gif(make_header(10, 1, 1), g.code_size_word, host_put_row), 0);
-    CHECK(events_of('p', true) == std::vector<int32_t>{4});
-    CHECK(host.rows.size() == 1 && host.rows[0] == bytes({0xB2, 0xC0}));
-}
-
-void gif_decoder_put_row_failure()
-{
-    host.image = make_image(4, 10, 8, fill::gradient);
-    CHECK_EQ(run_encode_gif(false, make_header(4, 10, 8)), 0);
-    const gif_layout g = parse_gif(host.output);
-    const std::vector<uint8_t> stream = host.output;
-    reset_host();
-    host.input.assign(stream.begin() + static_cast<std::ptrdiff_t>(g.data_start), stream.end());
-    host.put_row_copy = 4;
-    host.failing_put_row = 2;
-    host.put_row_failure = -7;
-    CHECK_EQ(run_decode_gif(make_header(4, 10, 8), g.code_size_word, host_put_row), -7);
-    CHECK_EQ(events_of('p').size(), 3u);
-    CHECK(host.events.back().kind == 'p');
-}
-
 struct gif_trip {
     int32_t width, height;
     int depth;
@@ -845,22 +750,6 @@ const tif_example one_run_strip{bytes({0x80, 0x10, 0x60, 0x50, 0x10}), 0, 3, 1, 
 const tif_example three_codes_strip{bytes({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}),  0, 1, 0, 1, {0, 1, 2},
                                     {bytes({0x41}), bytes({0x42}), bytes({0x43})}};
 
-void tif_decoder_put_row_failure()
-{
-    host.input = three_codes_strip.strip;
-    host.failing_put_row = 1;
-    host.put_row_failure = -7;
-    CHECK_EQ(run_decode_tif(0, 1, 0), -7);
-    CHECK(events_of('p') == (std::vector<int32_t>{0, 1}));
-    // A row owed after the end code can be refused too, with the same effect.
-    reset_host();
-    host.input = one_run_strip.strip;
-    host.failing_put_row = 1;
-    host.put_row_failure = -7;
-    CHECK_EQ(run_decode_tif(5, 3, 3), -7);
-    CHECK(events_of('p') == (std::vector<int32_t>{5, 6}));
-}
-
 void tif_decoder_registry_replaced_and_state_fresh()
 {
     // A failed call first: the next one must give its own result.
@@ -883,16 +772,6 @@ void tif_decoder_registry_replaced_and_state_fresh()
 
 // ---------------------------------------------------------------------------------------------
 // TIFF encoder through encode_tif, and TIFF round trips.
-
-void tif_encoder_four_sevens()
-{
-    host.image = {bytes({1, 1, 1, 1}), bytes({2, 2, 2, 2}), bytes({3, 3, 3, 3}), bytes({7, 7, 7, 7})};
-    CHECK_EQ(run_encode_tif(make_header(4, 1, 8), 0, 1, 3, 99999), 0);
-    CHECK(host.output == bytes({0x80, 0x01, 0xE0, 0x40, 0x78, 0x08}));
-    CHECK(host.write_sizes == std::vector<int32_t>{6});
-    CHECK(events_of('g', true) == std::vector<int32_t>{3});
-    CHECK(events_of('g') == std::vector<int32_t>{4});
-}
 
 // Encodes, checks the pieces and the code stream, decodes with decode_tif and returns the rows.
 std::vector<std::vector<uint8_t>> tif_trip(const std::vector<uint8_t> &header, int32_t width, int depth,
@@ -954,50 +833,6 @@ void tif_round_trip(const tif_trip_case &t)
     CHECK_EQ(bad_rows, 0);
 }
 
-void tif_encoder_byte_order(int depth, uint32_t compression, std::vector<uint8_t> pixel, std::vector<uint8_t> coded)
-{
-    pixel.resize(4, 0);
-    host.image = {pixel};
-    const auto rows = tif_trip(make_header(1, 1, depth, compression), 1, depth, 0, 1, 0, 0);
-    CHECK(rows.size() == 1 && rows[0] == coded);
-}
-
-void tif_encoder_row_offset()
-{
-    host.image = {bytes({9, 9, 1, 2, 3, 4, 5, 6}), bytes({9, 9, 7, 8, 9, 10, 11, 12})};
-    const auto rows = tif_trip(make_header(6, 2, 8), 6, 8, 2, 2, 0, 0);
-    CHECK(rows == (std::vector<std::vector<uint8_t>>{bytes({1, 2, 3, 4, 5, 6}), bytes({7, 8, 9, 10, 11, 12})}));
-}
-
-void tif_encoder_get_row_failure()
-{
-    host.image = make_image(40, 10, 8, fill::random);
-    host.failing_get_row = 2;
-    host.get_row_failure = -5;
-    CHECK_EQ(run_encode_tif(make_header(40, 10, 8), 0, 10, 0), -5);
-    CHECK_EQ(events_of('g').size(), 3u);
-    CHECK(host.events.back().kind == 'g');
-}
-
-void tif_encoder_short_write_everywhere()
-{
-    const auto image = make_image(300, 40, 8, fill::random);
-    const std::vector<uint8_t> header = make_header(300, 40, 8);
-    host.image = image;
-    CHECK_EQ(run_encode_tif(header, 0, 40, 0), 0);
-    const size_t writes = host.write_sizes.size();
-    CHECK(writes > 5);
-    for (size_t k = 0; k < writes; ++k) {
-        reset_host();
-        host.image = image;
-        host.short_write_at = static_cast<int>(k);
-        check(run_encode_tif(header, 0, 40, 0) == ORVELN1_ERR_WRITE,
-              ("result, short write " + std::to_string(k)).c_str(), __LINE__);
-        check(host.write_sizes.size() == k + 1 && host.events.back().kind == 'w',
-              ("nothing after short write " + std::to_string(k)).c_str(), __LINE__);
-    }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Missing callbacks: each codec refuses before it calls anything.
 
@@ -1047,11 +882,39 @@ void codecs_refuse_missing_callbacks()
 
 // ---------------------------------------------------------------------------------------------
 
+// Calls through the thunk with the stack pointer 4, 8 or 12 bytes past a 16-byte boundary, as
+// a 32-bit Windows caller may leave it (only 4-byte alignment is promised there): every export
+// must still give the right results. The thunk's own entry check shows the skew is real.
+#if defined(__i386__)
+void exports_with_stack_skew(int32_t skew)
+{
+    int32_t stack_change = 0;
+    const uint32_t esp = static_cast<uint32_t>(
+        host_call_words(reinterpret_cast<const void *>(host_stack_at_call), nullptr, 0, &stack_change, skew));
+    CHECK_EQ(esp % 16, static_cast<uint32_t>((16 - skew) % 16));
+    call_skew = skew;
+    gif_round_trip({300, 100, 8, false, fill::random, 6});
+    gif_round_trip({257, 51, 4, true, fill::random, 2});
+    tif_round_trip({600, 100, 8, 0, fill::random, 0, 10});
+    tif_round_trip({23, 13, 32, 200, fill::random, 0, 1});
+    tif_decoder_example(one_run_strip, 0x7FFFFFFF);
+    call_skew = 0;
+}
+#endif
+
+// The codecs' own cases (worked examples, round trips over every depth, refused rows, short
+// writes of the TIFF encoder, the decoders' damaged data) run in the GoogleTest suite built for
+// Windows and run under Wine (scripts/cross-test.sh); here stays what only a caller of the module
+// sees, and the GIF writer, whose tests need giflib and so stay on the build machine.
 void run_all_cases()
 {
     run_case("exports resolve by name and ordinal", {}, exports_resolve_by_name_and_ordinal);
 #if defined(__i386__)
     run_case("stack thunk sees caller-clean calls", {}, stack_thunk_sees_caller_clean_calls);
+    for (int32_t skew : {4, 8, 12})
+        run_case("exports called with the stack " + std::to_string(16 - skew) + " mod 16",
+                 {"set_callbacks", "decode_gif", "encode_gif", "encode_gifi", "decode_tif", "encode_tif"},
+                 [skew] { exports_with_stack_skew(skew); });
 #endif
     run_case("set_callbacks returns 0 for anything", {"set_callbacks"}, set_callbacks_returns_zero_for_anything);
     run_case("codecs refuse missing callbacks", {"set_callbacks"}, codecs_refuse_missing_callbacks);
@@ -1072,102 +935,20 @@ void run_all_cases()
     run_case("gif writer: a short write at every write", {"set_callbacks", "encode_gif", "encode_gifi"},
              gif_writer_short_write_everywhere);
 
-    run_case("gif decoder: worked example", {"set_callbacks", "decode_gif"}, gif_decoder_worked_example);
-    run_case("gif decoder: refuses data without leading clear code", {"set_callbacks", "decode_gif"},
-             gif_decoder_refuses_missing_clear_code);
-    run_case("gif decoder: code beyond next ends with 0", {"set_callbacks", "decode_gif"},
-             gif_decoder_code_beyond_next_ends_quietly);
-    run_case("gif decoder: packs 1-bit rows", {"set_callbacks", "decode_gif", "encode_gif"},
-             gif_decoder_packs_one_bit_rows);
-    run_case("gif decoder: failing row callback", {"set_callbacks", "decode_gif", "encode_gif"},
-             gif_decoder_put_row_failure);
-    struct word_case {
-        int depth;
-        bool stream_interlaced;
-        int32_t word;
-        bool decode_interlaced;
-    };
-    for (const word_case &c :
-         {word_case{8, true, 0x0847, true}, word_case{8, true, 0x0047, false}, word_case{4, true, 0x0943, false},
-          word_case{4, true, 0x0440 | 0x7ABC0000, true}, word_case{8, false, 0x0800, false}}) {
-        char label[80];
-        std::snprintf(label, sizeof label, "gif decoder: code_size_word 0x%08X", static_cast<unsigned>(c.word));
-        run_case(label, {"set_callbacks", "decode_gif", "encode_gif", "encode_gifi"},
-                 [c] { gif_decoder_code_size_word(c.depth, c.stream_interlaced, c.word, c.decode_interlaced); });
-    }
-
-    const gif_trip gif_trips[] = {
-        {1, 1, 8, false, fill::random, 1},   {1, 20, 4, true, fill::random, 1},   {2, 1, 8, true, fill::gradient, 1},
-        {3, 3, 4, true, fill::random, 1},    {7, 5, 4, false, fill::runs, 1},     {7, 9, 8, true, fill::random, 1},
-        {13, 2, 8, true, fill::runs, 1},     {64, 64, 8, false, fill::random, 1}, {300, 100, 8, false, fill::random, 6},
-        {257, 51, 4, true, fill::random, 2}, {1000, 20, 8, true, fill::runs, 1},  {640, 48, 8, true, fill::gradient, 1},
-        {33, 200, 4, false, fill::runs, 1},  {4000, 3, 8, false, fill::runs, 1},
-    };
-    for (const gif_trip &t : gif_trips) {
-        char label[96];
-        std::snprintf(label, sizeof label, "gif round trip %dx%d depth %d%s", t.width, t.height, t.depth,
-                      t.interlaced ? " interlaced" : "");
-        run_case(label, {"set_callbacks", "decode_gif", t.interlaced ? "encode_gifi" : "encode_gif"},
-                 [t] { gif_round_trip(t); });
-    }
-
-    const tif_example tif_examples[] = {
-        one_run_strip,
-        {one_run_strip.strip, 5, 3, 2, 1, {5, 6}, {bytes({0x41, 0x41, 0x41}), bytes({0x41, 0x41, 0x41})}},
-        {three_codes_strip.strip, 0, 2, 2, 1, {0, 1}, {bytes({0x41, 0x42}), bytes({0x43, 0x42})}},
-        {three_codes_strip.strip, 0, 2, 0, 1, {0}, {bytes({0x41, 0x42})}},
-        three_codes_strip,
-        {bytes({0x80, 0x10, 0x65, 0x90, 0x10}),
-         0,
-         1,
-         4,
-         ORVELN1_ERR_BAD_DATA,
-         {0, 1, 2, 3},
-         {bytes({0x41}), bytes({0x41}), bytes({0x41}), bytes({0x41})}},
-        {bytes({0x80, 0x80}), 0, 3, 1, ORVELN1_ERR_BAD_DATA, {}, {}},
-        {{}, 0, 3, 1, ORVELN1_ERR_BAD_DATA, {}, {}},
-    };
-    int n = 0;
-    for (const tif_example &t : tif_examples) {
-        ++n;
-        // The spare registry word changes nothing.
-        for (int32_t spare : {0, 0x7FFFFFFF})
-            run_case("tif decoder: example " + std::to_string(n) + " spare " + std::to_string(spare),
-                     {"set_callbacks", "decode_tif"}, [&t, spare] { tif_decoder_example(t, spare); });
-    }
-    run_case("tif decoder: failing row callback", {"set_callbacks", "decode_tif"}, tif_decoder_put_row_failure);
+    // Through the module on every width: one round trip per encoder, the spare registry word.
+    run_case("gif round trip 64x64 depth 8", {"set_callbacks", "decode_gif", "encode_gif"}, [] {
+        gif_round_trip({64, 64, 8, false, fill::random, 1});
+    });
+    run_case("gif round trip 640x48 depth 8 interlaced", {"set_callbacks", "decode_gif", "encode_gifi"}, [] {
+        gif_round_trip({640, 48, 8, true, fill::gradient, 1});
+    });
+    run_case("tif round trip 2000x50 depth 24 from row 3", {"set_callbacks", "encode_tif", "decode_tif"}, [] {
+        tif_round_trip({2000, 50, 24, 0, fill::runs, 3, 1});
+    });
+    run_case("tif decoder: spare registry word changes nothing", {"set_callbacks", "decode_tif"},
+             [] { tif_decoder_example(one_run_strip, 0x7FFFFFFF); });
     run_case("tif decoder: registry replaced, no state kept", {"set_callbacks", "decode_tif"},
              tif_decoder_registry_replaced_and_state_fresh);
-
-    run_case("tif encoder: four sevens", {"set_callbacks", "encode_tif"}, tif_encoder_four_sevens);
-    run_case("tif encoder: 24-bit pixels coded red first", {"set_callbacks", "encode_tif", "decode_tif"}, [] {
-        tif_encoder_byte_order(24, 0, bytes({1, 2, 3}), bytes({3, 2, 1}));
-    });
-    run_case("tif encoder: 32-bit pixels with compression 200", {"set_callbacks", "encode_tif", "decode_tif"}, [] {
-        tif_encoder_byte_order(32, 200, bytes({1, 2, 3, 4}), bytes({3, 2, 1, 4}));
-    });
-    run_case("tif encoder: 32-bit pixels as delivered", {"set_callbacks", "encode_tif", "decode_tif"}, [] {
-        tif_encoder_byte_order(32, 0, bytes({1, 2, 3, 4}), bytes({1, 2, 3, 4}));
-    });
-    run_case("tif encoder: row offset", {"set_callbacks", "encode_tif", "decode_tif"}, tif_encoder_row_offset);
-    run_case("tif encoder: failing row callback", {"set_callbacks", "encode_tif"}, tif_encoder_get_row_failure);
-    run_case("tif encoder: a short write at every write", {"set_callbacks", "encode_tif"},
-             tif_encoder_short_write_everywhere);
-
-    const tif_trip_case tif_trips[] = {
-        {1, 1, 8, 0, fill::random, 0, 1},      {10, 7, 1, 0, fill::random, 0, 1},
-        {33, 9, 4, 0, fill::runs, 2, 1},       {5, 30, 8, 0, fill::gradient, 0, 1},
-        {17, 12, 16, 0, fill::random, 7, 1},   {19, 11, 24, 0, fill::random, 0, 1},
-        {23, 13, 32, 200, fill::random, 0, 1}, {23, 13, 32, 0, fill::gradient, 0, 1},
-        {600, 100, 8, 0, fill::random, 0, 10}, {2000, 50, 24, 0, fill::runs, 3, 1},
-        {1, 3000, 8, 0, fill::random, 0, 1},
-    };
-    for (const tif_trip_case &t : tif_trips) {
-        char label[96];
-        std::snprintf(label, sizeof label, "tif round trip %dx%d depth %d compression %u from row %d", t.width,
-                      t.height, t.depth, t.compression, t.first_row);
-        run_case(label, {"set_callbacks", "encode_tif", "decode_tif"}, [t] { tif_round_trip(t); });
-    }
 }
 
 } // namespace

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Cross-builds the unit tests that need only GoogleTest (tests/cross/CMakeLists.txt) for other
+# targets and runs them under an emulator: 32- and 64-bit Windows under Wine (throw-away
+# WINEPREFIX, no display, a time limit), big-endian s390x under qemu-user. Prints GoogleTest's
+# summary per target; any failure, or a target that cannot be run, fails the script.
+# Usage: scripts/cross-test.sh OUT_DIR [windows|bigendian|all]
+#   ORVELN1_CROSS_TIMEOUT: seconds per emulator step (900)
+#   ORVELN1_CROSS_SKIP_UNRUNNABLE=1: a target this machine cannot execute (a kernel without 32-bit
+#   x86 support cannot start the 32-bit Wine loader) is reported and skipped instead of failing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=${1:?usage: scripts/cross-test.sh OUT_DIR [windows|bigendian|all]}
+which=${2:-all}
+limit=${ORVELN1_CROSS_TIMEOUT:-900}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+unset DISPLAY WAYLAND_DISPLAY
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"
+
+prefixes=()
+cleanup() {
+  for p in "${prefixes[@]}"; do
+    WINEPREFIX="$p" wineserver -k 2> /dev/null || true
+    rm -rf "$p"
+  done
+}
+trap cleanup EXIT
+
+failures=()
+summary=()
+
+# name, toolchain file
+cross_build() {
+  local name=$1 toolchain=$2 started
+  started=$(date +%s)
+  cmake -S "$root" -B "$out/$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release > "$out/$name.configure.log"
+  cmake --build "$out/$name" -j "$(nproc)" --target orveln1_cross_tests > "$out/$name.build.log" || {
+    tail -n 40 "$out/$name.build.log"
+    return 1
+  }
+  echo "$name: built in $(($(date +%s) - started))s"
+}
+
+# name, log; then the command that runs the tests
+run_tests() {
+  local name=$1 log=$2 started status=0
+  shift 2
+  started=$(date +%s)
+  timeout "$limit" "$@" > "$log" 2>&1 || status=$?
+  tr -d '\r' < "$log" > "$log.txt"
+  grep -E '^\[  FAILED  \]' "$log.txt" || true
+  local ran passed
+  ran=$(grep -E '^\[==========\] [0-9]+ tests? from .* ran\.' "$log.txt" | tail -n 1 || true)
+  passed=$(grep -E '^\[  PASSED  \] [0-9]+ tests?\.' "$log.txt" | tail -n 1 || true)
+  echo "$name: ${ran:-no GoogleTest summary} ${passed}"
+  echo "$name: ran in $(($(date +%s) - started))s, exit status $status"
+  if [ "$status" -ne 0 ] || [ -z "$passed" ] || grep -qE '^\[  FAILED  \]' "$log.txt"; then
+    tail -n 30 "$log.txt"
+    failures+=("$name")
+    summary+=("$name: FAILED")
+  else
+    summary+=("$name: ${passed#\[  PASSED  \] }")
+  fi
+}
+
+# arch (i686 or x86_64), Wine loader, WINEARCH
+windows_target() {
+  local arch=$1 loader=$2 winearch=$3 name="windows-$1"
+  if ! cross_build "$name" "toolchain-mingw-$arch-tests.cmake"; then
+    failures+=("$name (build)")
+    summary+=("$name: BUILD FAILED")
+    return
+  fi
+  # The 32-bit Wine loader is a 32-bit x86 program; some kernels cannot start those at all.
+  if ! "$loader" --version > /dev/null 2>&1; then
+    echo "$name: built, but this machine cannot run $loader"
+    if [ "${ORVELN1_CROSS_SKIP_UNRUNNABLE:-0}" = 1 ]; then
+      summary+=("$name: NOT RUN (cannot execute $loader)")
+    else
+      failures+=("$name (cannot execute $loader)")
+      summary+=("$name: NOT RUN (cannot execute $loader)")
+    fi
+    return
+  fi
+  local prefix started
+  prefix=$(mktemp -d "${TMPDIR:-/tmp}/orveln1-cross-wine-$arch.XXXXXX")
+  prefixes+=("$prefix")
+  started=$(date +%s)
+  if ! WINEPREFIX="$prefix" WINEARCH="$winearch" timeout "$limit" "$loader" wineboot -i > "$out/$name.wineboot.log" 2>&1; then
+    echo "$name: wineboot failed or timed out (see $out/$name.wineboot.log)" >&2
+    failures+=("$name (wineboot)")
+    summary+=("$name: NOT RUN (wineboot failed)")
+    return
+  fi
+  WINEPREFIX="$prefix" timeout "$limit" wineserver -w || true
+  echo "$name: fresh $winearch prefix ready in $(($(date +%s) - started))s"
+  WINEPREFIX="$prefix" run_tests "$name" "$out/$name.log" "$loader" "$out/$name/bin/orveln1_cross_tests.exe"
+}
+
+bigendian_target() {
+  local name=bigendian-s390x exe
+  if ! cross_build "$name" toolchain-s390x.cmake; then
+    failures+=("$name (build)")
+    summary+=("$name: BUILD FAILED")
+    return
+  fi
+  exe="$out/$name/bin/orveln1_cross_tests"
+  # The byte order the readers were compiled for is the target's: their big-endian branches.
+  if ! readelf -h "$exe" | grep -q 'big endian'; then
+    echo "$name: $exe is not a big-endian program" >&2
+    failures+=("$name (not big-endian)")
+    summary+=("$name: FAILED (not big-endian)")
+    return
+  fi
+  run_tests "$name" "$out/$name.log" qemu-s390x -L /usr/s390x-linux-gnu "$exe"
+}
+
+case "$which" in
+  windows | all) ;;
+  bigendian) ;;
+  *)
+    echo "usage: scripts/cross-test.sh OUT_DIR [windows|bigendian|all]" >&2
+    exit 2
+    ;;
+esac
+if [ "$which" = windows ] || [ "$which" = all ]; then
+  windows_target i686 wine win32
+  windows_target x86_64 /usr/lib/wine/wine64 win64
+fi
+if [ "$which" = bigendian ] || [ "$which" = all ]; then
+  bigendian_target
+fi
+
+printf '\ncross-test summary:\n'
+printf '  %s\n' "${summary[@]}"
+if [ "${#failures[@]}" -gt 0 ]; then
+  echo "cross-test: failed: ${failures[*]}" >&2
+  exit 1
+fi
