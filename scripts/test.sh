@@ -10,6 +10,10 @@ cd "$(dirname "$0")/.."
 root=$PWD
 out=${ORVELN1_BUILD_ROOT:-$root/build/ci}
 jobs=$(nproc)
+# Some kernels cannot start 32-bit x86 programs at all, and so no 32-bit Wine: the Windows stages
+# then build the 32-bit module and its tests, check its tables, and list the 32-bit runs as skipped
+# in the summary. ORVELN1_CROSS_SKIP_UNRUNNABLE=0 makes that a failure instead.
+export ORVELN1_CROSS_SKIP_UNRUNNABLE=${ORVELN1_CROSS_SKIP_UNRUNNABLE:-1}
 
 stage_names=()
 stage_results=()
@@ -105,6 +109,9 @@ run_stage "windows: cross-build, table check, host under Wine" "$root/scripts/wi
 # --- cross: GoogleTest-only unit tests for MinGW-w64 under Wine, and for s390x under qemu-user ---
 run_stage "cross-windows: unit tests cross-built with MinGW-w64, run under Wine" "$root/scripts/cross-test.sh" "$out/cross" windows
 run_stage "cross-bigendian: unit tests cross-built for s390x, run under qemu-user" "$root/scripts/cross-test.sh" "$out/cross" bigendian
+if [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version > /dev/null 2>&1; then
+  record "win32-runs" "skipped (this kernel cannot execute 32-bit x86 programs: orveln1.dll (i686) and its tests built, tables checked, not run)"
+fi
 # --- end cross ---
 
 banner "summary"
