@@ -89,6 +89,14 @@ bool read_header(png_structp png, png_infop info, png_layout &l)
         l.reduced16 = true;
     }
     png_set_interlace_handling(png);
+    // Colour rows come blue-green-red, as the bitmap layout has them; a tRNS colour becomes alpha.
+    const auto rgb_layout = [&](bool transparent_colour) {
+        png_set_bgr(png);
+        if (transparent_colour)
+            png_set_tRNS_to_alpha(png);
+        l.depth = transparent_colour ? 32 : 24;
+        l.alpha = transparent_colour;
+    };
     switch (l.colour_type) {
     case PNG_COLOR_TYPE_PALETTE: {
         // One fully transparent entry among opaque ones is a GIF-style transparent index; any other
@@ -125,14 +133,7 @@ bool read_header(png_structp png, png_infop info, png_layout &l)
             break;
         }
         png_set_gray_to_rgb(png);
-        png_set_bgr(png);
-        if (has_trns) {
-            png_set_tRNS_to_alpha(png);
-            l.depth = 32;
-            l.alpha = true;
-        } else {
-            l.depth = 24;
-        }
+        rgb_layout(has_trns);
         break;
     case PNG_COLOR_TYPE_GRAY_ALPHA:
         png_set_gray_to_rgb(png);
@@ -141,14 +142,7 @@ bool read_header(png_structp png, png_infop info, png_layout &l)
         l.alpha = true;
         break;
     case PNG_COLOR_TYPE_RGB:
-        png_set_bgr(png);
-        if (has_trns) {
-            png_set_tRNS_to_alpha(png);
-            l.depth = 32;
-            l.alpha = true;
-        } else {
-            l.depth = 24;
-        }
+        rgb_layout(has_trns);
         break;
     case PNG_COLOR_TYPE_RGB_ALPHA:
         png_set_bgr(png);

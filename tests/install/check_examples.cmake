@@ -2,13 +2,7 @@
 # Installs the build into a fresh prefix and builds the two examples against it as the standalone
 # projects they are, then runs them: the C++ app writes a GIF, the C host decodes its own and that
 # one. Arguments: BUILD_DIR, WORK_DIR, EXAMPLES_DIR, C_COMPILER, CXX_COMPILER, GENERATOR.
-function(run)
-  execute_process(COMMAND ${ARGV} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGV}\n${out}\n${err}")
-  endif()
-  message(STATUS "${out}")
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run_step.cmake)
 
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})

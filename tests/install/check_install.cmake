@@ -3,13 +3,7 @@
 # project against it through find_package(orveln1) and through pkg-config, and once more with the
 # source tree as a subproject (add_subdirectory). Arguments: BUILD_DIR, WORK_DIR, SOURCE_DIR,
 # PROJECT_SOURCE, C_COMPILER, CXX_COMPILER, GENERATOR, WITH_TOOL, VERSION, VERSION_MAJOR, OBJDUMP.
-function(run)
-  execute_process(COMMAND ${ARGV} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGV}\n${out}\n${err}")
-  endif()
-  message(STATUS "${out}")
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run_step.cmake)
 
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
