@@ -6,46 +6,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <optional>
-#include <span>
 
 namespace
 {
-
-// The first image's data in a GIF stream: the records before it walked, nothing read outside the
-// stream.
-std::optional<orveln1::gif_image_data> first_image_data(std::span<const uint8_t> gif)
-{
-    if (gif.size() < 13 || gif[0] != 'G' || gif[1] != 'I' || gif[2] != 'F')
-        return std::nullopt;
-    std::size_t at = 13;
-    if (gif[10] & 0x80)
-        at += std::size_t{3} << ((gif[10] & 7) + 1); // global colour table
-    while (at < gif.size()) {
-        const uint8_t introducer = gif[at++];
-        if (introducer == 0x21) { // extension: a label, then sub-blocks up to an empty one
-            for (++at; at < gif.size() && gif[at] != 0; at += std::size_t{gif[at]} + 1) {
-            }
-            ++at;
-            continue;
-        }
-        if (introducer != 0x2C || at + 9 > gif.size())
-            return std::nullopt;
-        orveln1::gif_image_data image;
-        image.width = gif[at + 4] | gif[at + 5] << 8;
-        image.height = gif[at + 6] | gif[at + 7] << 8;
-        const uint8_t packed = gif[at + 8];
-        at += 9;
-        if (packed & 0x80)
-            at += std::size_t{3} << ((packed & 7) + 1); // local colour table
-        if (at >= gif.size())
-            return std::nullopt;
-        image.code_size_word = packed | gif[at] << 8;
-        image.sub_blocks = gif.subspan(at + 1);
-        return image;
-    }
-    return std::nullopt;
-}
 
 int gif_round_trip(const char *out_path)
 {
@@ -59,7 +22,7 @@ int gif_round_trip(const char *out_path)
 
     const orveln1::result<orveln1::byte_vector> gif = orveln1::encode_gif(image, /*interlaced=*/true);
     if (!gif.ok()) {
-        std::fprintf(stderr, "cpp_app: encode_gif: %d\n", gif.code);
+        std::fprintf(stderr, "cpp_app: encode_gif: %s\n", orveln1::error_text(gif.code).c_str());
         return 1;
     }
     if (out_path != nullptr) {
@@ -71,14 +34,11 @@ int gif_round_trip(const char *out_path)
         }
     }
 
-    const std::optional<orveln1::gif_image_data> data = first_image_data(gif.value);
-    if (!data) {
-        std::fprintf(stderr, "cpp_app: the GIF holds no image\n");
-        return 1;
-    }
-    const orveln1::result<orveln1::gif_decoded> back = orveln1::decode_gif(*data);
-    if (!back.ok() || back.value.rows_delivered != image.height || back.value.image.pixels != image.pixels) {
-        std::fprintf(stderr, "cpp_app: the GIF decoded to other pixels (result %d)\n", back.code);
+    // The library's GIF reader finds the image in the stream; one call decodes it with its palette.
+    const orveln1::result<orveln1::gif_decoded> back = orveln1::decode_gif_file(gif.value);
+    if (!back.ok() || back.value.rows_delivered != image.height || back.value.image.pixels != image.pixels ||
+        back.value.image.palette != image.palette) {
+        std::fprintf(stderr, "cpp_app: the GIF decoded to other pixels (%s)\n", orveln1::error_text(back.code).c_str());
         return 1;
     }
     std::printf("GIF:  %dx%d interlaced, %zu bytes, %d rows decoded back\n", image.width, image.height,
