@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-builds for big-endian 64-bit Linux (s390x) with Debian's cross compiler; programs run
 # under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)

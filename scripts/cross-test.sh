@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds the unit tests that need only GoogleTest (tests/cross/CMakeLists.txt) for other
 # targets and runs them under an emulator: 32- and 64-bit Windows under Wine (throw-away
 # WINEPREFIX, no display, a time limit), big-endian s390x under qemu-user. Prints GoogleTest's

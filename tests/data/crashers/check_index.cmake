@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Checks the crashers folder: each subfolder is named after a fuzz target (fuzz/<name>.cpp), and
 # INDEX.md has a row for every file, as `<target>/<file>`.
 file(READ ${CRASHERS_DIR}/INDEX.md index)
