@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The GIF compressor's bit writer in the form its hot loop uses: codes appended least significant
-// bit first to a 64-bit accumulator, whole bytes stored straight into the sub-block buffer.
+// bit first above the unfinished byte's bits, whole bytes stored straight into the sub-block buffer.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "boundary/callbacks.hpp"
 #include "gif/gif_compressor.hpp"
@@ -17,12 +19,12 @@ namespace orveln1
 // gives the same bytes with no table and no reversal. The sub-block bookkeeping is gif_put_code's:
 // bits_held counts the bits of the sub-block being assembled, and a flush of bits_held / 8 bytes
 // goes out when it reaches 2024 before a code is placed, so the sub-blocks and the write_fn calls
-// are the same as well.
+// are the same as well. The coding loop copies the three fields into locals for a row, so that
+// they live in registers, and writes them back once.
 struct gif_code_packer {
-    uint64_t pending = 0;      // bits not yet stored whole, the oldest in bit 0 (fewer than 8 between codes)
-    uint32_t pending_bits = 0; // how many
-    uint32_t bits_held = 0;    // bits of the sub-block, stored or pending
-    uint32_t code_width = 0;   // width of the next code
+    uint32_t pending = 0;    // the unfinished byte's bits_held % 8 bits, the oldest in bit 0
+    uint32_t bits_held = 0;  // bits of the sub-block, stored or pending
+    uint32_t code_width = 0; // width of the next code
 
     // Appends one code of code_width bits. Whole bytes land in block_buffer at their final place;
     // the byte in progress is written too (its unset upper bits zero), so the buffer always holds
@@ -30,23 +32,26 @@ struct gif_code_packer {
     void put(uint8_t *block_buffer, uint32_t code) noexcept
     {
         const uint32_t at = bits_held >> 3;
-        pending |= static_cast<uint64_t>(code) << pending_bits;
-        pending_bits += code_width;
+        const uint32_t filled = bits_held & 7;
+        // At most 7 + 12 bits: one 4-byte store carries them all. A code starts no later than byte
+        // 252, so the store ends inside the 300-byte buffer.
+        const uint32_t v = pending | code << filled;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(block_buffer + at, &v, 4);
+        } else {
+            block_buffer[at] = static_cast<uint8_t>(v);
+            block_buffer[at + 1] = static_cast<uint8_t>(v >> 8);
+            block_buffer[at + 2] = static_cast<uint8_t>(v >> 16);
+            block_buffer[at + 3] = static_cast<uint8_t>(v >> 24);
+        }
         bits_held += code_width;
-        // pending_bits is at most 7 + 12, so three bytes carry everything; a code starts no later
-        // than byte 252, so these stores stay far inside the 300-byte buffer.
-        const auto v = static_cast<uint32_t>(pending);
-        block_buffer[at] = static_cast<uint8_t>(v);
-        block_buffer[at + 1] = static_cast<uint8_t>(v >> 8);
-        block_buffer[at + 2] = static_cast<uint8_t>(v >> 16);
-        const uint32_t whole = pending_bits & ~7u;
-        pending >>= whole;
-        pending_bits -= whole;
+        pending = v >> ((filled + code_width) & ~7u);
     }
 
     // Bytes of the final sub-block: every byte a bit of which is held.
     [[nodiscard]] uint32_t final_bytes() const noexcept { return (bits_held + 7) / 8; }
 };
+static_assert(gif_flush_bits / 8 + 4 <= gif_block_buffer_bytes);
 
 // Writes the bits_held / 8 whole bytes as one sub-block (count byte, then the bytes). Returns 0 or
 // ERR_WRITE. Out of line: it runs once per 253 or 254 bytes. It takes the count by value, so that
@@ -63,7 +68,7 @@ struct gif_code_packer {
         if (r < 0)
             return r;
         // The byte in progress, held in pending, is stored again by the next code at the front.
-        packer.bits_held = packer.pending_bits;
+        packer.bits_held &= 7;
     }
     packer.put(block_buffer, code);
     return 0;

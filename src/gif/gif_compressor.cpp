@@ -43,6 +43,80 @@ inline void unpack_row(const uint8_t *source, uint8_t *pixels, int32_t width, in
 // The row blocks hold four scan lines' worth, as the host's rows may be read at an offset.
 constexpr int64_t row_block_lines = 4;
 
+// Everything the coding loop carries from one row to the next.
+struct gif_coder {
+    uint8_t *table;
+    uint8_t *block_buffer;
+    write_fn write;
+    int32_t io_handle;
+    uint32_t clear_code;
+    uint32_t first_free_code;
+    uint32_t first_width;
+    int32_t prefix;     // the string being extended; strings run on across row ends
+    uint32_t next_code; // the code the next new string gets
+    uint32_t widen_at;  // next_code value at which the code width steps up (or the table restarts)
+    gif_code_packer packer;
+};
+
+// Codes the pixels [p, end): per pixel extend the string, or emit it and add prefix+s. GIF
+// decoders define one entry per code after the first and widen when their next code reaches
+// 2^width, one code behind the encoder, so the encoder widens right after code 2^width itself has
+// been added. The state lives in locals for the span, so that nothing but the dictionary and the
+// sub-block buffer is touched per pixel, and goes back to `coder` on every way out. Kept out of
+// line: inlined into the row loop it competes for registers with the row fetching.
+[[gnu::noinline]] int32_t code_pixels(gif_coder &coder, const uint8_t *p, const uint8_t *const end) noexcept
+{
+    uint8_t *const table = coder.table;
+    uint8_t *const block_buffer = coder.block_buffer;
+    int32_t prefix = coder.prefix;
+    uint32_t next_code = coder.next_code;
+    uint32_t widen_at = coder.widen_at;
+    gif_code_packer packer = coder.packer;
+    int32_t r = 0;
+    // Emits one code, flushing a full sub-block first; a failed write leaves the loop.
+    auto emit = [&](uint32_t code) __attribute__((always_inline))->bool
+    {
+        if (packer.bits_held >= static_cast<uint32_t>(gif_flush_bits)) [[unlikely]] {
+            r = gif_packer_flush(coder.write, block_buffer, packer.bits_held, coder.io_handle);
+            if (r < 0)
+                return false;
+            packer.bits_held &= 7;
+        }
+        packer.put(block_buffer, code);
+        return true;
+    };
+    for (; p < end; ++p) {
+        const uint8_t s = *p;
+        const int32_t found = string_table_find(prefix, s, table);
+        if (found >= 0) {
+            prefix = found;
+            continue;
+        }
+        if (!emit(static_cast<uint32_t>(prefix)))
+            break;
+        next_code = static_cast<uint32_t>(string_table_add(found, prefix, s, static_cast<int32_t>(next_code), table));
+        prefix = s;
+        if (next_code == widen_at) [[unlikely]] {
+            if (packer.code_width == gif_max_code_width) {
+                // Code 4080 is the last one added: restart, telling the decoder with a 12-bit clear.
+                if (!emit(coder.clear_code))
+                    break;
+                string_table_reset(table);
+                packer.code_width = coder.first_width;
+                next_code = coder.first_free_code;
+            } else {
+                ++packer.code_width;
+            }
+            widen_at = (packer.code_width == gif_max_code_width ? gif_last_code : 1u << packer.code_width) + 1;
+        }
+    }
+    coder.prefix = prefix;
+    coder.next_code = next_code;
+    coder.widen_at = widen_at;
+    coder.packer = packer;
+    return r;
+}
+
 } // namespace
 
 int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, int32_t io_handle, int32_t start_offset,
@@ -74,11 +148,6 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     const uint16_t end_code = static_cast<uint16_t>(clear_code + 1);
     const uint16_t first_free_code = static_cast<uint16_t>(clear_code + 2);
     const uint16_t first_width = static_cast<uint16_t>(root_size + 1);
-    // The bit writer lives in this call's locals, so that the pixel loop keeps it in registers.
-    gif_code_packer writer;
-    writer.code_width = first_width;
-    uint32_t next_code = first_free_code;
-    uint32_t width_limit = 1u << first_width;
 
     lzw_block pixel_block(static_cast<std::size_t>(row_block_bytes));
     if (!pixel_block)
@@ -109,43 +178,20 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     int32_t r = fetch_row(k);
     if (r < 0)
         return r;
-    r = gif_pack_code(write, block_buffer, clear_code, writer, io_handle);
+    gif_coder coder{table,
+                    block_buffer,
+                    write,
+                    io_handle,
+                    clear_code,
+                    first_free_code,
+                    first_width,
+                    pixels[0],
+                    first_free_code,
+                    (1u << first_width) + 1,
+                    gif_code_packer{0, 0, first_width}};
+    r = gif_pack_code(write, block_buffer, clear_code, coder.packer, io_handle);
     if (r < 0)
         return r;
-
-    // The string being extended; strings run on across row ends.
-    int32_t prefix = pixels[0];
-    // One pixel: extend the string, or emit it and add prefix+s. GIF decoders define one entry per
-    // code after the first and widen when their next code reaches 2^width, one code behind the
-    // encoder, so the encoder widens right after code 2^width itself has been added.
-    auto step = [&](uint8_t s) __attribute__((always_inline))->int32_t
-    {
-        const int32_t found = string_table_find(prefix, s, table);
-        if (found >= 0) {
-            prefix = found;
-            return 0;
-        }
-        const int32_t put = gif_pack_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle);
-        if (put < 0)
-            return put;
-        next_code = static_cast<uint32_t>(string_table_add(found, prefix, s, static_cast<int32_t>(next_code), table));
-        if (next_code == width_limit + 1) {
-            if (writer.code_width == gif_max_code_width) {
-                // Code 4080 is the last one added: restart, telling the decoder with a 12-bit clear.
-                const int32_t cleared = gif_pack_code(write, block_buffer, clear_code, writer, io_handle);
-                if (cleared < 0)
-                    return cleared;
-                string_table_reset(table);
-                writer.code_width = first_width;
-                next_code = first_free_code;
-            } else {
-                ++writer.code_width;
-            }
-            width_limit = writer.code_width == gif_max_code_width ? gif_last_code : 1u << writer.code_width;
-        }
-        prefix = s;
-        return 0;
-    };
 
     // The first pixel, taken as the prefix, ends its row too when the image is one pixel wide.
     int32_t x = 1;
@@ -156,26 +202,24 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
         x = 0;
     }
     while (k < end) {
-        const uint8_t *p = pixels + x;
-        const uint8_t *const last = pixels + width - 1;
-        for (; p < last; ++p)
-            if ((r = step(*p)) < 0)
-                return r;
+        if ((r = code_pixels(coder, pixels + x, pixels + width - 1)) < 0)
+            return r;
         // The row's last pixel: the next row is asked for before this pixel is coded.
-        const uint8_t s = *last;
+        const uint8_t s = pixels[width - 1];
         ++k;
         if (k < end && (r = fetch_row(k)) < 0)
             return r;
-        if ((r = step(s)) < 0)
+        if ((r = code_pixels(coder, &s, &s + 1)) < 0)
             return r;
         x = 0;
     }
 
-    if ((r = gif_pack_code(write, block_buffer, static_cast<uint16_t>(prefix), writer, io_handle)) < 0)
+    gif_code_packer &writer = coder.packer;
+    if ((r = gif_pack_code(write, block_buffer, static_cast<uint16_t>(coder.prefix), writer, io_handle)) < 0)
         return r;
     // Reading that last code, a decoder defines one more entry; when that brings its next code to
     // 2^width it widens before the end code, so the end code goes out one bit wider too.
-    if (next_code == width_limit && writer.code_width < gif_max_code_width)
+    if (coder.next_code + 1 == coder.widen_at && writer.code_width < gif_max_code_width)
         ++writer.code_width;
     if ((r = gif_pack_code(write, block_buffer, end_code, writer, io_handle)) < 0)
         return r;

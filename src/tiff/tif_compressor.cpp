@@ -67,18 +67,86 @@ int32_t tif_prepare_row(const tif_row_source &src, uint32_t row_index) noexcept
     return 0;
 }
 
-} // namespace
+// Everything the coding loop carries from one row to the next.
+struct tif_coder {
+    uint8_t *dict;
+    uint8_t *code_buffer;
+    write_fn write;
+    int32_t io_handle;
+    int32_t prefix;       // the string being extended; strings run on across row ends
+    uint32_t next_code;   // the code the next new string gets
+    uint32_t width_limit; // next_code value at which the code width steps up (or the table restarts)
+    tif_bit_writer writer;
+};
 
-int32_t tif_flush(const codec_callbacks &cb, uint8_t *code_buffer, int32_t bits_held, int32_t io_handle) noexcept
+// Writes the whole bytes held. Returns the bits still held (the byte in progress, which the next
+// code stores again at the front), or ERR_WRITE when write took fewer bytes.
+int32_t tif_flush(write_fn write, const uint8_t *code_buffer, uint32_t bits_held, int32_t io_handle) noexcept
 {
-    const int32_t count = bits_held >> 3;
-    if (cb.write(io_handle, code_buffer, count) != count)
+    const auto count = static_cast<int32_t>(bits_held >> 3);
+    if (write(io_handle, code_buffer, count) != count)
         return ERR_WRITE;
-    const int32_t rest = bits_held & 7;
-    code_buffer[0] = rest != 0 ? static_cast<uint8_t>(code_buffer[count] & (0xFF00 >> rest)) : 0;
-    std::memset(code_buffer + 1, 0, static_cast<std::size_t>(TIF_FLUSH_BITS / 8));
-    return rest;
+    return static_cast<int32_t>(bits_held & 7);
 }
+
+// Appends one code, flushing first when 1000 bytes are held. Returns 0 or ERR_WRITE (nothing is
+// then changed).
+inline int32_t tif_put_code(const tif_coder &coder, tif_bit_writer &writer, uint32_t code) noexcept
+{
+    if (writer.bits_held >= static_cast<uint32_t>(TIF_FLUSH_BITS)) [[unlikely]] {
+        const int32_t held = tif_flush(coder.write, coder.code_buffer, writer.bits_held, coder.io_handle);
+        if (held < 0)
+            return held;
+        writer.bits_held = static_cast<uint32_t>(held);
+    }
+    writer.put(coder.code_buffer, code);
+    return 0;
+}
+
+// Codes the bytes [p, end): per byte extend the string, or emit it and add prefix+c. The state
+// lives in locals for the span, so that nothing but the dictionary and the code buffer is touched
+// per byte, and goes back to `coder` on every way out. Kept out of line: inlined into the row loop
+// it competes for registers with the row fetching.
+[[gnu::noinline]] int32_t tif_code_bytes(tif_coder &coder, const uint8_t *p, const uint8_t *const end) noexcept
+{
+    uint8_t *const dict = coder.dict;
+    int32_t prefix = coder.prefix;
+    uint32_t next_code = coder.next_code;
+    uint32_t width_limit = coder.width_limit;
+    tif_bit_writer writer = coder.writer;
+    int32_t r = 0;
+    for (; p < end; ++p) {
+        const uint8_t c = *p;
+        const int32_t found = string_table_find(prefix, c, dict);
+        if (found >= 0) {
+            prefix = found;
+            continue;
+        }
+        if ((r = tif_put_code(coder, writer, static_cast<uint32_t>(prefix))) < 0)
+            break;
+        next_code = static_cast<uint32_t>(string_table_add(found, prefix, c, static_cast<int32_t>(next_code), dict));
+        prefix = c;
+        if (next_code >= width_limit) [[unlikely]] {
+            if (writer.code_width == TIF_MAX_CODE_WIDTH) {
+                if ((r = tif_put_code(coder, writer, TIF_CLEAR_CODE)) < 0)
+                    break;
+                string_table_reset(dict);
+                next_code = TIF_FIRST_TABLE_CODE;
+                writer.code_width = TIF_MIN_CODE_WIDTH;
+            } else {
+                ++writer.code_width;
+            }
+            width_limit = writer.code_width == TIF_MAX_CODE_WIDTH ? TIF_ENCODER_LAST_LIMIT : 1u << writer.code_width;
+        }
+    }
+    coder.prefix = prefix;
+    coder.next_code = next_code;
+    coder.width_limit = width_limit;
+    coder.writer = writer;
+    return r;
+}
+
+} // namespace
 
 int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, int32_t io_handle, int32_t row_offset,
                          int32_t spare, int32_t row_count, get_row_fn get_row, int32_t row_context,
@@ -116,8 +184,6 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     lzw_block code_buffer(TIF_CODE_BUFFER_BYTES);
     if (!code_buffer)
         return ERR_NO_MEMORY;
-    uint8_t *const out = code_buffer.get();
-    std::memset(out, 0, TIF_CODE_BUFFER_CLEAN_BYTES);
 
     const tif_row_source src{get_row,
                              row_context,
@@ -135,78 +201,58 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     if (r < 0)
         return r;
 
-    uint8_t *const dict = table.get();
-    tif_bit_writer writer{TIF_MIN_CODE_WIDTH, 0};
-    int16_t next_code = TIF_FIRST_TABLE_CODE;
-    int16_t width_limit = 1 << TIF_MIN_CODE_WIDTH;
-    r = tif_put_code(cb, out, TIF_CLEAR_CODE, writer, io_handle);
-    if (r < 0)
-        return r;
-
     const uint8_t *const bytes = row_copy.get();
     const uint32_t row_end = static_cast<uint32_t>(meaningful);
-    uint32_t pos = 0;
-    // The rows' bytes form one sequence. The next row comes in as soon as the last byte of a row
-    // has been taken, before that byte is looked up.
-    auto take = [&](uint8_t &c) -> int32_t {
-        c = bytes[pos++];
-        if (pos == row_end && rows_to_fetch != 0) {
-            --rows_to_fetch;
-            pos = 0;
-            return tif_prepare_row(src, ++row_index);
-        }
-        return 0;
-    };
-
-    uint8_t c;
-    r = take(c);
+    tif_coder coder{table.get(),
+                    code_buffer.get(),
+                    cb.write,
+                    io_handle,
+                    bytes[0],
+                    TIF_FIRST_TABLE_CODE,
+                    1u << TIF_MIN_CODE_WIDTH,
+                    tif_bit_writer{0, 0, TIF_MIN_CODE_WIDTH}};
+    r = tif_put_code(coder, coder.writer, TIF_CLEAR_CODE);
     if (r < 0)
         return r;
-    int32_t prefix = c;
-    // A row count of 0 or less codes the first byte of the first row and nothing more.
-    const bool code_rows = row_count > 0;
-    while (code_rows && pos != row_end) {
-        r = take(c);
-        if (r < 0)
+
+    // The rows' bytes form one sequence, its first byte the first prefix. The next row comes in as
+    // soon as the last byte of a row has been taken, before that byte is looked up. A row count of
+    // 0 or less codes the first byte of the first row and nothing more.
+    uint32_t pos = 1;
+    if (row_end == 1 && rows_to_fetch != 0) {
+        --rows_to_fetch;
+        pos = 0;
+        if ((r = tif_prepare_row(src, ++row_index)) < 0)
             return r;
-        const int32_t found = string_table_find(prefix, c, dict);
-        if (found >= 0) {
-            prefix = found;
-            continue;
-        }
-        r = tif_put_code(cb, out, prefix, writer, io_handle);
-        if (r < 0)
+    }
+    while (row_count > 0 && pos < row_end) {
+        if ((r = tif_code_bytes(coder, bytes + pos, bytes + row_end - 1)) < 0)
             return r;
-        next_code = static_cast<int16_t>(string_table_add(found, prefix, c, next_code, dict));
-        if (next_code >= width_limit) {
-            if (writer.code_width == TIF_MAX_CODE_WIDTH) {
-                r = tif_put_code(cb, out, TIF_CLEAR_CODE, writer, io_handle);
-                if (r < 0)
-                    return r;
-                string_table_reset(dict);
-                next_code = TIF_FIRST_TABLE_CODE;
-                writer.code_width = TIF_MIN_CODE_WIDTH;
-            } else {
-                ++writer.code_width;
-            }
-            width_limit = writer.code_width == TIF_MAX_CODE_WIDTH ? TIF_ENCODER_LAST_LIMIT
-                                                                  : static_cast<int16_t>(1 << writer.code_width);
+        const uint8_t c = bytes[row_end - 1];
+        pos = row_end;
+        if (rows_to_fetch != 0) {
+            --rows_to_fetch;
+            pos = 0;
+            if ((r = tif_prepare_row(src, ++row_index)) < 0)
+                return r;
         }
-        prefix = c;
+        if ((r = tif_code_bytes(coder, &c, &c + 1)) < 0)
+            return r;
     }
 
-    r = tif_put_code(cb, out, prefix, writer, io_handle);
+    tif_bit_writer &writer = coder.writer;
+    r = tif_put_code(coder, writer, static_cast<uint32_t>(coder.prefix));
     if (r < 0)
         return r;
     // The decoder has defined one entry fewer than the coder by now and widens one code early: when
     // its next code reaches the step, the end code is read one bit wider.
-    if (next_code + 1 == width_limit && writer.code_width < TIF_MAX_CODE_WIDTH)
+    if (coder.next_code + 1 == coder.width_limit && writer.code_width < TIF_MAX_CODE_WIDTH)
         ++writer.code_width;
-    r = tif_put_code(cb, out, TIF_END_CODE, writer, io_handle);
+    r = tif_put_code(coder, writer, TIF_END_CODE);
     if (r < 0)
         return r;
-    const int32_t count = (writer.bits_held + 7) / 8;
-    if (cb.write(io_handle, out, count) != count)
+    const auto count = static_cast<int32_t>((writer.bits_held + 7) / 8);
+    if (cb.write(io_handle, code_buffer.get(), count) != count)
         return ERR_WRITE;
     return 0;
 }
