@@ -94,7 +94,7 @@ inline void string_table_reset(uint8_t *table) noexcept
 inline int32_t string_table_find(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
 {
     using namespace string_table_detail;
-    const uint32_t record = records(table)[prefix];
+    const uint32_t record = records(table)[static_cast<uint32_t>(prefix)];
     if ((record & 0x1FF) == (record_used | byte))
         return static_cast<int32_t>(record >> record_code_shift);
     if (record == 0)
@@ -110,7 +110,7 @@ inline int32_t string_table_add(int32_t find_result, int32_t prefix, uint8_t byt
     using namespace string_table_detail;
     const auto code = static_cast<uint32_t>(new_code);
     if (find_result == STRING_TABLE_NONE)
-        records(table)[prefix] = code << record_code_shift | record_used | byte;
+        records(table)[static_cast<uint32_t>(prefix)] = code << record_code_shift | record_used | byte;
     else
         slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << slot_code_bits | code;
     records(table)[code] = 0;

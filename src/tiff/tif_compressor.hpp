@@ -3,8 +3,10 @@
 // most significant bit first and written through cb.write in pieces of 1000 or 1001 bytes.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
@@ -38,10 +40,9 @@ struct tif_bit_writer {
         // At most 7 + 12 bits: one 4-byte store carries them all, and it starts no later than
         // byte 1001, far inside the buffer.
         const uint32_t v = pending | code << (32 - code_width - filled);
-        code_buffer[at] = static_cast<uint8_t>(v >> 24);
-        code_buffer[at + 1] = static_cast<uint8_t>(v >> 16);
-        code_buffer[at + 2] = static_cast<uint8_t>(v >> 8);
-        code_buffer[at + 3] = static_cast<uint8_t>(v);
+        // The stream is most significant byte first: the word as a big-endian host holds it.
+        const uint32_t stored = std::endian::native == std::endian::little ? __builtin_bswap32(v) : v;
+        std::memcpy(code_buffer + at, &stored, 4);
         bits_held += code_width;
         pending = v << ((filled + code_width) & ~7u);
     }
