@@ -68,7 +68,7 @@ struct gif_coder {
 {
     uint8_t *const table = coder.table;
     uint8_t *const block_buffer = coder.block_buffer;
-    int32_t prefix = coder.prefix;
+    auto prefix = static_cast<uint32_t>(coder.prefix);
     uint32_t next_code = coder.next_code;
     uint32_t widen_at = coder.widen_at;
     gif_code_packer packer = coder.packer;
@@ -87,14 +87,18 @@ struct gif_coder {
     };
     for (; p < end; ++p) {
         const uint8_t s = *p;
-        const int32_t found = string_table_find(prefix, s, table);
+        uint32_t record;
+        if (string_table_find_first(prefix, s, table, record))
+            continue;
+        const int32_t found = string_table_find_later(static_cast<int32_t>(prefix), s, record, table);
         if (found >= 0) {
-            prefix = found;
+            prefix = static_cast<uint32_t>(found);
             continue;
         }
         if (!emit(static_cast<uint32_t>(prefix)))
             break;
-        next_code = static_cast<uint32_t>(string_table_add(found, prefix, s, static_cast<int32_t>(next_code), table));
+        next_code = static_cast<uint32_t>(
+            string_table_add(found, static_cast<int32_t>(prefix), s, static_cast<int32_t>(next_code), table));
         prefix = s;
         if (next_code == widen_at) [[unlikely]] {
             if (packer.code_width == gif_max_code_width) {
@@ -110,7 +114,7 @@ struct gif_coder {
             widen_at = (packer.code_width == gif_max_code_width ? gif_last_code : 1u << packer.code_width) + 1;
         }
     }
-    coder.prefix = prefix;
+    coder.prefix = static_cast<int32_t>(prefix);
     coder.next_code = next_code;
     coder.widen_at = widen_at;
     coder.packer = packer;

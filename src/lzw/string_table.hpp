@@ -4,6 +4,8 @@
 // compressors search and extend it per input byte, so the three operations are inline.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -29,10 +31,15 @@ constexpr int32_t STRING_TABLE_NONE = -1;
 
 namespace string_table_detail
 {
-// A code's record: its first extension's code, bits 9 and up, a set bit 8, the byte in bits 0-7;
-// 0 while the code has no extension. The set bit keeps a record for byte 0 from reading as empty.
+// A code's record: in bits 16 and up a set bit 8 and the byte in bits 0-7, in bits 0-15 the code
+// of its first extension; 0 while the code has no extension. The set bit keeps a record for byte 0
+// from reading as empty. The code half is read on its own, so that following a run of first
+// extensions is one load per byte with no arithmetic in between.
 constexpr uint32_t record_used = 0x100;
-constexpr int record_code_shift = 9;
+constexpr int record_key_shift = 16;
+constexpr uint32_t record_code_mask = 0xFFFF;
+// Where the code half lies in the record's four bytes.
+constexpr std::size_t record_code_byte = std::endian::native == std::endian::little ? 0 : 2;
 // A hash slot: the key prefix << 8 | byte, bits 12 and up, the code in bits 0-11; 0 is empty (no
 // code below 4 is ever added, so no used slot is 0).
 constexpr int slot_code_bits = 12;
@@ -88,18 +95,41 @@ inline void string_table_reset(uint8_t *table) noexcept
     std::memset(slots(table), 0, STRING_HASH_SLOTS * sizeof(uint32_t));
 }
 
-// Looks for the string prefix+byte. Returns its code when present; STRING_TABLE_NONE when the
-// prefix has no extension yet; otherwise a value below it that tells string_table_add where the new
-// extension goes. A string that goes on as it went on the first time costs one load.
-inline int32_t string_table_find(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
+// The cheap half of a search. `record` receives the record of `prefix`; when prefix+byte is that
+// prefix's first extension, `prefix` becomes the extension's code and the result is true. A run
+// of repeats is answered here with one load per byte.
+inline bool string_table_find_first(uint32_t &prefix, uint8_t byte, const uint8_t *table, uint32_t &record) noexcept
 {
     using namespace string_table_detail;
-    const uint32_t record = records(table)[static_cast<uint32_t>(prefix)];
-    if ((record & 0x1FF) == (record_used | byte))
-        return static_cast<int32_t>(record >> record_code_shift);
+    const uint8_t *const at = table + std::size_t{prefix} * 4;
+    std::memcpy(&record, at, 4);
+    if (record >> record_key_shift != (record_used | byte))
+        return false;
+    uint16_t next;
+    std::memcpy(&next, at + record_code_byte, 2);
+    prefix = next;
+    return true;
+}
+
+// The rest of a search after string_table_find_first failed on the prefix's record: the result
+// string_table_find gives.
+inline int32_t string_table_find_later(int32_t prefix, uint8_t byte, uint32_t record, const uint8_t *table) noexcept
+{
     if (record == 0)
         return STRING_TABLE_NONE;
-    return probe(prefix, byte, table);
+    return string_table_detail::probe(prefix, byte, table);
+}
+
+// Looks for the string prefix+byte. Returns its code when present; STRING_TABLE_NONE when the
+// prefix has no extension yet; otherwise a value below it that tells string_table_add where the new
+// extension goes.
+inline int32_t string_table_find(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
+{
+    auto code = static_cast<uint32_t>(prefix);
+    uint32_t record;
+    if (string_table_find_first(code, byte, table, record))
+        return static_cast<int32_t>(code);
+    return string_table_find_later(prefix, byte, record, table);
 }
 
 // Adds new_code as the string prefix+byte, where the failed search (find_result) said, and
@@ -110,7 +140,7 @@ inline int32_t string_table_add(int32_t find_result, int32_t prefix, uint8_t byt
     using namespace string_table_detail;
     const auto code = static_cast<uint32_t>(new_code);
     if (find_result == STRING_TABLE_NONE)
-        records(table)[static_cast<uint32_t>(prefix)] = code << record_code_shift | record_used | byte;
+        records(table)[static_cast<uint32_t>(prefix)] = (record_used | byte) << record_key_shift | code;
     else
         slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << slot_code_bits | code;
     records(table)[code] = 0;
