@@ -37,7 +37,7 @@ namespace string_table_detail
 // extensions is one load per byte with no arithmetic in between.
 constexpr uint32_t record_used = 0x100;
 constexpr int record_key_shift = 16;
-constexpr uint32_t record_code_mask = 0xFFFF;
+static_assert(STRING_TABLE_CODES <= 1 << 16);
 // Where the code half lies in the record's four bytes.
 constexpr std::size_t record_code_byte = std::endian::native == std::endian::little ? 0 : 2;
 // A hash slot: the key prefix << 8 | byte, bits 12 and up, the code in bits 0-11; 0 is empty (no

@@ -118,6 +118,13 @@ TEST_P(string_table_generations, AgreeWithAMapOfEveryString)
                 prefix = 7;
             const int byte = GetParam() % 3 == 1 ? static_cast<int>(rng() % 24) : static_cast<int>(rng() % 256);
             const int32_t r = find(prefix, byte);
+            // The coders' split search gives the same answer as the whole one.
+            auto first = static_cast<uint32_t>(prefix);
+            uint32_t record = 0;
+            if (string_table_find_first(first, static_cast<uint8_t>(byte), table.data(), record))
+                ASSERT_EQ(static_cast<int32_t>(first), r);
+            else
+                ASSERT_EQ(string_table_find_later(prefix, static_cast<uint8_t>(byte), record, table.data()), r);
             const auto it = model.find({prefix, byte});
             if (it != model.end()) {
                 ASSERT_EQ(r, it->second);
@@ -133,5 +140,44 @@ TEST_P(string_table_generations, AgreeWithAMapOfEveryString)
     }
 }
 INSTANTIATE_TEST_SUITE_P(string_table, string_table_generations, testing::Values(0, 1, 2, 3, 4, 5));
+
+// Strings whose later extensions all hash to one slot: they queue in the following slots, past the
+// last slot round to the first, and each is still found; one more of them still misses.
+class string_table_collisions : public table_fixture, public ::testing::WithParamInterface<uint32_t>
+{
+};
+TEST_P(string_table_collisions, ShareAHomeSlotAndWrapAtTheEnd)
+{
+    const uint32_t home = GetParam();
+    std::vector<std::pair<int32_t, int>> keys;
+    // Prefixes above the codes the test hands out, so that no add clears their records.
+    for (int32_t prefix = 300; prefix < 4080 && keys.size() < 6; ++prefix)
+        for (int byte = 1; byte < 256 && keys.size() < 6; ++byte) {
+            const uint32_t key = static_cast<uint32_t>(prefix) << 8 | static_cast<uint32_t>(byte);
+            if ((key * string_table_detail::hash_multiplier) >> (32 - STRING_HASH_BITS) == home)
+                keys.emplace_back(prefix, byte);
+        }
+    ASSERT_EQ(keys.size(), 6u);
+    int32_t next = 258;
+    // Byte 0 is every prefix's first extension, so the keys above go to the hash.
+    for (const auto &[prefix, byte] : keys)
+        if (find(prefix, 0) == STRING_TABLE_NONE)
+            next = add(STRING_TABLE_NONE, prefix, 0, next);
+    std::vector<int32_t> codes;
+    for (std::size_t i = 0; i + 1 < keys.size(); ++i) {
+        const int32_t r = find(keys[i].first, keys[i].second);
+        ASSERT_LT(r, STRING_TABLE_NONE);
+        codes.push_back(next);
+        next = add(r, keys[i].first, keys[i].second, next);
+    }
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        EXPECT_EQ(find(keys[i].first, keys[i].second), codes[i]);
+    EXPECT_LT(find(keys.back().first, keys.back().second), STRING_TABLE_NONE);
+    for (const auto &[prefix, byte] : keys)
+        EXPECT_NE(find(prefix, 0), STRING_TABLE_NONE);
+}
+INSTANTIATE_TEST_SUITE_P(string_table, string_table_collisions,
+                         testing::Values(0u, 1u, STRING_HASH_SLOTS / 2u, STRING_HASH_SLOTS - 2u,
+                                         STRING_HASH_SLOTS - 1u));
 
 } // namespace
