@@ -4,6 +4,7 @@
 // every row goes to the host, in interlace order when the image is interlaced.
 #include "gif/gif_decompressor.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "boundary/image_header.hpp"
@@ -26,9 +27,12 @@ namespace
 // defined (root size 1).
 constexpr uint32_t GIF_LONGEST_STRING = LZW_CODE_LIMIT;
 
-// The row block: the row slot at its front, from which every row is handed out, then the pixels
-// decoded and not yet in a row. Before a code is expanded fewer than `width` pixels wait, so the
-// pending area holds width - 1 of them, the longest string and the junk a short store leaves.
+// The row block: the row slot at its front, from which every row is handed out, and room for the
+// pixels decoded and not yet in a row. Before a code is expanded fewer than `width` pixels wait, so
+// that room holds width - 1 of them, the longest string and the junk a short store leaves.
+// At depth 8 a row is its pixels, so they gather in the slot itself: a row that ends where it
+// began is handed out where it was decoded, and only the pixels past the row's end move. At depths
+// 1 and 4 the pixels gather after the slot and each row is packed into it.
 constexpr int64_t gif_slot_bytes(int64_t row_bytes) noexcept
 {
     return (row_bytes + 7) / 8 * 8;
@@ -37,14 +41,18 @@ constexpr int64_t gif_pending_bytes(int64_t width) noexcept
 {
     return width + GIF_LONGEST_STRING + LZW_STORE_OVERRUN;
 }
+// A depth 8 row pads its width to a multiple of 4: at most this many zero bytes follow its pixels.
+constexpr uint32_t GIF_ROW_PAD_MAX = 3;
 
 // GIF's four interlace passes: first row and step of each.
 constexpr int32_t pass_first_row[4] = {0, 4, 2, 1};
 constexpr int32_t pass_step[4] = {8, 8, 4, 2};
 
-// Where rows go and how many went: the slot, the geometry and the interlace position.
+// Where rows go and how many went: the slot, where pixels gather, the geometry and the interlace
+// position.
 struct gif_rows {
     uint8_t *slot;
+    uint8_t *pending;
     int32_t width;
     int32_t height;
     int32_t depth;
@@ -55,7 +63,52 @@ struct gif_rows {
     int32_t rows_done = 0;
     int pass = 0;
     int32_t pass_row = 0;
+    // Depth 8: the slot's `width` bytes were all `uniform_byte` when a run left `uniform_fill`
+    // pixels pending. Codes written since then lie from there to the pending pixels' end and the
+    // junk past it; handing out rows any other way than by a run clears the flag.
+    bool uniform = false;
+    uint8_t uniform_byte = 0;
+    uint32_t uniform_fill = 0;
 };
+
+// Hands the row whose pixels start at `row` to the host through the slot: packed into it, or at
+// depth 8 copied into it unless it is there already. A depth 8 row's padding, which the host may
+// read, is zero during the call; the pixels of the next row that lie there come back after it.
+// Returns put_row's result.
+int32_t gif_hand_row(gif_rows &rows, const uint8_t *row) noexcept
+{
+    uint8_t *const slot = rows.slot;
+    const auto width = static_cast<std::size_t>(rows.width);
+    const int32_t index = rows.interlaced ? rows.pass_row : rows.rows_done;
+    if (rows.depth != 8) {
+        gif_pack_row(slot, row, rows.width, rows.depth);
+        return rows.put_row(slot, rows.row_context, index, rows.row_bytes);
+    }
+    if (row != slot)
+        std::memcpy(slot, row, width);
+    const std::size_t pad = static_cast<std::size_t>(rows.row_bytes) - width;
+    if (pad == 0)
+        return rows.put_row(slot, rows.row_context, index, rows.row_bytes);
+    uint8_t kept[GIF_ROW_PAD_MAX];
+    std::memcpy(kept, slot + width, pad);
+    std::memset(slot + width, 0, pad);
+    const int32_t r = rows.put_row(slot, rows.row_context, index, rows.row_bytes);
+    std::memcpy(slot + width, kept, pad);
+    return r;
+}
+
+// Counts a row handed out; true when it was the image's last.
+bool gif_row_done(gif_rows &rows) noexcept
+{
+    if (++rows.rows_done == rows.height)
+        return true;
+    if (rows.interlaced) {
+        rows.pass_row += pass_step[rows.pass];
+        while (rows.pass_row >= rows.height && rows.pass < 3)
+            rows.pass_row = pass_first_row[++rows.pass];
+    }
+    return false;
+}
 
 // What handing out rows came to: status 1 when the image is complete, the host's negative value,
 // else 0; `fill` pixels wait at the front of the pending area.
@@ -67,30 +120,70 @@ struct gif_delivery {
 // Hands every complete row among the `fill` pending pixels to the host through the slot, then
 // moves the leftover pixels to the front of the pending area: once per code, not per row, so a
 // long string on a narrow image costs no quadratic copying.
-[[gnu::noinline]] gif_delivery gif_deliver_rows(gif_rows &rows, uint8_t *pending, uint32_t fill) noexcept
+[[gnu::noinline]] gif_delivery gif_deliver_rows(gif_rows &rows, uint32_t fill) noexcept
 {
     const auto width = static_cast<uint32_t>(rows.width);
+    uint8_t *const pending = rows.pending;
+    rows.uniform = false;
     uint32_t front = 0;
     int32_t status = 0;
     while (fill - front >= width) {
-        gif_pack_row(rows.slot, pending + front, rows.width, rows.depth);
-        const int32_t r =
-            rows.put_row(rows.slot, rows.row_context, rows.interlaced ? rows.pass_row : rows.rows_done, rows.row_bytes);
+        const int32_t r = gif_hand_row(rows, pending + front);
         if (r < 0)
             return {r, fill};
         front += width;
-        if (++rows.rows_done == rows.height) {
+        if (gif_row_done(rows)) {
             status = 1;
             break;
-        }
-        if (rows.interlaced) {
-            rows.pass_row += pass_step[rows.pass];
-            while (rows.pass_row >= rows.height && rows.pass < 3)
-                rows.pass_row = pass_first_row[++rows.pass];
         }
     }
     std::memmove(pending, pending + front, fill - front);
     return {status, fill - front};
+}
+
+// Depth 8: a run of `n` pixels `byte` (more than 8) after the `fill` pending pixels. Where it
+// reaches the row's end it goes into the slot a row at a time and is handed out from there: each
+// byte of the slot is written at most once for the whole run, and not at all where the slot holds
+// the byte already, so that a flat image costs the host's calls and little more. Leaves the
+// pixels pending at the slot's front, as every code does.
+[[gnu::noinline]] gif_delivery gif_put_run(gif_rows &rows, uint32_t fill, uint32_t n, uint8_t byte) noexcept
+{
+    const auto width = static_cast<uint32_t>(rows.width);
+    uint8_t *const slot = rows.slot;
+    const bool held = rows.uniform && rows.uniform_byte == byte;
+    // Where the slot holds the byte, only codes written since the last run and their junk differ.
+    const uint32_t row_left = width - fill < n ? width - fill : n;
+    if (!held)
+        std::memset(slot + fill, byte, row_left);
+    else if (fill != rows.uniform_fill)
+        std::memset(slot + fill, byte, std::min(LZW_STORE_OVERRUN, row_left));
+    if (row_left == n)
+        return {0, fill + n};
+
+    // The slot's bytes below `stale` may differ from the byte once this row is out; the rest of
+    // it holds the byte.
+    uint32_t stale = held && fill == rows.uniform_fill ? 0 : fill;
+    rows.uniform = false;
+    n -= row_left;
+    for (;;) {
+        const int32_t r = gif_hand_row(rows, slot);
+        if (r < 0)
+            return {r, 0};
+        if (gif_row_done(rows))
+            return {1, 0};
+        if (n < width)
+            break;
+        std::memset(slot, byte, stale);
+        stale = 0;
+        n -= width;
+    }
+    std::memset(slot, byte, std::min(n, stale));
+    if (n >= stale) {
+        rows.uniform = true;
+        rows.uniform_byte = byte;
+        rows.uniform_fill = n;
+    }
+    return {0, n};
 }
 
 // The code width and the next free code of one table generation. GIF decoders widen as soon as
@@ -133,14 +226,25 @@ struct gif_input {
 // code or the end of the data. The reader and the pending count are kept in locals, so that the
 // loop holds them in registers, and given back at the end.
 int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader_state, lzw_decode_table table, gif_rows &rows,
-                              uint8_t *pending, uint32_t &fill_state) noexcept
+                              uint32_t &fill_state) noexcept
 {
     table.reset(in.clear_code);
+    rows.uniform = false;
     gif_bit_reader reader = reader_state;
     uint32_t fill = fill_state;
     gif_code_space space{in.first_width, in.clear_code + 2, 1u << in.first_width};
     const auto width = static_cast<uint32_t>(rows.width);
+    uint8_t *const pending = rows.pending;
+    // Runs that reach the row's end are written into the slot directly (depth 8 only).
+    const bool runs_in_slot = rows.pending == rows.slot;
     int32_t result = 0;
+    // Hands out the rows a run reaches; false when decoding ends (result says how).
+    const auto take_run = [&](const lzw_string &run) {
+        const gif_delivery d = gif_put_run(rows, fill, run.length, static_cast<uint8_t>(run.first));
+        fill = d.fill;
+        result = d.status < 0 ? d.status : 0;
+        return d.status == 0;
+    };
 
     // The code after a clear code names a byte: only the codes below 256 have been set since the
     // reset, so any other code ends the data, as does the end code; another clear code simply
@@ -156,7 +260,7 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader_state,
             space.widen();
         for (;;) {
             if (fill >= width) {
-                const gif_delivery d = gif_deliver_rows(rows, pending, fill);
+                const gif_delivery d = gif_deliver_rows(rows, fill);
                 fill = d.fill;
                 if (d.status != 0) {
                     result = d.status < 0 ? d.status : 0;
@@ -168,13 +272,35 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader_state,
             uint8_t *const out = pending + fill;
             lzw_string s;
             if (c < space.next_code) [[likely]] {
-                if (lzw_decode_table::is_control(table.length(c))) [[unlikely]] {
-                    result = c == in.clear_code ? GIF_CLEARED : 0;
-                    break;
+                const uint32_t n = table.length(c);
+                if (n > LZW_SHORT_STRING) [[unlikely]] {
+                    if (lzw_decode_table::is_control(n)) {
+                        result = c == in.clear_code ? GIF_CLEARED : 0;
+                        break;
+                    }
+                    if (runs_in_slot && (fill + n >= width || rows.uniform) && table.run_string(c, s)) {
+                        table.define(space.next_code, prev, s.first);
+                        prev = s;
+                        space.advance();
+                        if (!take_run(s))
+                            break;
+                        continue;
+                    }
                 }
                 s = table.expand(c, out);
                 table.define(space.next_code, prev, s.first);
             } else if (c == space.next_code) {
+                if (runs_in_slot && prev.length >= LZW_SHORT_STRING &&
+                    (fill + prev.length + 1 >= width || rows.uniform)) {
+                    table.define(c, prev, prev.first);
+                    if (table.run_string(c, s)) {
+                        prev = s;
+                        space.advance();
+                        if (!take_run(s))
+                            break;
+                        continue;
+                    }
+                }
                 s = table.expand_new(c, prev, out, fill);
             } else {
                 break; // a code the table cannot name yet, or no whole code left
@@ -299,9 +425,10 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
 
     const auto clear_code = 1u << size.root_size;
     const gif_input in{cb, io_handle, read_buffer, clear_code, static_cast<uint32_t>(size.root_size) + 1};
-    gif_rows rows{row_block.get(), width,   height,     depth, static_cast<int32_t>(row_bytes),
-                  size.interlaced, put_row, row_context};
-    uint8_t *const pending = row_block.get() + slot_bytes;
+    uint8_t *const slot = row_block.get();
+    uint8_t *const pending = depth == 8 ? slot : slot + slot_bytes;
+    gif_rows rows{slot,    pending,    width, height, depth, static_cast<int32_t>(row_bytes), size.interlaced,
+                  put_row, row_context};
 
     gif_bit_reader reader;
     if (gif_read_code(cb, io_handle, reader, read_buffer, in.first_width) != clear_code)
@@ -311,7 +438,7 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     uint32_t fill = 0;
     int32_t r;
     do
-        r = gif_decode_generation(in, reader, table, rows, pending, fill);
+        r = gif_decode_generation(in, reader, table, rows, fill);
     while (r == GIF_CLEARED);
     return r;
 }

@@ -169,6 +169,22 @@ class lzw_decode_table
         return expand(code, out);
     }
 
+    // When the string of `code` (defined, longer than 8 bytes) is one byte repeated: that string,
+    // as expand would return it, without writing it; the caller fills it where it wants. Otherwise
+    // nothing. Long runs are where LZW strings grow longest, and a decoder that delivers rows from a
+    // fixed slot can then skip writing bytes that the slot already holds.
+    [[nodiscard]] bool run_string(uint32_t code, lzw_string &s) const noexcept
+    {
+        const uint32_t record = records_[code];
+        const uint32_t n = record & LZW_LENGTH_MASK;
+        const uint64_t w = words_[code];
+        if (!is_run(w, record, n))
+            return false;
+        const auto first = static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
+        s = lzw_detail::extend_long(code, w, record, n, first, true);
+        return true;
+    }
+
   private:
     // A string of 8 bytes or more: one store, a fill or a walk of its chunks.
     [[nodiscard]] lzw_string expand_long(uint32_t code, uint64_t w, uint32_t record, uint32_t n,

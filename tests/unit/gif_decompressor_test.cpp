@@ -218,6 +218,53 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_reference_stream,
                                          roundtrip_case{5, 5000, 1, 1, 255}, roundtrip_case{100, 100, 6, 3, 3},
                                          roundtrip_case{2000, 4, 7, 2, 255}, roundtrip_case{33, 1, 2, 0, 1}));
 
+// Depth 8 runs that reach a row's end are written into the row slot, skipping bytes it already
+// holds: runs ending exactly at a row's end, runs of another byte, short codes between runs of one
+// byte, and widths whose padding the pixels of the next row lie under.
+struct slot_run_case {
+    const char *name;
+    int32_t width;
+    int32_t height;
+    uint8_t (*pixel)(int32_t x, int32_t y, int32_t width);
+};
+class gif_slot_runs : public testing::TestWithParam<slot_run_case>
+{
+};
+TEST_P(gif_slot_runs, DeliverThePixelsAndZeroPadding)
+{
+    const slot_run_case &c = GetParam();
+    std::vector<uint8_t> pixels;
+    for (int32_t y = 0; y < c.height; ++y)
+        for (int32_t x = 0; x < c.width; ++x)
+            pixels.push_back(c.pixel(x, y, c.width));
+    decode_run run(sub_blocks(gif_encode_codes(pixels, 8)), c.width, c.height, 8, 0x0800);
+    EXPECT_EQ(run.result, 0);
+    ASSERT_EQ(static_cast<int32_t>(run.rows.rows.size()), c.height);
+    EXPECT_EQ(run.pixels(c.width), pixels);
+    for (const auto &row : run.rows.rows)
+        for (std::size_t x = static_cast<std::size_t>(c.width); x < row.size(); ++x)
+            ASSERT_EQ(row[x], 0) << "padding byte " << x;
+}
+INSTANTIATE_TEST_SUITE_P(
+    gif_decompressor, gif_slot_runs,
+    testing::Values(
+        slot_run_case{"flat_wide", 301, 400, [](int32_t, int32_t, int32_t) -> uint8_t { return 42; }},
+        slot_run_case{"bands_of_3_rows", 97, 300,
+                      [](int32_t, int32_t y, int32_t) { return static_cast<uint8_t>(y / 3 % 5); }},
+        slot_run_case{"bands_every_row", 66, 200,
+                      [](int32_t, int32_t y, int32_t) { return static_cast<uint8_t>(y & 1); }},
+        slot_run_case{"specks_in_flat", 203, 300,
+                      [](int32_t x, int32_t y, int32_t w) {
+                          return static_cast<uint8_t>((y * w + x) % 331 == 0 ? 9 + x % 3 : 7);
+                      }},
+        slot_run_case{"runs_of_the_width", 40, 400,
+                      [](int32_t x, int32_t y, int32_t w) { return static_cast<uint8_t>((y * w + x) / w % 3); }},
+        slot_run_case{"runs_one_past_the_width", 41, 400,
+                      [](int32_t x, int32_t y, int32_t w) { return static_cast<uint8_t>((y * w + x) / (w + 1) % 2); }},
+        slot_run_case{"long_runs_over_rows", 9, 2000,
+                      [](int32_t x, int32_t y, int32_t w) { return static_cast<uint8_t>((y * w + x) / 1500 % 4); }}),
+    [](const auto &p) { return std::string(p.param.name); });
+
 // 5000 codes with a full table and no clear code: codes stay 12 bits wide and nothing is defined
 // past entry 4095.
 TEST(gif_decompressor, FullTableWithoutClearCode)
