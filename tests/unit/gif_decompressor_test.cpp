@@ -411,36 +411,6 @@ INSTANTIATE_TEST_SUITE_P(
                     refusal_case{4, 2, 24, ERR_UNSUPPORTED_DEPTH}, refusal_case{4, 2, 32, ERR_UNSUPPORTED_DEPTH},
                     refusal_case{4, 2, 0x108, ERR_UNSUPPORTED_DEPTH}));
 
-TEST(gif_decompressor, AllocationFailureAtEachBlock)
-{
-    for (int64_t k = 1; k <= 2; ++k) {
-        memory_stats_reset();
-        memory_fail_at(k);
-        decode_run run(worked_example, 4, 2, 8, 0x0200);
-        memory_fail_at(0);
-        EXPECT_EQ(run.result, ERR_NO_MEMORY);
-        EXPECT_TRUE(run.host.values('r').empty());
-        EXPECT_TRUE(run.host.puts.empty());
-        EXPECT_EQ(memory_stats_now().live, 0);
-    }
-}
-
-TEST(gif_decompressor, PutRowFailingAtEveryRowStopsAtOnce)
-{
-    const int32_t width = 9, height = 300;
-    const std::vector<uint8_t> data =
-        sub_blocks(gif_reference_encode(make_pixels(image_kind::noise, width, height, 8), 3), 7);
-    for (int64_t k = 0; k < height; k += 13) {
-        memory_stats_reset();
-        decode_run run(data, width, height, 8, 0x0300, k + 1);
-        EXPECT_EQ(run.result, -7);
-        EXPECT_EQ(static_cast<int64_t>(run.host.puts.size()), k + 1);
-        // The failing row was the last callback of any kind.
-        EXPECT_EQ(run.host.trail().back(), 'p');
-        EXPECT_EQ(memory_stats_now().live, 0);
-    }
-}
-
 // The export: refuses missing callbacks, forwards everything else; a failed call leaves nothing
 // that changes the next one.
 TEST(gif_decompressor, ExportRefusesMissingCallbacksAndForwards)

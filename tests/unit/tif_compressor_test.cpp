@@ -217,47 +217,6 @@ TEST_F(tif_compressor, WritesInPiecesOfAThousand)
     EXPECT_EQ(tif_decode_strip(host.output, 100, 500).bytes, data);
 }
 
-// Failures: the k-th block, a short k-th write, a refused k-th row. Each gives its result, calls
-// nothing afterwards and leaves no block behind.
-TEST_F(tif_compressor, EveryFailureStopsAtOnce)
-{
-    const std::vector<uint8_t> data = make_bytes(image_kind::noise, 8000, 4);
-    std::vector<std::vector<uint8_t>> rows;
-    for (std::size_t i = 0; i < data.size(); i += 800)
-        rows.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(i),
-                          data.begin() + static_cast<std::ptrdiff_t>(i + 800));
-    const std::vector<uint8_t> header = image_header(800, 10, 8);
-    test_host good;
-    ASSERT_EQ(encode(good, header, rows, 10), 0);
-    const auto writes = static_cast<std::size_t>(good.writes);
-    ASSERT_GE(writes, 5u);
-
-    for (int k = 1; k <= 4; ++k) {
-        test_host host;
-        memory_fail_at(k);
-        EXPECT_EQ(encode(host, header, rows, 10), ERR_NO_MEMORY);
-        EXPECT_EQ(host.trail(), "");
-        EXPECT_EQ(memory_stats_now().live, 0);
-    }
-    memory_fail_at(0);
-    for (std::size_t k = 0; k < writes; ++k) {
-        test_host host;
-        host.fail_write_at = static_cast<int64_t>(k) + 1;
-        EXPECT_EQ(encode(host, header, rows, 10), ERR_WRITE) << k;
-        EXPECT_EQ(host.values('w').size(), k + 1);
-        EXPECT_EQ(host.trail().back(), 'w');
-        EXPECT_EQ(memory_stats_now().live, 0);
-    }
-    for (int k = 0; k < 10; ++k) {
-        test_host host;
-        host.fail_get_row_at = k + 1;
-        EXPECT_EQ(encode(host, header, rows, 10), -5) << k;
-        EXPECT_EQ(host.gets.size(), static_cast<std::size_t>(k) + 1);
-        EXPECT_EQ(host.trail().back(), 'g');
-        EXPECT_EQ(memory_stats_now().live, 0);
-    }
-}
-
 TEST_F(tif_compressor, HoldsFourBlocksWhateverTheRows)
 {
     for (int32_t rows : {1, 50, 3000}) {

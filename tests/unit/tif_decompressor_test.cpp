@@ -155,15 +155,6 @@ TEST_F(tif_decompressor, RowBytesZeroIsRefusedBeforeAnythingIsRead)
     EXPECT_EQ(memory_stats_now().obtained, 0);
 }
 
-TEST_F(tif_decompressor, AllocationFailureCallsNothing)
-{
-    test_host host;
-    host.input = tif_codes({256, 65, 257});
-    memory_fail_at(1);
-    EXPECT_EQ(decode(host, 0, 1, 1), ERR_NO_MEMORY);
-    EXPECT_EQ(host.trail(), "");
-}
-
 // The clear code that follows the code bringing next_code to 511 is already 10 bits wide, and the
 // literal after it is back to 9.
 TEST_F(tif_decompressor, WidthStepsOneCodeEarly)
@@ -409,22 +400,6 @@ TEST_F(tif_decompressor, FailedAndOverstatedReads)
         EXPECT_EQ(decode(host, 0, 1, 0), ERR_BAD_DATA);
         ASSERT_EQ(host.reads.size(), 2u);
         EXPECT_EQ(host.reads[1].count, 30000 - (host.reads[1].buffer - read_buffer.data()));
-    }
-}
-
-// A refused row stops the call with the host's value, both while the strip is decoded and while
-// owed rows are delivered after it ended; nothing is called after the refusal.
-TEST_F(tif_decompressor, RefusedRowStopsTheCall)
-{
-    const std::vector<uint8_t> data = make_bytes(image_kind::gradient, 40, 3);
-    const std::vector<uint8_t> strip = tif_encode_bytes(data, 4).strip; // 10 rows of 4
-    for (int refuse = 0; refuse < 14; ++refuse) {
-        test_host host;
-        host.input = strip;
-        host.fail_put_row_at = refuse + 1;
-        EXPECT_EQ(decode(host, 3, 4, 14), -7) << "refused row " << refuse;
-        EXPECT_EQ(host.puts.size(), static_cast<std::size_t>(refuse) + 1);
-        EXPECT_EQ(host.trail().back(), 'p');
     }
 }
 
