@@ -92,6 +92,37 @@ int32_t tif_decompress(test_host &host, std::vector<uint8_t> strip, int32_t firs
                               row_buffer.data(), row_count, host.handle());
 }
 
+int32_t writer_plain8(test_host &h)
+{
+    return write_stream(h, 0, 0);
+}
+int32_t writer_transparent4_interlaced(test_host &h)
+{
+    return write_stream(h, 1, 1);
+}
+int32_t writer_narrow_transparent8(test_host &h)
+{
+    return write_stream(h, 2, 0);
+}
+int32_t gif_worked_example(test_host &h)
+{
+    return gif_decompress(h, {0x04, 0x8C, 0x23, 0x29, 0x05, 0x00}, 4, 2, 0x0200);
+}
+int32_t gif_9x300(test_host &h)
+{
+    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 9, 300, 8);
+    return gif_decompress(h, sub_blocks(gif_reference_encode(pixels, 3), 7), 9, 300, 0x0300);
+}
+int32_t tif_one_byte(test_host &h)
+{
+    return tif_decompress(h, tif_codes({256, 65, 257}), 0, 1, 1);
+}
+// 10 rows of 4 from row 3, then 4 owed rows after the strip ends.
+int32_t tif_owed_rows(test_host &h)
+{
+    return tif_decompress(h, tif_encode_bytes(make_bytes(image_kind::gradient, 40, 3), 4).strip, 3, 4, 14);
+}
+
 struct codec_run {
     const char *name;
     int32_t (*run)(test_host &);
@@ -102,60 +133,16 @@ struct codec_run {
     int64_t writer_descriptor = 0; // GIF writer: the first descriptor write (0: every write judged alone)
 };
 
-const codec_run gif_writer_plain8{
-    "gif_writer_plain8", [](test_host &h) { return write_stream(h, 0, 0); }, ERR_WRITE, ERR_WRITE, 13, 1, 9};
-const codec_run gif_writer_transparent4_interlaced{"gif_writer_transparent4_interlaced",
-                                                   [](test_host &h) { return write_stream(h, 1, 1); },
-                                                   ERR_WRITE,
-                                                   ERR_WRITE,
-                                                   17,
-                                                   1,
-                                                   13};
-const codec_run gif_writer_narrow_transparent8{"gif_writer_narrow_transparent8",
-                                               [](test_host &h) { return write_stream(h, 2, 0); },
-                                               ERR_WRITE,
-                                               ERR_WRITE,
-                                               17,
-                                               1,
-                                               13};
-const codec_run tif_compressor_800x10{"tif_compressor_800x10", tif_compress, 0, ERR_NO_MEMORY, 0, 1};
-const codec_run gif_decompressor_worked_example{
-    "gif_decompressor_worked_example",
-    [](test_host &h) {
-        return gif_decompress(h, {0x04, 0x8C, 0x23, 0x29, 0x05, 0x00}, 4, 2, 0x0200);
-    },
-    0,
-    ERR_NO_MEMORY,
-    0,
-    1};
-const codec_run gif_decompressor_9x300{
-    "gif_decompressor_9x300",
-    [](test_host &h) {
-        return gif_decompress(h, sub_blocks(gif_reference_encode(make_pixels(image_kind::noise, 9, 300, 8), 3), 7), 9,
-                              300, 0x0300);
-    },
-    0,
-    ERR_NO_MEMORY,
-    0,
-    13};
-const codec_run tif_decompressor_one_byte{"tif_decompressor_one_byte",
-                                          [](test_host &h) {
-                                              return tif_decompress(h, tif_codes({256, 65, 257}), 0, 1, 1);
-                                          },
-                                          0,
-                                          ERR_NO_MEMORY,
-                                          0,
-                                          1};
-// 10 rows of 4 from row 3, then 4 owed rows after the strip ends.
-const codec_run tif_decompressor_owed_rows{
-    "tif_decompressor_owed_rows",
-    [](test_host &h) {
-        return tif_decompress(h, tif_encode_bytes(make_bytes(image_kind::gradient, 40, 3), 4).strip, 3, 4, 14);
-    },
-    0,
-    ERR_NO_MEMORY,
-    0,
-    1};
+const codec_run runs[] = {
+    {"gif_writer_plain8", writer_plain8, ERR_WRITE, ERR_WRITE, 13, 1, 9},
+    {"gif_writer_transparent4_interlaced", writer_transparent4_interlaced, ERR_WRITE, ERR_WRITE, 17, 1, 13},
+    {"gif_writer_narrow_transparent8", writer_narrow_transparent8, ERR_WRITE, ERR_WRITE, 17, 1, 13},
+    {"tif_compressor_800x10", tif_compress, 0, ERR_NO_MEMORY, 0, 1},
+    {"gif_decompressor_worked_example", gif_worked_example, 0, ERR_NO_MEMORY, 0, 1},
+    {"gif_decompressor_9x300", gif_9x300, 0, ERR_NO_MEMORY, 0, 13},
+    {"tif_decompressor_one_byte", tif_one_byte, 0, ERR_NO_MEMORY, 0, 1},
+    {"tif_decompressor_owed_rows", tif_owed_rows, 0, ERR_NO_MEMORY, 0, 1},
+};
 
 enum class failing { write, get_row, put_row, block };
 
@@ -247,23 +234,17 @@ std::string case_name(const testing::TestParamInfo<failure_case> &p)
     return std::string(p.param.codec->name) + "_" + kinds[static_cast<int>(p.param.what)];
 }
 
-INSTANTIATE_TEST_SUITE_P(codecs, host_failure,
-                         testing::Values(failure_case{&gif_writer_plain8, failing::write},
-                                         failure_case{&gif_writer_plain8, failing::get_row},
-                                         failure_case{&gif_writer_plain8, failing::block},
-                                         failure_case{&gif_writer_transparent4_interlaced, failing::write},
-                                         failure_case{&gif_writer_transparent4_interlaced, failing::get_row},
-                                         failure_case{&gif_writer_transparent4_interlaced, failing::block},
-                                         failure_case{&gif_writer_narrow_transparent8, failing::write},
-                                         failure_case{&gif_writer_narrow_transparent8, failing::get_row},
-                                         failure_case{&gif_writer_narrow_transparent8, failing::block},
-                                         failure_case{&tif_compressor_800x10, failing::write},
-                                         failure_case{&tif_compressor_800x10, failing::get_row},
-                                         failure_case{&tif_compressor_800x10, failing::block},
-                                         failure_case{&gif_decompressor_worked_example, failing::block},
-                                         failure_case{&gif_decompressor_9x300, failing::put_row},
-                                         failure_case{&tif_decompressor_one_byte, failing::block},
-                                         failure_case{&tif_decompressor_owed_rows, failing::put_row}),
-                         case_name);
+// The encoders under every failure they can meet, the decoders under theirs.
+INSTANTIATE_TEST_SUITE_P(
+    codecs, host_failure,
+    testing::Values(failure_case{&runs[0], failing::write}, failure_case{&runs[0], failing::get_row},
+                    failure_case{&runs[0], failing::block}, failure_case{&runs[1], failing::write},
+                    failure_case{&runs[1], failing::get_row}, failure_case{&runs[1], failing::block},
+                    failure_case{&runs[2], failing::write}, failure_case{&runs[2], failing::get_row},
+                    failure_case{&runs[2], failing::block}, failure_case{&runs[3], failing::write},
+                    failure_case{&runs[3], failing::get_row}, failure_case{&runs[3], failing::block},
+                    failure_case{&runs[4], failing::block}, failure_case{&runs[5], failing::put_row},
+                    failure_case{&runs[6], failing::block}, failure_case{&runs[7], failing::put_row}),
+    case_name);
 
 } // namespace

@@ -89,7 +89,8 @@ TEST_P(tif_known_strips, DeliverExactlyTheseRowsAndCalls)
     EXPECT_EQ(host.reads[0].io_handle, host.handle());
 }
 
-const std::vector<uint8_t> A = {0x41}, B = {0x42}, C = {0x43}, E = {0xEE};
+// One-byte rows: the letters A, B and C, and the row buffer's fill where nothing was decoded.
+const std::vector<uint8_t> row_a = {0x41}, row_b = {0x42}, row_c = {0x43}, row_unwritten = {0xEE};
 
 INSTANTIATE_TEST_SUITE_P(
     strips, tif_known_strips,
@@ -119,23 +120,40 @@ INSTANTIATE_TEST_SUITE_P(
                     0,
                     1,
                     {{0x41, 0x42}}},
-        known_strip{"single_byte_rows", bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}), 0, 1, 0, 1, {A, B, C}},
-        // 256, 65, 300, 257: 300 is beyond the next free code; the owed rows still go out.
         known_strip{
-            "code_beyond_next_code", bytes_of({0x80, 0x10, 0x65, 0x90, 0x10}), 0, 1, 4, ERR_BAD_DATA, {A, A, A, A}},
+            "single_byte_rows", bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}), 0, 1, 0, 1, {row_a, row_b, row_c}},
+        // 256, 65, 300, 257: 300 is beyond the next free code; the owed rows still go out.
+        known_strip{"code_beyond_next_code",
+                    bytes_of({0x80, 0x10, 0x65, 0x90, 0x10}),
+                    0,
+                    1,
+                    4,
+                    ERR_BAD_DATA,
+                    {row_a, row_a, row_a, row_a}},
         known_strip{"opens_with_end_code", tif_codes({257, 65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
         known_strip{"opens_with_literal", tif_codes({65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
         known_strip{"empty_source", {}, 0, 1, 3, ERR_BAD_DATA, {}},
         // After a clear code only a byte can follow: nothing else is defined yet.
-        known_strip{"end_code_after_clear", tif_codes({256, 257}), 0, 1, 2, 1, {E, E}},
+        known_strip{"end_code_after_clear", tif_codes({256, 257}), 0, 1, 2, 1, {row_unwritten, row_unwritten}},
         // The only row is complete when the end code comes (tests/data/crashers).
-        known_strip{"clear_byte_end_only_row", tif_codes({256, 65, 257}), 0, 1, 1, 1, {A}},
-        known_strip{"repeated_clear_codes", tif_codes({256, 256, 256, 65, 257}), 0, 1, 0, 1, {A}},
-        known_strip{"table_code_after_clear", tif_codes({256, 258, 257}), 0, 1, 2, ERR_BAD_DATA, {E, E}},
-        known_strip{
-            "table_code_after_later_clear", tif_codes({256, 65, 66, 256, 259, 257}), 0, 1, 3, ERR_BAD_DATA, {A, B, B}},
-        known_strip{"high_code_after_clear", tif_codes({256, 65, 256, 500, 257}), 0, 1, 0, ERR_BAD_DATA, {A}},
-        known_strip{"dry_after_clear", tif_codes({256, 65, 66, 256}), 0, 1, 3, ERR_BAD_DATA, {A, B, B}},
+        known_strip{"clear_byte_end_only_row", tif_codes({256, 65, 257}), 0, 1, 1, 1, {row_a}},
+        known_strip{"repeated_clear_codes", tif_codes({256, 256, 256, 65, 257}), 0, 1, 0, 1, {row_a}},
+        known_strip{"table_code_after_clear",
+                    tif_codes({256, 258, 257}),
+                    0,
+                    1,
+                    2,
+                    ERR_BAD_DATA,
+                    {row_unwritten, row_unwritten}},
+        known_strip{"table_code_after_later_clear",
+                    tif_codes({256, 65, 66, 256, 259, 257}),
+                    0,
+                    1,
+                    3,
+                    ERR_BAD_DATA,
+                    {row_a, row_b, row_b}},
+        known_strip{"high_code_after_clear", tif_codes({256, 65, 256, 500, 257}), 0, 1, 0, ERR_BAD_DATA, {row_a}},
+        known_strip{"dry_after_clear", tif_codes({256, 65, 66, 256}), 0, 1, 3, ERR_BAD_DATA, {row_a, row_b, row_b}},
         // Data that stops without an end code: complete rows, then the owed ones.
         known_strip{"no_end_code",
                     tif_codes({256, 65, 66, 67}),
@@ -386,7 +404,7 @@ TEST_F(tif_decompressor, FailedAndOverstatedReads)
         EXPECT_EQ(host.reads.size(), 2u);
         EXPECT_EQ(host.reads[1].count, 29999); // 7 bits of the second byte carried
         ASSERT_EQ(host.puts.size(), 2u);       // both owed rows hold only the buffer's 0xEE
-        EXPECT_EQ(host.puts[0].bytes, E);
+        EXPECT_EQ(host.puts[0].bytes, row_unwritten);
     }
     {
         // A claim beyond the 30000 asked counts as 30000: the zeroed rest of the buffer decodes
