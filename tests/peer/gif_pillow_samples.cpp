@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "orveln1.h"
-#include "support/gif_encode_host.hpp"
+#include "support/test_host.hpp"
 
-using namespace orveln1::gif_encode_test;
+using namespace orveln1::test;
 
 int main(int argc, char **argv)
 {
@@ -18,7 +18,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::string folder = argv[1];
-    set_callbacks(nullptr, &encode_host::write, 0, nullptr);
+    set_callbacks(nullptr, &test_host::write, 0, nullptr);
     struct sample {
         int32_t width, height;
         int depth;
@@ -34,13 +34,13 @@ int main(int argc, char **argv)
     };
     int n = 0;
     for (const sample &s : samples) {
-        encode_image image = make_image(s.width, s.height, s.depth, s.kind, 11 + static_cast<uint32_t>(n));
+        test_image image = make_image(s.width, s.height, s.depth, s.kind, 11 + static_cast<uint32_t>(n));
         image.transparent = s.transparent;
         image.transparent_index = 3;
-        encode_host host(image);
+        test_host host(image);
         const std::vector<uint8_t> header = image.header();
         const int32_t r = (s.interlaced != 0 ? encode_gifi : encode_gif)(host.handle(), header.data(),
-                                                                         &encode_host::get_row, host.handle());
+                                                                         &test_host::get_row, host.handle());
         if (r != 0) {
             std::fprintf(stderr, "sample %d: encoder returned %d\n", n, r);
             return 1;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Helpers for TIFF strip tests: strips built from code lists, strips coded from plain bytes, and
-// strips decoded through the fake host, with exact-size host buffers so overruns show.
+// TIFF strips for the tests: strips coded from plain bytes and strips decoded through the test
+// host, with exact-size host buffers so overruns show.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +10,6 @@
 
 namespace orveln1::test
 {
-
-// Packs TIFF LZW codes at the widths a decoder expects: 9 bits after a clear code, one more bit
-// once the next free code reaches 511, 1023 and 2047.
-std::vector<uint8_t> tif_strip_from_codes(const std::vector<uint32_t> &codes);
 
 struct tif_encoded {
     int32_t result;

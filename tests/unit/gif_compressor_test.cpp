@@ -6,26 +6,27 @@
 #include <cstring>
 
 #include "gif/gif_compressor.hpp"
+#include "support/code_streams.hpp"
 #include "support/gif_bit_writer_oracle.hpp"
-#include "support/gif_encode_host.hpp"
 #include "support/memory_instrumented.hpp"
+#include "support/test_host.hpp"
 
 using namespace orveln1;
-using namespace orveln1::gif_encode_test;
+using namespace orveln1::test;
 
 namespace
 {
 
-int32_t compress(const encode_image &image, encode_host &host, int32_t interlaced = 0)
+int32_t compress(const test_image &image, test_host &host, int32_t interlaced = 0)
 {
     const std::vector<uint8_t> header = image.header();
-    return gif_lzw_compress(encode_host::callbacks(), header.data(), host.handle(), 0, 0, image.height,
-                            &encode_host::get_row, host.handle(), interlaced, image.depth * 256 + image.depth - 1);
+    return gif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), 0, 0, image.height,
+                            &test_host::get_row, host.handle(), interlaced, image.depth * 256 + image.depth - 1);
 }
 
-encode_image row_of(int depth, std::vector<uint8_t> pixels, bool tall = false)
+test_image row_of(int depth, std::vector<uint8_t> pixels, bool tall = false)
 {
-    encode_image image;
+    test_image image;
     image.depth = depth;
     image.width = tall ? 1 : static_cast<int32_t>(pixels.size());
     image.height = tall ? static_cast<int32_t>(pixels.size()) : 1;
@@ -57,12 +58,7 @@ TEST(gif_bit_reversal, ByteAndCodeReversalsAreExactMirrors)
 TEST(gif_interlace, RowOrderIsTheFourPassOrderForEveryHeight)
 {
     for (int32_t total = 1; total <= 100; ++total) {
-        std::vector<int32_t> expected;
-        const int32_t start[4] = {0, 4, 2, 1};
-        const int32_t step[4] = {8, 8, 4, 2};
-        for (int pass = 0; pass < 4; ++pass)
-            for (int32_t row = start[pass]; row < total; row += step[pass])
-                expected.push_back(row);
+        const std::vector<int32_t> expected = interlace_order(total);
         std::vector<int32_t> got;
         for (int32_t k = 0; k < total; ++k) {
             got.push_back(interlaced_row(k, 1, total));
@@ -93,11 +89,11 @@ TEST_P(gif_put_code_flush, FlushesWholeBytesAndKeepsTheUnfinishedBits)
         buffer[i] = static_cast<uint8_t>(i * 37 + 11);
     uint8_t before[gif_block_buffer_bytes];
     std::memcpy(before, buffer, sizeof buffer);
-    const encode_image image;
-    encode_host host(image);
+    const test_image image;
+    test_host host(image);
     gif_bit_writer writer{c.bits_held, 9};
 
-    ASSERT_EQ(gif_put_code(&encode_host::write, buffer, 0x1FF, writer, host.handle(), table), 0);
+    ASSERT_EQ(gif_put_code(&test_host::write, buffer, 0x1FF, writer, host.handle(), table), 0);
 
     const unsigned rest = c.bits_held % 8u;
     if (c.flushed == 0) {
@@ -105,7 +101,7 @@ TEST_P(gif_put_code_flush, FlushesWholeBytesAndKeepsTheUnfinishedBits)
         EXPECT_EQ(writer.bits_held, c.bits_held + 9);
         return;
     }
-    ASSERT_EQ(write_sizes(host.events), (std::vector<int32_t>{1, c.flushed}));
+    ASSERT_EQ(host.values('w'), (std::vector<int32_t>{1, c.flushed}));
     ASSERT_EQ(host.output.size(), static_cast<std::size_t>(c.flushed + 1));
     EXPECT_EQ(host.output[0], c.flushed);
     for (int i = 0; i < c.flushed; ++i)
@@ -126,12 +122,12 @@ TEST(gif_put_code, ShortFlushWriteIsAWriteFailure)
     uint8_t table[256];
     build_bit_reverse_table(table);
     uint8_t buffer[gif_block_buffer_bytes] = {};
-    const encode_image image;
+    const test_image image;
     for (int64_t k = 1; k <= 2; ++k) {
-        encode_host host(image);
+        test_host host(image);
         host.fail_write_at = k;
         gif_bit_writer writer{2024, 12};
-        EXPECT_EQ(gif_put_code(&encode_host::write, buffer, 5, writer, host.handle(), table), ERR_WRITE);
+        EXPECT_EQ(gif_put_code(&test_host::write, buffer, 5, writer, host.handle(), table), ERR_WRITE);
         EXPECT_EQ(host.writes, k);
     }
 }
@@ -139,7 +135,7 @@ TEST(gif_put_code, ShortFlushWriteIsAWriteFailure)
 // Small images whose whole image data is known.
 struct golden_case {
     const char *name;
-    encode_image image;
+    test_image image;
     std::vector<uint8_t> bytes;
 };
 
@@ -150,7 +146,7 @@ class gif_compressor_golden : public ::testing::TestWithParam<golden_case>
 TEST_P(gif_compressor_golden, WritesExactlyTheseBytes)
 {
     const golden_case &c = GetParam();
-    encode_host host(c.image);
+    test_host host(c.image);
     ASSERT_EQ(compress(c.image, host), 0);
     EXPECT_EQ(host.output, c.bytes);
     EXPECT_FALSE(host.bad_row_count);
@@ -160,18 +156,12 @@ TEST_P(gif_compressor_golden, WritesExactlyTheseBytes)
 // defines entry 31 and widens.
 std::vector<uint8_t> fifteen_distinct_nibbles_data()
 {
-    std::vector<std::pair<int, int>> codes = {{16, 5}};
-    for (int i = 0; i < 15; ++i)
-        codes.push_back({i, 5});
-    codes.push_back({17, 6});
-    std::vector<uint8_t> data;
-    int64_t bit = 0;
-    for (auto [code, width] : codes)
-        for (int i = 0; i < width; ++i, ++bit) {
-            if (bit % 8 == 0)
-                data.push_back(0);
-            data.back() = static_cast<uint8_t>(data.back() | ((code >> i) & 1) << (bit % 8));
-        }
+    bit_packer codes(bit_order::lsb_first);
+    codes.put(16, 5);
+    for (uint32_t i = 0; i < 15; ++i)
+        codes.put(i, 5);
+    codes.put(17, 6);
+    const std::vector<uint8_t> data = codes.bytes();
     std::vector<uint8_t> out = {static_cast<uint8_t>(data.size())};
     out.insert(out.end(), data.begin(), data.end());
     out.push_back(0x00);
@@ -209,10 +199,10 @@ TEST_P(gif_compressor_end_code, DecoderReadsTheEndCodeAtItsOwnWidth)
     const int depth = GetParam();
     int widened_at_end = 0;
     for (int32_t length = 1; length <= 2600; ++length) {
-        const encode_image image = make_image(length, 1, depth, image_kind::noise, 7);
-        encode_host host(image);
+        const test_image image = make_image(length, 1, depth, image_kind::noise, 7);
+        test_host host(image);
         ASSERT_EQ(compress(image, host), 0);
-        const code_trace t = trace_gif_codes(host.output.data(), host.output.size(), depth);
+        const gif_code_walk t = walk_gif_codes(host.output.data(), host.output.size(), depth);
         ASSERT_TRUE(t.ended) << "length " << length;
         ASSERT_EQ((t.bits_used + 7) / 8, t.bits_total / 8) << "length " << length;
         if (t.final_next == (1 << (t.final_width - 1)))
@@ -234,10 +224,10 @@ class gif_compressor_restart : public ::testing::TestWithParam<int>
 TEST_P(gif_compressor_restart, ClearAfterCode4080AndFullSubBlocks)
 {
     const int depth = GetParam();
-    const encode_image image = make_image(300, 120, depth, image_kind::noise, 3);
-    encode_host host(image);
+    const test_image image = make_image(300, 120, depth, image_kind::noise, 3);
+    test_host host(image);
     ASSERT_EQ(compress(image, host), 0);
-    const code_trace t = trace_gif_codes(host.output.data(), host.output.size(), depth);
+    const gif_code_walk t = walk_gif_codes(host.output.data(), host.output.size(), depth);
     ASSERT_TRUE(t.ended);
     const uint16_t clear = static_cast<uint16_t>(1u << depth);
     std::vector<std::size_t> clears;
@@ -268,35 +258,35 @@ INSTANTIATE_TEST_SUITE_P(gif_compressor, gif_compressor_restart, ::testing::Valu
 TEST(gif_compressor, ObtainsExactlyFourBlocksWhateverTheHeight)
 {
     for (int32_t height : {1, 9, 700}) {
-        const encode_image image = make_image(33, height, 8, image_kind::gradient);
-        encode_host host(image);
+        const test_image image = make_image(33, height, 8, image_kind::gradient);
+        test_host host(image);
         memory_stats_reset();
         ASSERT_EQ(compress(image, host, 1), 0);
         EXPECT_EQ(memory_stats_now().obtained, 4);
         EXPECT_EQ(memory_stats_now().live, 0);
-        EXPECT_EQ(host.row_requests, height);
+        EXPECT_EQ(static_cast<int64_t>(host.gets.size()), height);
     }
 }
 
 TEST(gif_compressor, OnePixelWideImagesTakeOnePixelPerRowRequest)
 {
-    const encode_image image = make_image(1, 37, 8, image_kind::noise);
-    encode_host host(image);
+    const test_image image = make_image(1, 37, 8, image_kind::noise);
+    test_host host(image);
     ASSERT_EQ(compress(image, host, 1), 0);
     std::vector<int32_t> expected;
     for (int32_t k = 0; k < 37; ++k)
         expected.push_back(interlaced_row(k, 1, 37));
-    EXPECT_EQ(host.rows_requested, expected);
+    EXPECT_EQ(host.values('g'), expected);
 }
 
 TEST(gif_compressor, RefusesGeometryAndRootSizesItCannotCode)
 {
-    encode_image image = make_image(4, 4, 8, image_kind::flat);
-    encode_host host(image);
+    test_image image = make_image(4, 4, 8, image_kind::flat);
+    test_host host(image);
     const std::vector<uint8_t> header = image.header();
     auto run = [&](int32_t start, int32_t first, int32_t height, int32_t word) {
-        return gif_lzw_compress(encode_host::callbacks(), header.data(), host.handle(), start, first, height,
-                                &encode_host::get_row, host.handle(), 0, word);
+        return gif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), start, first, height,
+                                &test_host::get_row, host.handle(), 0, word);
     };
     EXPECT_EQ(run(0, 0, 0, 0x807), ERR_BAD_DATA);
     EXPECT_EQ(run(-1, 0, 4, 0x807), ERR_BAD_DATA);
@@ -320,8 +310,8 @@ class gif_nibble_offset : public testing::TestWithParam<int32_t>
 TEST_P(gif_nibble_offset, CodesThePixelsTheOffsetPicks)
 {
     const int32_t start = GetParam();
-    const encode_image image = make_image(11, 6, 4, image_kind::noise);
-    encode_image picked = image;
+    const test_image image = make_image(11, 6, 4, image_kind::noise);
+    test_image picked = image;
     for (int32_t y = 0; y < image.height; ++y) {
         const std::vector<uint8_t> row = image.packed_row(y);
         for (int32_t i = 0; i < image.width; ++i) {
@@ -331,11 +321,11 @@ TEST_P(gif_nibble_offset, CodesThePixelsTheOffsetPicks)
                 high ? static_cast<uint8_t>(b >> 4) : static_cast<uint8_t>(b & 0x0F);
         }
     }
-    const auto encode = [](const encode_image &im, int32_t offset) {
-        encode_host host(im);
+    const auto encode = [](const test_image &im, int32_t offset) {
+        test_host host(im);
         const std::vector<uint8_t> header = im.header();
-        EXPECT_EQ(gif_lzw_compress(encode_host::callbacks(), header.data(), host.handle(), offset, 0, im.height,
-                                   &encode_host::get_row, host.handle(), 0, 4 * 256 + 3),
+        EXPECT_EQ(gif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), offset, 0, im.height,
+                                   &test_host::get_row, host.handle(), 0, 4 * 256 + 3),
                   0);
         return host.output;
     };

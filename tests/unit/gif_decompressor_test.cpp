@@ -10,8 +10,9 @@
 #include "boundary/result_codes.hpp"
 #include "gif/gif_decompressor.hpp"
 #include "orveln1.h"
-#include "support/gif_test_host.hpp"
+#include "support/code_streams.hpp"
 #include "support/memory_instrumented.hpp"
+#include "support/test_host.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -22,29 +23,20 @@ namespace
 // One decode through the core with a read_buffer of exactly the documented size, allocated on
 // its own so that a read or write past it is caught under the sanitizers.
 struct decode_run {
-    gif_byte_source source;
-    gif_row_recorder rows;
+    test_host host;
     int32_t result = 0;
 
     decode_run(std::vector<uint8_t> data, int32_t width, int32_t height, int depth, int32_t code_size_word,
-               int64_t fail_row = -1, bool keep_rows = true)
+               int64_t fail_row = 0, bool keep_rows = true)
     {
-        source.data = std::move(data);
-        rows.fail_at_call = fail_row;
-        rows.keep_all = keep_rows;
-        rows.event_log = &source.event_log;
-        const std::vector<uint8_t> header = make_image_header(width, height, depth);
+        host.input = std::move(data);
+        host.fail_put_row_at = fail_row;
+        host.record_puts = keep_rows;
+        host.join_rows = false;
+        const std::vector<uint8_t> header = image_header(width, height, depth);
         auto buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
-        result = gif_lzw_decompress(source_callbacks(), source_handle(source), buffer.get(), header.data(),
-                                    recorder_put_row, recorder_handle(rows), code_size_word);
-    }
-    // The pixels of the rows delivered, one byte each (depth 8), in delivery order.
-    [[nodiscard]] std::vector<uint8_t> pixels(int32_t width) const
-    {
-        std::vector<uint8_t> out;
-        for (const auto &r : rows.rows)
-            out.insert(out.end(), r.begin(), r.begin() + width);
-        return out;
+        result = gif_lzw_decompress(test_host::callbacks(), host.handle(), buffer.get(), header.data(),
+                                    &test_host::put_row, host.handle(), code_size_word);
     }
 };
 
@@ -55,14 +47,15 @@ TEST(gif_decompressor, WorkedExampleRowsAndReadCalls)
     memory_stats_reset();
     decode_run run(worked_example, 4, 2, 8, 0x0200);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.source.asked, (std::vector<int32_t>{1, 4, 1, 0}));
-    ASSERT_EQ(run.rows.rows.size(), 2u);
-    EXPECT_EQ(run.rows.indices, (std::vector<int32_t>{0, 1}));
-    EXPECT_EQ(run.rows.row_bytes, (std::vector<int32_t>{4, 4}));
-    EXPECT_EQ(run.pixels(4), (std::vector<uint8_t>{1, 1, 1, 1, 2, 2, 2, 2}));
+    EXPECT_EQ(run.host.values('r'), (std::vector<int32_t>{1, 4, 1, 0}));
+    ASSERT_EQ(run.host.puts.size(), 2u);
+    EXPECT_EQ(run.host.values('p'), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(run.host.puts[0].row_bytes, 4);
+    EXPECT_EQ(run.host.puts[1].row_bytes, 4);
+    EXPECT_EQ(run.host.pixels(4), (std::vector<uint8_t>{1, 1, 1, 1, 2, 2, 2, 2}));
     EXPECT_EQ(memory_stats_now().live, 0);
     // The reference encoder reproduces the example's bytes.
-    EXPECT_EQ(gif_encode_codes({1, 1, 1, 1, 2, 2, 2, 2}, 2), (std::vector<uint8_t>{0x8C, 0x23, 0x29, 0x05}));
+    EXPECT_EQ(gif_reference_encode({1, 1, 1, 1, 2, 2, 2, 2}, 2), (std::vector<uint8_t>{0x8C, 0x23, 0x29, 0x05}));
 }
 
 struct code_size_case {
@@ -96,12 +89,12 @@ class gif_interlace : public testing::TestWithParam<int32_t>
 TEST_P(gif_interlace, RowsComeInFourPassOrderEachOnce)
 {
     const int32_t height = GetParam();
-    const std::vector<uint8_t> pixels = make_pixels(1, 3, height, 16);
-    decode_run run(sub_blocks(gif_encode_codes(pixels, 4)), 3, height, 8, 0x0440);
+    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 3, height, 16);
+    decode_run run(sub_blocks(gif_reference_encode(pixels, 4)), 3, height, 8, 0x0440);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.rows.indices, interlace_order(height));
+    EXPECT_EQ(run.host.values('p'), interlace_order(height));
     // Row k of the stream is the k-th row supplied, whatever index it lands on.
-    EXPECT_EQ(run.pixels(3), pixels);
+    EXPECT_EQ(run.host.pixels(3), pixels);
 }
 INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_interlace, testing::Values(1, 2, 3, 4, 5, 7, 8, 9, 20, 33));
 
@@ -141,11 +134,12 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_pack,
 TEST(gif_decompressor, NoStaleBytesReachTheHost)
 {
     memory_fill_pattern(0xA5);
-    const std::vector<uint8_t> pixels = make_pixels(0, 3, 4, 16, 0xF); // every pixel 15
-    decode_run run(sub_blocks(gif_encode_codes(pixels, 4)), 3, 4, 4, 0x0400);
+    const std::vector<uint8_t> pixels = make_pixels(image_kind::flat, 3, 4, 16, 0xF); // every pixel 15
+    decode_run run(sub_blocks(gif_reference_encode(pixels, 4)), 3, 4, 4, 0x0400);
     memory_fill_pattern(-1);
-    ASSERT_EQ(run.rows.rows.size(), 4u);
-    for (const auto &row : run.rows.rows) {
+    ASSERT_EQ(run.host.puts.size(), 4u);
+    for (const auto &put : run.host.puts) {
+        const std::vector<uint8_t> &row = put.bytes;
         ASSERT_EQ(row.size(), 4u);
         EXPECT_EQ(row[0], 0xFF);
         EXPECT_EQ(row[1], 0xF0);
@@ -153,23 +147,23 @@ TEST(gif_decompressor, NoStaleBytesReachTheHost)
             EXPECT_NE(b, 0xA5);
     }
     memory_fill_pattern(0xA5);
-    decode_run one(sub_blocks(gif_pack_decoder_codes({4, 1, 5}, 2)), 1, 1, 8, 0x0200);
+    decode_run one(sub_blocks(gif_codes({4, 1, 5}, 2)), 1, 1, 8, 0x0200);
     memory_fill_pattern(-1);
-    ASSERT_EQ(one.rows.rows.size(), 1u);
-    EXPECT_EQ(one.rows.rows[0], (std::vector<uint8_t>{1, 0, 0, 0}));
+    ASSERT_EQ(one.host.puts.size(), 1u);
+    EXPECT_EQ(one.host.puts[0].bytes, (std::vector<uint8_t>{1, 0, 0, 0}));
 }
 
 TEST(gif_decompressor, ReadCallsOneSubBlockThenTerminator)
 {
     std::vector<uint8_t> data = {10};
-    const std::vector<uint8_t> codes = gif_pack_decoder_codes({4, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 5}, 2);
+    const std::vector<uint8_t> codes = gif_codes({4, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 5}, 2);
     ASSERT_LE(codes.size(), 10u);
     data.insert(data.end(), codes.begin(), codes.end());
     data.resize(11, 0);
     data.push_back(0);
     decode_run run(data, 14, 1, 8, 0x0200);
-    EXPECT_EQ(run.source.asked, (std::vector<int32_t>{1, 10, 1, 0}));
-    EXPECT_EQ(run.rows.rows.size(), 1u);
+    EXPECT_EQ(run.host.values('r'), (std::vector<int32_t>{1, 10, 1, 0}));
+    EXPECT_EQ(run.host.puts.size(), 1u);
 }
 
 // 31 full sub-blocks: a refill reads 30; the 31st is read only when their codes are used up,
@@ -177,14 +171,14 @@ TEST(gif_decompressor, ReadCallsOneSubBlockThenTerminator)
 TEST(gif_decompressor, RefillReadsThirtySubBlocksAtMost)
 {
     const int32_t width = 64, height = 200;
-    const std::vector<uint8_t> pixels = make_pixels(1, width, height, 256);
-    const std::vector<uint8_t> codes = gif_encode_codes(pixels, 8);
+    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, width, height, 256);
+    const std::vector<uint8_t> codes = gif_reference_encode(pixels, 8);
     ASSERT_GT(codes.size(), 31u * 255u);
     decode_run run(sub_blocks(codes), width, height, 8, 0x0800);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.pixels(width), pixels);
-    const std::vector<int> &log = run.source.event_log;
-    ASSERT_GE(run.source.asked.size(), 62u);
+    EXPECT_EQ(run.host.pixels(width), pixels);
+    const std::string log = run.host.trail();
+    ASSERT_GE(run.host.values('r').size(), 62u);
     for (int i = 0; i < 60; ++i)
         ASSERT_EQ(log[static_cast<std::size_t>(i)], 'r');
     EXPECT_EQ(log[60], 'p');
@@ -196,7 +190,7 @@ struct roundtrip_case {
     int32_t width;
     int32_t height;
     int root_size;
-    int kind;
+    image_kind kind;
     int piece;
 };
 class gif_reference_stream : public testing::TestWithParam<roundtrip_case>
@@ -206,17 +200,23 @@ TEST_P(gif_reference_stream, DecodesToThePixelsEncoded)
 {
     const roundtrip_case c = GetParam();
     const std::vector<uint8_t> pixels = make_pixels(c.kind, c.width, c.height, 1 << c.root_size, 3);
-    decode_run run(sub_blocks(gif_encode_codes(pixels, c.root_size), c.piece), c.width, c.height, 8, c.root_size << 8);
+    decode_run run(sub_blocks(gif_reference_encode(pixels, c.root_size), c.piece), c.width, c.height, 8,
+                   c.root_size << 8);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.pixels(c.width), pixels);
-    EXPECT_EQ(static_cast<int32_t>(run.rows.rows.size()), c.height);
+    EXPECT_EQ(run.host.pixels(c.width), pixels);
+    EXPECT_EQ(static_cast<int32_t>(run.host.puts.size()), c.height);
 }
 INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_reference_stream,
-                         testing::Values(roundtrip_case{1, 1, 2, 1, 255}, roundtrip_case{7, 300, 2, 1, 1},
-                                         roundtrip_case{300, 41, 3, 1, 254}, roundtrip_case{1000, 30, 8, 1, 255},
-                                         roundtrip_case{257, 91, 5, 2, 2}, roundtrip_case{64, 640, 4, 1, 17},
-                                         roundtrip_case{5, 5000, 1, 1, 255}, roundtrip_case{100, 100, 6, 3, 3},
-                                         roundtrip_case{2000, 4, 7, 2, 255}, roundtrip_case{33, 1, 2, 0, 1}));
+                         testing::Values(roundtrip_case{1, 1, 2, image_kind::noise, 255},
+                                         roundtrip_case{7, 300, 2, image_kind::noise, 1},
+                                         roundtrip_case{300, 41, 3, image_kind::noise, 254},
+                                         roundtrip_case{1000, 30, 8, image_kind::noise, 255},
+                                         roundtrip_case{257, 91, 5, image_kind::gradient, 2},
+                                         roundtrip_case{64, 640, 4, image_kind::noise, 17},
+                                         roundtrip_case{5, 5000, 1, image_kind::noise, 255},
+                                         roundtrip_case{100, 100, 6, image_kind::stripes, 3},
+                                         roundtrip_case{2000, 4, 7, image_kind::gradient, 255},
+                                         roundtrip_case{33, 1, 2, image_kind::flat, 1}));
 
 // Depth 8 runs that reach a row's end are written into the row slot, skipping bytes it already
 // holds: runs ending exactly at a row's end, runs of another byte, short codes between runs of one
@@ -269,10 +269,10 @@ INSTANTIATE_TEST_SUITE_P(
 // past entry 4095.
 TEST(gif_decompressor, FullTableWithoutClearCode)
 {
-    const std::vector<uint8_t> pixels = make_pixels(1, 100, 200, 4, 9);
-    decode_run run(sub_blocks(gif_encode_codes(pixels, 2, {false, true})), 100, 200, 8, 0x0200);
+    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 100, 200, 4, 9);
+    decode_run run(sub_blocks(gif_reference_encode(pixels, 2, {false, true})), 100, 200, 8, 0x0200);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.pixels(100), pixels);
+    EXPECT_EQ(run.host.pixels(100), pixels);
 }
 
 // The code right after a clear code.
@@ -288,10 +288,10 @@ TEST_P(gif_after_clear, IsARootOrEndsTheData)
 {
     memory_fill_pattern(0xEE); // a table entry read before written would show
     const after_clear_case &c = GetParam();
-    decode_run run(sub_blocks(gif_pack_decoder_codes(c.codes, c.root_size)), 1, 1000, 8, c.root_size << 8);
+    decode_run run(sub_blocks(gif_codes(c.codes, c.root_size)), 1, 1000, 8, c.root_size << 8);
     memory_fill_pattern(-1);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.pixels(1), c.pixels);
+    EXPECT_EQ(run.host.pixels(1), c.pixels);
 }
 INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_after_clear,
                          testing::Values(after_clear_case{2, {4, 4, 1, 6, 5}, {1, 1, 1}}, // clear again, then 1, 6
@@ -311,19 +311,19 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_after_clear,
 // A code above next_code ends the call; the unfinished row is dropped.
 TEST(gif_decompressor, CodeAboveNextCodeEndsAndDropsThePartialRow)
 {
-    decode_run run(sub_blocks(gif_pack_decoder_codes({4, 1, 2, 3, 1, 12, 5}, 2)), 3, 5, 8, 0x0200);
+    decode_run run(sub_blocks(gif_codes({4, 1, 2, 3, 1, 12, 5}, 2)), 3, 5, 8, 0x0200);
     EXPECT_EQ(run.result, 0);
-    ASSERT_EQ(run.rows.rows.size(), 1u);
-    EXPECT_EQ(run.pixels(3), (std::vector<uint8_t>{1, 2, 3}));
+    ASSERT_EQ(run.host.puts.size(), 1u);
+    EXPECT_EQ(run.host.pixels(3), (std::vector<uint8_t>{1, 2, 3}));
 }
 
 TEST(gif_decompressor, FirstCodeMustBeTheClearCode)
 {
-    for (const auto &data : {sub_blocks(gif_pack_decoder_codes({1, 5}, 2)), std::vector<uint8_t>{},
-                             std::vector<uint8_t>{0}, std::vector<uint8_t>{1}}) {
+    for (const auto &data :
+         {sub_blocks(gif_codes({1, 5}, 2)), std::vector<uint8_t>{}, std::vector<uint8_t>{0}, std::vector<uint8_t>{1}}) {
         decode_run run(data, 1, 1, 8, 0x0200);
         EXPECT_EQ(run.result, ERR_BAD_DATA);
-        EXPECT_TRUE(run.rows.rows.empty());
+        EXPECT_TRUE(run.host.puts.empty());
     }
 }
 
@@ -345,12 +345,12 @@ TEST_P(gif_long_strings, StayInsideTheRowBlock)
     codes.push_back(5);
     const int64_t total = 1 + (4091LL * 4092 / 2 - 1);
     const int32_t width = GetParam().width;
-    decode_run run(sub_blocks(gif_pack_decoder_codes(codes, 2)), width, 1 << 30, GetParam().depth, 0x0200, -1, false);
+    decode_run run(sub_blocks(gif_codes(codes, 2)), width, 1 << 30, GetParam().depth, 0x0200, 0, false);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.rows.calls, total / width);
+    EXPECT_EQ(static_cast<int64_t>(run.host.put_count), total / width);
     // Every pixel is 1: one byte each at depth 8, the first pixel in the high bits when packed.
     const uint8_t expect = GetParam().depth == 8 ? 1 : (GetParam().depth == 4 ? 0x10 : 0x80);
-    EXPECT_EQ(run.rows.rows.back()[0], expect);
+    EXPECT_EQ(run.host.last_row[0], expect);
 }
 INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_long_strings,
                          testing::Values(long_string_case{1, 8}, long_string_case{1, 1}, long_string_case{1, 4},
@@ -360,28 +360,28 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_long_strings,
 // need more bits ends the call with 0.
 TEST(gif_decompressor, NothingIsReadAfterTheTerminator)
 {
-    std::vector<uint8_t> data = sub_blocks(gif_encode_codes({1, 2, 3, 1, 2, 3}, 2, {true, false}));
+    std::vector<uint8_t> data = sub_blocks(gif_reference_encode({1, 2, 3, 1, 2, 3}, 2, {true, false}));
     const std::size_t image_end = data.size();
     data.insert(data.end(), {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x05, 0x00, 0x2C});
     decode_run run(data, 3, 4, 8, 0x0200);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.pixels(3), (std::vector<uint8_t>{1, 2, 3, 1, 2, 3}));
-    EXPECT_EQ(run.source.pos, image_end);
-    EXPECT_EQ(run.source.asked.back(), 0);
+    EXPECT_EQ(run.host.pixels(3), (std::vector<uint8_t>{1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(run.host.input_pos, image_end);
+    EXPECT_EQ(run.host.values('r').back(), 0);
 }
 
 // More pixels than width x height: exactly the image's rows, each once, then the end.
 TEST(gif_decompressor, RowsOutsideTheImageAreNotDelivered)
 {
     for (const bool interlaced : {false, true}) {
-        const std::vector<uint8_t> pixels = make_pixels(1, 4, 30, 4);
-        decode_run run(sub_blocks(gif_encode_codes(pixels, 2)), 4, 11, 8, 0x0200 | (interlaced ? 0x40 : 0));
+        const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 4, 30, 4);
+        decode_run run(sub_blocks(gif_reference_encode(pixels, 2)), 4, 11, 8, 0x0200 | (interlaced ? 0x40 : 0));
         EXPECT_EQ(run.result, 0);
         std::vector<int32_t> in_order(11);
         for (int32_t i = 0; i < 11; ++i)
             in_order[static_cast<std::size_t>(i)] = i;
-        EXPECT_EQ(run.rows.indices, interlaced ? interlace_order(11) : in_order);
-        EXPECT_EQ(run.pixels(4), std::vector<uint8_t>(pixels.begin(), pixels.begin() + 44));
+        EXPECT_EQ(run.host.values('p'), interlaced ? interlace_order(11) : in_order);
+        EXPECT_EQ(run.host.pixels(4), std::vector<uint8_t>(pixels.begin(), pixels.begin() + 44));
     }
 }
 
@@ -390,18 +390,18 @@ TEST(gif_decompressor, RowsOutsideTheImageAreNotDelivered)
 TEST(gif_decompressor, TruncatedDataYieldsEveryCompletedRow)
 {
     const int32_t width = 20, height = 40;
-    const std::vector<uint8_t> pixels = make_pixels(1, width, height, 16);
-    const std::vector<uint8_t> codes = gif_encode_codes(pixels, 4);
+    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, width, height, 16);
+    const std::vector<uint8_t> codes = gif_reference_encode(pixels, 4);
     const std::vector<uint8_t> full = sub_blocks(codes, 50);
     std::size_t previous_rows = 0;
     for (std::size_t cut = 0; cut < full.size(); ++cut) {
         decode_run run(std::vector<uint8_t>(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)), width,
                        height, 8, 0x0400);
         ASSERT_TRUE(run.result == 0 || (run.result == ERR_BAD_DATA && cut <= 2)) << cut;
-        const std::vector<uint8_t> got = run.pixels(width);
+        const std::vector<uint8_t> got = run.host.pixels(width);
         ASSERT_EQ(got, std::vector<uint8_t>(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(got.size())));
-        ASSERT_GE(run.rows.rows.size(), previous_rows);
-        previous_rows = run.rows.rows.size();
+        ASSERT_GE(run.host.puts.size(), previous_rows);
+        previous_rows = run.host.puts.size();
     }
     // Every code whose bits arrived is decoded: the cut just before the terminator (no end code
     // read yet) still gives every row.
@@ -409,7 +409,7 @@ TEST(gif_decompressor, TruncatedDataYieldsEveryCompletedRow)
     // A 40-byte cut inside the first refill, with the sub-block cut short.
     decode_run part(std::vector<uint8_t>(full.begin(), full.begin() + 40), width, height, 8, 0x0400);
     EXPECT_EQ(part.result, 0);
-    EXPECT_GT(part.rows.rows.size(), 0u);
+    EXPECT_GT(part.host.puts.size(), 0u);
 }
 
 // A read_fn that fails forever ends the call after a bounded number of calls.
@@ -417,17 +417,16 @@ TEST(gif_decompressor, FailingReadEndsTheCall)
 {
     for (const int32_t fail : {0, -1, -1000}) {
         for (int64_t from = 0; from < 6; ++from) {
-            gif_byte_source source;
-            source.data = sub_blocks(gif_encode_codes(make_pixels(1, 4, 4, 4), 2), 1);
-            source.fail_from_call = from;
-            source.fail_value = fail;
-            gif_row_recorder rows;
-            const std::vector<uint8_t> header = make_image_header(4, 4, 8);
+            test_host host;
+            host.input = sub_blocks(gif_reference_encode(make_pixels(image_kind::noise, 4, 4, 4), 2), 1);
+            host.fail_read_at = from + 1;
+            host.read_failure = fail;
+            const std::vector<uint8_t> header = image_header(4, 4, 8);
             std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-            const int32_t r = gif_lzw_decompress(source_callbacks(), source_handle(source), buffer.data(),
-                                                 header.data(), recorder_put_row, recorder_handle(rows), 0x0200);
+            const int32_t r = gif_lzw_decompress(test_host::callbacks(), host.handle(), buffer.data(), header.data(),
+                                                 &test_host::put_row, host.handle(), 0x0200);
             EXPECT_TRUE(r == 0 || r == ERR_BAD_DATA);
-            EXPECT_EQ(source.asked.size(), static_cast<std::size_t>(from + 1));
+            EXPECT_EQ(host.reads.size(), static_cast<std::size_t>(from + 1));
         }
     }
 }
@@ -446,7 +445,7 @@ TEST_P(gif_refusal, ComesBeforeAnythingIsObtainedOrRead)
     memory_stats_reset();
     decode_run run(worked_example, GetParam().width, GetParam().height, GetParam().depth, 0x0200);
     EXPECT_EQ(run.result, GetParam().result);
-    EXPECT_TRUE(run.source.asked.empty());
+    EXPECT_TRUE(run.host.values('r').empty());
     EXPECT_EQ(memory_stats_now().obtained, 0);
 }
 INSTANTIATE_TEST_SUITE_P(
@@ -459,57 +458,28 @@ INSTANTIATE_TEST_SUITE_P(
                     refusal_case{4, 2, 24, ERR_UNSUPPORTED_DEPTH}, refusal_case{4, 2, 32, ERR_UNSUPPORTED_DEPTH},
                     refusal_case{4, 2, 0x108, ERR_UNSUPPORTED_DEPTH}));
 
-TEST(gif_decompressor, AllocationFailureAtEachBlock)
-{
-    for (int64_t k = 1; k <= 2; ++k) {
-        memory_stats_reset();
-        memory_fail_at(k);
-        decode_run run(worked_example, 4, 2, 8, 0x0200);
-        memory_fail_at(0);
-        EXPECT_EQ(run.result, ERR_NO_MEMORY);
-        EXPECT_TRUE(run.source.asked.empty());
-        EXPECT_TRUE(run.rows.rows.empty());
-        EXPECT_EQ(memory_stats_now().live, 0);
-    }
-}
-
-TEST(gif_decompressor, PutRowFailingAtEveryRowStopsAtOnce)
-{
-    const int32_t width = 9, height = 300;
-    const std::vector<uint8_t> data = sub_blocks(gif_encode_codes(make_pixels(1, width, height, 8), 3), 7);
-    for (int64_t k = 0; k < height; k += 13) {
-        memory_stats_reset();
-        decode_run run(data, width, height, 8, 0x0300, k);
-        EXPECT_EQ(run.result, -7);
-        EXPECT_EQ(static_cast<int64_t>(run.rows.rows.size()), k + 1);
-        // The failing row was the last callback of any kind.
-        EXPECT_EQ(run.source.event_log.back(), 'p');
-        EXPECT_EQ(memory_stats_now().live, 0);
-    }
-}
-
 // The export: refuses missing callbacks, forwards everything else; a failed call leaves nothing
 // that changes the next one.
 TEST(gif_decompressor, ExportRefusesMissingCallbacksAndForwards)
 {
-    gif_byte_source source;
-    source.data = worked_example;
-    gif_row_recorder rows;
-    const std::vector<uint8_t> header = make_image_header(4, 2, 8);
+    test_host host;
+    host.input = worked_example;
+    const std::vector<uint8_t> header = image_header(4, 2, 8);
     std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    const int32_t io = source_handle(source);
-    const int32_t ctx = recorder_handle(rows);
+    const int32_t io = host.handle();
+    const int32_t ctx = host.handle();
     set_callbacks(nullptr, nullptr, 0, nullptr);
-    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), recorder_put_row, ctx, 0x0200), ORVELN1_ERR_NO_CALLBACK);
-    set_callbacks(source_read, nullptr, 0, nullptr);
+    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), &test_host::put_row, ctx, 0x0200), ORVELN1_ERR_NO_CALLBACK);
+    set_callbacks(&test_host::read, nullptr, 0, nullptr);
     EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), nullptr, ctx, 0x0200), ORVELN1_ERR_NO_CALLBACK);
-    EXPECT_TRUE(source.asked.empty());
+    EXPECT_TRUE(host.reads.empty());
     // The wrong root size: the first code read is not the clear code.
-    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), recorder_put_row, ctx, 0x0100), ORVELN1_ERR_BAD_DATA);
-    source.pos = 0;
-    rows = gif_row_recorder{};
-    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), recorder_put_row, ctx, 0x0200), 0);
-    EXPECT_EQ(rows.indices, (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), &test_host::put_row, ctx, 0x0100), ORVELN1_ERR_BAD_DATA);
+    host.input_pos = 0;
+    host.puts.clear();
+    host.events.clear();
+    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), &test_host::put_row, ctx, 0x0200), 0);
+    EXPECT_EQ(host.values('p'), (std::vector<int32_t>{0, 1}));
     set_callbacks(nullptr, nullptr, 0, nullptr);
 }
 

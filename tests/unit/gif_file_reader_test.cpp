@@ -7,7 +7,8 @@
 #include <set>
 
 #include "orveln1.hpp"
-#include "support/gif_test_host.hpp"
+#include "support/code_streams.hpp"
+#include "support/image_kit.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -99,9 +100,9 @@ bool same_bytes(std::span<const uint8_t> a, const bytes &b)
 // with a local table and no graphic control (the first one's does not carry over), the third after
 // a comment and a graphic control without transparency.
 struct three_images {
-    bytes data[3] = {sub_blocks(gif_encode_codes(make_pixels(1, 5, 4, 4), 2), 7),
-                     sub_blocks(gif_encode_codes(make_pixels(2, 9, 3, 8), 3)),
-                     sub_blocks(gif_encode_codes(make_pixels(3, 2, 6, 4), 2), 1)};
+    bytes data[3] = {sub_blocks(gif_reference_encode(make_pixels(image_kind::noise, 5, 4, 4), 2), 7),
+                     sub_blocks(gif_reference_encode(make_pixels(image_kind::gradient, 9, 3, 8), 3)),
+                     sub_blocks(gif_reference_encode(make_pixels(image_kind::stripes, 2, 6, 4), 2), 1)};
     stream_builder s{20, 10, 4};
 
     three_images()
@@ -175,7 +176,7 @@ TEST(gif_stream_reader, PlainTextUsesUpTheGraphicControlBeforeIt)
     stream_builder s(4, 4, 2);
     s.graphic_control(1, 5, 0)
         .extension(0x01, {12, 0, 0, 0, 0, 4, 0, 4, 0, 1, 1, 0, 0, 1, 'x', 0})
-        .image(0, 0, 1, 1, false, 0, 2, sub_blocks(gif_encode_codes({1}, 2)))
+        .image(0, 0, 1, 1, false, 0, 2, sub_blocks(gif_reference_encode({1}, 2)))
         .trailer();
     const result<gif_stream> r = read_gif_stream(s.out);
     ASSERT_EQ(r.code, 0);
@@ -187,7 +188,7 @@ TEST(gif_stream_reader, PlainTextUsesUpTheGraphicControlBeforeIt)
 TEST(gif_stream_reader, NoTableAnywhereGivesAnEmptyOne)
 {
     stream_builder s(1, 1, 0);
-    s.image(0, 0, 1, 1, false, 0, 2, sub_blocks(gif_encode_codes({0}, 2))).trailer();
+    s.image(0, 0, 1, 1, false, 0, 2, sub_blocks(gif_reference_encode({0}, 2))).trailer();
     const result<gif_stream> r = read_gif_stream(s.out);
     ASSERT_EQ(r.code, 0);
     EXPECT_TRUE(r.value.global_colour_table.empty());
@@ -305,7 +306,8 @@ TEST(gif_stream_reader, SubBlockContentsStopAtTheTerminatorOrTheEnd)
 TEST(decode_gif_file, DecodesImageKWithItsPaletteAndTransparency)
 {
     const three_images t;
-    const bytes pixels[3] = {make_pixels(1, 5, 4, 4), make_pixels(2, 9, 3, 8), make_pixels(3, 2, 6, 4)};
+    const bytes pixels[3] = {make_pixels(image_kind::noise, 5, 4, 4), make_pixels(image_kind::gradient, 9, 3, 8),
+                             make_pixels(image_kind::stripes, 2, 6, 4)};
     const int transparent[3] = {3, -1, -1};
     for (int k = 0; k < 3; ++k) {
         SCOPED_TRACE("image " + std::to_string(k));

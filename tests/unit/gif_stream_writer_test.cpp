@@ -5,29 +5,30 @@
 
 #include "gif/gif_compressor.hpp"
 #include "gif/gif_stream_writer.hpp"
-#include "support/gif_encode_host.hpp"
+#include "support/giflib_reader.hpp"
 #include "support/memory_instrumented.hpp"
+#include "support/test_host.hpp"
 
 using namespace orveln1;
-using namespace orveln1::gif_encode_test;
+using namespace orveln1::test;
 
 namespace
 {
 
-int32_t write_stream(const encode_image &image, encode_host &host, int32_t interlaced)
+int32_t write_stream(const test_image &image, test_host &host, int32_t interlaced)
 {
     const std::vector<uint8_t> header = image.header();
-    return write_gif_stream(encode_host::callbacks(), host.handle(), header.data(), &encode_host::get_row,
-                            host.handle(), interlaced);
+    return write_gif_stream(test_host::callbacks(), host.handle(), header.data(), &test_host::get_row, host.handle(),
+                            interlaced);
 }
 
 std::vector<uint8_t> colour_table(int depth)
 {
     std::vector<uint8_t> t;
     for (int i = 0; i < (1 << depth); ++i) {
-        t.push_back(encode_image::red(i));
-        t.push_back(encode_image::green(i));
-        t.push_back(encode_image::blue(i));
+        t.push_back(test_image::red(i));
+        t.push_back(test_image::green(i));
+        t.push_back(test_image::blue(i));
     }
     return t;
 }
@@ -39,11 +40,11 @@ class gif_writer_interlace : public ::testing::TestWithParam<int32_t>
 TEST_P(gif_writer_interlace, TwoPixelImageIsThisStream)
 {
     const int32_t interlaced = GetParam();
-    encode_image image;
+    test_image image;
     image.width = 2;
     image.pixels = {0, 1};
     image.transparent_index = 9; // ignored without the flag
-    encode_host host(image);
+    test_host host(image);
     ASSERT_EQ(write_stream(image, host, interlaced), 0);
     std::vector<uint8_t> expected = {'G', 'I', 'F', '8', '7', 'a', 2, 0, 1, 0, 0x87, 0, 0};
     const std::vector<uint8_t> table = colour_table(8);
@@ -53,8 +54,8 @@ TEST_P(gif_writer_interlace, TwoPixelImageIsThisStream)
         8,    0x05, 0x00, 0x01, 0x04, 0x08, 0x08, 0x00, 0x3B};
     expected.insert(expected.end(), tail.begin(), tail.end());
     EXPECT_EQ(host.output, expected);
-    EXPECT_EQ(host.rows_requested, std::vector<int32_t>{0});
-    EXPECT_EQ(write_sizes(host.events), (std::vector<int32_t>{6, 2, 2, 1, 1, 1, 768, 1, 2, 2, 2, 2, 2, 1, 5, 1, 1}));
+    EXPECT_EQ(host.values('g'), std::vector<int32_t>{0});
+    EXPECT_EQ(host.values('w'), (std::vector<int32_t>{6, 2, 2, 1, 1, 1, 768, 1, 2, 2, 2, 2, 2, 1, 5, 1, 1}));
 }
 
 INSTANTIATE_TEST_SUITE_P(gif_writer, gif_writer_interlace, ::testing::Values(0, 1));
@@ -73,11 +74,11 @@ class gif_writer_transparency : public ::testing::TestWithParam<transparency_cas
 TEST_P(gif_writer_transparency, ExtensionCarriesTheIndexAsGiven)
 {
     const transparency_case c = GetParam();
-    encode_image image = make_image(5, 3, c.depth, image_kind::gradient);
+    test_image image = make_image(5, 3, c.depth, image_kind::gradient);
     image.transparent = true;
     image.transparent_index = c.index;
     image.header_size = c.header_size;
-    encode_host host(image);
+    test_host host(image);
     ASSERT_EQ(write_stream(image, host, c.interlaced), 0);
     const std::vector<uint8_t> &out = host.output;
     const std::size_t table_bytes = 3u << c.depth;
@@ -91,7 +92,7 @@ TEST_P(gif_writer_transparency, ExtensionCarriesTheIndexAsGiven)
               (std::vector<uint8_t>{0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, c.index, 0x00, 0x2C}));
     EXPECT_EQ(out[ext + 17], (c.depth - 1) | (c.interlaced ? 0x40 : 0));
     EXPECT_EQ(out[ext + 18], c.depth);
-    const std::vector<int32_t> sizes = write_sizes(host.events);
+    const std::vector<int32_t> sizes = host.values('w');
     const std::vector<int32_t> head = {6, 2, 2, 1, 1, 1, static_cast<int32_t>(table_bytes), 1, 1, 5, 1,
                                        1, 2, 2, 2, 2, 2};
     EXPECT_EQ(std::vector<int32_t>(sizes.begin(), sizes.begin() + static_cast<long>(head.size())), head);
@@ -108,16 +109,16 @@ INSTANTIATE_TEST_SUITE_P(gif_writer, gif_writer_transparency,
 
 TEST(gif_writer, CallSizesAndRowRequestsInterleaveAsTheStreamIsMade)
 {
-    const encode_image image = make_image(200, 40, 8, image_kind::noise);
-    encode_host host(image);
+    const test_image image = make_image(200, 40, 8, image_kind::noise);
+    test_host host(image);
     ASSERT_EQ(write_stream(image, host, 0), 0);
     const std::vector<host_event> &ev = host.events;
     // The first row is asked for after the descriptor and before any image data.
-    ASSERT_EQ(ev[13], (host_event{'r', 0}));
+    ASSERT_EQ(ev[13], (host_event{'g', 0}));
     std::size_t i = 14;
     int32_t rows = 1, blocks = 0;
     while (i < ev.size() && !(ev[i].kind == 'w' && i + 4 == ev.size())) {
-        if (ev[i].kind == 'r') {
+        if (ev[i].kind == 'g') {
             ASSERT_EQ(ev[i].value, rows++);
             ++i;
             continue;
@@ -150,11 +151,11 @@ class gif_writer_refusal : public ::testing::TestWithParam<refusal_case>
 TEST_P(gif_writer_refusal, NoCallbackIsCalled)
 {
     const refusal_case c = GetParam();
-    encode_image image;
+    test_image image;
     image.depth = c.depth;
     image.width = c.width;
     image.height = c.height;
-    encode_host host(image);
+    test_host host(image);
     memory_stats_reset();
     EXPECT_EQ(write_stream(image, host, 0), c.result);
     EXPECT_TRUE(host.events.empty());
@@ -173,102 +174,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(gif_writer, LargestDimensionsAreWrittenInFull)
 {
-    const encode_image image = make_image(65535, 2, 4, image_kind::stripes);
-    encode_host host(image);
+    const test_image image = make_image(65535, 2, 4, image_kind::stripes);
+    test_host host(image);
     ASSERT_EQ(write_stream(image, host, 1), 0);
     const giflib_result peer = decode_with_giflib(host.output);
     ASSERT_TRUE(peer.ok) << peer.error;
     EXPECT_EQ(peer.width, 65535);
     EXPECT_EQ(peer.pixels, image.pixels);
 }
-
-// Every failure of a callback or an allocation gives ERR_WRITE, stops the calls and frees every block.
-struct failure_image {
-    const char *name;
-    encode_image image;
-    int32_t interlaced;
-};
-
-encode_image transparent(encode_image image)
-{
-    image.transparent = true;
-    image.transparent_index = 3;
-    return image;
-}
-
-class gif_writer_failure : public ::testing::TestWithParam<failure_image>
-{
-};
-
-TEST_P(gif_writer_failure, ShortWriteAtEveryWrite)
-{
-    const failure_image &f = GetParam();
-    encode_host clean(f.image);
-    ASSERT_EQ(write_stream(f.image, clean, f.interlaced), 0);
-    const int64_t total = clean.writes;
-    // The header group (6 writes) and the descriptor group (5) are sent whole before being judged.
-    const int64_t descriptor_first = f.image.transparent ? 13 : 9;
-    for (int64_t k = 1; k <= total; ++k) {
-        for (int32_t short_by : {1, 1000}) {
-            encode_host host(f.image);
-            host.fail_write_at = k;
-            host.short_by = short_by;
-            memory_stats_reset();
-            ASSERT_EQ(write_stream(f.image, host, f.interlaced), ERR_WRITE) << "write " << k;
-            EXPECT_EQ(memory_stats_now().live, 0);
-            int64_t last = k;
-            if (k <= 6)
-                last = 6;
-            else if (k >= descriptor_first && k < descriptor_first + 5)
-                last = descriptor_first + 4;
-            ASSERT_EQ(host.writes, last) << "write " << k;
-            // No row is asked for once a write has failed.
-            std::size_t failed_at = 0;
-            for (int64_t seen = 0; failed_at < host.events.size(); ++failed_at)
-                if (host.events[failed_at].kind == 'w' && ++seen == k)
-                    break;
-            for (std::size_t e = failed_at; e < host.events.size(); ++e)
-                ASSERT_EQ(host.events[e].kind, 'w');
-        }
-    }
-}
-
-TEST_P(gif_writer_failure, RowRefusedAtEveryRow)
-{
-    const failure_image &f = GetParam();
-    for (int64_t k = 1; k <= f.image.height; ++k) {
-        encode_host host(f.image);
-        host.fail_row_at = k;
-        memory_stats_reset();
-        ASSERT_EQ(write_stream(f.image, host, f.interlaced), ERR_WRITE) << "row " << k;
-        EXPECT_EQ(host.calls_after_failure, 0);
-        EXPECT_EQ(host.row_requests, k);
-        EXPECT_EQ(memory_stats_now().live, 0);
-    }
-}
-
-TEST_P(gif_writer_failure, AllocationFailureAtEveryBlock)
-{
-    const failure_image &f = GetParam();
-    for (int64_t k = 1; k <= 4; ++k) {
-        encode_host host(f.image);
-        memory_stats_reset();
-        memory_fail_at(k);
-        ASSERT_EQ(write_stream(f.image, host, f.interlaced), ERR_WRITE) << "block " << k;
-        memory_fail_at(0);
-        EXPECT_EQ(memory_stats_now().live, 0);
-        EXPECT_EQ(memory_stats_now().obtained, k - 1);
-        EXPECT_EQ(host.row_requests, 0);
-        EXPECT_EQ(host.writes, f.image.transparent ? 17 : 13);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    gif_writer, gif_writer_failure,
-    ::testing::Values(failure_image{"plain8", make_image(150, 20, 8, image_kind::noise), 0},
-                      failure_image{"transparent4_interlaced", transparent(make_image(301, 19, 4, image_kind::noise)),
-                                    1},
-                      failure_image{"narrow_transparent8", transparent(make_image(1, 9, 8, image_kind::gradient)), 0}),
-    [](const ::testing::TestParamInfo<failure_image> &case_info) { return std::string(case_info.param.name); });
 
 } // namespace

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "orveln1.h"
-#include "support/host_fakes.hpp"
+#include "support/code_streams.hpp"
 #include "support/memory_instrumented.hpp"
+#include "support/test_host.hpp"
 #include "support/tif_strips.hpp"
 #include "tiff/tif_decompressor.hpp"
 
@@ -39,12 +40,12 @@ class tif_decompressor : public ::testing::Test
         EXPECT_EQ(memory_stats_now().live, 0);
     }
 
-    int32_t decode(fake_host &host, int32_t first_row, uint32_t row_bytes, uint32_t row_count)
+    int32_t decode(test_host &host, int32_t first_row, uint32_t row_bytes, uint32_t row_count)
     {
         host.put_row_bytes = row_bytes;
         read_buffer.assign(ORVELN1_TIF_READ_BUFFER_BYTES, 0);
         row_buffer.assign(row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES, 0xEE);
-        return tif_lzw_decompress(fake_host::callbacks(), host.handle(), read_buffer.data(), first_row, row_bytes,
+        return tif_lzw_decompress(test_host::callbacks(), host.handle(), read_buffer.data(), first_row, row_bytes,
                                   row_buffer.data(), row_count, host.handle());
     }
 
@@ -69,7 +70,7 @@ class tif_known_strips : public tif_decompressor, public ::testing::WithParamInt
 TEST_P(tif_known_strips, DeliverExactlyTheseRowsAndCalls)
 {
     const known_strip &k = GetParam();
-    fake_host host;
+    test_host host;
     host.input = k.strip;
     EXPECT_EQ(decode(host, k.first_row, k.row_bytes, k.row_count), k.result);
     ASSERT_EQ(host.puts.size(), k.rows.size());
@@ -78,7 +79,7 @@ TEST_P(tif_known_strips, DeliverExactlyTheseRowsAndCalls)
         EXPECT_EQ(host.puts[i].index, k.first_row + static_cast<int32_t>(i));
         EXPECT_EQ(host.puts[i].row, row_buffer.data());
         EXPECT_EQ(host.puts[i].row_context, host.handle());
-        EXPECT_EQ(host.puts[i].fourth, 0);
+        EXPECT_EQ(host.puts[i].row_bytes, 0);
     }
     // Small strips come in one read of a whole chunk; a strip without its opening clear code or a
     // dry source reads no further.
@@ -88,7 +89,8 @@ TEST_P(tif_known_strips, DeliverExactlyTheseRowsAndCalls)
     EXPECT_EQ(host.reads[0].io_handle, host.handle());
 }
 
-const std::vector<uint8_t> A = {0x41}, B = {0x42}, C = {0x43}, E = {0xEE};
+// One-byte rows: the letters A, B and C, and the row buffer's fill where nothing was decoded.
+const std::vector<uint8_t> row_a = {0x41}, row_b = {0x42}, row_c = {0x43}, row_unwritten = {0xEE};
 
 INSTANTIATE_TEST_SUITE_P(
     strips, tif_known_strips,
@@ -118,32 +120,43 @@ INSTANTIATE_TEST_SUITE_P(
                     0,
                     1,
                     {{0x41, 0x42}}},
-        known_strip{"single_byte_rows", bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}), 0, 1, 0, 1, {A, B, C}},
-        // 256, 65, 300, 257: 300 is beyond the next free code; the owed rows still go out.
         known_strip{
-            "code_beyond_next_code", bytes_of({0x80, 0x10, 0x65, 0x90, 0x10}), 0, 1, 4, ERR_BAD_DATA, {A, A, A, A}},
-        known_strip{"opens_with_end_code", tif_strip_from_codes({257, 65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
-        known_strip{"opens_with_literal", tif_strip_from_codes({65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
+            "single_byte_rows", bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}), 0, 1, 0, 1, {row_a, row_b, row_c}},
+        // 256, 65, 300, 257: 300 is beyond the next free code; the owed rows still go out.
+        known_strip{"code_beyond_next_code",
+                    bytes_of({0x80, 0x10, 0x65, 0x90, 0x10}),
+                    0,
+                    1,
+                    4,
+                    ERR_BAD_DATA,
+                    {row_a, row_a, row_a, row_a}},
+        known_strip{"opens_with_end_code", tif_codes({257, 65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
+        known_strip{"opens_with_literal", tif_codes({65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
         known_strip{"empty_source", {}, 0, 1, 3, ERR_BAD_DATA, {}},
         // After a clear code only a byte can follow: nothing else is defined yet.
-        known_strip{"end_code_after_clear", tif_strip_from_codes({256, 257}), 0, 1, 2, 1, {E, E}},
+        known_strip{"end_code_after_clear", tif_codes({256, 257}), 0, 1, 2, 1, {row_unwritten, row_unwritten}},
         // The only row is complete when the end code comes (tests/data/crashers).
-        known_strip{"clear_byte_end_only_row", tif_strip_from_codes({256, 65, 257}), 0, 1, 1, 1, {A}},
-        known_strip{"repeated_clear_codes", tif_strip_from_codes({256, 256, 256, 65, 257}), 0, 1, 0, 1, {A}},
-        known_strip{"table_code_after_clear", tif_strip_from_codes({256, 258, 257}), 0, 1, 2, ERR_BAD_DATA, {E, E}},
+        known_strip{"clear_byte_end_only_row", tif_codes({256, 65, 257}), 0, 1, 1, 1, {row_a}},
+        known_strip{"repeated_clear_codes", tif_codes({256, 256, 256, 65, 257}), 0, 1, 0, 1, {row_a}},
+        known_strip{"table_code_after_clear",
+                    tif_codes({256, 258, 257}),
+                    0,
+                    1,
+                    2,
+                    ERR_BAD_DATA,
+                    {row_unwritten, row_unwritten}},
         known_strip{"table_code_after_later_clear",
-                    tif_strip_from_codes({256, 65, 66, 256, 259, 257}),
+                    tif_codes({256, 65, 66, 256, 259, 257}),
                     0,
                     1,
                     3,
                     ERR_BAD_DATA,
-                    {A, B, B}},
-        known_strip{
-            "high_code_after_clear", tif_strip_from_codes({256, 65, 256, 500, 257}), 0, 1, 0, ERR_BAD_DATA, {A}},
-        known_strip{"dry_after_clear", tif_strip_from_codes({256, 65, 66, 256}), 0, 1, 3, ERR_BAD_DATA, {A, B, B}},
+                    {row_a, row_b, row_b}},
+        known_strip{"high_code_after_clear", tif_codes({256, 65, 256, 500, 257}), 0, 1, 0, ERR_BAD_DATA, {row_a}},
+        known_strip{"dry_after_clear", tif_codes({256, 65, 66, 256}), 0, 1, 3, ERR_BAD_DATA, {row_a, row_b, row_b}},
         // Data that stops without an end code: complete rows, then the owed ones.
         known_strip{"no_end_code",
-                    tif_strip_from_codes({256, 65, 66, 67}),
+                    tif_codes({256, 65, 66, 67}),
                     0,
                     2,
                     3,
@@ -153,20 +166,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(tif_decompressor, RowBytesZeroIsRefusedBeforeAnythingIsRead)
 {
-    fake_host host;
-    host.input = tif_strip_from_codes({256, 65, 257});
+    test_host host;
+    host.input = tif_codes({256, 65, 257});
     EXPECT_EQ(decode(host, 0, 0, 1), ERR_BAD_DATA);
-    EXPECT_EQ(host.trail, "");
+    EXPECT_EQ(host.trail(), "");
     EXPECT_EQ(memory_stats_now().obtained, 0);
-}
-
-TEST_F(tif_decompressor, AllocationFailureCallsNothing)
-{
-    fake_host host;
-    host.input = tif_strip_from_codes({256, 65, 257});
-    memory_fail_at(1);
-    EXPECT_EQ(decode(host, 0, 1, 1), ERR_NO_MEMORY);
-    EXPECT_EQ(host.trail, "");
 }
 
 // The clear code that follows the code bringing next_code to 511 is already 10 bits wide, and the
@@ -176,8 +180,8 @@ TEST_F(tif_decompressor, WidthStepsOneCodeEarly)
     std::vector<uint32_t> codes = {256, 65};
     codes.insert(codes.end(), 253, 65); // next_code 258 -> 511
     codes.insert(codes.end(), {256, 66, 257});
-    fake_host host;
-    host.input = tif_strip_from_codes(codes);
+    test_host host;
+    host.input = tif_codes(codes);
     // The clear code at 10 bits: 9 bits of zero then 256's top bit.
     ASSERT_EQ(decode(host, 0, 255, 0), 1);
     std::vector<uint8_t> want(254, 0x41);
@@ -193,8 +197,8 @@ TEST_F(tif_decompressor, TableFullWithoutClearDecodesOn)
     codes.insert(codes.end(), 5000, 65);
     codes.insert(codes.end(), 3, 4095); // 4095 = "AA"
     codes.push_back(257);
-    fake_host host;
-    host.input = tif_strip_from_codes(codes);
+    test_host host;
+    host.input = tif_codes(codes);
     ASSERT_EQ(decode(host, 0, 5007, 1), 1);
     EXPECT_EQ(host.rows_joined(), std::vector<uint8_t>(5007, 0x41));
 }
@@ -207,8 +211,8 @@ TEST_F(tif_decompressor, LongestStringFitsTheRowSlack)
     for (uint32_t c = 258; c < 4096; ++c)
         codes.push_back(c);
     codes.push_back(257);
-    fake_host host;
-    host.input = tif_strip_from_codes(codes);
+    test_host host;
+    host.input = tif_codes(codes);
     host.record_puts = false;
     EXPECT_EQ(decode(host, 0, 1, 0), 1);
     EXPECT_EQ(host.put_count, 1 + (2u + 3839u) * 3838u / 2);
@@ -287,8 +291,8 @@ TEST_F(tif_decompressor, UnfinishedRowAfterTheEndCodeMatchesTheByteModel)
         // Every complete row, then two owed ones.
         const auto complete = static_cast<uint32_t>(model_rows(codes, row_bytes, 0).size());
         const std::vector<std::vector<uint8_t>> want = model_rows(codes, row_bytes, complete + 2);
-        fake_host host;
-        host.input = tif_strip_from_codes(codes);
+        test_host host;
+        host.input = tif_codes(codes);
         ASSERT_EQ(decode(host, 0, row_bytes, static_cast<uint32_t>(want.size())), 1) << "round " << round;
         ASSERT_EQ(host.puts.size(), want.size()) << "round " << round;
         for (std::size_t r = 0; r < want.size(); ++r)
@@ -308,9 +312,9 @@ class tif_read_pieces : public tif_decompressor, public ::testing::WithParamInte
 
 std::vector<uint8_t> mixed_content(uint32_t seed)
 {
-    std::vector<uint8_t> data = make_bytes(content::noise, 70000 + seed * 1000, seed);
-    const std::vector<uint8_t> grad = make_bytes(content::gradient, 90000, seed);
-    const std::vector<uint8_t> flat = make_bytes(content::flat, 50000, seed);
+    std::vector<uint8_t> data = make_bytes(image_kind::noise, 70000 + seed * 1000, seed);
+    const std::vector<uint8_t> grad = make_bytes(image_kind::gradient, 90000, seed);
+    const std::vector<uint8_t> flat = make_bytes(image_kind::flat, 50000, seed);
     data.insert(data.end(), grad.begin(), grad.end());
     data.insert(data.end(), flat.begin(), flat.end());
     return data;
@@ -351,16 +355,18 @@ INSTANTIATE_TEST_SUITE_P(pieces, tif_read_pieces,
 // cycle has the same codes and widths), so extra opening clear codes shift it by 9 bits each.
 TEST_F(tif_decompressor, FullChunksMeetEveryCarryCase)
 {
-    const std::vector<uint8_t> data = make_bytes(content::noise, 64 * 1600, 3);
+    const std::vector<uint8_t> data = make_bytes(image_kind::noise, 64 * 1600, 3);
     const tif_encoded enc = tif_encode_bytes(data, 64);
     ASSERT_EQ(enc.result, 0);
     bool seen[3] = {false, false, false};
     for (int extra = 0; extra < 8; ++extra) {
-        std::vector<sized_code> codes(static_cast<std::size_t>(extra), sized_code{256, 9});
+        bit_packer codes(bit_order::msb_first);
+        for (int i = 0; i < extra; ++i)
+            codes.put(256, 9);
         for (uint8_t b : enc.strip)
-            codes.push_back({b, 8});
-        fake_host host;
-        host.input = pack_codes(codes, true);
+            codes.put(b, 8);
+        test_host host;
+        host.input = codes.bytes();
         host.record_puts = false;
         ASSERT_EQ(decode(host, 0, 64, 0), 1);
         ASSERT_EQ(host.rows_joined(), data);
@@ -379,30 +385,35 @@ TEST_F(tif_decompressor, FullChunksMeetEveryCarryCase)
 TEST_F(tif_decompressor, FailedAndOverstatedReads)
 {
     for (int32_t failed : {0, -1, INT32_MIN}) {
-        fake_host host;
-        host.input = tif_strip_from_codes({256, 65, 66, 67, 257});
-        host.read_result = [failed](int32_t, int32_t, int) { return failed; };
+        test_host host;
+        host.input = tif_codes({256, 65, 66, 67, 257});
+        host.fail_read_at = 1;
+        host.read_failure = failed;
         EXPECT_EQ(decode(host, 0, 1, 0), ERR_BAD_DATA);
-        EXPECT_EQ(host.trail, "r");
+        EXPECT_EQ(host.trail(), "r");
     }
     {
         // The whole strip lies in the buffer after the first read, which reports two bytes; the
         // second read fails, so the codes past those two bytes are never decoded.
-        fake_host host;
-        host.input = tif_strip_from_codes({256, 65, 66, 67, 257});
-        host.read_result = [](int32_t, int32_t, int call) { return call == 0 ? 2 : -5; };
+        test_host host;
+        host.input = tif_codes({256, 65, 66, 67, 257});
+        host.read_claim = [](int32_t delivered, int call) { return call == 0 ? 2 : delivered; };
+        host.fail_read_at = 2;
+        host.read_failure = -5;
         EXPECT_EQ(decode(host, 0, 1, 2), ERR_BAD_DATA);
         EXPECT_EQ(host.reads.size(), 2u);
         EXPECT_EQ(host.reads[1].count, 29999); // 7 bits of the second byte carried
         ASSERT_EQ(host.puts.size(), 2u);       // both owed rows hold only the buffer's 0xEE
-        EXPECT_EQ(host.puts[0].bytes, E);
+        EXPECT_EQ(host.puts[0].bytes, row_unwritten);
     }
     {
         // A claim beyond the 30000 asked counts as 30000: the zeroed rest of the buffer decodes
         // (as byte 0 codes) and nothing past the buffer is read; the next read fails.
-        fake_host host;
-        host.input = tif_strip_from_codes({256, 65, 66, 67});
-        host.read_result = [](int32_t, int32_t, int call) { return call == 0 ? INT32_MAX : 0; };
+        test_host host;
+        host.input = tif_codes({256, 65, 66, 67});
+        host.read_claim = [](int32_t delivered, int call) { return call == 0 ? INT32_MAX : delivered; };
+        host.fail_read_at = 2;
+        host.read_failure = 0;
         host.record_puts = false;
         EXPECT_EQ(decode(host, 0, 1, 0), ERR_BAD_DATA);
         ASSERT_EQ(host.reads.size(), 2u);
@@ -410,27 +421,11 @@ TEST_F(tif_decompressor, FailedAndOverstatedReads)
     }
 }
 
-// A refused row stops the call with the host's value, both while the strip is decoded and while
-// owed rows are delivered after it ended; nothing is called after the refusal.
-TEST_F(tif_decompressor, RefusedRowStopsTheCall)
-{
-    const std::vector<uint8_t> data = make_bytes(content::gradient, 40, 3);
-    const std::vector<uint8_t> strip = tif_encode_bytes(data, 4).strip; // 10 rows of 4
-    for (int refuse = 0; refuse < 14; ++refuse) {
-        fake_host host;
-        host.input = strip;
-        host.put_result = [refuse](int call) { return call == refuse ? -7 : 0; };
-        EXPECT_EQ(decode(host, 3, 4, 14), -7) << "refused row " << refuse;
-        EXPECT_EQ(host.puts.size(), static_cast<std::size_t>(refuse) + 1);
-        EXPECT_EQ(host.trail.back(), 'p');
-    }
-}
-
 // One table block whatever the rows; a failed call leaves nothing behind to change the next.
 TEST_F(tif_decompressor, HoldsOneTableBlockWhateverTheRows)
 {
     for (std::size_t rows : {1u, 100u, 5000u}) {
-        const std::vector<uint8_t> data = make_bytes(content::noise, rows * 16, static_cast<uint32_t>(rows));
+        const std::vector<uint8_t> data = make_bytes(image_kind::noise, rows * 16, static_cast<uint32_t>(rows));
         const std::vector<uint8_t> strip = tif_encode_bytes(data, 16).strip;
         memory_stats_reset();
         const tif_decoded out = tif_decode_strip(strip, 16, static_cast<uint32_t>(rows));

@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "orveln1.h"
-#include "support/gif_encode_host.hpp"
+#include "support/giflib_reader.hpp"
+#include "support/test_host.hpp"
 
-using namespace orveln1::gif_encode_test;
+using namespace orveln1::test;
 
 namespace
 {
@@ -21,14 +22,14 @@ class gif_export : public ::testing::TestWithParam<int>
 
 TEST_P(gif_export, WritesThroughTheRegisteredWriteFn)
 {
-    set_callbacks(nullptr, &encode_host::write, 0, nullptr);
+    set_callbacks(nullptr, &test_host::write, 0, nullptr);
     for (int depth : {4, 8}) {
-        encode_image image = make_image(97, 61, depth, image_kind::noise, 9);
+        test_image image = make_image(97, 61, depth, image_kind::noise, 9);
         image.transparent = depth == 4;
         image.transparent_index = 7;
-        encode_host host(image);
+        test_host host(image);
         const std::vector<uint8_t> header = image.header();
-        ASSERT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()), ORVELN1_OK);
+        ASSERT_EQ(encode()(host.handle(), header.data(), &test_host::get_row, host.handle()), ORVELN1_OK);
         const giflib_result peer = decode_with_giflib(host.output);
         ASSERT_TRUE(peer.ok) << peer.error;
         EXPECT_EQ(peer.interlaced, GetParam() != 0);
@@ -39,23 +40,23 @@ TEST_P(gif_export, WritesThroughTheRegisteredWriteFn)
 
 TEST_P(gif_export, RefusesMissingCallbacksAndUnservedImages)
 {
-    encode_image image = make_image(3, 3, 8, image_kind::flat);
-    encode_host host(image);
+    test_image image = make_image(3, 3, 8, image_kind::flat);
+    test_host host(image);
     std::vector<uint8_t> header = image.header();
     set_callbacks(nullptr, nullptr, 0, nullptr);
-    EXPECT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()), ORVELN1_ERR_NO_CALLBACK);
-    set_callbacks(nullptr, &encode_host::write, 0, nullptr);
+    EXPECT_EQ(encode()(host.handle(), header.data(), &test_host::get_row, host.handle()), ORVELN1_ERR_NO_CALLBACK);
+    set_callbacks(nullptr, &test_host::write, 0, nullptr);
     EXPECT_EQ(encode()(host.handle(), header.data(), nullptr, host.handle()), ORVELN1_ERR_NO_CALLBACK);
     header[14] = 24;
-    EXPECT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()),
+    EXPECT_EQ(encode()(host.handle(), header.data(), &test_host::get_row, host.handle()),
               ORVELN1_ERR_UNSUPPORTED_DEPTH);
     header[14] = 8;
     header[6] = 1; // width 65539
-    EXPECT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()), ORVELN1_ERR_BAD_DATA);
+    EXPECT_EQ(encode()(host.handle(), header.data(), &test_host::get_row, host.handle()), ORVELN1_ERR_BAD_DATA);
     EXPECT_TRUE(host.events.empty());
     header[6] = 0;
-    host.fail_row_at = 2;
-    EXPECT_EQ(encode()(host.handle(), header.data(), &encode_host::get_row, host.handle()), ORVELN1_ERR_WRITE);
+    host.fail_get_row_at = 2;
+    EXPECT_EQ(encode()(host.handle(), header.data(), &test_host::get_row, host.handle()), ORVELN1_ERR_WRITE);
 }
 
 INSTANTIATE_TEST_SUITE_P(gif_export, gif_export, ::testing::Values(0, 1));

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "support/corpus.hpp"
-#include "support/host_fakes.hpp"
 #include "support/memory_instrumented.hpp"
 #include "support/sha256.hpp"
+#include "support/test_host.hpp"
 #include "support/tif_strips.hpp"
 #include "tiff/tif_decompressor.hpp"
 

@@ -13,7 +13,7 @@
 #include "orveln1.h"
 #include "orveln1.hpp"
 #include "support/corpus.hpp"
-#include "support/gif_test_host.hpp"
+#include "support/test_host.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -50,21 +50,20 @@ struct decoded_image {
 
 decoded_image decode_file(const gif_image &info)
 {
-    gif_byte_source source;
-    source.data.assign(info.sub_blocks.begin(), info.sub_blocks.end());
-    gif_row_recorder rows;
-    const std::vector<uint8_t> header = make_image_header(info.width, info.height, 8);
+    test_host host;
+    host.input.assign(info.sub_blocks.begin(), info.sub_blocks.end());
+    const std::vector<uint8_t> header = image_header(info.width, info.height, 8);
     std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    set_callbacks(source_read, nullptr, 0, nullptr);
+    set_callbacks(&test_host::read, nullptr, 0, nullptr);
     decoded_image d;
-    d.result = decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row, recorder_handle(rows),
+    d.result = decode_gif(host.handle(), buffer.data(), header.data(), &test_host::put_row, host.handle(),
                           info.code_size_word);
     set_callbacks(nullptr, nullptr, 0, nullptr);
-    d.indices = rows.indices;
+    d.indices = host.values('p');
     const auto w = static_cast<std::size_t>(info.width);
     d.pixels.assign(w * static_cast<std::size_t>(info.height), 0);
-    for (std::size_t k = 0; k < rows.rows.size(); ++k)
-        std::copy_n(rows.rows[k].begin(), w, d.pixels.begin() + static_cast<std::ptrdiff_t>(w * rows.indices[k]));
+    for (std::size_t k = 0; k < host.puts.size(); ++k)
+        std::copy_n(host.puts[k].bytes.begin(), w, d.pixels.begin() + static_cast<std::ptrdiff_t>(w * d.indices[k]));
     return d;
 }
 

@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
-// GIFs that giflib's encoder writes, at every colour depth, plain and interlaced, decode through
-// the stream reader and decode_gif to exactly the pixels giflib was given.
+// giflib as the peer both ways: GIFs that giflib's encoder writes, at every colour depth, plain and
+// interlaced, decode to exactly the pixels giflib was given; every stream the GIF writer makes
+// (depths, sizes from one pixel to thousands, flat to noisy, plain and interlaced) reads back
+// through giflib to exactly its pixels.
 #include <gtest/gtest.h>
 
 #include <gif_lib.h>
 #include <tuple>
 
+#include "gif/gif_stream_writer.hpp"
 #include "orveln1.h"
 #include "orveln1.hpp"
-#include "support/gif_test_host.hpp"
+#include "support/code_streams.hpp"
+#include "support/giflib_reader.hpp"
+#include "support/test_host.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -72,7 +77,7 @@ std::vector<uint8_t> pack(const uint8_t *pixels, int width, int depth)
     return out;
 }
 
-using peer_case = std::tuple<int, bool, int, std::pair<int, int>>; // colour bits, interlaced, kind, size
+using peer_case = std::tuple<int, bool, image_kind, std::pair<int, int>>; // colour bits, interlaced, kind, size
 class gif_giflib_peer : public testing::TestWithParam<peer_case>
 {
 };
@@ -94,88 +99,109 @@ TEST_P(gif_giflib_peer, DecodesToGiflibsPixels)
     for (const int depth : {1, 4, 8}) {
         if (depth < colour_bits)
             continue;
-        gif_byte_source source;
-        source.data.assign(image.sub_blocks.begin(), image.sub_blocks.end());
-        gif_row_recorder rows;
-        const std::vector<uint8_t> header = make_image_header(width, height, depth);
+        test_host host;
+        host.input.assign(image.sub_blocks.begin(), image.sub_blocks.end());
+        const std::vector<uint8_t> header = image_header(width, height, depth);
         std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-        set_callbacks(source_read, nullptr, 0, nullptr);
-        const int32_t r = decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row,
-                                     recorder_handle(rows), image.code_size_word);
+        set_callbacks(&test_host::read, nullptr, 0, nullptr);
+        const int32_t r = decode_gif(host.handle(), buffer.data(), header.data(), &test_host::put_row, host.handle(),
+                                     image.code_size_word);
         set_callbacks(nullptr, nullptr, 0, nullptr);
         ASSERT_EQ(r, 0);
-        ASSERT_EQ(rows.indices.size(), static_cast<std::size_t>(height));
+        const std::vector<int32_t> indices = host.values('p');
+        ASSERT_EQ(indices.size(), static_cast<std::size_t>(height));
         std::vector<int> seen(static_cast<std::size_t>(height), 0);
-        for (std::size_t k = 0; k < rows.indices.size(); ++k) {
-            const int32_t row = rows.indices[k];
+        for (std::size_t k = 0; k < indices.size(); ++k) {
+            const int32_t row = indices[k];
             ASSERT_TRUE(row >= 0 && row < height);
             ASSERT_EQ(++seen[static_cast<std::size_t>(row)], 1);
             const std::vector<uint8_t> want =
                 pack(pixels.data() + static_cast<std::ptrdiff_t>(row) * width, width, depth);
-            ASSERT_TRUE(std::equal(want.begin(), want.end(), rows.rows[k].begin()))
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), host.puts[k].bytes.begin()))
                 << "depth " << depth << " row " << row;
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(gif_giflib_peer, gif_giflib_peer,
-                         testing::Combine(testing::Range(1, 9), testing::Bool(), testing::Values(0, 1, 2),
+                         testing::Combine(testing::Range(1, 9), testing::Bool(),
+                                          testing::Values(image_kind::flat, image_kind::noise, image_kind::gradient),
                                           testing::Values(std::pair{1, 1}, std::pair{17, 9}, std::pair{300, 200},
                                                           std::pair{3000, 3})));
-
-struct memory_reader {
-    const std::vector<uint8_t> *bytes;
-    std::size_t pos;
-};
-int read_from_vector(GifFileType *gif, GifByteType *out, int count)
-{
-    auto *in = static_cast<memory_reader *>(gif->UserData);
-    const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(count), in->bytes->size() - in->pos));
-    std::copy_n(in->bytes->begin() + static_cast<std::ptrdiff_t>(in->pos), n, out);
-    in->pos += static_cast<std::size_t>(n);
-    return n;
-}
 
 // A minimum code size of 1 (clear code 2, first free code 4, already 2^2): giflib widens right
 // after the code that follows a clear code, and so does decode_gif.
 TEST(gif_giflib_peer, RootSizeOneWidensLikeGiflib)
 {
     const int width = 37, height = 23;
-    const std::vector<uint8_t> pixels = make_pixels(1, width, height, 2, 11);
+    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, width, height, 2, 11);
     std::vector<uint8_t> file = {'G', 'I', 'F', '8', '7',  'a', width, 0, height, 0,     0x80, 0,      0, 0, 0,
                                  0,   255, 255, 255, 0x2C, 0,   0,     0, 0,      width, 0,    height, 0, 0, 1};
-    const std::vector<uint8_t> data = sub_blocks(gif_encode_codes(pixels, 1));
+    const std::vector<uint8_t> data = sub_blocks(gif_reference_encode(pixels, 1));
     file.insert(file.end(), data.begin(), data.end());
     file.push_back(0x3B);
 
-    memory_reader in{&file, 0};
-    int error = 0;
-    GifFileType *gif = DGifOpen(&in, read_from_vector, &error);
-    ASSERT_NE(gif, nullptr);
-    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
-    const std::vector<uint8_t> giflib_pixels(gif->SavedImages[0].RasterBits,
-                                             gif->SavedImages[0].RasterBits + width * height);
-    DGifCloseFile(gif, &error);
+    const giflib_result peer = decode_with_giflib(file);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    const std::vector<uint8_t> &giflib_pixels = peer.pixels;
     EXPECT_EQ(giflib_pixels, pixels);
 
     const result<gif_stream> stream = read_gif_stream(file);
     ASSERT_EQ(stream.code, 0);
     ASSERT_EQ(stream.value.images.size(), 1u);
     const gif_image &image = stream.value.images[0];
-    gif_byte_source source;
-    source.data.assign(image.sub_blocks.begin(), image.sub_blocks.end());
-    gif_row_recorder rows;
-    const std::vector<uint8_t> header = make_image_header(width, height, 8);
+    test_host host;
+    host.input.assign(image.sub_blocks.begin(), image.sub_blocks.end());
+    const std::vector<uint8_t> header = image_header(width, height, 8);
     std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    set_callbacks(source_read, nullptr, 0, nullptr);
-    EXPECT_EQ(decode_gif(source_handle(source), buffer.data(), header.data(), recorder_put_row, recorder_handle(rows),
+    set_callbacks(&test_host::read, nullptr, 0, nullptr);
+    EXPECT_EQ(decode_gif(host.handle(), buffer.data(), header.data(), &test_host::put_row, host.handle(),
                          image.code_size_word),
               0);
     set_callbacks(nullptr, nullptr, 0, nullptr);
-    std::vector<uint8_t> ours;
-    for (const auto &row : rows.rows)
-        ours.insert(ours.end(), row.begin(), row.begin() + width);
-    EXPECT_EQ(ours, giflib_pixels);
+    EXPECT_EQ(host.pixels(width), giflib_pixels);
 }
+
+// Our writer, giflib reading.
+using writer_case = std::tuple<std::pair<int32_t, int32_t>, image_kind, int, int32_t>;
+
+class gif_peer_giflib : public ::testing::TestWithParam<writer_case>
+{
+};
+
+TEST_P(gif_peer_giflib, ReadsBackEveryPixel)
+{
+    const auto [size, kind, depth, interlaced] = GetParam();
+    test_image image = make_image(size.first, size.second, depth, kind, 5);
+    image.transparent = (size.first + static_cast<int>(kind)) % 2 == 0;
+    image.transparent_index = static_cast<uint8_t>((1 << depth) - 2);
+    test_host host(image);
+    const std::vector<uint8_t> header = image.header();
+    ASSERT_EQ(write_gif_stream(test_host::callbacks(), host.handle(), header.data(), &test_host::get_row, host.handle(),
+                               interlaced),
+              0);
+    EXPECT_FALSE(host.bad_row_count);
+    const giflib_result peer = decode_with_giflib(host.output);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_EQ(peer.width, image.width);
+    EXPECT_EQ(peer.height, image.height);
+    EXPECT_EQ(peer.interlaced, interlaced != 0);
+    EXPECT_EQ(peer.transparent_index, image.transparent ? image.transparent_index : -1);
+    ASSERT_EQ(peer.colour_count, 1 << depth);
+    for (int i = 0; i < peer.colour_count; ++i) {
+        ASSERT_EQ(peer.colours[static_cast<std::size_t>(3 * i)], test_image::red(i));
+        ASSERT_EQ(peer.colours[static_cast<std::size_t>(3 * i + 2)], test_image::blue(i));
+    }
+    ASSERT_EQ(peer.pixels.size(), image.pixels.size());
+    EXPECT_TRUE(peer.pixels == image.pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(gif_peer, gif_peer_giflib,
+                         ::testing::Combine(::testing::Values(std::pair{1, 1}, std::pair{1, 3000}, std::pair{3000, 1},
+                                                              std::pair{7, 5}, std::pair{13, 9}, std::pair{2, 2001},
+                                                              std::pair{1000, 37}, std::pair{640, 480}),
+                                            ::testing::Values(image_kind::flat, image_kind::noise, image_kind::gradient,
+                                                              image_kind::stripes),
+                                            ::testing::Values(4, 8), ::testing::Values(0, 1)));
 
 } // namespace

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "boundary/image_header.hpp"
-#include "support/host_fakes.hpp"
+#include "support/test_host.hpp"
 #include "support/tif_strips.hpp"
 #include "tiff/tif_compressor.hpp"
 
@@ -88,7 +88,7 @@ struct peer_case {
     int depth;
     int32_t width;
     int32_t rows;
-    content kind;
+    image_kind kind;
 };
 
 std::string peer_name(const ::testing::TestParamInfo<peer_case> &p)
@@ -113,7 +113,7 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
     const peer_case &k = GetParam();
     // The 32-bit case also takes the red-blue exchange.
     const uint32_t compression = k.depth == 32 ? header_compression_swap_rb : 0;
-    const std::vector<uint8_t> header = make_image_header(k.width, k.rows, k.depth, compression);
+    const std::vector<uint8_t> header = image_header(k.width, k.rows, k.depth, compression);
     const auto padded = static_cast<std::size_t>(padded_row_bytes(k.width, k.depth));
     const auto meaningful = static_cast<std::size_t>(unpadded_row_bytes(k.width, k.depth));
     const std::vector<uint8_t> pixels =
@@ -131,12 +131,12 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
         coded.insert(coded.end(), row.begin(), row.begin() + static_cast<std::ptrdiff_t>(meaningful));
     }
 
-    fake_host host;
+    test_host host;
     host.fill_row = [&](uint8_t *buffer, int32_t index, int32_t count) {
         std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(index)), count,
                     buffer);
     };
-    ASSERT_EQ(tif_lzw_compress(fake_host::callbacks(), header.data(), host.handle(), 0, 0, k.rows, fake_host::get_row(),
+    ASSERT_EQ(tif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), 0, 0, k.rows, &test_host::get_row,
                                host.handle(), 0),
               0);
     const auto rows = static_cast<uint32_t>(k.rows);
@@ -172,7 +172,7 @@ std::vector<peer_case> peer_cases()
     const std::pair<int32_t, int32_t> shapes[] = {{1, 1}, {3, 7}, {17, 200}, {640, 40}, {1, 3000}, {97, 3000}};
     for (int depth : {1, 4, 8, 16, 24, 32})
         for (const auto &[width, rows] : shapes)
-            for (content kind : {content::flat, content::noise, content::gradient})
+            for (image_kind kind : {image_kind::flat, image_kind::noise, image_kind::gradient})
                 cases.push_back({depth, width, rows, kind});
     return cases;
 }
@@ -185,7 +185,7 @@ TEST(tif_peer_lengths, LibtiffReadsEveryLength)
 {
     TIFFSetWarningHandler(nullptr);
     TIFFSetErrorHandler(nullptr);
-    const std::vector<uint8_t> noise = make_bytes(content::noise, 4400, 21);
+    const std::vector<uint8_t> noise = make_bytes(image_kind::noise, 4400, 21);
     for (std::size_t n = 1; n <= noise.size(); n += (n < 2100 || n > 3700) ? 1 : 29) {
         const std::vector<uint8_t> data(noise.begin(), noise.begin() + static_cast<std::ptrdiff_t>(n));
         const tif_encoded enc = tif_encode_bytes(data, static_cast<int32_t>(n));

@@ -1,0 +1,218 @@
+// SPDX-License-Identifier: MIT
+// Hand-built and hand-read LZW code streams: the bit packer, decoder widths for both formats, the
+// reference GIF encoder and the GIF code walker.
+#include "support/code_streams.hpp"
+
+#include <algorithm>
+#include <map>
+
+namespace orveln1::test
+{
+
+void bit_packer::put(uint32_t code, int width)
+{
+    const uint64_t value = code & ((1u << width) - 1);
+    if (order_ == bit_order::msb_first) {
+        bits_ = bits_ << width | value;
+        held_ += width;
+        while (held_ >= 8) {
+            held_ -= 8;
+            bytes_.push_back(static_cast<uint8_t>(bits_ >> held_));
+        }
+    } else {
+        bits_ |= value << held_;
+        held_ += width;
+        while (held_ >= 8) {
+            bytes_.push_back(static_cast<uint8_t>(bits_));
+            bits_ >>= 8;
+            held_ -= 8;
+        }
+    }
+}
+
+std::vector<uint8_t> bit_packer::bytes() const
+{
+    std::vector<uint8_t> out = bytes_;
+    if (held_ > 0)
+        out.push_back(static_cast<uint8_t>(order_ == bit_order::msb_first ? bits_ << (8 - held_) : bits_));
+    return out;
+}
+
+namespace
+{
+// A GIF decoder's view of the code width, advanced code by code.
+struct gif_width_tracker {
+    uint32_t root;
+    uint32_t clear;
+    int width = 0;
+    uint32_t next = 0;
+    bool first = true;
+
+    void reset()
+    {
+        width = static_cast<int>(root) + 1;
+        next = clear + 2;
+        first = true;
+    }
+    // After the decoder has taken a data code.
+    void took_data_code()
+    {
+        if (!first && next < 4096)
+            ++next;
+        first = false;
+        if (next >= (1u << width) && width < 12)
+            ++width;
+    }
+};
+} // namespace
+
+std::vector<uint8_t> gif_codes(const std::vector<uint32_t> &codes, int root_size)
+{
+    bit_packer packer(bit_order::lsb_first);
+    gif_width_tracker w{static_cast<uint32_t>(root_size), 1u << root_size};
+    w.reset();
+    for (const uint32_t c : codes) {
+        packer.put(c, w.width);
+        if (c == w.clear)
+            w.reset();
+        else if (c != w.clear + 1)
+            w.took_data_code();
+    }
+    return packer.bytes();
+}
+
+std::vector<uint8_t> tif_codes(const std::vector<uint32_t> &codes)
+{
+    bit_packer packer(bit_order::msb_first);
+    int width = 9;
+    uint32_t next = 258;
+    bool after_clear = false;
+    for (uint32_t c : codes) {
+        packer.put(c, width);
+        if (c == 256) {
+            width = 9;
+            next = 258;
+            after_clear = true;
+        } else if (c != 257) {
+            if (after_clear) {
+                after_clear = false;
+            } else if (next < 4096) {
+                ++next;
+                width = next >= 2047 ? 12 : next >= 1023 ? 11 : next >= 511 ? 10 : 9;
+            }
+        }
+    }
+    return packer.bytes();
+}
+
+std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, int root_size, gif_encode_options options)
+{
+    const uint32_t clear = 1u << root_size;
+    bit_packer packer(bit_order::lsb_first);
+    gif_width_tracker w{static_cast<uint32_t>(root_size), clear};
+    w.reset();
+    std::map<std::pair<uint32_t, uint8_t>, uint32_t> dict;
+    uint32_t next = clear + 2;
+    auto emit = [&](uint32_t code) {
+        packer.put(code, w.width);
+        if (code == clear)
+            w.reset();
+        else
+            w.took_data_code();
+    };
+    emit(clear);
+    if (!pixels.empty()) {
+        uint32_t prefix = pixels[0];
+        for (std::size_t i = 1; i < pixels.size(); ++i) {
+            const uint8_t s = pixels[i];
+            const auto found = dict.find({prefix, s});
+            if (found != dict.end()) {
+                prefix = found->second;
+                continue;
+            }
+            emit(prefix);
+            if (next < 4096) {
+                dict[{prefix, s}] = next++;
+            } else if (options.clear_when_full) {
+                emit(clear);
+                dict.clear();
+                next = clear + 2;
+            }
+            prefix = s;
+        }
+        emit(prefix);
+    }
+    if (options.end_code)
+        packer.put(clear + 1, w.width);
+    return packer.bytes();
+}
+
+std::vector<uint8_t> sub_blocks(const std::vector<uint8_t> &bytes, int piece, bool terminate)
+{
+    std::vector<uint8_t> out;
+    for (std::size_t at = 0; at < bytes.size(); at += static_cast<std::size_t>(piece)) {
+        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(piece), bytes.size() - at);
+        out.push_back(static_cast<uint8_t>(n));
+        out.insert(out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                   bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    if (terminate)
+        out.push_back(0);
+    return out;
+}
+
+gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_size)
+{
+    gif_code_walk walk;
+    std::vector<uint8_t> bytes;
+    std::size_t at = 0;
+    while (at < size) {
+        const uint8_t n = data[at++];
+        if (n == 0)
+            break;
+        walk.sub_block_sizes.push_back(n);
+        const std::size_t take = std::min<std::size_t>(n, size - at);
+        bytes.insert(bytes.end(), data + at, data + at + take);
+        at += take;
+    }
+    walk.trailer_at = at;
+    walk.bits_total = static_cast<int64_t>(bytes.size()) * 8;
+    const int clear = 1 << root_size;
+    int width = root_size + 1;
+    int next = clear + 2;
+    bool first_after_clear = true;
+    int64_t bit = 0;
+    while (true) {
+        if (bit + width > walk.bits_total) {
+            walk.overran = true;
+            break;
+        }
+        int code = 0;
+        for (int i = 0; i < width; ++i, ++bit)
+            code |= ((bytes[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1) << i;
+        walk.codes.push_back(static_cast<uint16_t>(code));
+        walk.widths.push_back(static_cast<uint8_t>(width));
+        if (code == clear) {
+            width = root_size + 1;
+            next = clear + 2;
+            first_after_clear = true;
+            continue;
+        }
+        if (code == clear + 1) {
+            walk.ended = true;
+            walk.final_next = next;
+            walk.final_width = width;
+            break;
+        }
+        if (!first_after_clear && next < 4096) {
+            ++next;
+            if (next == (1 << width) && width < 12)
+                ++width;
+        }
+        first_after_clear = false;
+    }
+    walk.bits_used = bit;
+    return walk;
+}
+
+} // namespace orveln1::test

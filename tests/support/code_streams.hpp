@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+// LZW code streams built and read by hand for the tests: codes packed least significant bit first
+// (GIF) or most significant bit first (TIFF) at the widths a decoder reads them, a plain reference
+// GIF encoder, GIF sub-blocks, and a reader that walks written GIF data code by code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace orveln1::test
+{
+
+enum class bit_order { lsb_first, msb_first }; // GIF, TIFF
+
+// Codes appended each at its own width, the last byte padded with zero bits.
+class bit_packer
+{
+  public:
+    explicit bit_packer(bit_order order) : order_(order) {}
+    void put(uint32_t code, int width);
+    [[nodiscard]] std::vector<uint8_t> bytes() const;
+
+  private:
+    bit_order order_;
+    std::vector<uint8_t> bytes_;
+    uint64_t bits_ = 0;
+    int held_ = 0;
+};
+
+// Codes given by hand, each at the width a GIF decoder reads it with: the widths follow the
+// decoder's table as the codes define entries, clear codes resetting it.
+[[nodiscard]] std::vector<uint8_t> gif_codes(const std::vector<uint32_t> &codes, int root_size);
+// The same for TIFF: 9 bits after a clear code, one more once the next free code reaches 511, 1023
+// and 2047.
+[[nodiscard]] std::vector<uint8_t> tif_codes(const std::vector<uint32_t> &codes);
+
+// A plain GIF LZW encoder that tracks the decoder's code width exactly. clear_when_full: send a
+// clear code when the table is full (else go on with a full table, codes 12 bits wide).
+struct gif_encode_options {
+    bool clear_when_full = true;
+    bool end_code = true;
+};
+[[nodiscard]] std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, int root_size,
+                                                        gif_encode_options options = {});
+
+// The bytes cut into data sub-blocks of at most piece bytes, then the block terminator (unless
+// terminate is false).
+[[nodiscard]] std::vector<uint8_t> sub_blocks(const std::vector<uint8_t> &bytes, int piece = 255,
+                                              bool terminate = true);
+
+// The LZW codes of one image's data, read as a GIF decoder reads them: the width grows when the
+// decoder's next entry reaches 2^width (one entry defined per code after the first since a clear).
+struct gif_code_walk {
+    std::vector<uint16_t> codes;
+    std::vector<uint8_t> widths;
+    std::vector<int32_t> sub_block_sizes;
+    bool ended = false;         // the end code was read
+    bool overran = false;       // a code needed bits past the data
+    int64_t bits_used = 0;      // through the end code
+    int64_t bits_total = 0;     // bytes of data x 8
+    std::size_t trailer_at = 0; // offset of the byte after the block terminator
+    int final_next = 0;         // the decoder's next entry after the last data code
+    int final_width = 0;        // and its code width then
+};
+// data points at the first sub-block's count byte.
+[[nodiscard]] gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_size);
+
+} // namespace orveln1::test

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+// The tests' images: pixel kinds, headers with palettes, padded rows and the interlace order.
+#include "support/image_kit.hpp"
+
+#include <cstring>
+
+namespace orveln1::test
+{
+
+std::vector<uint8_t> make_pixels(image_kind kind, int32_t width, int32_t height, int colours, uint32_t seed)
+{
+    std::vector<uint8_t> p(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    uint32_t x = seed * 2654435761u + 1;
+    for (int32_t r = 0; r < height; ++r) {
+        for (int32_t c = 0; c < width; ++c) {
+            uint32_t v = 0;
+            switch (kind) {
+            case image_kind::flat:
+                v = seed;
+                break;
+            case image_kind::noise:
+                x ^= x << 13;
+                x ^= x >> 17;
+                x ^= x << 5;
+                v = x >> 8;
+                break;
+            case image_kind::gradient:
+                v = static_cast<uint32_t>(r + c) / 3;
+                break;
+            case image_kind::stripes:
+                v = static_cast<uint32_t>(c / 5 + r / 7);
+                break;
+            }
+            p[static_cast<std::size_t>(r) * static_cast<std::size_t>(width) + static_cast<std::size_t>(c)] =
+                static_cast<uint8_t>(v % static_cast<uint32_t>(colours));
+        }
+    }
+    return p;
+}
+
+std::vector<uint8_t> make_bytes(image_kind kind, std::size_t count, uint32_t seed)
+{
+    return make_pixels(kind, static_cast<int32_t>(count), 1, 256, seed);
+}
+
+namespace
+{
+void put_le32(std::vector<uint8_t> &v, std::size_t at, uint32_t x)
+{
+    for (int i = 0; i < 4; ++i)
+        v[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(x >> (8 * i));
+}
+} // namespace
+
+std::vector<uint8_t> test_image::header() const
+{
+    std::vector<uint8_t> h(header_size + 256 * 4, 0);
+    put_le32(h, 0, header_size);
+    put_le32(h, 4, static_cast<uint32_t>(width));
+    put_le32(h, 8, static_cast<uint32_t>(height));
+    h[12] = 1;
+    h[14] = static_cast<uint8_t>(depth);
+    h[15] = static_cast<uint8_t>(depth >> 8);
+    put_le32(h, 16, compression);
+    h[32] = transparent_index;
+    h[33] = transparent ? 0x10 : 0x00;
+    for (int i = 0; i < 256; ++i) {
+        uint8_t *q = h.data() + header_size + 4 * i;
+        q[0] = blue(i);
+        q[1] = green(i);
+        q[2] = red(i);
+        q[3] = 0xEE;
+    }
+    return h;
+}
+
+std::vector<uint8_t> test_image::packed_row(int32_t y) const
+{
+    const int64_t unpadded = depth == 4 ? (int64_t{width} + 1) / 2 : width;
+    std::vector<uint8_t> row(static_cast<std::size_t>((unpadded + 3) / 4 * 4), 0xA7);
+    const uint8_t *p = pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+    if (depth == 4) {
+        for (int32_t x = 0; x < width; x += 2) {
+            const uint8_t hi = p[x];
+            const uint8_t lo = x + 1 < width ? p[x + 1] : 0x0B;
+            row[static_cast<std::size_t>(x / 2)] = static_cast<uint8_t>(hi << 4 | lo);
+        }
+    } else {
+        std::memcpy(row.data(), p, static_cast<std::size_t>(width));
+    }
+    return row;
+}
+
+test_image make_image(int32_t width, int32_t height, int depth, image_kind kind, uint32_t seed)
+{
+    test_image image;
+    image.width = width;
+    image.height = height;
+    image.depth = depth;
+    image.pixels = make_pixels(kind, width, height, 1 << depth, seed);
+    return image;
+}
+
+std::vector<uint8_t> image_header(int32_t width, int32_t height, int depth, uint32_t compression)
+{
+    test_image image;
+    image.width = width;
+    image.height = height;
+    image.depth = depth;
+    image.compression = compression;
+    return image.header();
+}
+
+std::vector<int32_t> interlace_order(int32_t height)
+{
+    std::vector<int32_t> order;
+    const int32_t first[4] = {0, 4, 2, 1};
+    const int32_t step[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int32_t r = first[pass]; r < height; r += step[pass])
+            order.push_back(r);
+    return order;
+}
+
+} // namespace orveln1::test

@@ -1,0 +1,250 @@
+// SPDX-License-Identifier: MIT
+// Every codec under host failure, as one table: the k-th write short, the k-th row refused (get_row
+// or put_row), the k-th block not obtained, for every k a clean run reaches. Each failure gives its
+// result, no callback follows it (beyond a group of writes already under way), and no block is left.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "boundary/result_codes.hpp"
+#include "gif/gif_decompressor.hpp"
+#include "gif/gif_stream_writer.hpp"
+#include "orveln1.h"
+#include "support/code_streams.hpp"
+#include "support/memory_instrumented.hpp"
+#include "support/test_host.hpp"
+#include "support/tif_strips.hpp"
+#include "tiff/tif_compressor.hpp"
+#include "tiff/tif_decompressor.hpp"
+
+using namespace orveln1;
+using namespace orveln1::test;
+
+namespace
+{
+
+// --- the codec calls, each on fixed input ---
+
+test_image transparent(test_image image)
+{
+    image.transparent = true;
+    image.transparent_index = 3;
+    return image;
+}
+
+const test_image &writer_image(int which)
+{
+    static const test_image images[3] = {make_image(150, 20, 8, image_kind::noise),
+                                         transparent(make_image(301, 19, 4, image_kind::noise)),
+                                         transparent(make_image(1, 9, 8, image_kind::gradient))};
+    return images[which];
+}
+
+int32_t write_stream(test_host &host, int which, int32_t interlaced)
+{
+    const test_image &image = writer_image(which);
+    host.serve_image(image);
+    const std::vector<uint8_t> header = image.header();
+    return write_gif_stream(test_host::callbacks(), host.handle(), header.data(), &test_host::get_row, host.handle(),
+                            interlaced);
+}
+
+// The GIF writer sends the header group (6 writes) and the descriptor group (5, from write 9, or 13
+// after a graphic control extension) whole before judging them.
+int64_t writer_last_write(int64_t k, int64_t descriptor_first)
+{
+    if (k <= 6)
+        return 6;
+    if (k >= descriptor_first && k < descriptor_first + 5)
+        return descriptor_first + 4;
+    return k;
+}
+
+int32_t tif_compress(test_host &host)
+{
+    static const std::vector<uint8_t> data = make_bytes(image_kind::noise, 8000, 4);
+    host.fill_row = [](uint8_t *buffer, int32_t index, int32_t count) {
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(index) * 800, std::min(count, 800), buffer);
+    };
+    const std::vector<uint8_t> header = image_header(800, 10, 8);
+    return tif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), 0, 0, 10, &test_host::get_row,
+                            host.handle(), 0);
+}
+
+int32_t gif_decompress(test_host &host, std::vector<uint8_t> data, int32_t width, int32_t height, int32_t word)
+{
+    host.input = std::move(data);
+    const std::vector<uint8_t> header = image_header(width, height, 8);
+    auto buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
+    return gif_lzw_decompress(test_host::callbacks(), host.handle(), buffer.get(), header.data(), &test_host::put_row,
+                              host.handle(), word);
+}
+
+int32_t tif_decompress(test_host &host, std::vector<uint8_t> strip, int32_t first_row, uint32_t row_bytes,
+                       uint32_t row_count)
+{
+    host.input = std::move(strip);
+    host.put_row_bytes = row_bytes;
+    std::vector<uint8_t> read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES);
+    std::vector<uint8_t> row_buffer(row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES, 0xEE);
+    return tif_lzw_decompress(test_host::callbacks(), host.handle(), read_buffer.data(), first_row, row_bytes,
+                              row_buffer.data(), row_count, host.handle());
+}
+
+int32_t writer_plain8(test_host &h)
+{
+    return write_stream(h, 0, 0);
+}
+int32_t writer_transparent4_interlaced(test_host &h)
+{
+    return write_stream(h, 1, 1);
+}
+int32_t writer_narrow_transparent8(test_host &h)
+{
+    return write_stream(h, 2, 0);
+}
+int32_t gif_worked_example(test_host &h)
+{
+    return gif_decompress(h, {0x04, 0x8C, 0x23, 0x29, 0x05, 0x00}, 4, 2, 0x0200);
+}
+int32_t gif_9x300(test_host &h)
+{
+    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 9, 300, 8);
+    return gif_decompress(h, sub_blocks(gif_reference_encode(pixels, 3), 7), 9, 300, 0x0300);
+}
+int32_t tif_one_byte(test_host &h)
+{
+    return tif_decompress(h, tif_codes({256, 65, 257}), 0, 1, 1);
+}
+// 10 rows of 4 from row 3, then 4 owed rows after the strip ends.
+int32_t tif_owed_rows(test_host &h)
+{
+    return tif_decompress(h, tif_encode_bytes(make_bytes(image_kind::gradient, 40, 3), 4).strip, 3, 4, 14);
+}
+
+struct codec_run {
+    const char *name;
+    int32_t (*run)(test_host &);
+    int32_t refused_row_result;    // what a refused get_row gives; 0: the host's own value
+    int32_t no_block_result;       // what a block not obtained gives
+    int writes_before_blocks;      // writes made before the first block is asked for
+    int64_t put_row_step;          // put_row refused at rows 1, 1 + step, ...
+    int64_t writer_descriptor = 0; // GIF writer: the first descriptor write (0: every write judged alone)
+};
+
+const codec_run runs[] = {
+    {"gif_writer_plain8", writer_plain8, ERR_WRITE, ERR_WRITE, 13, 1, 9},
+    {"gif_writer_transparent4_interlaced", writer_transparent4_interlaced, ERR_WRITE, ERR_WRITE, 17, 1, 13},
+    {"gif_writer_narrow_transparent8", writer_narrow_transparent8, ERR_WRITE, ERR_WRITE, 17, 1, 13},
+    {"tif_compressor_800x10", tif_compress, 0, ERR_NO_MEMORY, 0, 1},
+    {"gif_decompressor_worked_example", gif_worked_example, 0, ERR_NO_MEMORY, 0, 1},
+    {"gif_decompressor_9x300", gif_9x300, 0, ERR_NO_MEMORY, 0, 13},
+    {"tif_decompressor_one_byte", tif_one_byte, 0, ERR_NO_MEMORY, 0, 1},
+    {"tif_decompressor_owed_rows", tif_owed_rows, 0, ERR_NO_MEMORY, 0, 1},
+};
+
+enum class failing { write, get_row, put_row, block };
+
+struct failure_case {
+    const codec_run *codec;
+    failing what;
+};
+
+class host_failure : public testing::TestWithParam<failure_case>
+{
+  protected:
+    void TearDown() override { memory_fail_at(0); }
+};
+
+TEST_P(host_failure, StopsAtOnceAndLeavesNoBlock)
+{
+    const codec_run &c = *GetParam().codec;
+    test_host clean;
+    memory_stats_reset();
+    ASSERT_GE(c.run(clean), 0);
+    const int64_t blocks = memory_stats_now().obtained;
+
+    switch (GetParam().what) {
+    case failing::write:
+        for (int64_t k = 1; k <= clean.writes; ++k) {
+            for (int32_t short_by : {1, 1000}) {
+                test_host host;
+                host.fail_write_at = k;
+                host.short_by = short_by;
+                memory_stats_reset();
+                ASSERT_EQ(c.run(host), ERR_WRITE) << "write " << k;
+                EXPECT_EQ(memory_stats_now().live, 0);
+                ASSERT_EQ(host.writes, c.writer_descriptor != 0 ? writer_last_write(k, c.writer_descriptor) : k)
+                    << "write " << k;
+                // No row is asked for once a write has failed.
+                std::size_t failed_at = 0;
+                for (int64_t seen = 0; failed_at < host.events.size(); ++failed_at)
+                    if (host.events[failed_at].kind == 'w' && ++seen == k)
+                        break;
+                for (std::size_t e = failed_at; e < host.events.size(); ++e)
+                    ASSERT_EQ(host.events[e].kind, 'w');
+            }
+        }
+        break;
+    case failing::get_row:
+        for (int64_t k = 1; k <= static_cast<int64_t>(clean.gets.size()); ++k) {
+            test_host host;
+            host.fail_get_row_at = k;
+            memory_stats_reset();
+            ASSERT_EQ(c.run(host), c.refused_row_result != 0 ? c.refused_row_result : host.get_row_failure)
+                << "row " << k;
+            EXPECT_EQ(host.calls_after_failure, 0);
+            EXPECT_EQ(static_cast<int64_t>(host.gets.size()), k);
+            EXPECT_EQ(memory_stats_now().live, 0);
+        }
+        break;
+    case failing::put_row:
+        for (int64_t k = 1; k <= static_cast<int64_t>(clean.put_count); k += c.put_row_step) {
+            test_host host;
+            host.fail_put_row_at = k;
+            memory_stats_reset();
+            ASSERT_EQ(c.run(host), host.put_row_failure) << "row " << k;
+            EXPECT_EQ(static_cast<int64_t>(host.puts.size()), k);
+            // The refused row was the last callback of any kind.
+            EXPECT_EQ(host.calls_after_failure, 0);
+            EXPECT_EQ(host.trail().back(), 'p');
+            EXPECT_EQ(memory_stats_now().live, 0);
+        }
+        break;
+    case failing::block:
+        ASSERT_GT(blocks, 0);
+        for (int64_t k = 1; k <= blocks; ++k) {
+            test_host host;
+            memory_stats_reset();
+            memory_fail_at(k);
+            ASSERT_EQ(c.run(host), c.no_block_result) << "block " << k;
+            memory_fail_at(0);
+            EXPECT_EQ(memory_stats_now().live, 0);
+            EXPECT_EQ(memory_stats_now().obtained, k - 1);
+            EXPECT_EQ(host.trail(), std::string(static_cast<std::size_t>(c.writes_before_blocks), 'w'));
+        }
+        break;
+    }
+}
+
+std::string case_name(const testing::TestParamInfo<failure_case> &p)
+{
+    static const char *const kinds[] = {"short_write", "refused_get_row", "refused_put_row", "no_block"};
+    return std::string(p.param.codec->name) + "_" + kinds[static_cast<int>(p.param.what)];
+}
+
+// The encoders under every failure they can meet, the decoders under theirs.
+INSTANTIATE_TEST_SUITE_P(
+    codecs, host_failure,
+    testing::Values(failure_case{&runs[0], failing::write}, failure_case{&runs[0], failing::get_row},
+                    failure_case{&runs[0], failing::block}, failure_case{&runs[1], failing::write},
+                    failure_case{&runs[1], failing::get_row}, failure_case{&runs[1], failing::block},
+                    failure_case{&runs[2], failing::write}, failure_case{&runs[2], failing::get_row},
+                    failure_case{&runs[2], failing::block}, failure_case{&runs[3], failing::write},
+                    failure_case{&runs[3], failing::get_row}, failure_case{&runs[3], failing::block},
+                    failure_case{&runs[4], failing::block}, failure_case{&runs[5], failing::put_row},
+                    failure_case{&runs[6], failing::block}, failure_case{&runs[7], failing::put_row}),
+    case_name);
+
+} // namespace
