@@ -237,13 +237,13 @@ TEST_P(gif_slot_runs, DeliverThePixelsAndZeroPadding)
     for (int32_t y = 0; y < c.height; ++y)
         for (int32_t x = 0; x < c.width; ++x)
             pixels.push_back(c.pixel(x, y, c.width));
-    decode_run run(sub_blocks(gif_encode_codes(pixels, 8)), c.width, c.height, 8, 0x0800);
+    decode_run run(sub_blocks(gif_reference_encode(pixels, 8)), c.width, c.height, 8, 0x0800);
     EXPECT_EQ(run.result, 0);
-    ASSERT_EQ(static_cast<int32_t>(run.rows.rows.size()), c.height);
-    EXPECT_EQ(run.pixels(c.width), pixels);
-    for (const auto &row : run.rows.rows)
-        for (std::size_t x = static_cast<std::size_t>(c.width); x < row.size(); ++x)
-            ASSERT_EQ(row[x], 0) << "padding byte " << x;
+    ASSERT_EQ(static_cast<int32_t>(run.host.puts.size()), c.height);
+    EXPECT_EQ(run.host.pixels(c.width), pixels);
+    for (const auto &put : run.host.puts)
+        for (std::size_t x = static_cast<std::size_t>(c.width); x < put.bytes.size(); ++x)
+            ASSERT_EQ(put.bytes[x], 0) << "padding byte " << x;
 }
 INSTANTIATE_TEST_SUITE_P(
     gif_decompressor, gif_slot_runs,
