@@ -58,7 +58,7 @@ struct gif_code_packer {
 [[nodiscard]] inline int32_t gif_pack_code(write_fn write, uint8_t *block_buffer, uint32_t code,
                                            gif_code_packer &packer, int32_t io_handle) noexcept
 {
-    if (packer.bits_held >= static_cast<uint32_t>(gif_flush_bits)) [[unlikely]] {
+    if (packer.bits_held >= static_cast<uint32_t>(GIF_FLUSH_BITS)) [[unlikely]] {
         const int32_t r = gif_packer_flush(write, block_buffer, packer.bits_held, io_handle);
         if (r < 0)
             return r;

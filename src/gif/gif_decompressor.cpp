@@ -39,8 +39,8 @@ constexpr int64_t gif_pending_bytes(int64_t width) noexcept
 }
 
 // GIF's four interlace passes: first row and step of each.
-constexpr int32_t pass_first_row[4] = {0, 4, 2, 1};
-constexpr int32_t pass_step[4] = {8, 8, 4, 2};
+constexpr int32_t GIF_PASS_FIRST_ROW[4] = {0, 4, 2, 1};
+constexpr int32_t GIF_PASS_STEP[4] = {8, 8, 4, 2};
 
 // Where rows go and how many went: the slot, the geometry and the interlace position.
 struct gif_rows {
@@ -84,9 +84,9 @@ struct gif_delivery {
             break;
         }
         if (rows.interlaced) {
-            rows.pass_row += pass_step[rows.pass];
+            rows.pass_row += GIF_PASS_STEP[rows.pass];
             while (rows.pass_row >= rows.height && rows.pass < 3)
-                rows.pass_row = pass_first_row[++rows.pass];
+                rows.pass_row = GIF_PASS_FIRST_ROW[++rows.pass];
         }
     }
     std::memmove(pending, pending + front, fill - front);

@@ -31,15 +31,15 @@ namespace string_table_detail
 {
 // A code's record: its first extension's code, bits 9 and up, a set bit 8, the byte in bits 0-7;
 // 0 while the code has no extension. The set bit keeps a record for byte 0 from reading as empty.
-constexpr uint32_t record_used = 0x100;
-constexpr int record_code_shift = 9;
+constexpr uint32_t STRING_RECORD_USED = 0x100;
+constexpr int STRING_RECORD_CODE_SHIFT = 9;
 // A hash slot: the key prefix << 8 | byte, bits 12 and up, the code in bits 0-11; 0 is empty (no
 // code below 4 is ever added, so no used slot is 0).
-constexpr int slot_code_bits = 12;
-constexpr uint32_t slot_code_mask = (1u << slot_code_bits) - 1;
-static_assert(STRING_TABLE_CODES <= 1 << slot_code_bits);
+constexpr int STRING_SLOT_CODE_BITS = 12;
+constexpr uint32_t STRING_SLOT_CODE_MASK = (1u << STRING_SLOT_CODE_BITS) - 1;
+static_assert(STRING_TABLE_CODES <= 1 << STRING_SLOT_CODE_BITS);
 // Fibonacci hashing: the key times 2^32 / phi, top bits.
-constexpr uint32_t hash_multiplier = 0x9E3779B1u;
+constexpr uint32_t STRING_HASH_MULTIPLIER = 0x9E3779B1u;
 
 inline uint32_t *records(uint8_t *table) noexcept
 {
@@ -67,13 +67,13 @@ inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcep
 {
     const uint32_t key = key_of(prefix, byte);
     const uint32_t *const s = slots(table);
-    uint32_t slot = (key * hash_multiplier) >> (32 - STRING_HASH_BITS);
+    uint32_t slot = (key * STRING_HASH_MULTIPLIER) >> (32 - STRING_HASH_BITS);
     for (;;) {
         const uint32_t entry = s[slot];
         if (entry == 0)
             return STRING_TABLE_NONE - 1 - static_cast<int32_t>(slot);
-        if (entry >> slot_code_bits == key)
-            return static_cast<int32_t>(entry & slot_code_mask);
+        if (entry >> STRING_SLOT_CODE_BITS == key)
+            return static_cast<int32_t>(entry & STRING_SLOT_CODE_MASK);
         slot = (slot + 1) & (STRING_HASH_SLOTS - 1);
     }
 }
@@ -95,8 +95,8 @@ inline int32_t string_table_find(int32_t prefix, uint8_t byte, const uint8_t *ta
 {
     using namespace string_table_detail;
     const uint32_t record = records(table)[prefix];
-    if ((record & 0x1FF) == (record_used | byte))
-        return static_cast<int32_t>(record >> record_code_shift);
+    if ((record & 0x1FF) == (STRING_RECORD_USED | byte))
+        return static_cast<int32_t>(record >> STRING_RECORD_CODE_SHIFT);
     if (record == 0)
         return STRING_TABLE_NONE;
     return probe(prefix, byte, table);
@@ -110,9 +110,9 @@ inline int32_t string_table_add(int32_t find_result, int32_t prefix, uint8_t byt
     using namespace string_table_detail;
     const auto code = static_cast<uint32_t>(new_code);
     if (find_result == STRING_TABLE_NONE)
-        records(table)[prefix] = code << record_code_shift | record_used | byte;
+        records(table)[prefix] = code << STRING_RECORD_CODE_SHIFT | STRING_RECORD_USED | byte;
     else
-        slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << slot_code_bits | code;
+        slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << STRING_SLOT_CODE_BITS | code;
     records(table)[code] = 0;
     return new_code + 1;
 }

@@ -66,7 +66,7 @@ int32_t ORVELN1_CDECL recorder_put_row(const uint8_t *row, int32_t row_context, 
     return call == r.fail_at_call ? r.fail_value : 0;
 }
 
-void gif_code_packer::put(uint32_t code, uint32_t width)
+void lsb_code_writer::put(uint32_t code, uint32_t width)
 {
     bits_ |= code << bit_count_;
     bit_count_ += width;
@@ -77,7 +77,7 @@ void gif_code_packer::put(uint32_t code, uint32_t width)
     }
 }
 
-std::vector<uint8_t> gif_code_packer::bytes() const
+std::vector<uint8_t> lsb_code_writer::bytes() const
 {
     std::vector<uint8_t> out = bytes_;
     if (bit_count_ > 0)
@@ -129,7 +129,7 @@ struct width_tracker {
 
 std::vector<uint8_t> gif_pack_decoder_codes(const std::vector<uint32_t> &codes, int root_size)
 {
-    gif_code_packer packer;
+    lsb_code_writer packer;
     width_tracker w{static_cast<uint32_t>(root_size), 1u << root_size};
     w.reset();
     for (const uint32_t c : codes) {
@@ -145,7 +145,7 @@ std::vector<uint8_t> gif_pack_decoder_codes(const std::vector<uint32_t> &codes, 
 std::vector<uint8_t> gif_encode_codes(const std::vector<uint8_t> &pixels, int root_size, gif_encode_options options)
 {
     const uint32_t clear = 1u << root_size;
-    gif_code_packer packer;
+    lsb_code_writer packer;
     width_tracker w{static_cast<uint32_t>(root_size), clear};
     w.reset();
     std::map<std::pair<uint32_t, uint8_t>, uint32_t> dict;

@@ -51,7 +51,7 @@ inline codec_callbacks source_callbacks()
 }
 
 // Codes packed least significant bit first, each at its own width.
-class gif_code_packer
+class lsb_code_writer
 {
   public:
     void put(uint32_t code, uint32_t width);
