@@ -151,12 +151,14 @@ inline reference_decode gif_reference_decode(const std::vector<uint8_t> &sub_blo
         cleared = false;
         // The code after a clear code is read at the first width and names the byte of its value;
         // any value of 256 or more, or the end code, ends the data.
-        if (!reader.next(static_cast<int>(root_size) + 1, c) || c == end || c >= 256)
+        if (!reader.next(static_cast<int>(root_size) + 1, c))
             break;
         if (c == clear) {
             cleared = true;
             continue;
         }
+        if (c == end || c >= 256)
+            break;
         reference_table table(clear);
         std::vector<uint8_t> prev = {static_cast<uint8_t>(c)};
         pixels.push_back(static_cast<uint8_t>(c));
