@@ -49,7 +49,9 @@ int32_t ORVELN1_CDECL read_piece(int32_t, uint8_t *buffer, int32_t count)
 {
     tif_host &host = *current;
     const std::size_t n = std::min({static_cast<std::size_t>(count < 0 ? 0 : count), host.piece, host.size - host.pos});
-    std::memcpy(buffer, host.strip + host.pos, n);
+    // An empty strip has no bytes at all, not even an address to copy nothing from.
+    if (n != 0)
+        std::memcpy(buffer, host.strip + host.pos, n);
     host.pos += n;
     return static_cast<int32_t>(n);
 }
