@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target for the GIF stream reader: any bytes are walked without a read outside them, every
-// span it gives lies inside them in stream order, and each small image decodes through decode_gif
+// span it gives lies inside them in stream order, and each small image decodes through decode_gif_data
 // and decode_gif_file alike, with no block left behind.
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
                     : k + 1 == s.images.size() && r.code == ORVELN1_ERR_GIF_TRUNCATED && previous_end == data + size);
         if (int64_t{im.width} * im.height > largest_decoded_pixels)
             continue;
-        const result<gif_decoded> d = decode_gif(im.data());
+        const result<gif_decoded> d = decode_gif_data(im.data());
         require(d.code == 0 || d.code == ORVELN1_ERR_BAD_DATA);
         require(d.value.rows_delivered >= 0 && d.value.rows_delivered <= im.height);
         const result<gif_decoded> f = decode_gif_file(bytes, static_cast<int>(k));

@@ -41,7 +41,7 @@ int32_t read_piece(int32_t io_handle, uint8_t *buffer, int32_t count)
 {
     require(io_handle == 11);
     const std::ptrdiff_t at = buffer - host.read_buffer;
-    require(at >= 0 && at <= 2 && count == read_chunk_size - at);
+    require(at >= 0 && at <= 2 && count == TIF_READ_CHUNK_BYTES - at);
     const std::size_t n = std::min<std::size_t>(
         {static_cast<std::size_t>(count), static_cast<std::size_t>(host.piece), host.size - host.pos});
     std::memcpy(buffer, host.strip + host.pos, n);
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t *t = data + size - trailer;
     const uint32_t row_bytes = (static_cast<uint32_t>(t[0]) << 8 | t[1]) % 5000; // 0 is refused
     const uint32_t row_count = t[2] < 200 ? t[2] : (t[2] - 200u) * 100u;         // 0: no limit
-    const int32_t piece = t[3] == 0 ? read_chunk_size : t[3];
+    const int32_t piece = t[3] == 0 ? TIF_READ_CHUNK_BYTES : t[3];
     const uint32_t refuse_at = t[4] == 0xFF ? UINT32_MAX : t[4];
     const int32_t first_row = static_cast<int32_t>(t[5]) - 128;
 

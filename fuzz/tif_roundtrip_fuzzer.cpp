@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t *t = data + size - trailer;
     static const int depths[] = {1, 4, 8, 16, 24, 32};
     const int depth = depths[t[0] % 6];
-    const uint32_t compression = (t[0] & 0x80) != 0 ? header_compression_swap_rb : 0;
+    const uint32_t compression = (t[0] & 0x80) != 0 ? HEADER_COMPRESSION_SWAP_RB : 0;
     const int32_t width = 1 + ((t[1] << 8 | t[2]) % 700);
     const int32_t row_offset = t[3] & 7;
 

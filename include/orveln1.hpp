@@ -61,7 +61,7 @@ using byte_vector = std::vector<uint8_t>;
 // of depth 4 or 8; depth 1 is widened to 4 on the way, since GIF image data needs a code size of 2
 // or more. Other depths give ORVELN1_ERR_UNSUPPORTED_DEPTH; the encoder's failures come back as
 // ORVELN1_ERR_WRITE, a lack of memory for the output as ORVELN1_ERR_NO_MEMORY.
-[[nodiscard]] result<byte_vector> encode_gif(const picture &image, bool interlaced) noexcept;
+[[nodiscard]] result<byte_vector> encode_gif_file(const picture &image, bool interlaced) noexcept;
 
 // What the GIF container says about one image, enough to decode its image data.
 struct gif_image_data {
@@ -83,7 +83,7 @@ struct gif_decoded {
 
 // Decodes the image data of one GIF image. Result codes: 0, ORVELN1_ERR_BAD_DATA (the data does not
 // start with a clear code, or a width or height below 1), ORVELN1_ERR_NO_MEMORY.
-[[nodiscard]] result<gif_decoded> decode_gif(const gif_image_data &data) noexcept;
+[[nodiscard]] result<gif_decoded> decode_gif_data(const gif_image_data &data) noexcept;
 
 // One image of a GIF stream as its records describe it. The spans point into the bytes that were
 // read, which must outlive them.
@@ -104,7 +104,7 @@ struct gif_image {
     int32_t delay = 0;              // hundredths of a second
     int disposal = 0;               // disposal method, 0 to 7
     // The descriptor's packed byte in the low byte and the LZW minimum code size in the next, as
-    // decode_gif takes them.
+    // decode_gif_data takes them.
     int32_t code_size_word = 0;
     // The image data from the first sub-block's length byte through the block terminator; when the
     // stream ends inside the data, everything up to its end, and data_complete is false.
@@ -113,7 +113,7 @@ struct gif_image {
 
     // The colour table as palette entries.
     [[nodiscard]] std::vector<colour> palette() const;
-    // What decode_gif needs to decode this image.
+    // What decode_gif_data needs to decode this image.
     [[nodiscard]] gif_image_data data() const noexcept;
 };
 
@@ -144,7 +144,7 @@ struct gif_stream {
 // Decodes image image_index (0 is the first) of a whole GIF stream: the picture at depth 8 with the
 // image's colour table as its palette and the transparent index of its graphic control extension.
 // An image whose records are whole decodes even when the stream is cut or damaged after its data
-// begins (rows_delivered then tells how far the data went). Result codes: those of decode_gif;
+// begins (rows_delivered then tells how far the data went). Result codes: those of decode_gif_data;
 // ORVELN1_ERR_GIF_NO_IMAGE when the stream holds no image image_index; the reader's failure when it
 // stopped before that image.
 [[nodiscard]] result<gif_decoded> decode_gif_file(std::span<const uint8_t> file, int image_index = 0) noexcept;

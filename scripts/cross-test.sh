@@ -17,17 +17,8 @@ limit=${ORVELN1_CROSS_TIMEOUT:-900}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
-unset DISPLAY WAYLAND_DISPLAY
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"
-
-prefixes=()
-cleanup() {
-  for p in "${prefixes[@]}"; do
-    WINEPREFIX="$p" wineserver -k 2> /dev/null || true
-    rm -rf "$p"
-  done
-}
-trap cleanup EXIT
+# The quiet Wine environment and the throw-away prefixes, removed on exit.
+source "$root/scripts/lib/wine.sh"
 
 failures=()
 summary=()
@@ -76,7 +67,7 @@ windows_target() {
     return
   fi
   # The 32-bit Wine loader is a 32-bit x86 program; some kernels cannot start those at all.
-  if ! "$loader" --version > /dev/null 2>&1; then
+  if ! wine_can_run "$loader"; then
     echo "$name: built, but this machine cannot run $loader"
     if [ "${ORVELN1_CROSS_SKIP_UNRUNNABLE:-0}" = 1 ]; then
       summary+=("$name: NOT RUN (cannot execute $loader)")
@@ -86,18 +77,12 @@ windows_target() {
     fi
     return
   fi
-  local prefix started
-  prefix=$(mktemp -d "${TMPDIR:-/tmp}/orveln1-cross-wine-$arch.XXXXXX")
-  prefixes+=("$prefix")
-  started=$(date +%s)
-  if ! WINEPREFIX="$prefix" WINEARCH="$winearch" timeout "$limit" "$loader" wineboot -i > "$out/$name.wineboot.log" 2>&1; then
-    echo "$name: wineboot failed or timed out (see $out/$name.wineboot.log)" >&2
+  if ! wine_new_prefix "$name" "$loader" "$winearch" "$limit" "$out/$name.wineboot.log"; then
     failures+=("$name (wineboot)")
     summary+=("$name: NOT RUN (wineboot failed)")
     return
   fi
-  WINEPREFIX="$prefix" timeout "$limit" wineserver -w || true
-  echo "$name: fresh $winearch prefix ready in $(($(date +%s) - started))s"
+  local prefix=$WINE_PREFIX
   WINEPREFIX="$prefix" run_tests "$name" "$out/$name.log" "$loader" "$out/$name/bin/orveln1_cross_tests.exe"
 }
 

@@ -12,18 +12,8 @@ out=${1:-$root/build/windows}
 limit=${ORVELN1_WINE_TIMEOUT:-600}
 mkdir -p "$out"
 
-unset DISPLAY WAYLAND_DISPLAY
-# No prompts to fetch Mono or Gecko, no debug chatter.
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"
-
-prefixes=()
-cleanup() {
-  for p in "${prefixes[@]}"; do
-    WINEPREFIX="$p" wineserver -k 2>/dev/null || true
-    rm -rf "$p"
-  done
-}
-trap cleanup EXIT
+# The quiet Wine environment and the throw-away prefixes, removed on exit.
+source "$root/scripts/lib/wine.sh"
 
 # arch (i686 or x86_64), Wine loader, WINEARCH
 cross_build_and_run() {
@@ -36,7 +26,7 @@ cross_build_and_run() {
   "$root/scripts/check-dll-tables.sh" "$build/bin/orveln1.dll" "$arch-w64-mingw32-objdump"
 
   # The 32-bit Wine loader is a 32-bit x86 program, which some kernels cannot start at all.
-  if ! "$loader" --version > /dev/null 2>&1; then
+  if ! wine_can_run "$loader"; then
     if [ "${ORVELN1_CROSS_SKIP_UNRUNNABLE:-0}" = 1 ]; then
       echo "windows/$arch: NOT RUN: module built and its tables checked, but this machine cannot execute $loader"
       return 0
@@ -44,18 +34,8 @@ cross_build_and_run() {
     echo "windows/$arch: this machine cannot execute $loader (ORVELN1_CROSS_SKIP_UNRUNNABLE=1 skips the run)" >&2
     return 1
   fi
-  local prefix
-  prefix=$(mktemp -d "${TMPDIR:-/tmp}/orveln1-wine-$arch.XXXXXX")
-  prefixes+=("$prefix")
-  local started
-  started=$(date +%s)
-  if ! WINEPREFIX="$prefix" WINEARCH="$winearch" timeout "$limit" "$loader" wineboot -i > "$out/$arch.wineboot.log" 2>&1; then
-    echo "windows/$arch: wineboot failed or timed out (see $out/$arch.wineboot.log)" >&2
-    return 1
-  fi
-  WINEPREFIX="$prefix" timeout "$limit" wineserver -w || true
-  echo "windows/$arch: fresh $winearch prefix ready in $(($(date +%s) - started))s"
-
+  wine_new_prefix "windows/$arch" "$loader" "$winearch" "$limit" "$out/$arch.wineboot.log" || return 1
+  local prefix=$WINE_PREFIX started
   started=$(date +%s)
   local status=0
   WINEPREFIX="$prefix" timeout "$limit" "$loader" "$build/bin/orveln1_win_host.exe" > "$out/$arch.host.log" 2>&1 ||

@@ -88,7 +88,7 @@ gif_walk walk(std::span<const uint8_t> f)
     return w;
 }
 
-// The data as sub-blocks of at most 255 bytes and a terminator, as decode_gif takes it.
+// The data as sub-blocks of at most 255 bytes and a terminator, as decode_gif_data takes it.
 std::vector<uint8_t> as_sub_blocks(std::span<const uint8_t> data)
 {
     std::vector<uint8_t> out;
@@ -198,7 +198,7 @@ result<gif_decoded> decode_prefix(const gif_image_record &r, std::span<const uin
     d.height = r.height;
     d.code_size_word = r.packed | r.min_code_size << 8;
     d.sub_blocks = blocks;
-    return decode_gif(d);
+    return decode_gif_data(d);
 }
 
 decode_outcome decode_image(const gif_image_record &r)
@@ -358,7 +358,7 @@ std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &op
             marked = widened(marked);
         source = &marked;
     }
-    result<byte_vector> r = encode_gif(*source, options.interlaced);
+    result<byte_vector> r = encode_gif_file(*source, options.interlaced);
     if (!r.ok())
         throw failure("GIF encoding failed: " + error_text(r.code));
     return std::move(r.value);

@@ -20,9 +20,9 @@ int gif_round_trip(const char *out_path)
         for (int32_t x = 0; x < image.width; ++x)
             image.row(y)[x] = static_cast<uint8_t>((x / 8 + y / 6) % 3 == 0 ? 255 : (x * y) / 40 % 200);
 
-    const orveln1::result<orveln1::byte_vector> gif = orveln1::encode_gif(image, /*interlaced=*/true);
+    const orveln1::result<orveln1::byte_vector> gif = orveln1::encode_gif_file(image, /*interlaced=*/true);
     if (!gif.ok()) {
-        std::fprintf(stderr, "cpp_app: encode_gif: %s\n", orveln1::error_text(gif.code).c_str());
+        std::fprintf(stderr, "cpp_app: encode_gif_file: %s\n", orveln1::error_text(gif.code).c_str());
         return 1;
     }
     if (out_path != nullptr) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The GIF stream reader of the C++ interface: walks every record of a stream, checked against the
-// bytes available at every step, and describes each image for decode_gif.
+// bytes available at every step, and describes each image for decode_gif_data.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -14,13 +14,13 @@ namespace orveln1
 namespace
 {
 
-constexpr std::size_t signature_bytes = 6;
-constexpr std::size_t screen_descriptor_bytes = 7;
-constexpr std::size_t image_descriptor_bytes = 9; // after the separator
+constexpr std::size_t GIF_SIGNATURE_BYTES = 6;
+constexpr std::size_t GIF_SCREEN_DESCRIPTOR_BYTES = 7;
+constexpr std::size_t GIF_IMAGE_DESCRIPTOR_BYTES = 9; // after the separator
 // A plain text extension is drawn like an image and so uses up the graphic control before it.
-constexpr uint8_t gif_plain_text_label = 0x01;
-constexpr unsigned gif_disposal_shift = 2;
-constexpr unsigned gif_disposal_mask = 7;
+constexpr uint8_t GIF_PLAIN_TEXT_LABEL = 0x01;
+constexpr unsigned GIF_DISPOSAL_SHIFT = 2;
+constexpr unsigned GIF_DISPOSAL_MASK = 7;
 
 // A cursor over the stream that refuses to step past its end.
 struct cursor {
@@ -62,7 +62,7 @@ struct cursor {
 
 std::size_t colour_table_bytes(uint8_t packed) noexcept
 {
-    return 3u * (std::size_t{2} << (packed & gif_colour_table_size_mask));
+    return 3u * (std::size_t{2} << (packed & GIF_COLOUR_TABLE_SIZE_MASK));
 }
 
 struct graphic_control {
@@ -79,15 +79,15 @@ bool read_extension(cursor &in, graphic_control &control) noexcept
     if (!in.has(1))
         return false;
     const uint8_t label = in.byte();
-    if (label == gif_plain_text_label)
+    if (label == GIF_PLAIN_TEXT_LABEL)
         control = graphic_control{};
-    if (label == gif_graphic_control_label && in.has(1) && in.bytes[in.pos] >= gif_graphic_control_block_size &&
+    if (label == GIF_GRAPHIC_CONTROL_LABEL && in.has(1) && in.bytes[in.pos] >= GIF_GRAPHIC_CONTROL_BLOCK_SIZE &&
         in.has(1 + std::size_t{in.bytes[in.pos]})) {
         const uint8_t *b = in.bytes.data() + in.pos + 1;
         control.present = true;
-        control.disposal = static_cast<int>((b[0] >> gif_disposal_shift) & gif_disposal_mask);
+        control.disposal = static_cast<int>((b[0] >> GIF_DISPOSAL_SHIFT) & GIF_DISPOSAL_MASK);
         control.delay = b[1] | b[2] << 8;
-        control.transparent_index = (b[0] & gif_transparent_colour_flag) ? b[3] : -1;
+        control.transparent_index = (b[0] & GIF_TRANSPARENT_COLOUR_FLAG) ? b[3] : -1;
     }
     return in.skip_sub_blocks();
 }
@@ -99,22 +99,22 @@ int32_t walk(std::span<const uint8_t> bytes, gif_stream &out)
         out.bytes_read = in.pos;
         return code;
     };
-    if (!in.has(signature_bytes))
+    if (!in.has(GIF_SIGNATURE_BYTES))
         return bytes.size() >= 3 && std::memcmp(bytes.data(), "GIF", 3) != 0 ? ORVELN1_ERR_NOT_GIF
                                                                              : ORVELN1_ERR_GIF_TRUNCATED;
-    if (std::memcmp(bytes.data(), "GIF87a", signature_bytes) != 0 &&
-        std::memcmp(bytes.data(), "GIF89a", signature_bytes) != 0)
+    if (std::memcmp(bytes.data(), "GIF87a", GIF_SIGNATURE_BYTES) != 0 &&
+        std::memcmp(bytes.data(), "GIF89a", GIF_SIGNATURE_BYTES) != 0)
         return ORVELN1_ERR_NOT_GIF;
-    in.pos = signature_bytes;
+    in.pos = GIF_SIGNATURE_BYTES;
 
-    if (!in.has(screen_descriptor_bytes))
+    if (!in.has(GIF_SCREEN_DESCRIPTOR_BYTES))
         return stop(ORVELN1_ERR_GIF_TRUNCATED);
     out.screen_width = in.le16();
     out.screen_height = in.le16();
     const uint8_t screen_packed = in.byte();
     out.background_index = in.byte();
     in.pos += 1; // pixel aspect ratio
-    if (screen_packed & gif_colour_table_flag) {
+    if (screen_packed & GIF_COLOUR_TABLE_FLAG) {
         const std::size_t n = colour_table_bytes(screen_packed);
         if (!in.has(n))
             return stop(ORVELN1_ERR_GIF_TRUNCATED);
@@ -126,20 +126,20 @@ int32_t walk(std::span<const uint8_t> bytes, gif_stream &out)
         if (!in.has(1))
             return stop(ORVELN1_ERR_GIF_TRUNCATED);
         const uint8_t introducer = in.byte();
-        if (introducer == gif_trailer)
+        if (introducer == GIF_TRAILER)
             return stop(out.images.empty() ? ORVELN1_ERR_GIF_NO_IMAGE : ORVELN1_OK);
-        if (introducer == gif_extension_introducer) {
+        if (introducer == GIF_EXTENSION_INTRODUCER) {
             if (!read_extension(in, control))
                 return stop(ORVELN1_ERR_GIF_TRUNCATED);
             continue;
         }
-        if (introducer != gif_image_separator) {
+        if (introducer != GIF_IMAGE_SEPARATOR) {
             // The introducer is not taken: the walk stopped where the stray byte stands.
             --in.pos;
             return stop(ORVELN1_ERR_GIF_BAD_RECORD);
         }
 
-        if (!in.has(image_descriptor_bytes))
+        if (!in.has(GIF_IMAGE_DESCRIPTOR_BYTES))
             return stop(ORVELN1_ERR_GIF_TRUNCATED);
         gif_image image;
         image.left = in.le16();
@@ -147,8 +147,8 @@ int32_t walk(std::span<const uint8_t> bytes, gif_stream &out)
         image.width = in.le16();
         image.height = in.le16();
         const uint8_t packed = in.byte();
-        image.interlaced = (packed & gif_interlace_flag) != 0;
-        if (packed & gif_colour_table_flag) {
+        image.interlaced = (packed & GIF_INTERLACE_FLAG) != 0;
+        if (packed & GIF_COLOUR_TABLE_FLAG) {
             const std::size_t n = colour_table_bytes(packed);
             if (!in.has(n))
                 return stop(ORVELN1_ERR_GIF_TRUNCATED);

@@ -12,6 +12,7 @@
 #include "boundary/image_header.hpp"
 #include "boundary/result_codes.hpp"
 #include "gif/gif_decompressor.hpp"
+#include "gif/gif_format.hpp"
 #include "gif/gif_stream_writer.hpp"
 #include "tiff/tif_compressor.hpp"
 #include "tiff/tif_decompressor.hpp"
@@ -22,35 +23,29 @@ namespace
 {
 
 // Bytes of the bitmap info header that the codecs read, and the palette room after it.
-constexpr uint32_t bitmap_header_bytes = 40;
-constexpr int max_palette_entries = 256;
-// GIF stores widths and heights in 16 bits.
-constexpr int32_t gif_largest_side = 65535;
-// decode_gif's read buffer and decode_tif's read buffer and row slack, from the public header.
-constexpr std::size_t gif_read_buffer_bytes = ORVELN1_GIF_READ_BUFFER_BYTES;
-constexpr std::size_t tif_read_buffer_bytes = ORVELN1_TIF_READ_BUFFER_BYTES;
-constexpr std::size_t tif_row_slack_bytes = ORVELN1_TIF_ROW_SLACK_BYTES;
+constexpr uint32_t BITMAP_HEADER_BYTES = 40;
+constexpr int MAX_PALETTE_ENTRIES = 256;
 // Result a host callback gives to stop the codec when the host itself failed.
-constexpr int32_t host_refusal = -1000;
+constexpr int32_t HOST_REFUSAL = -1000;
 
 // A header followed by its palette, laid out as the codecs read it.
 struct header_block {
-    std::array<uint8_t, bitmap_header_bytes + max_palette_entries * palette_entry_bytes> bytes{};
+    std::array<uint8_t, BITMAP_HEADER_BYTES + MAX_PALETTE_ENTRIES * PALETTE_ENTRY_BYTES> bytes{};
 
     header_block(int32_t width, int32_t height, int depth, const std::vector<colour> &palette, int transparent)
     {
-        put32(header_size_offset, bitmap_header_bytes);
-        put32(header_width_offset, static_cast<uint32_t>(width));
-        put32(header_height_offset, static_cast<uint32_t>(height));
+        put32(HEADER_SIZE_OFFSET, BITMAP_HEADER_BYTES);
+        put32(HEADER_WIDTH_OFFSET, static_cast<uint32_t>(width));
+        put32(HEADER_HEIGHT_OFFSET, static_cast<uint32_t>(height));
         bytes[12] = 1; // planes
-        bytes[header_depth_offset] = static_cast<uint8_t>(depth);
+        bytes[HEADER_DEPTH_OFFSET] = static_cast<uint8_t>(depth);
         if (transparent >= 0) {
-            bytes[header_transparent_index_offset] = static_cast<uint8_t>(transparent);
-            bytes[header_flags_offset] = header_transparent_flag;
+            bytes[HEADER_TRANSPARENT_INDEX_OFFSET] = static_cast<uint8_t>(transparent);
+            bytes[HEADER_FLAGS_OFFSET] = HEADER_TRANSPARENT_FLAG;
         }
-        const std::size_t entries = std::min<std::size_t>(palette.size(), max_palette_entries);
+        const std::size_t entries = std::min<std::size_t>(palette.size(), MAX_PALETTE_ENTRIES);
         for (std::size_t i = 0; i < entries; ++i) {
-            uint8_t *entry = bytes.data() + bitmap_header_bytes + i * palette_entry_bytes;
+            uint8_t *entry = bytes.data() + BITMAP_HEADER_BYTES + i * PALETTE_ENTRY_BYTES;
             entry[0] = palette[i].blue;
             entry[1] = palette[i].green;
             entry[2] = palette[i].red;
@@ -61,7 +56,7 @@ struct header_block {
         for (int i = 0; i < 4; ++i)
             bytes[static_cast<std::size_t>(offset + i)] = static_cast<uint8_t>(value >> (8 * i));
     }
-    void set_compression(uint32_t value) { put32(header_compression_offset, value); }
+    void set_compression(uint32_t value) { put32(HEADER_COMPRESSION_OFFSET, value); }
     [[nodiscard]] const void *get() const noexcept { return bytes.data(); }
 };
 
@@ -135,7 +130,7 @@ int32_t ORVELN1_CDECL get_picture_row(int32_t, uint8_t *buffer, int32_t row_inde
     const call_state &s = *current;
     const picture &image = *s.source;
     if (row_index < 0 || row_index >= image.height)
-        return host_refusal;
+        return HOST_REFUSAL;
     const uint8_t *row = image.row(row_index);
     const auto wanted = static_cast<std::size_t>(count);
     if (!s.widen_1_to_4) {
@@ -196,7 +191,7 @@ int32_t ORVELN1_CDECL get_strip_row(int32_t, uint8_t *buffer, int32_t row_index,
     const call_state &s = *current;
     const picture &image = *s.source;
     if (row_index < 0 || row_index >= image.height)
-        return host_refusal;
+        return HOST_REFUSAL;
     std::memcpy(buffer, image.row(row_index), std::min(static_cast<std::size_t>(count), image.stride()));
     if (s.strip->horizontal_predictor) {
         const auto length = static_cast<std::size_t>(unpadded_row_bytes(image.width, image.depth));
@@ -251,16 +246,16 @@ void apply_horizontal_predictor(uint8_t *row, std::size_t row_bytes, int samples
         row[i] = static_cast<uint8_t>(row[i] - row[i - step]);
 }
 
-result<byte_vector> encode_gif(const picture &image, bool interlaced) noexcept
+result<byte_vector> encode_gif_file(const picture &image, bool interlaced) noexcept
 {
     result<byte_vector> out;
     if (image.depth != 1 && image.depth != 4 && image.depth != 8) {
         out.code = ERR_UNSUPPORTED_DEPTH;
         return out;
     }
-    if (image.width < 1 || image.height < 1 || image.width > gif_largest_side || image.height > gif_largest_side ||
+    if (image.width < 1 || image.height < 1 || image.width > GIF_MAX_SIDE || image.height > GIF_MAX_SIDE ||
         image.pixels.size() < image.stride() * static_cast<std::size_t>(image.height) ||
-        image.transparent_index >= max_palette_entries) {
+        image.transparent_index >= MAX_PALETTE_ENTRIES) {
         out.code = ERR_BAD_DATA;
         return out;
     }
@@ -284,16 +279,16 @@ result<byte_vector> encode_gif(const picture &image, bool interlaced) noexcept
     return out;
 }
 
-result<gif_decoded> decode_gif(const gif_image_data &data) noexcept
+result<gif_decoded> decode_gif_data(const gif_image_data &data) noexcept
 {
     result<gif_decoded> out;
-    if (data.width < 1 || data.height < 1 || data.width > gif_largest_side || data.height > gif_largest_side) {
+    if (data.width < 1 || data.height < 1 || data.width > GIF_MAX_SIDE || data.height > GIF_MAX_SIDE) {
         out.code = ERR_BAD_DATA;
         return out;
     }
     try {
         out.value.image = make_picture(data.width, data.height, 8);
-        std::vector<uint8_t> read_buffer(gif_read_buffer_bytes);
+        std::vector<uint8_t> read_buffer(GIF_READ_BUFFER_BYTES);
         std::vector<uint8_t> delivered(static_cast<std::size_t>(data.height), 0);
         const header_block header(data.width, data.height, 8, {}, -1);
 
@@ -330,7 +325,7 @@ result<gif_decoded> decode_gif_file(std::span<const uint8_t> file, int image_ind
             return out;
         }
         const gif_image &image = stream.value.images[index];
-        out = decode_gif(image.data());
+        out = decode_gif_data(image.data());
         if (out.ok()) {
             out.value.image.palette = image.palette();
             out.value.image.transparent_index = image.transparent_index;
@@ -358,7 +353,7 @@ result<byte_vector> encode_tif_strip(const picture &image, const tif_strip_forma
     }
     header_block header(image.width, image.height, image.depth, {}, -1);
     if (format.swap_red_blue_32)
-        header.set_compression(header_compression_swap_rb);
+        header.set_compression(HEADER_COMPRESSION_SWAP_RB);
 
     call_state state;
     state.output = &out.value;
@@ -386,11 +381,11 @@ int32_t decode_tif_strip(std::span<const uint8_t> strip, const tif_strip_format 
         image.pixels.size() < image.stride() * static_cast<std::size_t>(image.height))
         return ERR_BAD_DATA;
     const auto row_bytes = static_cast<std::size_t>(unpadded_row_bytes(image.width, image.depth));
-    if (!block_size_fits(static_cast<int64_t>(row_bytes + tif_row_slack_bytes)))
+    if (!block_size_fits(static_cast<int64_t>(row_bytes + TIF_ROW_SLACK_BYTES)))
         return ERR_BAD_DATA;
     try {
-        std::vector<uint8_t> read_buffer(tif_read_buffer_bytes);
-        std::vector<uint8_t> row_buffer(row_bytes + tif_row_slack_bytes);
+        std::vector<uint8_t> read_buffer(TIF_READ_BUFFER_BYTES);
+        std::vector<uint8_t> row_buffer(row_bytes + TIF_ROW_SLACK_BYTES);
         call_state state;
         state.input = strip;
         state.target = &image;

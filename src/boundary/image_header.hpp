@@ -9,19 +9,19 @@ namespace orveln1
 {
 
 // Offsets of the fields the codecs read, as the bitmap info header lays them out.
-constexpr int header_size_offset = 0;
-constexpr int header_width_offset = 4;
-constexpr int header_height_offset = 8;
-constexpr int header_depth_offset = 14;
-constexpr int header_compression_offset = 16;
-constexpr int header_transparent_index_offset = 32; // low byte of the colours-used field
-constexpr int header_flags_offset = 33;             // second byte of the colours-used field
+constexpr int HEADER_SIZE_OFFSET = 0;
+constexpr int HEADER_WIDTH_OFFSET = 4;
+constexpr int HEADER_HEIGHT_OFFSET = 8;
+constexpr int HEADER_DEPTH_OFFSET = 14;
+constexpr int HEADER_COMPRESSION_OFFSET = 16;
+constexpr int HEADER_TRANSPARENT_INDEX_OFFSET = 32; // low byte of the colours-used field
+constexpr int HEADER_FLAGS_OFFSET = 33;             // second byte of the colours-used field
 // Bit of the flags byte saying that the image has a transparent colour.
-constexpr uint8_t header_transparent_flag = 0x10;
+constexpr uint8_t HEADER_TRANSPARENT_FLAG = 0x10;
 // Compression value by which the host asks for 32-bit pixels with bytes 0 and 2 exchanged.
-constexpr uint32_t header_compression_swap_rb = 200;
+constexpr uint32_t HEADER_COMPRESSION_SWAP_RB = 200;
 // Bytes of one palette entry: blue, green, red, reserved.
-constexpr int palette_entry_bytes = 4;
+constexpr int PALETTE_ENTRY_BYTES = 4;
 
 inline uint32_t read_le32(const uint8_t *p) noexcept
 {
@@ -38,26 +38,26 @@ inline uint16_t read_le16(const uint8_t *p) noexcept
 struct image_header_view {
     const uint8_t *bytes;
 
-    [[nodiscard]] uint32_t size() const noexcept { return read_le32(bytes + header_size_offset); }
+    [[nodiscard]] uint32_t size() const noexcept { return read_le32(bytes + HEADER_SIZE_OFFSET); }
     [[nodiscard]] int32_t width() const noexcept
     {
-        return static_cast<int32_t>(read_le32(bytes + header_width_offset));
+        return static_cast<int32_t>(read_le32(bytes + HEADER_WIDTH_OFFSET));
     }
     [[nodiscard]] int32_t height() const noexcept
     {
-        return static_cast<int32_t>(read_le32(bytes + header_height_offset));
+        return static_cast<int32_t>(read_le32(bytes + HEADER_HEIGHT_OFFSET));
     }
-    [[nodiscard]] uint16_t depth() const noexcept { return read_le16(bytes + header_depth_offset); }
-    [[nodiscard]] uint32_t compression() const noexcept { return read_le32(bytes + header_compression_offset); }
-    [[nodiscard]] uint8_t transparent_index() const noexcept { return bytes[header_transparent_index_offset]; }
+    [[nodiscard]] uint16_t depth() const noexcept { return read_le16(bytes + HEADER_DEPTH_OFFSET); }
+    [[nodiscard]] uint32_t compression() const noexcept { return read_le32(bytes + HEADER_COMPRESSION_OFFSET); }
+    [[nodiscard]] uint8_t transparent_index() const noexcept { return bytes[HEADER_TRANSPARENT_INDEX_OFFSET]; }
     [[nodiscard]] bool has_transparency() const noexcept
     {
-        return (bytes[header_flags_offset] & header_transparent_flag) != 0;
+        return (bytes[HEADER_FLAGS_OFFSET] & HEADER_TRANSPARENT_FLAG) != 0;
     }
     // Palette entry i as blue, green, red, reserved; the palette starts biSize bytes after the header.
     [[nodiscard]] const uint8_t *palette_entry(int i) const noexcept
     {
-        return bytes + size() + static_cast<uint32_t>(i) * palette_entry_bytes;
+        return bytes + size() + static_cast<uint32_t>(i) * PALETTE_ENTRY_BYTES;
     }
 };
 
@@ -96,12 +96,12 @@ inline image_header_view read_image_header(const void *header) noexcept
 
 // The largest block a codec will ask for, and the largest count passed to a callback: sizes and
 // counts travel as signed 32-bit values across the boundary.
-constexpr int64_t max_block_bytes = INT32_MAX;
+constexpr int64_t MAX_BLOCK_BYTES = INT32_MAX;
 
 // True when a block of the given size can be asked for (and its size passed as a 32-bit count).
 [[nodiscard]] constexpr bool block_size_fits(int64_t bytes) noexcept
 {
-    return bytes >= 0 && bytes <= max_block_bytes;
+    return bytes >= 0 && bytes <= MAX_BLOCK_BYTES;
 }
 
 } // namespace orveln1

@@ -17,7 +17,4 @@ constexpr int32_t ERR_NO_CALLBACK = ORVELN1_ERR_NO_CALLBACK;
 // The TIFF code reader's signal that a refill brought nothing; never leaves an entry point.
 constexpr int32_t ERR_READ = -12;
 
-// Bytes that one TIFF refill asks of read_fn; also fixes the GIF decoder's sub-blocks per refill.
-constexpr int32_t read_chunk_size = 30000;
-
 } // namespace orveln1

@@ -51,7 +51,7 @@ struct gif_code_packer {
     // Bytes of the final sub-block: every byte a bit of which is held.
     [[nodiscard]] uint32_t final_bytes() const noexcept { return (bits_held + 7) / 8; }
 };
-static_assert(gif_flush_bits / 8 + 4 <= gif_block_buffer_bytes);
+static_assert(GIF_FLUSH_BITS / 8 + 4 <= GIF_BLOCK_BUFFER_BYTES);
 
 // Writes the bits_held / 8 whole bytes as one sub-block (count byte, then the bytes). Returns 0 or
 // ERR_WRITE. Out of line: it runs once per 253 or 254 bytes. It takes the count by value, so that
@@ -63,7 +63,7 @@ static_assert(gif_flush_bits / 8 + 4 <= gif_block_buffer_bytes);
 [[nodiscard]] inline int32_t gif_pack_code(write_fn write, uint8_t *block_buffer, uint32_t code,
                                            gif_code_packer &packer, int32_t io_handle) noexcept
 {
-    if (packer.bits_held >= static_cast<uint32_t>(gif_flush_bits)) [[unlikely]] {
+    if (packer.bits_held >= static_cast<uint32_t>(GIF_FLUSH_BITS)) [[unlikely]] {
         const int32_t r = gif_packer_flush(write, block_buffer, packer.bits_held, io_handle);
         if (r < 0)
             return r;

@@ -41,7 +41,7 @@ inline void unpack_row(const uint8_t *source, uint8_t *pixels, int32_t width, in
 }
 
 // The row blocks hold four scan lines' worth, as the host's rows may be read at an offset.
-constexpr int64_t row_block_lines = 4;
+constexpr int64_t GIF_ROW_BLOCK_ROWS = 4;
 
 // Everything the coding loop carries from one row to the next.
 struct gif_coder {
@@ -76,7 +76,7 @@ struct gif_coder {
     // Emits one code, flushing a full sub-block first; a failed write leaves the loop.
     auto emit = [&](uint32_t code) __attribute__((always_inline))->bool
     {
-        if (packer.bits_held >= static_cast<uint32_t>(gif_flush_bits)) [[unlikely]] {
+        if (packer.bits_held >= static_cast<uint32_t>(GIF_FLUSH_BITS)) [[unlikely]] {
             r = gif_packer_flush(coder.write, block_buffer, packer.bits_held, coder.io_handle);
             if (r < 0)
                 return false;
@@ -101,7 +101,7 @@ struct gif_coder {
             string_table_add(found, static_cast<int32_t>(prefix), s, static_cast<int32_t>(next_code), table));
         prefix = s;
         if (next_code == widen_at) [[unlikely]] {
-            if (packer.code_width == gif_max_code_width) {
+            if (packer.code_width == GIF_MAX_CODE_WIDTH) {
                 // Code 4080 is the last one added: restart, telling the decoder with a 12-bit clear.
                 if (!emit(coder.clear_code))
                     break;
@@ -111,7 +111,7 @@ struct gif_coder {
             } else {
                 ++packer.code_width;
             }
-            widen_at = (packer.code_width == gif_max_code_width ? gif_last_code : 1u << packer.code_width) + 1;
+            widen_at = (packer.code_width == GIF_MAX_CODE_WIDTH ? GIF_ENCODER_LAST_LIMIT : 1u << packer.code_width) + 1;
         }
     }
     coder.prefix = static_cast<int32_t>(prefix);
@@ -132,7 +132,7 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     const int depth = header.depth();
     const int root_size = (code_size_word & 7) + 1;
     const int64_t row_bytes = padded_row_bytes(width, depth);
-    const int64_t row_block_bytes = row_block_lines * row_bytes;
+    const int64_t row_block_bytes = GIF_ROW_BLOCK_ROWS * row_bytes;
     const int64_t end_row = int64_t{first_row} + height;
     // Every pixel must be a root of the code space, every row request must name a row that the
     // host can have, and the unpacking must stay inside the source block.
@@ -159,13 +159,13 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     lzw_block source_block(static_cast<std::size_t>(row_block_bytes));
     if (!source_block)
         return ERR_NO_MEMORY;
-    lzw_block output_block(gif_block_buffer_bytes);
+    lzw_block output_block(GIF_BLOCK_BUFFER_BYTES);
     if (!output_block)
         return ERR_NO_MEMORY;
     uint8_t *const pixels = pixel_block.get();
     uint8_t *const source = source_block.get();
     uint8_t *const block_buffer = output_block.get();
-    std::memset(block_buffer, 0, gif_block_buffer_bytes);
+    std::memset(block_buffer, 0, GIF_BLOCK_BUFFER_BYTES);
 
     const write_fn write = cb.write;
     const int32_t end = static_cast<int32_t>(end_row);
@@ -223,21 +223,21 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
         return r;
     // Reading that last code, a decoder defines one more entry; when that brings its next code to
     // 2^width it widens before the end code, so the end code goes out one bit wider too.
-    if (coder.next_code + 1 == coder.widen_at && writer.code_width < gif_max_code_width)
+    if (coder.next_code + 1 == coder.widen_at && writer.code_width < GIF_MAX_CODE_WIDTH)
         ++writer.code_width;
     if ((r = gif_pack_code(write, block_buffer, end_code, writer, io_handle)) < 0)
         return r;
 
     const unsigned count = writer.final_bytes(); // 1 to 255
     const uint8_t count_byte = static_cast<uint8_t>(count);
-    static constexpr uint8_t block_terminator = 0x00;
+    static constexpr uint8_t GIF_BLOCK_TERMINATOR = 0x00;
     if (write(io_handle, &count_byte, 1) != 1)
         return ERR_WRITE;
     if (write(io_handle, block_buffer, static_cast<int32_t>(count)) != static_cast<int32_t>(count))
         return ERR_WRITE;
-    if (write(io_handle, &block_terminator, 1) != 1)
+    if (write(io_handle, &GIF_BLOCK_TERMINATOR, 1) != 1)
         return ERR_WRITE;
-    if (write(io_handle, &gif_trailer, 1) != 1)
+    if (write(io_handle, &GIF_TRAILER, 1) != 1)
         return ERR_WRITE;
     return 0;
 }

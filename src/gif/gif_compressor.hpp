@@ -15,12 +15,11 @@ namespace orveln1
 // GIF data sub-blocks carry at most 255 bytes; a flush goes out once more than 2023 bits are held
 // (253 whole bytes), so a code never starts beyond byte 252 and the buffer never holds more than
 // 2035 bits. The block has room for that plus the two bytes a code placement may overwrite.
-constexpr int gif_block_buffer_bytes = 300;
-constexpr int gif_flush_bits = 2024; // 253 * 8: flush when bits_held reaches this
-// The widest GIF code, and the last code added before the dictionary restarts: codes up to 4095
-// exist, but restarting at 4080 keeps the table well clear of the end.
-constexpr int gif_max_code_width = 12;
-constexpr int gif_last_code = 4080;
+constexpr int GIF_BLOCK_BUFFER_BYTES = 300;
+constexpr int GIF_FLUSH_BITS = 2024; // 253 * 8: flush when bits_held reaches this
+// The last code added before the dictionary restarts: codes up to 4095 exist, but restarting at
+// 4080 keeps the table well clear of the end.
+constexpr int GIF_ENCODER_LAST_LIMIT = 4080;
 
 // The source row to be written k-th (from 0) in an image of total rows: k itself when not
 // interlaced, else GIF's four passes (rows 0, 8, 16..., then 4, 12..., then 2, 6..., then 1, 3...).

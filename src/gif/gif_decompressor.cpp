@@ -45,8 +45,8 @@ constexpr int64_t gif_pending_bytes(int64_t width) noexcept
 constexpr uint32_t GIF_ROW_PAD_MAX = 3;
 
 // GIF's four interlace passes: first row and step of each.
-constexpr int32_t pass_first_row[4] = {0, 4, 2, 1};
-constexpr int32_t pass_step[4] = {8, 8, 4, 2};
+constexpr int32_t GIF_PASS_FIRST_ROW[4] = {0, 4, 2, 1};
+constexpr int32_t GIF_PASS_STEP[4] = {8, 8, 4, 2};
 
 // Where rows go and how many went: the slot, where pixels gather, the geometry and the interlace
 // position.
@@ -103,9 +103,9 @@ bool gif_row_done(gif_rows &rows) noexcept
     if (++rows.rows_done == rows.height)
         return true;
     if (rows.interlaced) {
-        rows.pass_row += pass_step[rows.pass];
+        rows.pass_row += GIF_PASS_STEP[rows.pass];
         while (rows.pass_row >= rows.height && rows.pass < 3)
-            rows.pass_row = pass_first_row[++rows.pass];
+            rows.pass_row = GIF_PASS_FIRST_ROW[++rows.pass];
     }
     return false;
 }

@@ -9,6 +9,7 @@
 
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
+#include "gif/gif_format.hpp"
 #include "lzw/lzw_decode_table.hpp"
 
 namespace orveln1
@@ -18,8 +19,7 @@ namespace orveln1
 // short, or the block terminator has been read. Above every code a 12-bit reader can give.
 constexpr uint16_t GIF_SHORT_READ = 0x7FFF;
 
-// Codes are at most 12 bits wide, so a table generation has at most 4096 entries.
-constexpr int GIF_MAX_CODE_WIDTH = 12;
+// A table generation has at most 4096 entries.
 static_assert(1u << GIF_MAX_CODE_WIDTH == LZW_CODE_LIMIT);
 // The code reader's fast path takes this many bytes with one load while that many are held.
 constexpr uint32_t GIF_WINDOW_BYTES = 8;
@@ -27,15 +27,8 @@ constexpr uint32_t GIF_WINDOW_BYTES = 8;
 // byte boundary, so they lie in at most two bytes; they move to the buffer's front before a refill.
 constexpr int GIF_CARRY_BYTES = 2;
 
-// One refill reads at most this many data sub-blocks: the TIFF chunk size over the largest
-// sub-block (30000 / 255 = 117), capped at 30.
-constexpr int GIF_SUB_BLOCKS_PER_REFILL = read_chunk_size / 255 < 30 ? read_chunk_size / 255 : 30;
-// Largest data sub-block: its length is one byte.
-constexpr int GIF_MAX_SUB_BLOCK = 255;
-// The bytes one refill can place in read_buffer. The host's buffer is documented as 7653 bytes;
-// the reader never needs more than this.
+// The bytes one refill can place in read_buffer; with the carried bytes they fit the host's buffer.
 constexpr int GIF_REFILL_BYTES = GIF_SUB_BLOCKS_PER_REFILL * GIF_MAX_SUB_BLOCK;
-constexpr int GIF_READ_BUFFER_BYTES = 7653;
 static_assert(GIF_CARRY_BYTES + GIF_REFILL_BYTES <= GIF_READ_BUFFER_BYTES);
 
 // The code reader's state: positions in bits from read_buffer's first byte. The bytes the host

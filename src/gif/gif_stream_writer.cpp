@@ -14,10 +14,9 @@ namespace orveln1
 namespace
 {
 
-constexpr uint8_t gif87a[6] = {'G', 'I', 'F', '8', '7', 'a'};
+constexpr uint8_t GIF87A_SIGNATURE[6] = {'G', 'I', 'F', '8', '7', 'a'};
 // The graphic control extension, the one GIF89a feature used, needs the later signature.
-constexpr uint8_t gif89a[6] = {'G', 'I', 'F', '8', '9', 'a'};
-constexpr int max_colour_table_entries = 256;
+constexpr uint8_t GIF89A_SIGNATURE[6] = {'G', 'I', 'F', '8', '9', 'a'};
 
 struct le16 {
     uint8_t bytes[2];
@@ -39,7 +38,7 @@ int32_t write_gif_stream(const codec_callbacks &cb, int32_t io_handle, const voi
         return ERR_UNSUPPORTED_DEPTH;
     const int32_t width = header.width();
     const int32_t height = header.height();
-    if (width < 1 || width > gif_max_dimension || height < 1 || height > gif_max_dimension)
+    if (width < 1 || width > GIF_MAX_SIDE || height < 1 || height > GIF_MAX_SIDE)
         return ERR_BAD_DATA;
 
     const write_fn write = cb.write;
@@ -49,10 +48,10 @@ int32_t write_gif_stream(const codec_callbacks &cb, int32_t io_handle, const voi
 
     const le16 w = to_le16(static_cast<uint32_t>(width));
     const le16 h = to_le16(static_cast<uint32_t>(height));
-    const uint8_t screen_packed = static_cast<uint8_t>(gif_colour_table_flag | (depth - 1));
+    const uint8_t screen_packed = static_cast<uint8_t>(GIF_COLOUR_TABLE_FLAG | (depth - 1));
     const uint8_t zero = 0;
     // All six pieces of the header group go out before their results are judged.
-    bool ok = put(header.has_transparency() ? gif89a : gif87a, 6);
+    bool ok = put(header.has_transparency() ? GIF89A_SIGNATURE : GIF87A_SIGNATURE, 6);
     ok &= put(w.bytes, 2);
     ok &= put(h.bytes, 2);
     ok &= put(&screen_packed, 1);
@@ -62,8 +61,8 @@ int32_t write_gif_stream(const codec_callbacks &cb, int32_t io_handle, const voi
         return ERR_WRITE;
 
     const int entries = 1 << depth;
-    static_assert(max_colour_table_entries == 256);
-    uint8_t colour_table[3 * max_colour_table_entries];
+    static_assert(GIF_MAX_COLOUR_TABLE_ENTRIES == 256);
+    uint8_t colour_table[3 * GIF_MAX_COLOUR_TABLE_ENTRIES];
     for (int i = 0; i < entries; ++i) {
         const uint8_t *quad = header.palette_entry(i); // blue, green, red, reserved
         colour_table[3 * i] = quad[2];
@@ -74,14 +73,14 @@ int32_t write_gif_stream(const codec_callbacks &cb, int32_t io_handle, const voi
         return ERR_WRITE;
 
     if (header.has_transparency()) {
-        const uint8_t block[5] = {gif_graphic_control_block_size, gif_transparent_colour_flag, 0, 0,
+        const uint8_t block[5] = {GIF_GRAPHIC_CONTROL_BLOCK_SIZE, GIF_TRANSPARENT_COLOUR_FLAG, 0, 0,
                                   header.transparent_index()};
-        if (!put(&gif_extension_introducer, 1) || !put(&gif_graphic_control_label, 1) || !put(block, 5) ||
+        if (!put(&GIF_EXTENSION_INTRODUCER, 1) || !put(&GIF_GRAPHIC_CONTROL_LABEL, 1) || !put(block, 5) ||
             !put(&zero, 1))
             return ERR_WRITE;
     }
 
-    if (!put(&gif_image_separator, 1))
+    if (!put(&GIF_IMAGE_SEPARATOR, 1))
         return ERR_WRITE;
 
     // The descriptor's packed byte (no local table; the size field carries d - 1 all the same) and
@@ -89,7 +88,7 @@ int32_t write_gif_stream(const codec_callbacks &cb, int32_t io_handle, const voi
     // compressor's code_size_word.
     const int32_t code_size_word = depth * 256 + (depth - 1);
     const le16 packed_and_code_size =
-        to_le16(static_cast<uint32_t>(code_size_word) | (interlaced != 0 ? gif_interlace_flag : 0u));
+        to_le16(static_cast<uint32_t>(code_size_word) | (interlaced != 0 ? GIF_INTERLACE_FLAG : 0u));
     const le16 origin = to_le16(0);
     ok = put(origin.bytes, 2);
     ok &= put(origin.bytes, 2);

@@ -10,9 +10,6 @@
 namespace orveln1
 {
 
-// GIF sizes are 16-bit fields: larger images cannot be described.
-constexpr int32_t gif_max_dimension = 65535;
-
 // Writes one complete single-image GIF stream of the image that image_header describes, its rows
 // taken through get_row, interlaced when interlaced is not 0. Returns 0; ERR_UNSUPPORTED_DEPTH for
 // a depth other than 4 and 8, ERR_BAD_DATA for a width or height outside 1..65535 (both before any

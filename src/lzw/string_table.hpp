@@ -35,18 +35,18 @@ namespace string_table_detail
 // of its first extension; 0 while the code has no extension. The set bit keeps a record for byte 0
 // from reading as empty. The code half is read on its own, so that following a run of first
 // extensions is one load per byte with no arithmetic in between.
-constexpr uint32_t record_used = 0x100;
-constexpr int record_key_shift = 16;
+constexpr uint32_t STRING_RECORD_USED = 0x100;
+constexpr int STRING_RECORD_KEY_SHIFT = 16;
 static_assert(STRING_TABLE_CODES <= 1 << 16);
 // Where the code half lies in the record's four bytes.
-constexpr std::size_t record_code_byte = std::endian::native == std::endian::little ? 0 : 2;
+constexpr std::size_t STRING_RECORD_CODE_BYTE = std::endian::native == std::endian::little ? 0 : 2;
 // A hash slot: the key prefix << 8 | byte, bits 12 and up, the code in bits 0-11; 0 is empty (no
 // code below 4 is ever added, so no used slot is 0).
-constexpr int slot_code_bits = 12;
-constexpr uint32_t slot_code_mask = (1u << slot_code_bits) - 1;
-static_assert(STRING_TABLE_CODES <= 1 << slot_code_bits);
+constexpr int STRING_SLOT_CODE_BITS = 12;
+constexpr uint32_t STRING_SLOT_CODE_MASK = (1u << STRING_SLOT_CODE_BITS) - 1;
+static_assert(STRING_TABLE_CODES <= 1 << STRING_SLOT_CODE_BITS);
 // Fibonacci hashing: the key times 2^32 / phi, top bits.
-constexpr uint32_t hash_multiplier = 0x9E3779B1u;
+constexpr uint32_t STRING_HASH_MULTIPLIER = 0x9E3779B1u;
 
 inline uint32_t *records(uint8_t *table) noexcept
 {
@@ -74,13 +74,13 @@ inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcep
 {
     const uint32_t key = key_of(prefix, byte);
     const uint32_t *const s = slots(table);
-    uint32_t slot = (key * hash_multiplier) >> (32 - STRING_HASH_BITS);
+    uint32_t slot = (key * STRING_HASH_MULTIPLIER) >> (32 - STRING_HASH_BITS);
     for (;;) {
         const uint32_t entry = s[slot];
         if (entry == 0)
             return STRING_TABLE_NONE - 1 - static_cast<int32_t>(slot);
-        if (entry >> slot_code_bits == key)
-            return static_cast<int32_t>(entry & slot_code_mask);
+        if (entry >> STRING_SLOT_CODE_BITS == key)
+            return static_cast<int32_t>(entry & STRING_SLOT_CODE_MASK);
         slot = (slot + 1) & (STRING_HASH_SLOTS - 1);
     }
 }
@@ -103,10 +103,10 @@ inline bool string_table_find_first(uint32_t &prefix, uint8_t byte, const uint8_
     using namespace string_table_detail;
     const uint8_t *const at = table + std::size_t{prefix} * 4;
     std::memcpy(&record, at, 4);
-    if (record >> record_key_shift != (record_used | byte))
+    if (record >> STRING_RECORD_KEY_SHIFT != (STRING_RECORD_USED | byte))
         return false;
     uint16_t next;
-    std::memcpy(&next, at + record_code_byte, 2);
+    std::memcpy(&next, at + STRING_RECORD_CODE_BYTE, 2);
     prefix = next;
     return true;
 }
@@ -140,9 +140,9 @@ inline int32_t string_table_add(int32_t find_result, int32_t prefix, uint8_t byt
     using namespace string_table_detail;
     const auto code = static_cast<uint32_t>(new_code);
     if (find_result == STRING_TABLE_NONE)
-        records(table)[static_cast<uint32_t>(prefix)] = (record_used | byte) << record_key_shift | code;
+        records(table)[static_cast<uint32_t>(prefix)] = (STRING_RECORD_USED | byte) << STRING_RECORD_KEY_SHIFT | code;
     else
-        slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << slot_code_bits | code;
+        slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << STRING_SLOT_CODE_BITS | code;
     records(table)[code] = 0;
     return new_code + 1;
 }

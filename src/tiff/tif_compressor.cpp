@@ -9,7 +9,7 @@
 #include "boundary/image_header.hpp"
 #include "boundary/memory.hpp"
 #include "lzw/string_table.hpp"
-#include "tiff/tif_decompressor.hpp"
+#include "tiff/tif_format.hpp"
 
 namespace orveln1
 {
@@ -197,7 +197,7 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
                              row_offset,
                              static_cast<int32_t>(meaningful),
                              depth,
-                             depth == 32 && header.compression() == header_compression_swap_rb};
+                             depth == 32 && header.compression() == HEADER_COMPRESSION_SWAP_RB};
     uint32_t row_index = static_cast<uint32_t>(first_row);
     // The first row is always fetched, even for a row count of 0 or less.
     uint32_t rows_to_fetch = row_count > 1 ? static_cast<uint32_t>(row_count) - 1 : 0;

@@ -288,7 +288,7 @@ tif_bit_reader tif_refill(const codec_callbacks &cb, int32_t io_handle, uint8_t 
         reader.bit_pos -= carry_from * 8;
         reader.bit_end = carry * 8;
 
-        const int32_t asked = read_chunk_size - static_cast<int32_t>(carry);
+        const int32_t asked = TIF_READ_CHUNK_BYTES - static_cast<int32_t>(carry);
         const int32_t got = cb.read(io_handle, read_buffer + carry, asked);
         // Only the bytes delivered are decoded; no result can claim more than was asked, and a
         // negative one is a failed read.

@@ -11,17 +11,10 @@
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
 #include "lzw/lzw_decode_table.hpp"
+#include "tiff/tif_format.hpp"
 
 namespace orveln1
 {
-
-constexpr int32_t TIF_CLEAR_CODE = 256;
-constexpr int32_t TIF_END_CODE = 257;
-constexpr int32_t TIF_FIRST_TABLE_CODE = 258;
-constexpr int TIF_MIN_CODE_WIDTH = 9;
-constexpr int TIF_MAX_CODE_WIDTH = 12;
-// 12-bit codes name entries 0 to 4095; no entry above can ever be asked for.
-constexpr int32_t TIF_CODE_LIMIT = 1 << TIF_MAX_CODE_WIDTH;
 
 // The decoder's block: the shared decode table (lzw_decode_table.hpp) and, after it, the row
 // buffer's shadow (TIF_SHADOW_OFFSET below).
@@ -29,7 +22,7 @@ constexpr int32_t TIF_CODE_LIMIT = 1 << TIF_MAX_CODE_WIDTH;
 // starts at most 7 bits into a byte and is at most 12 bits long, so the 4-byte window of the last
 // code that fits in a chunk reaches 2 bytes past it.
 constexpr int32_t TIF_READ_TAIL_BYTES = 2;
-constexpr int32_t TIF_READ_BUFFER_BYTES = read_chunk_size + TIF_READ_TAIL_BYTES;
+constexpr int32_t TIF_READ_BUFFER_BYTES = TIF_READ_CHUNK_BYTES + TIF_READ_TAIL_BYTES;
 // The longest string a code names is that of code 4095: one byte per table code since the reset
 // plus its root, 4095 - 258 + 2 = 3839 bytes. The row buffer holds row_bytes plus this less one: a string
 // starts at most one byte before the row's end.

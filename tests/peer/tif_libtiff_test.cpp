@@ -112,7 +112,7 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
 {
     const peer_case &k = GetParam();
     // The 32-bit case also takes the red-blue exchange.
-    const uint32_t compression = k.depth == 32 ? header_compression_swap_rb : 0;
+    const uint32_t compression = k.depth == 32 ? HEADER_COMPRESSION_SWAP_RB : 0;
     const std::vector<uint8_t> header = image_header(k.width, k.rows, k.depth, compression);
     const auto padded = static_cast<std::size_t>(padded_row_bytes(k.width, k.depth));
     const auto meaningful = static_cast<std::size_t>(unpadded_row_bytes(k.width, k.depth));

@@ -55,7 +55,7 @@ namespace gif_detail
 [[nodiscard]] inline int32_t gif_put_code(write_fn write, uint8_t *block_buffer, uint16_t code, gif_bit_writer &writer,
                                           int32_t io_handle, const uint8_t *bit_reverse_table) noexcept
 {
-    if (writer.bits_held >= gif_flush_bits) {
+    if (writer.bits_held >= GIF_FLUSH_BITS) {
         const int32_t r = gif_detail::gif_flush_block(write, block_buffer, writer, io_handle, bit_reverse_table);
         if (r < 0)
             return r;

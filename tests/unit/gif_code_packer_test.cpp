@@ -47,7 +47,7 @@ std::vector<std::pair<uint16_t, uint16_t>> code_stream(uint32_t seed, int count)
 // sub-block bytes as the compressor would write them.
 int32_t run(bool packer_side, const std::vector<std::pair<uint16_t, uint16_t>> &codes, std::vector<uint8_t> &last)
 {
-    std::vector<uint8_t> block(gif_block_buffer_bytes, 0);
+    std::vector<uint8_t> block(GIF_BLOCK_BUFFER_BYTES, 0);
     uint8_t reverse[256];
     build_bit_reverse_table(reverse);
     gif_bit_writer reference{0, 0};

@@ -84,10 +84,10 @@ TEST_P(gif_put_code_flush, FlushesWholeBytesAndKeepsTheUnfinishedBits)
     const put_code_case c = GetParam();
     uint8_t table[256];
     build_bit_reverse_table(table);
-    uint8_t buffer[gif_block_buffer_bytes];
-    for (int i = 0; i < gif_block_buffer_bytes; ++i)
+    uint8_t buffer[GIF_BLOCK_BUFFER_BYTES];
+    for (int i = 0; i < GIF_BLOCK_BUFFER_BYTES; ++i)
         buffer[i] = static_cast<uint8_t>(i * 37 + 11);
-    uint8_t before[gif_block_buffer_bytes];
+    uint8_t before[GIF_BLOCK_BUFFER_BYTES];
     std::memcpy(before, buffer, sizeof buffer);
     const test_image image;
     test_host host(image);
@@ -121,7 +121,7 @@ TEST(gif_put_code, ShortFlushWriteIsAWriteFailure)
 {
     uint8_t table[256];
     build_bit_reverse_table(table);
-    uint8_t buffer[gif_block_buffer_bytes] = {};
+    uint8_t buffer[GIF_BLOCK_BUFFER_BYTES] = {};
     const test_image image;
     for (int64_t k = 1; k <= 2; ++k) {
         test_host host(image);
@@ -237,7 +237,7 @@ TEST_P(gif_compressor_restart, ClearAfterCode4080AndFullSubBlocks)
     ASSERT_GE(clears.size(), 3u);
     EXPECT_EQ(clears[0], 0u);
     for (std::size_t c = 1; c < clears.size(); ++c) {
-        EXPECT_EQ(clears[c] - clears[c - 1] - 1, static_cast<std::size_t>(gif_last_code - (clear + 2) + 1));
+        EXPECT_EQ(clears[c] - clears[c - 1] - 1, static_cast<std::size_t>(GIF_ENCODER_LAST_LIMIT - (clear + 2) + 1));
         EXPECT_EQ(t.widths[clears[c]], 12);
         EXPECT_EQ(t.widths[clears[c] + 1], depth + 1);
     }

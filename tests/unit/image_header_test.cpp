@@ -86,7 +86,7 @@ TEST_P(header_sizes, FieldsAndPaletteAreFoundThroughHeaderSize)
     EXPECT_EQ(h.width(), -2);
     EXPECT_EQ(h.height(), 300);
     EXPECT_EQ(h.depth(), 24);
-    EXPECT_EQ(h.compression(), header_compression_swap_rb);
+    EXPECT_EQ(h.compression(), HEADER_COMPRESSION_SWAP_RB);
     EXPECT_EQ(h.transparent_index(), 0xC8);
     EXPECT_TRUE(h.has_transparency());
     const uint8_t *entry = h.palette_entry(200);

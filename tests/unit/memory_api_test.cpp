@@ -49,7 +49,7 @@ picture as_indices(const picture &p)
     return out;
 }
 
-// Splits a whole GIF stream into what decode_gif needs, as a host does: through the stream reader.
+// Splits a whole GIF stream into what decode_gif_data needs, as a host does: through the stream reader.
 gif_image_data image_data_of(const byte_vector &gif)
 {
     const result<gif_stream> stream = read_gif_stream(gif);
@@ -79,9 +79,9 @@ TEST_P(gif_round_trip, DecodedIndicesEqualThePictureEncoded)
     const gif_case c = GetParam();
     const picture p = sample_picture(c.width, c.height, c.depth);
     memory_stats_reset();
-    const result<byte_vector> gif = encode_gif(p, c.interlaced);
+    const result<byte_vector> gif = encode_gif_file(p, c.interlaced);
     ASSERT_EQ(gif.code, 0);
-    const result<gif_decoded> back = decode_gif(image_data_of(gif.value));
+    const result<gif_decoded> back = decode_gif_data(image_data_of(gif.value));
     ASSERT_EQ(back.code, 0);
     EXPECT_EQ(back.value.rows_delivered, c.height);
     EXPECT_EQ(back.value.image.pixels, as_indices(p).pixels);
@@ -98,7 +98,7 @@ TEST(memory_api, GifTransparencyGivesGif89aAndAnExtension)
 {
     picture p = sample_picture(8, 8, 8);
     p.transparent_index = 5;
-    const result<byte_vector> gif = encode_gif(p, false);
+    const result<byte_vector> gif = encode_gif_file(p, false);
     ASSERT_EQ(gif.code, 0);
     EXPECT_EQ(std::string(gif.value.begin(), gif.value.begin() + 6), "GIF89a");
     const std::size_t ext = 13 + 768;
@@ -108,28 +108,28 @@ TEST(memory_api, GifTransparencyGivesGif89aAndAnExtension)
 
 TEST(memory_api, GifRefusalsCarryTheirResultCodes)
 {
-    EXPECT_EQ(encode_gif(sample_picture(4, 4, 24), false).code, ORVELN1_ERR_UNSUPPORTED_DEPTH);
-    EXPECT_EQ(encode_gif(sample_picture(4, 4, 16), false).code, ORVELN1_ERR_UNSUPPORTED_DEPTH);
-    EXPECT_EQ(encode_gif(make_picture(0, 4, 8), false).code, ORVELN1_ERR_BAD_DATA);
+    EXPECT_EQ(encode_gif_file(sample_picture(4, 4, 24), false).code, ORVELN1_ERR_UNSUPPORTED_DEPTH);
+    EXPECT_EQ(encode_gif_file(sample_picture(4, 4, 16), false).code, ORVELN1_ERR_UNSUPPORTED_DEPTH);
+    EXPECT_EQ(encode_gif_file(make_picture(0, 4, 8), false).code, ORVELN1_ERR_BAD_DATA);
     picture short_pixels = sample_picture(4, 4, 8);
     short_pixels.pixels.resize(4);
-    EXPECT_EQ(encode_gif(short_pixels, false).code, ORVELN1_ERR_BAD_DATA);
+    EXPECT_EQ(encode_gif_file(short_pixels, false).code, ORVELN1_ERR_BAD_DATA);
 
     const uint8_t not_clear[] = {2, 0xFF, 0xFF, 0};
     gif_image_data d{4, 4, 0x0800, not_clear};
-    EXPECT_EQ(decode_gif(d).code, ORVELN1_ERR_BAD_DATA);
+    EXPECT_EQ(decode_gif_data(d).code, ORVELN1_ERR_BAD_DATA);
     d.width = 0;
-    EXPECT_EQ(decode_gif(d).code, ORVELN1_ERR_BAD_DATA);
+    EXPECT_EQ(decode_gif_data(d).code, ORVELN1_ERR_BAD_DATA);
 }
 
 TEST(memory_api, TruncatedGifDataDeliversTheRowsItCompletes)
 {
     const picture p = sample_picture(50, 40, 8);
-    const result<byte_vector> gif = encode_gif(p, false);
+    const result<byte_vector> gif = encode_gif_file(p, false);
     ASSERT_EQ(gif.code, 0);
     gif_image_data d = image_data_of(gif.value);
     d.sub_blocks = d.sub_blocks.first(d.sub_blocks.size() / 2);
-    const result<gif_decoded> back = decode_gif(d);
+    const result<gif_decoded> back = decode_gif_data(d);
     ASSERT_EQ(back.code, 0);
     EXPECT_GT(back.value.rows_delivered, 0);
     EXPECT_LT(back.value.rows_delivered, p.height);
@@ -219,7 +219,7 @@ TEST(memory_api, OutOfMemoryInsideTheCodecIsReportedAndLeavesNothing)
     EXPECT_EQ(encode_tif_strip(p, tif_strip_format{64, 8, false, false}, 0, 64).code, ORVELN1_ERR_NO_MEMORY);
     memory_fail_at(1);
     // The GIF encoder folds every failure after its depth check into ERR_WRITE.
-    EXPECT_EQ(encode_gif(p, false).code, ORVELN1_ERR_WRITE);
+    EXPECT_EQ(encode_gif_file(p, false).code, ORVELN1_ERR_WRITE);
     memory_fail_at(0);
     EXPECT_EQ(memory_stats_now().live, 0);
 }
@@ -232,7 +232,7 @@ TEST(memory_api, CallsOnManyThreadsAtOnceGiveTheOneThreadResults)
     std::vector<byte_vector> tif_expected;
     for (int t = 0; t < threads; ++t) {
         pictures.push_back(sample_picture(120 + t * 7, 90, 8, static_cast<uint32_t>(t + 1)));
-        gif_expected.push_back(encode_gif(pictures.back(), t % 2 == 1).value);
+        gif_expected.push_back(encode_gif_file(pictures.back(), t % 2 == 1).value);
         const picture &p = pictures.back();
         tif_expected.push_back(encode_tif_strip(p, tif_strip_format{p.width, 8, false, t % 3 == 0}, 0, p.height).value);
     }
@@ -243,8 +243,8 @@ TEST(memory_api, CallsOnManyThreadsAtOnceGiveTheOneThreadResults)
             const picture &p = pictures[static_cast<std::size_t>(t)];
             const tif_strip_format f{p.width, 8, false, t % 3 == 0};
             for (int round = 0; round < 8; ++round) {
-                const result<byte_vector> gif = encode_gif(p, t % 2 == 1);
-                const result<gif_decoded> back = decode_gif(image_data_of(gif.value));
+                const result<byte_vector> gif = encode_gif_file(p, t % 2 == 1);
+                const result<gif_decoded> back = decode_gif_data(image_data_of(gif.value));
                 const result<byte_vector> strip = encode_tif_strip(p, f, 0, p.height);
                 picture rows = make_picture(p.width, p.height, 8);
                 const int32_t r = decode_tif_strip(strip.value, f, rows, 0, p.height);

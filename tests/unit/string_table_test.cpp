@@ -154,7 +154,7 @@ TEST_P(string_table_collisions, ShareAHomeSlotAndWrapAtTheEnd)
     for (int32_t prefix = 300; prefix < 4080 && keys.size() < 6; ++prefix)
         for (int byte = 1; byte < 256 && keys.size() < 6; ++byte) {
             const uint32_t key = static_cast<uint32_t>(prefix) << 8 | static_cast<uint32_t>(byte);
-            if ((key * string_table_detail::hash_multiplier) >> (32 - STRING_HASH_BITS) == home)
+            if ((key * string_table_detail::STRING_HASH_MULTIPLIER) >> (32 - STRING_HASH_BITS) == home)
                 keys.emplace_back(prefix, byte);
         }
     ASSERT_EQ(keys.size(), 6u);

@@ -12,7 +12,7 @@ int main()
     for (int32_t y = 0; y < image.height; ++y)
         for (int32_t x = 0; x < image.width; ++x)
             image.row(y)[x] = static_cast<uint8_t>(x * y);
-    const auto gif = orveln1::encode_gif(image, true);
+    const auto gif = orveln1::encode_gif_file(image, true);
     if (!gif.ok())
         return 1;
     const orveln1::tif_strip_format format{16, 8, false, true};
