@@ -265,19 +265,20 @@ int run_convert(const std::vector<std::string> &args)
     const std::string out_name = display_name(out, true);
     warning_subject = in_name;
     hold_warnings = true;
-    picture image;
+    std::unique_ptr<row_source> source;
     load_facts facts;
     try {
         load_options lo;
         lo.threads = p.save.threads;
         lo.image = p.image;
         lo.progress = progress_line("reading " + in_name);
-        image = load_picture_file(in, lo, &facts);
+        source = open_picture_file(in, lo, &facts);
         progress_done();
     } catch (const failure &e) {
         progress_done();
         throw file_failure{in_name, e.what()};
     }
+    const picture &image = source->shape();
     if (facts.images > 1 && !p.image_given)
         warn(std::string("holds ") + std::to_string(facts.images) +
              (facts.format == file_format::tif ? " pages" : " images") +
@@ -287,7 +288,7 @@ int run_convert(const std::vector<std::string> &args)
     p.save.fourth = facts.fourth;
     p.save.progress = progress_line("writing " + out_name);
     try {
-        write_picture_file(out, image, *to, p.save, p.write);
+        write_picture_file(out, *source, *to, p.save, p.write);
         progress_done();
     } catch (const output_failure &e) {
         progress_done();
