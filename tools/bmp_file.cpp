@@ -163,7 +163,7 @@ class bmp_reader final : public row_source
         for (int32_t y = 0; y < count; ++y) {
             read_at(band.row(at + y), band.stride(), stored_row_offset(layout_, first + y));
             // Progress is told for a whole read; a band's caller tells its own.
-            if (progress_ && count == shape_.height && (y + 1) % 256 == 0)
+            if (progress_ && count == shape_.height && ((y + 1) % 256 == 0 || y + 1 == count))
                 progress_(static_cast<double>(y + 1) / count);
         }
     }

@@ -318,17 +318,17 @@ picture load_picture(std::span<const uint8_t> data, const load_options &options,
             throw failure("a bitmap holds one image; there is no image " + std::to_string(options.image));
         return read_bmp(data);
     case file_format::gif:
-        return read_gif(data, options.image, &f.images);
+        return read_gif(data, options.image, &f.images, options.progress);
     case file_format::tif:
         return read_tiff(data, {options.threads, options.image, options.progress}, &f.images, &f.fourth);
     case file_format::png:
         if (options.image != 0)
             throw failure("a PNG file holds one image; there is no image " + std::to_string(options.image));
-        return read_png(data, &f.fourth);
+        return read_png(data, &f.fourth, options.progress);
     case file_format::jpeg:
         if (options.image != 0)
             throw failure("a JPEG file holds one image; there is no image " + std::to_string(options.image));
-        return read_jpeg(data);
+        return read_jpeg(data, options.progress);
     }
     throw failure("unknown file format");
 }
@@ -365,6 +365,7 @@ gif_write_options gif_options_for(const save_options &options)
     o.dither = options.dither;
     o.exact = options.exact;
     o.fourth = options.fourth;
+    o.progress = options.progress;
     return o;
 }
 
@@ -382,7 +383,7 @@ std::vector<uint8_t> save_picture(const picture &image, file_format format, cons
     case file_format::tif:
         return write_tiff(image, tiff_options_for(image, options));
     case file_format::png:
-        return write_png(image, options.fourth);
+        return write_png(image, options.fourth, options.progress);
     case file_format::jpeg:
         break;
     }

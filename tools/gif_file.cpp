@@ -340,7 +340,7 @@ std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &op
             if (options.exact)
                 throw failure("image has more than " + std::to_string(options.exact ? 256 : options.colours) +
                               " colours; GIF holds at most 256 (without --exact they are reduced)");
-            reduced = quantise(image, options.colours, options.dither);
+            reduced = quantise(image, options.colours, options.dither, options.progress);
             note("reduced to " + std::to_string(reduced.palette.size()) + " colours by median cut" +
                  (options.dither ? " with Floyd-Steinberg error diffusion" : ""));
         }
@@ -361,10 +361,12 @@ std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &op
     result<byte_vector> r = encode_gif(*source, options.interlaced);
     if (!r.ok())
         throw failure("GIF encoding failed: " + error_text(r.code));
+    if (options.progress)
+        options.progress(1.0);
     return std::move(r.value);
 }
 
-picture read_gif(std::span<const uint8_t> file, int image, int *images)
+picture read_gif(std::span<const uint8_t> file, int image, int *images, const std::function<void(double)> &progress)
 {
     gif_walk s = walk(file);
     if (images != nullptr)
@@ -380,6 +382,8 @@ picture read_gif(std::span<const uint8_t> file, int image, int *images)
     decode_outcome o = decode_image(r);
     if (!o.problem.empty())
         throw failure("image " + std::to_string(image) + ": " + o.problem);
+    if (progress)
+        progress(1.0);
     if (o.clear_code_added)
         note("image data does not begin with a clear code; read behind a clear code put in front");
 

@@ -46,14 +46,19 @@ bool read_header(jpeg_decompress_struct &info, error_manager &errors)
     return true;
 }
 
-bool read_rows(jpeg_decompress_struct &info, error_manager &errors, picture &image)
+bool read_rows(jpeg_decompress_struct &info, error_manager &errors, picture &image,
+               const std::function<void(double)> &progress)
 {
     if (setjmp(errors.jump))
         return false;
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = image.row(static_cast<int32_t>(info.output_scanline));
         jpeg_read_scanlines(&info, &row, 1);
+        if (progress && info.output_scanline % 64 == 0)
+            progress(static_cast<double>(info.output_scanline) / info.output_height);
     }
+    if (progress)
+        progress(1.0);
     jpeg_finish_decompress(&info);
     return true;
 }
@@ -65,7 +70,7 @@ struct decompressor {
 
 } // namespace
 
-picture read_jpeg(std::span<const uint8_t> file)
+picture read_jpeg(std::span<const uint8_t> file, const std::function<void(double)> &progress)
 {
     error_manager errors{};
     decompressor d;
@@ -87,7 +92,7 @@ picture read_jpeg(std::span<const uint8_t> file)
     if (grey)
         for (int i = 0; i < 256; ++i)
             image.palette.push_back(colour{static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i)});
-    if (!read_rows(d.info, errors, image))
+    if (!read_rows(d.info, errors, image, progress))
         throw failure(std::string("JPEG image data: ") + errors.message);
     return image;
 }

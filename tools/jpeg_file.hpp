@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "orveln1.hpp"
@@ -11,6 +12,7 @@ namespace orveln1::tool
 {
 
 // Throws failure for a file libjpeg cannot read.
-[[nodiscard]] picture read_jpeg(std::span<const uint8_t> file);
+// progress hears of the rows decoded.
+[[nodiscard]] picture read_jpeg(std::span<const uint8_t> file, const std::function<void(double)> &progress = {});
 
 } // namespace orveln1::tool

@@ -91,16 +91,20 @@ void progress_done()
         std::fprintf(stderr, "\r\033[K");
 }
 
+// Work shorter than this shows no progress line, so that small files do not flicker.
+constexpr std::chrono::milliseconds progress_delay{250};
+
 // A progress line on a terminal: "orveln: writing out.tif  42%", redrawn only when the percent
-// changes.
+// changes, and only once the work has taken long enough to be worth watching.
 progress_fn progress_line(const std::string &what)
 {
     if (!stderr_is_terminal())
         return {};
     auto last = std::make_shared<int>(-1);
-    return [what, last](double done) {
+    const auto start = std::chrono::steady_clock::now();
+    return [what, last, start](double done) {
         const int percent = static_cast<int>(done * 100);
-        if (percent == *last)
+        if (percent == *last || std::chrono::steady_clock::now() - start < progress_delay)
             return;
         *last = percent;
         std::fprintf(stderr, "\r\033[Korveln: %s %3d%%", what.c_str(), percent);

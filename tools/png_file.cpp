@@ -202,7 +202,7 @@ struct png_plan {
 };
 
 bool write_all_rows(png_structp png, png_infop info, const png_plan &plan, const picture &image,
-                    const uint8_t *const *rows)
+                    const uint8_t *const *rows, const std::function<void(double)> &progress)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -218,8 +218,13 @@ bool write_all_rows(png_structp png, png_infop info, const png_plan &plan, const
         png_set_bgr(png);
     if (plan.strip_filler)
         png_set_filler(png, 0, PNG_FILLER_AFTER);
-    for (int32_t y = 0; y < image.height; ++y)
+    for (int32_t y = 0; y < image.height; ++y) {
         png_write_row(png, rows[y]);
+        if (progress && (y + 1) % 64 == 0)
+            progress(static_cast<double>(y + 1) / image.height);
+    }
+    if (progress)
+        progress(1.0);
     png_write_end(png, info);
     return true;
 }
@@ -358,11 +363,11 @@ class png_reader final : public row_source
 
 } // namespace
 
-picture read_png(std::span<const uint8_t> file, sample_meaning *fourth)
+picture read_png(std::span<const uint8_t> file, sample_meaning *fourth, std::function<void(double)> progress)
 {
     auto context = std::make_unique<png_context>();
     context->input = file;
-    png_reader reader(std::move(context), fourth, {});
+    png_reader reader(std::move(context), fourth, std::move(progress));
     return reader.take_all();
 }
 
@@ -379,7 +384,7 @@ std::unique_ptr<row_source> open_png(std::FILE *stream, sample_meaning *fourth, 
     }
 }
 
-std::vector<uint8_t> write_png(const picture &image, sample_meaning fourth)
+std::vector<uint8_t> write_png(const picture &image, sample_meaning fourth, const std::function<void(double)> &progress)
 {
     const int depth = image.depth;
     if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32)
@@ -437,7 +442,7 @@ std::vector<uint8_t> write_png(const picture &image, sample_meaning fourth)
     std::vector<const uint8_t *> rows(static_cast<std::size_t>(image.height));
     for (int32_t y = 0; y < image.height; ++y)
         rows[static_cast<std::size_t>(y)] = source->row(y);
-    if (!write_all_rows(h.png, h.info, plan, *source, rows.data()))
+    if (!write_all_rows(h.png, h.info, plan, *source, rows.data(), progress))
         throw failure(std::string("PNG writing failed: ") + context.message);
     return out;
 }

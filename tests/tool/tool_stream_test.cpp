@@ -134,3 +134,56 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<stream_case> &param) { return std::string(param.param.name); });
 
 } // namespace
+
+namespace
+{
+
+struct progress_case {
+    const char *name;
+    const char *input;  // format of the input file
+    const char *output; // and of the output
+};
+
+void PrintTo(const progress_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class tool_progress : public orveln_cli, public testing::WithParamInterface<progress_case>
+{
+};
+
+TEST_P(tool_progress, PercentOfRowsOnATerminalOnly)
+{
+    const progress_case c = GetParam();
+    if (std::system("command -v script > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no script(1) to give the tool a terminal";
+    // Large enough that the work outlasts the line's delay.
+    spit(at("photo.bmp"), host::write_bmp(photo_like(2400, 2400)));
+    const fs::path in = at(std::string("in.") + c.input);
+    ASSERT_EQ(orveln("convert " + quote(at("photo.bmp")) + " " + quote(in)).exit_code, 0);
+    const std::string out = at(std::string("out.") + c.output).string();
+
+    const run_result plain = orveln("convert " + quote(in) + " " + quote(out));
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    EXPECT_EQ(plain.err, "") << "progress without a terminal";
+
+    fs::remove(out);
+    const run_result terminal =
+        shell("script -qec " + quote(quote(ORVELN_TOOL) + " convert " + quote(in) + " " + quote(out)) + " /dev/null");
+    ASSERT_EQ(terminal.exit_code, 0) << terminal.out;
+    EXPECT_NE(terminal.out.find("orveln: writing " + out), std::string::npos) << terminal.out;
+    EXPECT_NE(terminal.out.find("100%"), std::string::npos) << terminal.out;
+    // The line is cleared at the end, so that the shell prompt starts on an empty line.
+    EXPECT_EQ(terminal.out.substr(terminal.out.size() - 4), "\r\033[K") << terminal.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(formats, tool_progress,
+                         testing::Values(progress_case{"bmp_to_gif", "bmp", "gif"},
+                                         progress_case{"png_to_tif", "png", "tif"},
+                                         progress_case{"tif_to_png", "tif", "png"}),
+                         [](const testing::TestParamInfo<progress_case> &param) {
+                             return std::string(param.param.name);
+                         });
+
+} // namespace
