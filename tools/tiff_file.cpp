@@ -657,8 +657,11 @@ void tiff_reader::read_rows(int32_t first, int32_t count, picture &band, int32_t
     const uint32_t first_strip = band_first / rows_per_strip_;
     const uint32_t last_strip = (band_end - 1) / rows_per_strip_;
     const unsigned threads = thread_count(options_.threads, last_strip - first_strip + 1);
-    // Enough strips per batch to keep every thread busy between the sequential reads.
-    const uint32_t batch = std::max<uint32_t>(1, threads * 4);
+    // Enough strips per batch to keep every thread busy between the sequential reads: four each,
+    // and for files of small strips, about as many rows as four of the strips the tool writes.
+    const std::size_t strip_bytes = std::max<std::size_t>(1, row_bytes_ * rows_per_strip_);
+    const auto batch = static_cast<uint32_t>(std::clamp<std::size_t>(
+        threads * 4 * std::max<std::size_t>(1, strip_target_bytes / strip_bytes), 1, last_strip - first_strip + 1));
     std::vector<std::vector<uint8_t>> buffers(batch);
     std::vector<std::span<const uint8_t>> raw(batch);
     std::vector<int32_t> results(batch);
