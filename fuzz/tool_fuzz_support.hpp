@@ -51,6 +51,19 @@ inline int as_descriptor(const uint8_t *data, std::size_t size)
     return fd;
 }
 
+// The input as a stream that a reader takes over; nullptr when the system cannot make one.
+inline std::FILE *as_stream(const uint8_t *data, std::size_t size)
+{
+    const int fd = as_descriptor(data, size);
+    if (fd < 0)
+        return nullptr;
+    ::lseek(fd, 0, SEEK_SET);
+    std::FILE *stream = ::fdopen(fd, "rb");
+    if (stream == nullptr)
+        ::close(fd);
+    return stream;
+}
+
 // Where the readers' descriptions go.
 inline std::FILE *nowhere()
 {

@@ -1,32 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target for the tool's PNG reader: any bytes, read band by band from a stream (band height
 // from the input's last byte) and whole from memory; when both read, the rows agree.
-#include <cstdio>
-
 #include "png_file.hpp"
 #include "tool_error.hpp"
 #include "tool_fuzz_support.hpp"
 
 using namespace tool_fuzz;
 using namespace orveln1::tool;
-
-namespace
-{
-
-// The input as a stream that the reader takes over.
-std::FILE *as_stream(const uint8_t *data, size_t size)
-{
-    const int fd = as_descriptor(data, size);
-    if (fd < 0)
-        return nullptr;
-    ::lseek(fd, 0, SEEK_SET);
-    std::FILE *stream = ::fdopen(fd, "rb");
-    if (stream == nullptr)
-        ::close(fd);
-    return stream;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -426,14 +426,15 @@ std::unique_ptr<row_source> open_picture_file(const std::string &path, const loa
                 f.format = file_format::tif;
                 return open_tiff(fd, {options.threads, options.image, options.progress}, &f.images, &f.fourth);
             }
-            if (format == file_format::png && options.image == 0) {
+            if ((format == file_format::png || format == file_format::jpeg) && options.image == 0) {
                 std::FILE *stream = ::fdopen(fd, "rb");
                 if (stream == nullptr) {
                     ::close(fd);
                     throw failure("cannot read: " + system_error_text());
                 }
-                f.format = file_format::png;
-                return open_png(stream, &f.fourth, options.progress);
+                f.format = *format;
+                return format == file_format::png ? open_png(stream, &f.fourth, options.progress)
+                                                  : open_jpeg(stream, options.progress);
             }
             if (format == file_format::bmp && options.image == 0) {
                 f.format = file_format::bmp;
