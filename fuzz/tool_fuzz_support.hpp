@@ -11,10 +11,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <span>
 
 #include "orveln1.hpp"
 #include "row_source.hpp"
 #include "support/memory_instrumented.hpp"
+#include "tool_error.hpp"
 
 namespace tool_fuzz
 {
@@ -102,6 +105,38 @@ inline void require_whole(const picture &image)
 {
     require_sane_shape(image);
     require(image.pixels.size() == image.stride() * static_cast<std::size_t>(image.height));
+}
+
+// Reads the input band by band (band_rows at a time) through a source from open, and, when the
+// picture is small, whole through a second one and whole from memory through read_whole; when
+// both whole reads succeed they give the same picture. open gives nullptr when the system cannot
+// make the descriptor or stream; open and read_whole throw failure for what they refuse.
+template <typename Open, typename ReadWhole>
+void read_banded_and_whole(std::span<const uint8_t> file, int32_t band_rows, Open open, ReadWhole read_whole)
+{
+    picture banded;
+    bool small = false;
+    try {
+        const std::unique_ptr<row_source> source = open();
+        if (source == nullptr)
+            return;
+        read_in_bands(*source, band_rows);
+        small = pixels_of(source->shape()) <= largest_whole_pixels;
+        if (small)
+            if (const std::unique_ptr<row_source> again = open(); again != nullptr)
+                banded = again->take_all();
+    } catch (const orveln1::tool::failure &) {
+    }
+    if (!small)
+        return;
+    try {
+        const picture whole = read_whole(file);
+        require_whole(whole);
+        if (!banded.pixels.empty())
+            require(whole.pixels == banded.pixels && whole.palette == banded.palette &&
+                    whole.transparent_index == banded.transparent_index);
+    } catch (const orveln1::tool::failure &) {
+    }
 }
 
 // No codec block outlives a run, whatever the reader made of the input.

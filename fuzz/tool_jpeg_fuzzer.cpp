@@ -2,7 +2,6 @@
 // Fuzz target for the tool's JPEG reader: any bytes, read band by band from a stream (band height
 // from the input's last byte) and whole from memory; when both read, the rows agree.
 #include "jpeg_file.hpp"
-#include "tool_error.hpp"
 #include "tool_fuzz_support.hpp"
 
 using namespace tool_fuzz;
@@ -31,25 +30,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1 || frame_pixels(data, size) > largest_whole_pixels)
         return 0;
     const int32_t band_rows = 1 + data[size - 1] % 19;
-    picture banded;
-    try {
-        std::FILE *stream = as_stream(data, size);
-        if (stream == nullptr)
-            return 0;
-        std::unique_ptr<row_source> source = open_jpeg(stream);
-        read_in_bands(*source, band_rows);
-        if (std::FILE *again = as_stream(data, size); again != nullptr)
-            banded = open_jpeg(again)->take_all();
-    } catch (const failure &) {
-    }
-    try {
-        const picture whole = read_jpeg(std::span(data, size));
-        require_whole(whole);
-        require(whole.depth == 8 || whole.depth == 24);
-        if (!banded.pixels.empty())
-            require(whole.pixels == banded.pixels);
-    } catch (const failure &) {
-    }
+    read_banded_and_whole(
+        std::span(data, size), band_rows,
+        [&]() -> std::unique_ptr<row_source> {
+            std::FILE *stream = as_stream(data, size);
+            return stream == nullptr ? nullptr : open_jpeg(stream);
+        },
+        [](std::span<const uint8_t> file) {
+            picture p = read_jpeg(file);
+            require(p.depth == 8 || p.depth == 24);
+            return p;
+        });
     require_no_block_left();
     return 0;
 }

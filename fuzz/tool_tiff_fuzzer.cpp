@@ -3,7 +3,6 @@
 // descriptor and whole from memory (band height, page and threads from the input's last byte);
 // when both read, the rows agree. The description of every page runs too.
 #include "tiff_file.hpp"
-#include "tool_error.hpp"
 #include "tool_fuzz_support.hpp"
 
 using namespace tool_fuzz;
@@ -19,30 +18,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     options.page = (steer >> 5) & 1;
     options.threads = 1 + (steer >> 7);
 
-    picture banded;
-    bool small = false;
-    try {
-        const int fd = as_descriptor(data, size);
-        if (fd < 0)
-            return 0;
-        int pages = 0;
-        std::unique_ptr<row_source> source = open_tiff(fd, options, &pages);
-        require(pages >= 1);
-        read_in_bands(*source, band_rows);
-        small = pixels_of(source->shape()) <= largest_whole_pixels;
-        if (small)
-            banded = open_tiff(as_descriptor(data, size), options)->take_all();
-    } catch (const failure &) {
-    }
-    if (small) {
-        try {
-            const picture whole = read_tiff(std::span(data, size), options);
-            require_whole(whole);
-            if (!banded.pixels.empty())
-                require(whole.pixels == banded.pixels && whole.palette == banded.palette);
-        } catch (const failure &) {
-        }
-    }
+    read_banded_and_whole(
+        std::span(data, size), band_rows,
+        [&]() -> std::unique_ptr<row_source> {
+            const int fd = as_descriptor(data, size);
+            if (fd < 0)
+                return nullptr;
+            int pages = 0;
+            std::unique_ptr<row_source> source = open_tiff(fd, options, &pages);
+            require(pages >= 1);
+            return source;
+        },
+        [&](std::span<const uint8_t> file) { return read_tiff(file, options); });
     static_cast<void>(describe_tiff(std::span(data, size), nowhere()));
     require_no_block_left();
     return 0;
