@@ -811,6 +811,20 @@ std::string ratio_text(uint64_t in, uint64_t out)
     return text;
 }
 
+// An LZW code stands for at most 4096 bytes, and the other codecs libtiff reads expand less per
+// coded byte, so a strip or tile decodes to no more than this many bytes for each of its own.
+constexpr uint64_t most_bytes_per_coded_byte = 4096;
+constexpr uint64_t smallest_piece_buffer = uint64_t{1} << 24;
+
+// Room for decoding strip or tile i: what the tags say it holds, but never more than its coded
+// bytes can fill, so that a hostile size in the tags cannot ask for more memory than that.
+tmsize_t piece_buffer_bytes(TIFF *t, uint32_t i, tmsize_t claimed)
+{
+    const uint64_t coded = TIFFGetStrileByteCount(t, i);
+    const uint64_t fillable = std::max(smallest_piece_buffer, coded * most_bytes_per_coded_byte);
+    return static_cast<tmsize_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max<tmsize_t>(claimed, 1)), fillable));
+}
+
 void describe_page(TIFF *t, std::FILE *out)
 {
     const tiff_tags g = read_tags(t);
@@ -863,21 +877,27 @@ void describe_page(TIFF *t, std::FILE *out)
         const uint32_t rows_per_strip = g.rows_per_strip;
         const uint32_t per_plane = (height + rows_per_strip - 1) / rows_per_strip;
         const tmsize_t scanline = std::max<tmsize_t>(1, TIFFScanlineSize(t));
-        std::vector<uint8_t> buffer(static_cast<std::size_t>(std::max<tmsize_t>(strip_size, 1)));
+        std::vector<uint8_t> buffer;
         uint64_t complete = 0;
         for (uint32_t s = 0; s < per_plane && s < pieces; ++s) {
             const uint32_t in_strip = std::min(rows_per_strip, height - s * rows_per_strip);
-            const tmsize_t got = TIFFReadEncodedStrip(t, s, buffer.data(), strip_size);
+            const tmsize_t size = piece_buffer_bytes(t, s, strip_size);
+            buffer.resize(static_cast<std::size_t>(size));
+            const tmsize_t got = TIFFReadEncodedStrip(t, s, buffer.data(), size);
             const uint64_t got_rows = got < 0 ? 0 : static_cast<uint64_t>(got) / static_cast<uint64_t>(scanline);
             complete += std::min<uint64_t>(got_rows, in_strip);
         }
         rows = "; " + std::to_string(complete) + " of " + std::to_string(height) + " rows complete";
     } else {
         const tmsize_t tile_size = TIFFTileSize(t);
-        std::vector<uint8_t> buffer(static_cast<std::size_t>(std::max<tmsize_t>(tile_size, 1)));
+        std::vector<uint8_t> buffer;
         uint32_t good = 0;
-        for (uint32_t i = 0; i < pieces; ++i)
-            good += TIFFReadEncodedTile(t, i, buffer.data(), tile_size) == tile_size ? 1 : 0;
+        for (uint32_t i = 0; i < pieces; ++i) {
+            // A tile larger than its coded bytes can fill cannot be complete.
+            const tmsize_t size = piece_buffer_bytes(t, i, tile_size);
+            buffer.resize(static_cast<std::size_t>(size));
+            good += size == tile_size && TIFFReadEncodedTile(t, i, buffer.data(), size) == tile_size ? 1 : 0;
+        }
         rows = "; " + std::to_string(good) + " of " + plural(pieces, "tile", "tiles") + " complete";
     }
     std::fprintf(out, "  %s: %llu pixel bytes -> %llu bytes, ratio %s%s\n", compression_name(compression),

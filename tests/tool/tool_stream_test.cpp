@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Conversions into TIFF that read their input a band of rows at a time: the pixels and bytes must
-// be those of a whole read, wherever the bands cut the input's strips.
+// The tool's memory and progress: conversions into TIFF that read their input a band of rows at a
+// time give the pixels and bytes of a whole read, wherever the bands cut the input's strips; the
+// progress line shows on a terminal only; hostile sizes in the tags take no memory.
 #include <tiffio.h>
 
 #include "jpeg_file.hpp"
@@ -210,3 +211,15 @@ INSTANTIATE_TEST_SUITE_P(formats, tool_progress,
                          });
 
 } // namespace
+
+// A TIFF of 869 bytes whose tags promise a strip of 1.7 GB: describing it must take no more memory
+// than its coded bytes can fill, here under a limit far below the promise.
+TEST_F(orveln_cli, InfoStaysSmallForAHugeStripInTheTags)
+{
+    const fs::path file =
+        fs::path(__FILE__).parent_path() / "../data/crashers/tool_tiff_fuzzer/info-strip-buffer-sized-by-tags";
+    ASSERT_TRUE(fs::exists(file));
+    const run_result r = shell("ulimit -v 400000; " + quote(ORVELN_TOOL) + " info " + quote(file.string()));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("0 of 65302 rows complete"), std::string::npos) << r.out;
+}
