@@ -817,10 +817,13 @@ constexpr uint64_t most_bytes_per_coded_byte = 4096;
 constexpr uint64_t smallest_piece_buffer = uint64_t{1} << 24;
 
 // Room for decoding strip or tile i: what the tags say it holds, but never more than its coded
-// bytes can fill, so that a hostile size in the tags cannot ask for more memory than that.
+// bytes can fill, so that a hostile size in the tags cannot ask for more memory than that. The
+// coded size is itself a tag (or, without one, libtiff's guess from the image size), so only as
+// much of it counts as the file holds.
 tmsize_t piece_buffer_bytes(TIFF *t, uint32_t i, tmsize_t claimed)
 {
-    const uint64_t coded = TIFFGetStrileByteCount(t, i);
+    const uint64_t file_size = static_cast<const memory_stream *>(TIFFClientdata(t))->size();
+    const uint64_t coded = std::min<uint64_t>(TIFFGetStrileByteCount(t, i), file_size);
     const uint64_t fillable = std::max(smallest_piece_buffer, coded * most_bytes_per_coded_byte);
     return static_cast<tmsize_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max<tmsize_t>(claimed, 1)), fillable));
 }
