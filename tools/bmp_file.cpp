@@ -3,6 +3,11 @@
 // real length before it is used, so a hostile header can neither over-read nor over-allocate.
 #include "bmp_file.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -42,9 +47,16 @@ void put32(std::vector<uint8_t> &out, uint32_t v)
     put16(out, v >> 16);
 }
 
-} // namespace
+// What a bitmap's headers say: the picture's shape and palette, and where its rows lie.
+struct bmp_layout {
+    picture shape; // no pixels
+    uint32_t pixel_offset = 0;
+    bool top_down = false;
+};
 
-picture read_bmp(std::span<const uint8_t> file)
+// Reads the headers and palette from file, the file's first bytes (all of them, or enough for any
+// real header), and checks every size against file_size, the file's real length.
+bmp_layout parse_bmp(std::span<const uint8_t> file, uint64_t file_size)
 {
     if (file.size() < file_header_bytes + core_header_bytes || file[0] != 'B' || file[1] != 'M')
         throw failure("not a bitmap file (too short or no BM signature)");
@@ -52,8 +64,10 @@ picture read_bmp(std::span<const uint8_t> file)
     const uint32_t header_bytes = le32(file, file_header_bytes);
     if (header_bytes != core_header_bytes && header_bytes < info_header_bytes)
         throw failure("bitmap header of " + std::to_string(header_bytes) + " bytes is not a known kind");
-    if (file.size() < file_header_bytes + header_bytes)
+    if (file_size < file_header_bytes + header_bytes)
         throw failure("truncated bitmap header");
+    if (file.size() < file_header_bytes + header_bytes)
+        throw failure("bitmap header of " + std::to_string(header_bytes) + " bytes is not a known kind");
 
     int64_t width = 0;
     int64_t height = 0;
@@ -89,7 +103,11 @@ picture read_bmp(std::span<const uint8_t> file)
         throw failure("compressed bitmaps (compression " + std::to_string(compression) + ") are not supported");
     }
 
-    picture image = make_picture(static_cast<int32_t>(width), static_cast<int32_t>(height), depth);
+    bmp_layout layout;
+    picture &image = layout.shape;
+    image.width = static_cast<int32_t>(width);
+    image.height = static_cast<int32_t>(height);
+    image.depth = depth;
     if (depth <= 8) {
         const std::size_t most = std::size_t{1} << depth;
         std::size_t entries = colours_used == 0 ? most : colours_used;
@@ -97,7 +115,7 @@ picture read_bmp(std::span<const uint8_t> file)
             throw failure("bitmap palette of " + std::to_string(colours_used) + " colours is too large");
         const std::size_t at = file_header_bytes + header_bytes +
                                (compression == compression_bitfields && header_bytes == info_header_bytes ? 12 : 0);
-        if (at + entries * entry_bytes > file.size())
+        if (at + entries * entry_bytes > file.size() || at + entries * entry_bytes > file_size)
             throw failure("truncated bitmap palette");
         for (std::size_t i = 0; i < entries; ++i) {
             const uint8_t *e = file.data() + at + i * entry_bytes;
@@ -105,13 +123,91 @@ picture read_bmp(std::span<const uint8_t> file)
         }
     }
     const std::size_t stride = image.stride();
-    if (pixel_offset > file.size() || (file.size() - pixel_offset) / stride < static_cast<std::size_t>(height))
+    if (pixel_offset > file_size || (file_size - pixel_offset) / stride < static_cast<uint64_t>(height))
         throw failure("truncated bitmap: pixel data ends early");
-    for (int32_t y = 0; y < image.height; ++y) {
-        const int32_t stored = top_down ? y : image.height - 1 - y;
-        std::memcpy(image.row(y), file.data() + pixel_offset + static_cast<std::size_t>(stored) * stride, stride);
+    layout.pixel_offset = pixel_offset;
+    layout.top_down = top_down;
+    return layout;
+}
+
+// Where the picture's row y is stored: bitmaps are kept bottom row first unless the height is
+// negative.
+uint64_t stored_row_offset(const bmp_layout &l, int32_t y)
+{
+    const int32_t stored = l.top_down ? y : l.shape.height - 1 - y;
+    return l.pixel_offset + static_cast<uint64_t>(stored) * l.shape.stride();
+}
+
+// A bitmap file read through its descriptor a band of rows at a time.
+class bmp_reader final : public row_source
+{
+  public:
+    bmp_reader(int fd, std::function<void(double)> progress) : fd_(fd), progress_(std::move(progress))
+    {
+        struct stat st {
+        };
+        if (::fstat(fd_, &st) != 0)
+            throw failure(std::string("cannot read: ") + std::strerror(errno));
+        // Enough for every header kind and the largest palette.
+        std::vector<uint8_t> head(static_cast<std::size_t>(std::min<off_t>(st.st_size, 1 << 16)));
+        read_at(head.data(), head.size(), 0);
+        layout_ = parse_bmp(head, static_cast<uint64_t>(st.st_size));
+        shape_ = layout_.shape;
     }
+    ~bmp_reader() override { ::close(fd_); }
+    bmp_reader(const bmp_reader &) = delete;
+    bmp_reader &operator=(const bmp_reader &) = delete;
+
+    void read_rows(int32_t first, int32_t count, picture &band, int32_t at) override
+    {
+        for (int32_t y = 0; y < count; ++y) {
+            read_at(band.row(at + y), band.stride(), stored_row_offset(layout_, first + y));
+            // Progress is told for a whole read; a band's caller tells its own.
+            if (progress_ && count == shape_.height && ((y + 1) % 256 == 0 || y + 1 == count))
+                progress_(static_cast<double>(y + 1) / count);
+        }
+    }
+
+  private:
+    void read_at(uint8_t *to, std::size_t bytes, uint64_t offset)
+    {
+        for (std::size_t done = 0; done < bytes;) {
+            const ssize_t n = ::pread(fd_, to + done, bytes - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw failure(n < 0 ? std::string("cannot read: ") + std::strerror(errno)
+                                    : std::string("truncated bitmap: pixel data ends early"));
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    int fd_;
+    std::function<void(double)> progress_;
+    bmp_layout layout_;
+};
+
+} // namespace
+
+picture read_bmp(std::span<const uint8_t> file)
+{
+    const bmp_layout layout = parse_bmp(file, file.size());
+    picture image = make_picture(layout.shape.width, layout.shape.height, layout.shape.depth);
+    image.palette = layout.shape.palette;
+    for (int32_t y = 0; y < image.height; ++y)
+        std::memcpy(image.row(y), file.data() + stored_row_offset(layout, y), image.stride());
     return image;
+}
+
+std::unique_ptr<row_source> open_bmp(int fd, std::function<void(double)> progress)
+{
+    try {
+        return std::make_unique<bmp_reader>(fd, std::move(progress));
+    } catch (...) {
+        // A reader that was never made has not taken the descriptor over.
+        ::close(fd);
+        throw;
+    }
 }
 
 std::vector<uint8_t> write_bmp(const picture &image)

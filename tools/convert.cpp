@@ -318,17 +318,17 @@ picture load_picture(std::span<const uint8_t> data, const load_options &options,
             throw failure("a bitmap holds one image; there is no image " + std::to_string(options.image));
         return read_bmp(data);
     case file_format::gif:
-        return read_gif(data, options.image, &f.images);
+        return read_gif(data, options.image, &f.images, options.progress);
     case file_format::tif:
         return read_tiff(data, {options.threads, options.image, options.progress}, &f.images, &f.fourth);
     case file_format::png:
         if (options.image != 0)
             throw failure("a PNG file holds one image; there is no image " + std::to_string(options.image));
-        return read_png(data, &f.fourth);
+        return read_png(data, &f.fourth, options.progress);
     case file_format::jpeg:
         if (options.image != 0)
             throw failure("a JPEG file holds one image; there is no image " + std::to_string(options.image));
-        return read_jpeg(data);
+        return read_jpeg(data, options.progress);
     }
     throw failure("unknown file format");
 }
@@ -365,6 +365,7 @@ gif_write_options gif_options_for(const save_options &options)
     o.dither = options.dither;
     o.exact = options.exact;
     o.fourth = options.fourth;
+    o.progress = options.progress;
     return o;
 }
 
@@ -382,22 +383,22 @@ std::vector<uint8_t> save_picture(const picture &image, file_format format, cons
     case file_format::tif:
         return write_tiff(image, tiff_options_for(image, options));
     case file_format::png:
-        return write_png(image, options.fourth);
+        return write_png(image, options.fourth, options.progress);
     case file_format::jpeg:
         break;
     }
     throw failure("JPEG is read but not written");
 }
 
-void write_picture_file(const std::string &path, const picture &image, file_format format, const save_options &options,
+void write_picture_file(const std::string &path, row_source &source, file_format format, const save_options &options,
                         const write_options &how)
 {
     write_via(path, how, [&](int fd, bool seekable) {
         if (format == file_format::tif && seekable) {
-            write_tiff_file(fd, image, tiff_options_for(image, options));
+            write_tiff_file(fd, source, tiff_options_for(source.shape(), options));
             return;
         }
-        const std::vector<uint8_t> bytes = save_picture(image, format, options);
+        const std::vector<uint8_t> bytes = save_picture(source.take_all(), format, options);
         write_bytes(fd, bytes);
     });
 }
@@ -407,32 +408,49 @@ void write_output_file(const std::string &path, std::span<const uint8_t> data, c
     write_via(path, how, [&](int fd, bool) { write_bytes(fd, data); });
 }
 
-picture load_picture_file(const std::string &path, const load_options &options, load_facts *facts)
+std::unique_ptr<row_source> open_picture_file(const std::string &path, const load_options &options, load_facts *facts)
 {
-    if (path != "-" && options.image == 0) {
-        std::FILE *f = std::fopen(path.c_str(), "rb");
-        uint8_t head[8] = {};
+    load_facts local;
+    load_facts &f = facts != nullptr ? *facts : local;
+    f = load_facts{};
+    if (path != "-") {
+        // A regular file in a format that reads in pieces is read as the rows are wanted.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat st {
         };
-        if (f != nullptr && ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
-            std::fread(head, 1, sizeof head, f) == sizeof head && sniff_format(head) == file_format::png) {
-            std::rewind(f);
-            if (facts != nullptr)
-                *facts = load_facts{file_format::png, 1, sample_meaning::unspecified};
-            try {
-                picture image = read_png(f, facts != nullptr ? &facts->fourth : nullptr);
-                std::fclose(f);
-                return image;
-            } catch (...) {
-                std::fclose(f);
-                throw;
+        uint8_t head[8] = {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head)) {
+            const std::optional<file_format> format = sniff_format(head);
+            if (format == file_format::tif) {
+                f.format = file_format::tif;
+                return open_tiff(fd, {options.threads, options.image, options.progress}, &f.images, &f.fourth);
+            }
+            if ((format == file_format::png || format == file_format::jpeg) && options.image == 0) {
+                std::FILE *stream = ::fdopen(fd, "rb");
+                if (stream == nullptr) {
+                    ::close(fd);
+                    throw failure("cannot read: " + system_error_text());
+                }
+                f.format = *format;
+                return format == file_format::png ? open_png(stream, &f.fourth, options.progress)
+                                                  : open_jpeg(stream, options.progress);
+            }
+            if (format == file_format::bmp && options.image == 0) {
+                f.format = file_format::bmp;
+                return open_bmp(fd, options.progress);
             }
         }
-        if (f != nullptr)
-            std::fclose(f);
+        if (fd >= 0)
+            ::close(fd);
     }
     const std::vector<uint8_t> data = read_input_file(path);
-    return load_picture(data, options, facts);
+    return std::make_unique<whole_picture>(load_picture(data, options, &f));
+}
+
+picture load_picture_file(const std::string &path, const load_options &options, load_facts *facts)
+{
+    return open_picture_file(path, options, facts)->take_all();
 }
 
 std::vector<uint8_t> read_input_file(const std::string &path)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "gif_file.hpp"
 #include "orveln1.hpp"
+#include "row_source.hpp"
 #include "tiff_file.hpp"
 
 namespace orveln1::tool
@@ -63,8 +65,12 @@ struct load_facts {
 // The picture as a whole file in memory.
 [[nodiscard]] std::vector<uint8_t> save_picture(const picture &image, file_format format, const save_options &options);
 
-// Loads a picture from a file, or from standard input for "-". A PNG file is read as it is
-// decoded instead of whole first, which keeps a large photo's peak memory near its pixels.
+// Opens a picture file, or standard input for "-". A regular TIFF, PNG or BMP file is read a band
+// of rows at a time as the rows are wanted, so that converting it to TIFF holds only the rows in
+// flight; anything else is read whole first.
+[[nodiscard]] std::unique_ptr<row_source> open_picture_file(const std::string &path, const load_options &options = {},
+                                                            load_facts *facts = nullptr);
+// The whole picture of a file, or of standard input for "-".
 [[nodiscard]] picture load_picture_file(const std::string &path, const load_options &options = {},
                                         load_facts *facts = nullptr);
 
@@ -77,9 +83,10 @@ struct write_options {
 
 // Writes the picture to path: through a temporary name beside the final target (a symbolic link is
 // followed and kept) renamed into place, so that a failure or a signal never leaves a partial file;
-// "-" writes to standard output, which must not be a terminal. TIFF goes out strip by strip.
+// "-" writes to standard output, which must not be a terminal. TIFF goes out strip by strip, with
+// the rows taken from source as the strips need them.
 // Throws output_failure for the output's own problems, failure for the picture's.
-void write_picture_file(const std::string &path, const picture &image, file_format format, const save_options &options,
+void write_picture_file(const std::string &path, row_source &source, file_format format, const save_options &options,
                         const write_options &how = {});
 
 // The same for bytes already made (the demo's files).

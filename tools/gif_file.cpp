@@ -24,19 +24,15 @@ constexpr std::size_t max_sub_block = 255;
 constexpr int lowest_code_size = 2;
 constexpr int highest_code_size = 8;
 
-// One image of the stream as the tool works with it: the reader's facts and the data joined.
+// One image of the stream as the tool works with it: the reader's record, whose spans point into
+// the stream's bytes (which every caller of walk holds for as long as the walk), and the contents
+// of its data sub-blocks joined.
 struct gif_image_record {
-    int32_t left = 0;
-    int32_t top = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-    bool interlaced = false;
-    bool local_table = false;
-    std::vector<colour> table;
-    int transparent = -1;
-    uint8_t packed = 0;
-    uint8_t min_code_size = 0;
-    std::vector<uint8_t> data; // the sub-blocks' contents joined
+    gif_image image;
+    std::vector<uint8_t> data;
+
+    [[nodiscard]] int min_code_size() const { return (image.code_size_word >> 8) & 0xFF; }
+    [[nodiscard]] std::size_t table_entries() const { return image.colour_table.size() / 3; }
 };
 
 struct gif_walk {
@@ -59,16 +55,7 @@ gif_walk walk(std::span<const uint8_t> f)
     w.global_entries = stream.value.global_colour_table.size() / 3;
     for (const gif_image &image : stream.value.images) {
         gif_image_record r;
-        r.left = image.left;
-        r.top = image.top;
-        r.width = image.width;
-        r.height = image.height;
-        r.interlaced = image.interlaced;
-        r.local_table = image.local_colour_table;
-        r.table = image.palette();
-        r.transparent = image.transparent_index;
-        r.packed = static_cast<uint8_t>(image.code_size_word & 0xFF);
-        r.min_code_size = static_cast<uint8_t>(image.code_size_word >> 8);
+        r.image = image;
         for (const std::span<const uint8_t> piece : gif_sub_block_contents(image.sub_blocks))
             r.data.insert(r.data.end(), piece.begin(), piece.end());
         w.images.push_back(std::move(r));
@@ -193,10 +180,7 @@ struct decode_outcome {
 result<gif_decoded> decode_prefix(const gif_image_record &r, std::span<const uint8_t> data)
 {
     const std::vector<uint8_t> blocks = as_sub_blocks(data);
-    gif_image_data d;
-    d.width = r.width;
-    d.height = r.height;
-    d.code_size_word = r.packed | r.min_code_size << 8;
+    gif_image_data d = r.image.data();
     d.sub_blocks = blocks;
     return decode_gif_data(d);
 }
@@ -204,23 +188,26 @@ result<gif_decoded> decode_prefix(const gif_image_record &r, std::span<const uin
 decode_outcome decode_image(const gif_image_record &r)
 {
     decode_outcome o;
-    if (r.width < 1 || r.height < 1) {
-        o.problem = "image of " + std::to_string(r.width) + "x" + std::to_string(r.height) + " has no pixels";
+    const int32_t width = r.image.width;
+    const int32_t height = r.image.height;
+    const int min_code_size = r.min_code_size();
+    if (width < 1 || height < 1) {
+        o.problem = "image of " + std::to_string(width) + "x" + std::to_string(height) + " has no pixels";
         return o;
     }
-    if (int64_t{r.width} * r.height > max_image_pixels) {
+    if (int64_t{width} * height > max_image_pixels) {
         o.problem = "image is too large";
         return o;
     }
-    if (r.min_code_size < lowest_code_size || r.min_code_size > highest_code_size) {
-        o.problem = "LZW minimum code size " + std::to_string(r.min_code_size) + " lies outside " +
+    if (min_code_size < lowest_code_size || min_code_size > highest_code_size) {
+        o.problem = "LZW minimum code size " + std::to_string(min_code_size) + " lies outside " +
                     std::to_string(lowest_code_size) + " to " + std::to_string(highest_code_size);
         return o;
     }
     const std::vector<uint8_t> *data = &r.data;
     std::vector<uint8_t> repacked;
-    if (first_code(r.data, r.min_code_size + 1) != (1 << r.min_code_size)) {
-        repacked = with_clear_code(r.data, r.min_code_size);
+    if (first_code(r.data, min_code_size + 1) != (1 << min_code_size)) {
+        repacked = with_clear_code(r.data, min_code_size);
         data = &repacked;
         o.clear_code_added = true;
     }
@@ -234,11 +221,11 @@ decode_outcome decode_image(const gif_image_record &r)
         return o;
     }
     o.rows_complete = o.decoded.value.rows_delivered;
-    if (o.rows_complete < r.height) {
-        const int64_t bad_at = pixels_before_bad_code(*data, r.min_code_size);
-        o.problem = bad_at >= 0 ? "code above the next free code at row " + std::to_string(bad_at / r.width)
+    if (o.rows_complete < height) {
+        const int64_t bad_at = pixels_before_bad_code(*data, min_code_size);
+        o.problem = bad_at >= 0 ? "code above the next free code at row " + std::to_string(bad_at / width)
                                 : "the image data ends after " + std::to_string(o.rows_complete) + " of " +
-                                      std::to_string(r.height) + " rows";
+                                      std::to_string(height) + " rows";
     }
     return o;
 }
@@ -340,7 +327,7 @@ std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &op
             if (options.exact)
                 throw failure("image has more than " + std::to_string(options.exact ? 256 : options.colours) +
                               " colours; GIF holds at most 256 (without --exact they are reduced)");
-            reduced = quantise(image, options.colours, options.dither);
+            reduced = quantise(image, options.colours, options.dither, options.progress);
             note("reduced to " + std::to_string(reduced.palette.size()) + " colours by median cut" +
                  (options.dither ? " with Floyd-Steinberg error diffusion" : ""));
         }
@@ -361,10 +348,12 @@ std::vector<uint8_t> write_gif(const picture &image, const gif_write_options &op
     result<byte_vector> r = encode_gif_file(*source, options.interlaced);
     if (!r.ok())
         throw failure("GIF encoding failed: " + error_text(r.code));
+    if (options.progress)
+        options.progress(1.0);
     return std::move(r.value);
 }
 
-picture read_gif(std::span<const uint8_t> file, int image, int *images)
+picture read_gif(std::span<const uint8_t> file, int image, int *images, const std::function<void(double)> &progress)
 {
     gif_walk s = walk(file);
     if (images != nullptr)
@@ -380,15 +369,18 @@ picture read_gif(std::span<const uint8_t> file, int image, int *images)
     decode_outcome o = decode_image(r);
     if (!o.problem.empty())
         throw failure("image " + std::to_string(image) + ": " + o.problem);
+    if (progress)
+        progress(1.0);
     if (o.clear_code_added)
         note("image data does not begin with a clear code; read behind a clear code put in front");
 
     picture &indices = o.decoded.value.image;
-    indices.palette = r.table;
-    indices.transparent_index = r.transparent;
-    if (r.transparent >= 0 && static_cast<std::size_t>(r.transparent) >= r.table.size()) {
-        warn("transparent index " + std::to_string(r.transparent) + " lies outside the " +
-             std::to_string(r.table.size()) + "-colour table; transparency dropped");
+    indices.palette = r.image.palette();
+    const int transparent = r.image.transparent_index;
+    indices.transparent_index = transparent;
+    if (transparent >= 0 && static_cast<std::size_t>(transparent) >= r.table_entries()) {
+        warn("transparent index " + std::to_string(transparent) + " lies outside the " +
+             std::to_string(r.table_entries()) + "-colour table; transparency dropped");
         indices.transparent_index = -1;
     }
     return narrowed(std::move(indices));
@@ -411,18 +403,20 @@ bool describe_gif(std::span<const uint8_t> file, std::FILE *out)
     bool good = s.damage.empty();
     for (std::size_t i = 0; i < s.images.size(); ++i) {
         const gif_image_record &r = s.images[i];
+        const gif_image &g = r.image;
         std::string transparency = "none";
-        if (r.transparent >= 0)
-            transparency = "index " + std::to_string(r.transparent) +
-                           (static_cast<std::size_t>(r.transparent) >= r.table.size() ? " (outside the table)" : "");
-        std::fprintf(out, "  image %zu: %dx%d at %d,%d; %s; %s; transparency: %s\n", i, r.width, r.height, r.left,
-                     r.top,
-                     r.local_table ? ("local colour table of " + std::to_string(r.table.size()) + " entries").c_str()
-                     : r.table.empty() ? "no colour table"
-                                       : "global colour table",
-                     r.interlaced ? "interlaced" : "not interlaced", transparency.c_str());
+        if (g.transparent_index >= 0)
+            transparency =
+                "index " + std::to_string(g.transparent_index) +
+                (static_cast<std::size_t>(g.transparent_index) >= r.table_entries() ? " (outside the table)" : "");
+        std::fprintf(
+            out, "  image %zu: %dx%d at %d,%d; %s; %s; transparency: %s\n", i, g.width, g.height, g.left, g.top,
+            g.local_colour_table ? ("local colour table of " + std::to_string(r.table_entries()) + " entries").c_str()
+            : r.table_entries() == 0 ? "no colour table"
+                                     : "global colour table",
+            g.interlaced ? "interlaced" : "not interlaced", transparency.c_str());
         const decode_outcome o = decode_image(r);
-        const uint64_t pixels = static_cast<uint64_t>(r.width) * static_cast<uint64_t>(r.height);
+        const uint64_t pixels = static_cast<uint64_t>(g.width) * static_cast<uint64_t>(g.height);
         char ratio[32] = "-";
         if (!r.data.empty())
             std::snprintf(ratio, sizeof ratio, "%.2f:1",
@@ -430,7 +424,7 @@ bool describe_gif(std::span<const uint8_t> file, std::FILE *out)
         std::fprintf(
             out,
             "    LZW: minimum code size %d; %llu pixel bytes -> %zu bytes, ratio %s; %d of %d rows complete%s%s%s\n",
-            r.min_code_size, static_cast<unsigned long long>(pixels), r.data.size(), ratio, o.rows_complete, r.height,
+            r.min_code_size(), static_cast<unsigned long long>(pixels), r.data.size(), ratio, o.rows_complete, g.height,
             o.clear_code_added ? "; image data does not begin with a clear code" : "", o.problem.empty() ? "" : "; ",
             o.problem.c_str());
         good = good && o.problem.empty();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,7 +19,9 @@ namespace orveln1::tool
 
 // Reads image number `image` (from 0); images, when given, receives how many the stream holds.
 // Throws failure for a stream the reader cannot take, or image data that does not decode.
-[[nodiscard]] picture read_gif(std::span<const uint8_t> file, int image = 0, int *images = nullptr);
+// progress hears of the image decoded (one call of the decoder, so only of its end).
+[[nodiscard]] picture read_gif(std::span<const uint8_t> file, int image = 0, int *images = nullptr,
+                               const std::function<void(double)> &progress = {});
 
 struct gif_write_options {
     bool interlaced = false;
@@ -27,6 +30,7 @@ struct gif_write_options {
     bool dither = true;
     bool exact = false; // refuse pictures of more colours instead of reducing them
     sample_meaning fourth = sample_meaning::unspecified;
+    std::function<void(double)> progress; // hears of the rows reduced, and of the end
 };
 
 // Depth 1, 4 or 8 pictures go out as they are; 24- and 32-bit ones get their own colours when they

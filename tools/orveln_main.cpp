@@ -91,16 +91,20 @@ void progress_done()
         std::fprintf(stderr, "\r\033[K");
 }
 
+// Work shorter than this shows no progress line, so that small files do not flicker.
+constexpr std::chrono::milliseconds progress_delay{250};
+
 // A progress line on a terminal: "orveln: writing out.tif  42%", redrawn only when the percent
-// changes.
+// changes, and only once the work has taken long enough to be worth watching.
 progress_fn progress_line(const std::string &what)
 {
     if (!stderr_is_terminal())
         return {};
     auto last = std::make_shared<int>(-1);
-    return [what, last](double done) {
+    const auto start = std::chrono::steady_clock::now();
+    return [what, last, start](double done) {
         const int percent = static_cast<int>(done * 100);
-        if (percent == *last)
+        if (percent == *last || std::chrono::steady_clock::now() - start < progress_delay)
             return;
         *last = percent;
         std::fprintf(stderr, "\r\033[Korveln: %s %3d%%", what.c_str(), percent);
@@ -265,19 +269,20 @@ int run_convert(const std::vector<std::string> &args)
     const std::string out_name = display_name(out, true);
     warning_subject = in_name;
     hold_warnings = true;
-    picture image;
+    std::unique_ptr<row_source> source;
     load_facts facts;
     try {
         load_options lo;
         lo.threads = p.save.threads;
         lo.image = p.image;
         lo.progress = progress_line("reading " + in_name);
-        image = load_picture_file(in, lo, &facts);
+        source = open_picture_file(in, lo, &facts);
         progress_done();
     } catch (const failure &e) {
         progress_done();
         throw file_failure{in_name, e.what()};
     }
+    const picture &image = source->shape();
     if (facts.images > 1 && !p.image_given)
         warn(std::string("holds ") + std::to_string(facts.images) +
              (facts.format == file_format::tif ? " pages" : " images") +
@@ -287,7 +292,7 @@ int run_convert(const std::vector<std::string> &args)
     p.save.fourth = facts.fourth;
     p.save.progress = progress_line("writing " + out_name);
     try {
-        write_picture_file(out, image, *to, p.save, p.write);
+        write_picture_file(out, *source, *to, p.save, p.write);
         progress_done();
     } catch (const output_failure &e) {
         progress_done();

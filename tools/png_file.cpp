@@ -156,7 +156,7 @@ bool read_header(png_structp png, png_infop info, png_layout &l)
     return true;
 }
 
-bool read_rows(png_structp png, png_infop info, png_bytepp rows)
+bool read_all_rows(png_structp png, png_infop info, png_bytepp rows)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -202,7 +202,7 @@ struct png_plan {
 };
 
 bool write_all_rows(png_structp png, png_infop info, const png_plan &plan, const picture &image,
-                    const uint8_t *const *rows)
+                    const uint8_t *const *rows, const std::function<void(double)> &progress)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -218,8 +218,13 @@ bool write_all_rows(png_structp png, png_infop info, const png_plan &plan, const
         png_set_bgr(png);
     if (plan.strip_filler)
         png_set_filler(png, 0, PNG_FILLER_AFTER);
-    for (int32_t y = 0; y < image.height; ++y)
+    for (int32_t y = 0; y < image.height; ++y) {
         png_write_row(png, rows[y]);
+        if (progress && (y + 1) % 64 == 0)
+            progress(static_cast<double>(y + 1) / image.height);
+    }
+    if (progress)
+        progress(1.0);
     png_write_end(png, info);
     return true;
 }
@@ -229,70 +234,157 @@ bool write_all_rows(png_structp png, png_infop info, const png_plan &plan, const
 namespace
 {
 
-picture read_png_from(png_context &context, sample_meaning *fourth)
+// Reads rows one at a time; false on a libpng error.
+bool read_some_rows(png_structp png, png_bytepp rows, int32_t count)
 {
-    read_handles h;
-    h.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context, on_error, on_warning);
-    if (h.png == nullptr || (h.info = png_create_info_struct(h.png)) == nullptr)
-        throw failure("out of memory");
-    png_set_read_fn(h.png, &context, read_bytes);
-    png_set_user_limits(h.png, static_cast<png_uint_32>(max_image_side), static_cast<png_uint_32>(max_image_side));
-    png_layout l;
-    if (!read_header(h.png, h.info, l))
-        throw failure(std::string("not a readable PNG file (") + context.message + ")");
-    if (int64_t{l.width} * l.height > max_image_pixels)
-        throw failure("PNG image is too large");
-
-    picture image = make_picture(static_cast<int32_t>(l.width), static_cast<int32_t>(l.height), l.depth);
-    // Rows of one byte per pixel need room before packing: a scratch picture at 8 bits.
-    const bool packed = l.depth < 8;
-    picture scratch = packed ? make_picture(image.width, image.height, 8) : picture{};
-    picture &target = packed ? scratch : image;
-    std::vector<png_bytep> rows(l.height);
-    for (png_uint_32 y = 0; y < l.height; ++y)
-        rows[y] = target.row(static_cast<int32_t>(y));
-    if (!read_rows(h.png, h.info, rows.data()))
-        throw failure(std::string("PNG image data: ") + context.message);
-    if (packed)
-        for (int32_t y = 0; y < image.height; ++y) {
-            pack_row(scratch.row(y), image.width, l.depth);
-            std::memcpy(image.row(y), scratch.row(y), image.stride());
-        }
-    if (l.grey) {
-        const int levels = 1 << l.bit_depth;
-        for (int i = 0; i < (1 << l.depth); ++i) {
-            const auto v = static_cast<uint8_t>(i < levels ? 255 * i / (levels - 1) : 0);
-            image.palette.push_back(colour{v, v, v});
-        }
-    } else if (l.palette != nullptr) {
-        for (int i = 0; i < l.palette_entries; ++i)
-            image.palette.push_back(colour{l.palette[i].red, l.palette[i].green, l.palette[i].blue});
-    }
-    image.transparent_index = l.transparent;
-    if (l.reduced16)
-        warn("16-bit PNG samples reduced to 8 bits");
-    if (fourth != nullptr)
-        *fourth = l.alpha ? sample_meaning::unassociated_alpha : sample_meaning::unspecified;
-    return image;
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    for (int32_t y = 0; y < count; ++y)
+        png_read_row(png, rows[y], nullptr);
+    return true;
 }
+
+// A PNG file read through libpng. Rows that are not interlaced come a band at a time as they are
+// asked for; an interlaced image is only complete after its last pass, so it is read whole.
+class png_reader final : public row_source
+{
+  public:
+    png_reader(std::unique_ptr<png_context> context, sample_meaning *fourth, std::function<void(double)> progress)
+        : context_(std::move(context)), progress_(std::move(progress))
+    {
+        h_.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, context_.get(), on_error, on_warning);
+        if (h_.png == nullptr || (h_.info = png_create_info_struct(h_.png)) == nullptr)
+            throw failure("out of memory");
+        png_set_read_fn(h_.png, context_.get(), read_bytes);
+        png_set_user_limits(h_.png, static_cast<png_uint_32>(max_image_side), static_cast<png_uint_32>(max_image_side));
+        if (!read_header(h_.png, h_.info, l_))
+            throw failure(std::string("not a readable PNG file (") + context_->message + ")");
+        if (int64_t{l_.width} * l_.height > max_image_pixels)
+            throw failure("PNG image is too large");
+        interlaced_ = png_get_interlace_type(h_.png, h_.info) != PNG_INTERLACE_NONE;
+        shape_.width = static_cast<int32_t>(l_.width);
+        shape_.height = static_cast<int32_t>(l_.height);
+        shape_.depth = l_.depth;
+        if (l_.grey) {
+            const int levels = 1 << l_.bit_depth;
+            for (int i = 0; i < (1 << l_.depth); ++i) {
+                const auto v = static_cast<uint8_t>(i < levels ? 255 * i / (levels - 1) : 0);
+                shape_.palette.push_back(colour{v, v, v});
+            }
+        } else if (l_.palette != nullptr) {
+            for (int i = 0; i < l_.palette_entries; ++i)
+                shape_.palette.push_back(colour{l_.palette[i].red, l_.palette[i].green, l_.palette[i].blue});
+        }
+        shape_.transparent_index = l_.transparent;
+        if (l_.reduced16)
+            warn("16-bit PNG samples reduced to 8 bits");
+        if (fourth != nullptr)
+            *fourth = l_.alpha ? sample_meaning::unassociated_alpha : sample_meaning::unspecified;
+    }
+    ~png_reader() override
+    {
+        if (context_->stream != nullptr)
+            std::fclose(context_->stream);
+    }
+    png_reader(const png_reader &) = delete;
+    png_reader &operator=(const png_reader &) = delete;
+
+    void read_rows(int32_t first, int32_t count, picture &band, int32_t at) override
+    {
+        if (interlaced_) {
+            if (whole_.pixels.empty())
+                whole_ = read_all_passes();
+            for (int32_t y = 0; y < count; ++y)
+                std::memcpy(band.row(at + y), whole_.row(first + y), band.stride());
+            return;
+        }
+        // Rows of one byte per pixel need room before packing: a scratch band at 8 bits.
+        const bool packed = l_.depth < 8;
+        const int32_t step = count == shape_.height ? std::max<int32_t>(1, count / 100) : count;
+        for (int32_t done = 0; done < count; done += step) {
+            const int32_t n = std::min(step, count - done);
+            if (packed && scratch_.height < n)
+                scratch_ = make_picture(shape_.width, n, 8);
+            std::vector<png_bytep> rows(static_cast<std::size_t>(n));
+            for (int32_t y = 0; y < n; ++y)
+                rows[static_cast<std::size_t>(y)] = packed ? scratch_.row(y) : band.row(at + done + y);
+            if (!read_some_rows(h_.png, rows.data(), n))
+                throw failure(std::string("PNG image data: ") + context_->message);
+            if (packed)
+                for (int32_t y = 0; y < n; ++y) {
+                    pack_row(scratch_.row(y), shape_.width, l_.depth);
+                    std::memcpy(band.row(at + done + y), scratch_.row(y), band.stride());
+                }
+            // Progress is told for a whole read; a band's caller tells its own.
+            if (progress_ && count == shape_.height)
+                progress_(static_cast<double>(done + n) / count);
+        }
+    }
+
+    [[nodiscard]] picture take_all() override
+    {
+        if (interlaced_ && whole_.pixels.empty())
+            return read_all_passes();
+        return row_source::take_all();
+    }
+
+  private:
+    picture read_all_passes()
+    {
+        picture image = make_picture(shape_.width, shape_.height, shape_.depth);
+        image.palette = shape_.palette;
+        image.transparent_index = shape_.transparent_index;
+        const bool packed = l_.depth < 8;
+        picture scratch = packed ? make_picture(image.width, image.height, 8) : picture{};
+        picture &target = packed ? scratch : image;
+        std::vector<png_bytep> rows(l_.height);
+        for (png_uint_32 y = 0; y < l_.height; ++y)
+            rows[y] = target.row(static_cast<int32_t>(y));
+        if (!read_all_rows(h_.png, h_.info, rows.data()))
+            throw failure(std::string("PNG image data: ") + context_->message);
+        if (packed)
+            for (int32_t y = 0; y < image.height; ++y) {
+                pack_row(scratch.row(y), image.width, l_.depth);
+                std::memcpy(image.row(y), scratch.row(y), image.stride());
+            }
+        if (progress_)
+            progress_(1.0);
+        return image;
+    }
+
+    std::unique_ptr<png_context> context_; // libpng keeps its address
+    read_handles h_;
+    png_layout l_;
+    bool interlaced_ = false;
+    std::function<void(double)> progress_;
+    picture whole_;
+    picture scratch_;
+};
 
 } // namespace
 
-picture read_png(std::span<const uint8_t> file, sample_meaning *fourth)
+picture read_png(std::span<const uint8_t> file, sample_meaning *fourth, std::function<void(double)> progress)
 {
-    png_context context;
-    context.input = file;
-    return read_png_from(context, fourth);
+    auto context = std::make_unique<png_context>();
+    context->input = file;
+    png_reader reader(std::move(context), fourth, std::move(progress));
+    return reader.take_all();
 }
 
-picture read_png(std::FILE *stream, sample_meaning *fourth)
+std::unique_ptr<row_source> open_png(std::FILE *stream, sample_meaning *fourth, std::function<void(double)> progress)
 {
-    png_context context;
-    context.stream = stream;
-    return read_png_from(context, fourth);
+    auto context = std::make_unique<png_context>();
+    context->stream = stream;
+    try {
+        return std::make_unique<png_reader>(std::move(context), fourth, std::move(progress));
+    } catch (...) {
+        // A reader that was never made has not taken the file over.
+        std::fclose(stream);
+        throw;
+    }
 }
 
-std::vector<uint8_t> write_png(const picture &image, sample_meaning fourth)
+std::vector<uint8_t> write_png(const picture &image, sample_meaning fourth, const std::function<void(double)> &progress)
 {
     const int depth = image.depth;
     if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32)
@@ -350,7 +442,7 @@ std::vector<uint8_t> write_png(const picture &image, sample_meaning fourth)
     std::vector<const uint8_t *> rows(static_cast<std::size_t>(image.height));
     for (int32_t y = 0; y < image.height; ++y)
         rows[static_cast<std::size_t>(y)] = source->row(y);
-    if (!write_all_rows(h.png, h.info, plan, *source, rows.data()))
+    if (!write_all_rows(h.png, h.info, plan, *source, rows.data(), progress))
         throw failure(std::string("PNG writing failed: ") + context.message);
     return out;
 }

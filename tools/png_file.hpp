@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "orveln1.hpp"
+#include "row_source.hpp"
 #include "tiff_file.hpp"
 
 namespace orveln1::tool
@@ -16,11 +19,17 @@ namespace orveln1::tool
 
 // Throws failure for a file libpng cannot read. fourth, when given, tells whether a 32-bit result
 // carries alpha (PNG alpha is unassociated).
-[[nodiscard]] picture read_png(std::span<const uint8_t> file, sample_meaning *fourth = nullptr);
-// The same from an open file, read as libpng goes, so that the file is never held whole.
-[[nodiscard]] picture read_png(std::FILE *stream, sample_meaning *fourth = nullptr);
+[[nodiscard]] picture read_png(std::span<const uint8_t> file, sample_meaning *fourth = nullptr,
+                               std::function<void(double)> progress = {});
+// The same from an open file (which the source takes over and closes), read as the rows are wanted,
+// so that neither the file nor, unless it is interlaced, the picture is ever held whole. progress
+// hears of a whole read.
+[[nodiscard]] std::unique_ptr<row_source> open_png(std::FILE *stream, sample_meaning *fourth = nullptr,
+                                                   std::function<void(double)> progress = {});
 // A palette picture keeps its palette (a grey ramp becomes a greyscale PNG) and its transparent
 // index; a 32-bit picture is RGBA when its fourth byte is alpha, RGB otherwise.
-[[nodiscard]] std::vector<uint8_t> write_png(const picture &image, sample_meaning fourth);
+// progress hears of the rows written.
+[[nodiscard]] std::vector<uint8_t> write_png(const picture &image, sample_meaning fourth,
+                                             const std::function<void(double)> &progress = {});
 
 } // namespace orveln1::tool

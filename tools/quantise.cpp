@@ -62,7 +62,7 @@ uint8_t clamp_byte(int v)
 
 } // namespace
 
-picture quantise(const picture &image, int colours, bool dither)
+picture quantise(const picture &image, int colours, bool dither, const std::function<void(double)> &progress)
 {
     colours = std::clamp(colours, 2, 256);
     const auto step = static_cast<std::size_t>(image.depth / 8);
@@ -205,6 +205,8 @@ picture quantise(const picture &image, int colours, bool dither)
             }
         }
         std::swap(here, below);
+        if (progress && (y + 1) % 64 == 0)
+            progress(static_cast<double>(y + 1) / image.height);
     }
     return out;
 }

@@ -3,6 +3,7 @@
 // codes the strips in parallel, and libtiff's raw-strip functions move the coded bytes.
 #include "tiff_file.hpp"
 
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "bmp_file.hpp"
 #include "parallel.hpp"
+#include "row_source.hpp"
 #include "tool_error.hpp"
 
 namespace orveln1::tool
@@ -229,17 +231,54 @@ bool old_style_lzw(std::span<const uint8_t> strip)
     return strip.size() >= 2 && strip[0] == 0 && (strip[1] & 1) != 0;
 }
 
-sample_meaning extra_sample_meaning(TIFF *t)
+// The tags that reading and describing a page need, with libtiff's defaults for absent ones.
+struct tiff_tags {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    bool has_size = false; // both width and length are present
+    uint16_t bits = 1;
+    uint16_t samples = 1;
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    uint16_t predictor = PREDICTOR_NONE;
+    uint16_t fill_order = FILLORDER_MSB2LSB;
+    uint16_t sample_format = SAMPLEFORMAT_UINT;
+    uint16_t extra_count = 0;
+    uint32_t rows_per_strip = 1; // 1 to the height, whatever the tag says
+    sample_meaning fourth = sample_meaning::unspecified;
+};
+
+tiff_tags read_tags(TIFF *t)
 {
-    uint16_t count = 0;
+    tiff_tags g;
+    g.has_size =
+        TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &g.width) == 1 && TIFFGetField(t, TIFFTAG_IMAGELENGTH, &g.height) == 1;
+    TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &g.bits);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &g.samples);
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &g.compression);
+    TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &g.planar);
+    TIFFGetFieldDefaulted(t, TIFFTAG_PREDICTOR, &g.predictor);
+    TIFFGetFieldDefaulted(t, TIFFTAG_FILLORDER, &g.fill_order);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &g.sample_format);
+    if (TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &g.photometric) != 1)
+        g.photometric = g.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    uint32_t rows_per_strip = g.height;
+    TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+    g.rows_per_strip = std::clamp<uint32_t>(rows_per_strip, 1, std::max<uint32_t>(g.height, 1));
     uint16_t *types = nullptr;
-    if (TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &count, &types) != 1 || count < 1 || types == nullptr)
-        return sample_meaning::unspecified;
-    if (types[0] == EXTRASAMPLE_ASSOCALPHA)
-        return sample_meaning::associated_alpha;
-    if (types[0] == EXTRASAMPLE_UNASSALPHA)
-        return sample_meaning::unassociated_alpha;
-    return sample_meaning::unspecified;
+    if (TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &g.extra_count, &types) == 1 && g.extra_count > 0 && types != nullptr)
+        g.fourth = types[0] == EXTRASAMPLE_ASSOCALPHA   ? sample_meaning::associated_alpha
+                   : types[0] == EXTRASAMPLE_UNASSALPHA ? sample_meaning::unassociated_alpha
+                                                        : sample_meaning::unspecified;
+    else
+        g.extra_count = 0;
+    return g;
+}
+
+std::string plural(uint64_t n, const char *one, const char *many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 void set_tags(TIFF *t, const picture &image, const tiff_write_options &options, uint32_t rows_per_strip,
@@ -288,9 +327,14 @@ void set_tags(TIFF *t, const picture &image, const tiff_write_options &options, 
     TIFFSetField(t, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
 }
 
+// Gives a picture holding rows first .. first + count - 1 of the picture being written, from its
+// row `at` on.
+using band_fn = std::function<const picture &(int32_t first, int32_t count, int32_t &at)>;
+
 // Codes the strips a batch at a time on all threads and hands each batch to libtiff before the
-// next, so that only the strips in flight are held.
-void write_tiff_stream(memory_stream &stream, const picture &image, const tiff_write_options &options)
+// next, so that only the strips in flight are held. image gives the size, depth and palette.
+void write_tiff_stream(memory_stream &stream, const picture &image, const tiff_write_options &options,
+                       const band_fn &band_for)
 {
     const int depth = image.depth;
     if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32)
@@ -317,11 +361,15 @@ void write_tiff_stream(memory_stream &stream, const picture &image, const tiff_w
     std::vector<result<byte_vector>> coded(batch);
     for (uint32_t first = 0; first < strips; first += batch) {
         const uint32_t count = std::min(batch, strips - first);
+        const auto band_first = static_cast<int32_t>(first * rows_per_strip);
+        const int32_t band_rows =
+            std::min<int32_t>(static_cast<int32_t>(count * rows_per_strip), image.height - band_first);
+        int32_t at = 0;
+        const picture &band = band_for(band_first, band_rows, at);
         parallel_for(count, threads, [&](std::size_t i) {
-            const auto s = first + static_cast<uint32_t>(i);
-            const auto row = static_cast<int32_t>(s * rows_per_strip);
-            const int32_t rows = std::min<int32_t>(static_cast<int32_t>(rows_per_strip), image.height - row);
-            coded[i] = encode_tif_strip(image, format, row, rows);
+            const auto row = static_cast<int32_t>(i * rows_per_strip);
+            const int32_t rows = std::min<int32_t>(static_cast<int32_t>(rows_per_strip), band_rows - row);
+            coded[i] = encode_tif_strip(band, format, at + row, rows);
         });
         for (uint32_t i = 0; i < count; ++i) {
             if (!coded[i].ok())
@@ -346,11 +394,6 @@ void write_tiff_stream(memory_stream &stream, const picture &image, const tiff_w
     tif.reset();
     if (stream.error != 0)
         throw output_failure(std::string("cannot write: ") + std::strerror(stream.error));
-}
-
-std::string plural(uint64_t n, const char *one, const char *many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 } // namespace
@@ -383,12 +426,60 @@ uint32_t rows_per_strip_for(const picture &image)
                                                          static_cast<std::size_t>(std::max(image.height, 1))));
 }
 
-picture read_tiff(std::span<const uint8_t> file, const tiff_read_options &options, int *pages, sample_meaning *fourth)
+namespace
 {
-    memory_stream stream;
-    stream.input = file;
-    tiff_ptr tif = open_stream(stream, "rm");
-    TIFF *t = tif.get();
+
+// One page of a TIFF file read strip by strip into bands of rows: orveln1 decodes the LZW strips on
+// all threads, libtiff the old-style ones, and uncompressed strips are copied. Only the strips of
+// the band asked for are read, so a file read through a descriptor is never held whole.
+class tiff_reader final : public row_source
+{
+  public:
+    tiff_reader(std::unique_ptr<memory_stream> stream, const tiff_read_options &options, int *pages,
+                sample_meaning *fourth);
+    ~tiff_reader() override
+    {
+        tif_.reset();
+        if (stream_->fd >= 0)
+            ::close(stream_->fd);
+    }
+    tiff_reader(const tiff_reader &) = delete;
+    tiff_reader &operator=(const tiff_reader &) = delete;
+
+    void read_rows(int32_t first, int32_t count, picture &band, int32_t at) override;
+
+  private:
+    [[nodiscard]] uint32_t rows_in_strip(uint32_t s) const
+    {
+        return std::min(rows_per_strip_, static_cast<uint32_t>(shape_.height) - s * rows_per_strip_);
+    }
+    // The coded bytes of strip s: where they lie in memory, or read into buffer through the descriptor.
+    std::span<const uint8_t> raw_strip(uint32_t s, std::vector<uint8_t> &buffer);
+    // Rows of a stored (uncompressed) strip into rows at .. of target; short strips leave zeros.
+    void copy_stored(std::span<const uint8_t> raw, picture &target, int32_t at, uint32_t rows) const;
+    void to_bitmap_order(uint8_t *row) const;
+    // Strip s decoded on its own, for a strip that a band holds only in part (the next band holds
+    // the rest, so the last one is kept) and for old-style strips, which libtiff decodes.
+    const picture &whole_strip(uint32_t s);
+
+    std::unique_ptr<memory_stream> stream_; // libtiff keeps its address
+    tiff_ptr tif_;
+    tiff_read_options options_;
+    uint16_t compression_ = COMPRESSION_NONE;
+    uint32_t rows_per_strip_ = 1;
+    std::size_t row_bytes_ = 0;
+    tif_strip_format format_;
+    picture strip_;
+    uint32_t strip_index_ = UINT32_MAX;
+    uint32_t old_style_ = 0;
+};
+
+tiff_reader::tiff_reader(std::unique_ptr<memory_stream> stream, const tiff_read_options &options, int *pages,
+                         sample_meaning *fourth)
+    : stream_(std::move(stream)), options_(options)
+{
+    tif_ = open_stream(*stream_, "rm");
+    TIFF *t = tif_.get();
     const int page_count = static_cast<int>(TIFFNumberOfDirectories(t));
     if (pages != nullptr)
         *pages = page_count;
@@ -400,56 +491,39 @@ picture read_tiff(std::span<const uint8_t> file, const tiff_read_options &option
             throw failure("page " + std::to_string(options.page) + " cannot be read (" + last_tiff_error + ")");
     }
 
-    uint32_t width = 0;
-    uint32_t height = 0;
-    uint16_t bits = 1;
-    uint16_t samples = 1;
-    uint16_t compression = COMPRESSION_NONE;
-    uint16_t photometric = 0;
-    uint16_t planar = PLANARCONFIG_CONTIG;
-    uint16_t predictor = PREDICTOR_NONE;
-    uint16_t fill_order = FILLORDER_MSB2LSB;
-    uint16_t sample_format = SAMPLEFORMAT_UINT;
-    if (TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) != 1 || TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height) != 1)
+    tiff_tags g = read_tags(t);
+    if (!g.has_size)
         throw failure("TIFF without image width or length");
-    TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(t, TIFFTAG_PREDICTOR, &predictor);
-    TIFFGetFieldDefaulted(t, TIFFTAG_FILLORDER, &fill_order);
-    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &sample_format);
-    if (TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric) != 1)
-        photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
     // libtiff keeps a predictor only for the codecs that use one; uncompressed strips have none.
-    if (compression != COMPRESSION_LZW)
-        predictor = PREDICTOR_NONE;
+    if (g.compression != COMPRESSION_LZW)
+        g.predictor = PREDICTOR_NONE;
     if (fourth != nullptr)
-        *fourth = extra_sample_meaning(t);
+        *fourth = g.fourth;
 
     if (TIFFIsTiled(t))
         throw failure("tiled TIFF images are not supported (only strips are)");
-    if (compression != COMPRESSION_LZW && compression != COMPRESSION_NONE)
-        throw failure(std::string(compression_name(compression)) + " compression (" + std::to_string(compression) +
+    if (g.compression != COMPRESSION_LZW && g.compression != COMPRESSION_NONE)
+        throw failure(std::string(compression_name(g.compression)) + " compression (" + std::to_string(g.compression) +
                       ") is not supported: only LZW and uncompressed strips are");
-    if (samples > 1 && planar != PLANARCONFIG_CONTIG)
+    if (g.samples > 1 && g.planar != PLANARCONFIG_CONTIG)
         throw failure("planar (separate) TIFF images are not supported");
-    if (fill_order != FILLORDER_MSB2LSB)
+    if (g.fill_order != FILLORDER_MSB2LSB)
         throw failure("TIFF with least-significant-bit-first fill order is not supported");
-    if (sample_format != SAMPLEFORMAT_UINT)
+    if (g.sample_format != SAMPLEFORMAT_UINT)
         throw failure("TIFF samples that are not unsigned integers are not supported");
-    if (width < 1 || height < 1 || width > static_cast<uint32_t>(max_image_side) ||
-        height > static_cast<uint32_t>(max_image_side) || int64_t{width} * height > max_image_pixels)
-        throw failure("TIFF size " + std::to_string(width) + "x" + std::to_string(height) + " is out of range");
+    if (g.width < 1 || g.height < 1 || g.width > static_cast<uint32_t>(max_image_side) ||
+        g.height > static_cast<uint32_t>(max_image_side) || int64_t{g.width} * g.height > max_image_pixels)
+        throw failure("TIFF size " + std::to_string(g.width) + "x" + std::to_string(g.height) + " is out of range");
 
     int depth = 0;
     std::vector<colour> palette;
     bool swap32 = false;
-    if ((photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) && samples == 1 &&
+    const uint16_t bits = g.bits;
+    if ((g.photometric == PHOTOMETRIC_MINISBLACK || g.photometric == PHOTOMETRIC_MINISWHITE) && g.samples == 1 &&
         (bits == 1 || bits == 4 || bits == 8)) {
         depth = bits;
-        palette = grey_palette(bits, photometric == PHOTOMETRIC_MINISWHITE);
-    } else if (photometric == PHOTOMETRIC_PALETTE && samples == 1 && (bits == 1 || bits == 4 || bits == 8)) {
+        palette = grey_palette(bits, g.photometric == PHOTOMETRIC_MINISWHITE);
+    } else if (g.photometric == PHOTOMETRIC_PALETTE && g.samples == 1 && (bits == 1 || bits == 4 || bits == 8)) {
         depth = bits;
         uint16_t *red = nullptr;
         uint16_t *green = nullptr;
@@ -466,121 +540,231 @@ picture read_tiff(std::span<const uint8_t> file, const tiff_read_options &option
         for (int i = 0; i < entries; ++i)
             palette.push_back(colour{static_cast<uint8_t>(red[i] >> shift), static_cast<uint8_t>(green[i] >> shift),
                                      static_cast<uint8_t>(blue[i] >> shift)});
-    } else if (photometric == PHOTOMETRIC_RGB && bits == 8 && (samples == 3 || samples == 4)) {
-        depth = samples * 8;
-        swap32 = samples == 4;
+    } else if (g.photometric == PHOTOMETRIC_RGB && bits == 8 && (g.samples == 3 || g.samples == 4)) {
+        depth = g.samples * 8;
+        swap32 = g.samples == 4;
     } else {
-        throw failure(std::string(photometric_name(photometric)) + " TIFF with " + std::to_string(samples) +
+        throw failure(std::string(photometric_name(g.photometric)) + " TIFF with " + std::to_string(g.samples) +
                       " sample(s) of " + std::to_string(bits) +
                       " bits is not supported (bilevel, 4/8-bit grey or palette, 8-bit RGB and RGBA are)");
     }
-    if (predictor != PREDICTOR_NONE && (predictor != PREDICTOR_HORIZONTAL || bits != 8))
-        throw failure("TIFF predictor " + std::to_string(predictor) + " with " + std::to_string(bits) +
+    if (g.predictor != PREDICTOR_NONE && (g.predictor != PREDICTOR_HORIZONTAL || bits != 8))
+        throw failure("TIFF predictor " + std::to_string(g.predictor) + " with " + std::to_string(bits) +
                       "-bit samples is not supported");
 
-    uint32_t rows_per_strip = height;
-    TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
-    rows_per_strip = std::clamp<uint32_t>(rows_per_strip, 1, height);
+    rows_per_strip_ = g.rows_per_strip;
     const uint32_t strips = TIFFNumberOfStrips(t);
-    const uint32_t needed = (height + rows_per_strip - 1) / rows_per_strip;
+    const uint32_t needed = (g.height + rows_per_strip_ - 1) / rows_per_strip_;
     if (strips < needed)
         throw failure("TIFF has " + std::to_string(strips) + " strips where " + std::to_string(needed) + " are needed");
 
-    picture image = make_picture(static_cast<int32_t>(width), static_cast<int32_t>(height), depth);
-    image.palette = std::move(palette);
-    const std::size_t row_bytes = (static_cast<std::size_t>(width) * static_cast<std::size_t>(depth) + 7) / 8;
-    auto to_bitmap_order = [&](uint8_t *row) {
-        if (depth >= 24)
-            for (std::size_t i = 0; i + 2 < row_bytes; i += static_cast<std::size_t>(depth / 8))
-                std::swap(row[i], row[i + 2]);
-    };
+    compression_ = g.compression;
+    shape_.width = static_cast<int32_t>(g.width);
+    shape_.height = static_cast<int32_t>(g.height);
+    shape_.depth = depth;
+    shape_.palette = std::move(palette);
+    row_bytes_ = (static_cast<std::size_t>(g.width) * static_cast<std::size_t>(depth) + 7) / 8;
+    format_.width = shape_.width;
+    format_.depth = depth;
+    format_.swap_red_blue_32 = swap32;
+    format_.horizontal_predictor = g.predictor == PREDICTOR_HORIZONTAL;
+}
 
-    // Old-style LZW strips are decoded here by libtiff itself, which still reads that layout.
-    // The strips are read where they lie in the file, without a copy.
-    std::vector<std::span<const uint8_t>> raw(needed);
-    std::vector<uint8_t> by_libtiff(needed, 0);
-    uint32_t old_style = 0;
-    std::vector<uint8_t> decoded;
-    for (uint32_t s = 0; s < needed; ++s) {
-        const uint64_t size = TIFFGetStrileByteCount(t, s);
-        const uint64_t offset = TIFFGetStrileOffset(t, s);
-        if (size == 0 || offset > file.size() || size > file.size() - offset)
-            throw failure("strip " + std::to_string(s) + " lies outside the file");
-        raw[s] = file.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
-        if (compression != COMPRESSION_LZW || !old_style_lzw(raw[s]))
+std::span<const uint8_t> tiff_reader::raw_strip(uint32_t s, std::vector<uint8_t> &buffer)
+{
+    TIFF *t = tif_.get();
+    const uint64_t size = TIFFGetStrileByteCount(t, s);
+    const uint64_t offset = TIFFGetStrileOffset(t, s);
+    const uint64_t file_size = stream_->size();
+    if (size == 0 || offset > file_size || size > file_size - offset)
+        throw failure("strip " + std::to_string(s) + " lies outside the file");
+    if (stream_->fd < 0)
+        return stream_->input.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
+    buffer.resize(static_cast<std::size_t>(size));
+    for (std::size_t done = 0; done < buffer.size();) {
+        const ssize_t n =
+            ::pread(stream_->fd, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
             continue;
-        const uint32_t first = s * rows_per_strip;
-        const uint32_t count = std::min(rows_per_strip, height - first);
-        decoded.assign(row_bytes * count, 0);
-        last_tiff_error.clear();
-        const tmsize_t got = TIFFReadEncodedStrip(t, s, decoded.data(), static_cast<tmsize_t>(decoded.size()));
-        if (got < 0)
+        if (n <= 0)
             throw failure("strip " + std::to_string(s) +
-                          ": old-style LZW from before TIFF 6.0 that libtiff cannot "
-                          "decode either (" +
-                          last_tiff_error + ")");
-        for (uint32_t y = 0; y < count; ++y) {
-            uint8_t *row = image.row(static_cast<int32_t>(first + y));
-            std::memcpy(row, decoded.data() + y * row_bytes, row_bytes);
+                          " cannot be read: " + (n < 0 ? std::strerror(errno) : "the file ends early"));
+        done += static_cast<std::size_t>(n);
+    }
+    return buffer;
+}
+
+void tiff_reader::to_bitmap_order(uint8_t *row) const
+{
+    if (shape_.depth >= 24)
+        for (std::size_t i = 0; i + 2 < row_bytes_; i += static_cast<std::size_t>(shape_.depth / 8))
+            std::swap(row[i], row[i + 2]);
+}
+
+void tiff_reader::copy_stored(std::span<const uint8_t> raw, picture &target, int32_t at, uint32_t rows) const
+{
+    for (uint32_t y = 0; y < rows; ++y) {
+        uint8_t *row = target.row(at + static_cast<int32_t>(y));
+        const std::size_t from = y * row_bytes_;
+        if (from < raw.size())
+            std::memcpy(row, raw.data() + from, std::min(row_bytes_, raw.size() - from));
+        if (format_.horizontal_predictor)
+            undo_horizontal_predictor(row, row_bytes_, shape_.depth / 8);
+        to_bitmap_order(row);
+    }
+}
+
+const picture &tiff_reader::whole_strip(uint32_t s)
+{
+    if (strip_index_ == s)
+        return strip_;
+    strip_index_ = UINT32_MAX;
+    const uint32_t rows = rows_in_strip(s);
+    strip_ = make_picture(shape_.width, static_cast<int32_t>(rows), shape_.depth);
+    std::vector<uint8_t> buffer;
+    const std::span<const uint8_t> raw = raw_strip(s, buffer);
+    if (compression_ == COMPRESSION_LZW && old_style_lzw(raw)) {
+        std::vector<uint8_t> decoded(row_bytes_ * rows, 0);
+        last_tiff_error.clear();
+        if (TIFFReadEncodedStrip(tif_.get(), s, decoded.data(), static_cast<tmsize_t>(decoded.size())) < 0)
+            throw failure("strip " + std::to_string(s) +
+                          ": old-style LZW from before TIFF 6.0 that libtiff cannot decode either (" + last_tiff_error +
+                          ")");
+        for (uint32_t y = 0; y < rows; ++y) {
+            uint8_t *row = strip_.row(static_cast<int32_t>(y));
+            std::memcpy(row, decoded.data() + y * row_bytes_, row_bytes_);
             to_bitmap_order(row);
         }
-        by_libtiff[s] = 1;
-        ++old_style;
+        ++old_style_;
+    } else if (compression_ == COMPRESSION_LZW) {
+        const int32_t r = decode_tif_strip(raw, format_, strip_, 0, static_cast<int32_t>(rows));
+        if (r < 0)
+            throw failure(strip_failure(s, s * rows_per_strip_, r));
+    } else {
+        copy_stored(raw, strip_, 0, rows);
     }
-    if (old_style > 0)
-        note(plural(old_style, "strip", "strips") +
-             " of old-style LZW from before TIFF 6.0 (bits in the wrong order) decoded by libtiff");
+    strip_index_ = s;
+    return strip_;
+}
 
-    tif_strip_format format;
-    format.width = image.width;
-    format.depth = depth;
-    format.swap_red_blue_32 = swap32;
-    format.horizontal_predictor = predictor == PREDICTOR_HORIZONTAL;
-
-    std::vector<int32_t> results(needed, 0);
-    std::atomic<uint32_t> done{0};
-    parallel_for(needed, options.threads, [&](std::size_t s) {
-        const auto first = static_cast<int32_t>(s * rows_per_strip);
-        const int32_t count = std::min<int32_t>(static_cast<int32_t>(rows_per_strip), image.height - first);
-        if (compression == COMPRESSION_LZW) {
-            if (by_libtiff[s] == 0)
-                results[s] = decode_tif_strip(raw[s], format, image, first, count);
-        } else {
-            // Uncompressed: rows as stored, short strips padded with zeros.
-            for (int32_t y = 0; y < count; ++y) {
-                uint8_t *row = image.row(first + y);
-                const std::size_t at = static_cast<std::size_t>(y) * row_bytes;
-                if (at < raw[s].size())
-                    std::memcpy(row, raw[s].data() + at, std::min(row_bytes, raw[s].size() - at));
-                if (format.horizontal_predictor)
-                    undo_horizontal_predictor(row, row_bytes, depth / 8);
-                to_bitmap_order(row);
+void tiff_reader::read_rows(int32_t first, int32_t count, picture &band, int32_t at)
+{
+    if (count < 1)
+        return;
+    std::memset(band.row(at), 0, band.stride() * static_cast<std::size_t>(count));
+    const auto band_first = static_cast<uint32_t>(first);
+    const auto band_end = static_cast<uint32_t>(first + count);
+    const uint32_t first_strip = band_first / rows_per_strip_;
+    const uint32_t last_strip = (band_end - 1) / rows_per_strip_;
+    const unsigned threads = thread_count(options_.threads, last_strip - first_strip + 1);
+    // Enough strips per batch to keep every thread busy between the sequential reads: four each,
+    // and for files of small strips, about as many rows as four of the strips the tool writes.
+    const std::size_t strip_bytes = std::max<std::size_t>(1, row_bytes_ * rows_per_strip_);
+    const auto batch = static_cast<uint32_t>(std::clamp<std::size_t>(
+        threads * 4 * std::max<std::size_t>(1, strip_target_bytes / strip_bytes), 1, last_strip - first_strip + 1));
+    std::vector<std::vector<uint8_t>> buffers(batch);
+    std::vector<std::span<const uint8_t>> raw(batch);
+    std::vector<int32_t> results(batch);
+    for (uint32_t b = first_strip; b <= last_strip; b += batch) {
+        const uint32_t n = std::min(batch, last_strip + 1 - b);
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t s = b + i;
+            const uint32_t strip_first = s * rows_per_strip_;
+            const uint32_t strip_end = strip_first + rows_in_strip(s);
+            raw[i] = {};
+            results[i] = 0;
+            if (strip_first >= band_first && strip_end <= band_end) {
+                raw[i] = raw_strip(s, buffers[i]);
+                if (compression_ != COMPRESSION_LZW || !old_style_lzw(raw[i]))
+                    continue;
+                raw[i] = {};
             }
+            // Decoded on its own; only the rows inside the band are copied.
+            const picture &whole = whole_strip(s);
+            const uint32_t from = std::max(strip_first, band_first);
+            const uint32_t to = std::min(strip_end, band_end);
+            for (uint32_t y = from; y < to; ++y)
+                std::memcpy(band.row(at + static_cast<int32_t>(y - band_first)),
+                            whole.row(static_cast<int32_t>(y - strip_first)), band.stride());
         }
-        const uint32_t now = ++done;
-        if (options.progress && now % 64 == 0)
-            options.progress(static_cast<double>(now) / needed);
-    });
-    for (uint32_t s = 0; s < needed; ++s)
-        if (results[s] < 0)
-            throw failure(strip_failure(s, s * rows_per_strip, results[s]));
-    return image;
+        parallel_for(n, threads, [&](std::size_t i) {
+            if (raw[i].empty())
+                return;
+            const auto s = b + static_cast<uint32_t>(i);
+            const int32_t row = at + static_cast<int32_t>(s * rows_per_strip_ - band_first);
+            const uint32_t rows = rows_in_strip(s);
+            if (compression_ == COMPRESSION_LZW)
+                results[i] = decode_tif_strip(raw[i], format_, band, row, static_cast<int32_t>(rows));
+            else
+                copy_stored(raw[i], band, row, rows);
+        });
+        for (uint32_t i = 0; i < n; ++i)
+            if (results[i] < 0)
+                throw failure(strip_failure(b + i, (b + i) * rows_per_strip_, results[i]));
+        // Progress is told for a whole read; a band's caller tells its own.
+        if (options_.progress && count == shape_.height)
+            options_.progress(static_cast<double>(std::min(band_end, (b + n) * rows_per_strip_)) / shape_.height);
+    }
+    if (band_end == static_cast<uint32_t>(shape_.height) && old_style_ > 0)
+        note(plural(old_style_, "strip", "strips") +
+             " of old-style LZW from before TIFF 6.0 (bits in the wrong order) decoded by libtiff");
+}
+
+} // namespace
+
+picture read_tiff(std::span<const uint8_t> file, const tiff_read_options &options, int *pages, sample_meaning *fourth)
+{
+    auto stream = std::make_unique<memory_stream>();
+    stream->input = file;
+    tiff_reader reader(std::move(stream), options, pages, fourth);
+    return reader.take_all();
+}
+
+std::unique_ptr<row_source> open_tiff(int fd, const tiff_read_options &options, int *pages, sample_meaning *fourth)
+{
+    auto stream = std::make_unique<memory_stream>();
+    stream->fd = fd;
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        throw failure(std::string("cannot read: ") + std::strerror(errno));
+    }
+    stream->end = static_cast<uint64_t>(st.st_size);
+    try {
+        return std::make_unique<tiff_reader>(std::move(stream), options, pages, fourth);
+    } catch (...) {
+        // A reader that was never made has not taken the descriptor over.
+        ::close(fd);
+        throw;
+    }
 }
 
 std::vector<uint8_t> write_tiff(const picture &image, const tiff_write_options &options)
 {
     memory_stream stream;
     stream.writing = true;
-    write_tiff_stream(stream, image, options);
+    write_tiff_stream(stream, image, options, [&](int32_t first, int32_t, int32_t &at) -> const picture & {
+        at = first;
+        return image;
+    });
     return std::move(stream.data);
 }
 
-void write_tiff_file(int fd, const picture &image, const tiff_write_options &options)
+void write_tiff_file(int fd, row_source &source, const tiff_write_options &options)
 {
     memory_stream stream;
     stream.writing = true;
     stream.fd = fd;
-    write_tiff_stream(stream, image, options);
+    picture band;
+    write_tiff_stream(stream, source.shape(), options,
+                      [&](int32_t first, int32_t count, int32_t &at) -> const picture & {
+                          if (band.height < count)
+                              band = make_picture(source.shape().width, count, source.shape().depth);
+                          source.read_rows(first, count, band, 0);
+                          at = 0;
+                          return band;
+                      });
 }
 
 namespace
@@ -627,33 +811,34 @@ std::string ratio_text(uint64_t in, uint64_t out)
     return text;
 }
 
+// An LZW code stands for at most 4096 bytes, and the other codecs libtiff reads expand less per
+// coded byte, so a strip or tile decodes to no more than this many bytes for each of its own.
+constexpr uint64_t most_bytes_per_coded_byte = 4096;
+constexpr uint64_t smallest_piece_buffer = uint64_t{1} << 24;
+
+// Room for decoding strip or tile i: what the tags say it holds, but never more than its coded
+// bytes can fill, so that a hostile size in the tags cannot ask for more memory than that. The
+// coded size is itself a tag (or, without one, libtiff's guess from the image size), so only as
+// much of it counts as the file holds.
+tmsize_t piece_buffer_bytes(TIFF *t, uint32_t i, tmsize_t claimed)
+{
+    const uint64_t file_size = static_cast<const memory_stream *>(TIFFClientdata(t))->size();
+    const uint64_t coded = std::min<uint64_t>(TIFFGetStrileByteCount(t, i), file_size);
+    const uint64_t fillable = std::max(smallest_piece_buffer, coded * most_bytes_per_coded_byte);
+    return static_cast<tmsize_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max<tmsize_t>(claimed, 1)), fillable));
+}
+
 void describe_page(TIFF *t, std::FILE *out)
 {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    uint16_t bits = 1;
-    uint16_t samples = 1;
-    uint16_t compression = COMPRESSION_NONE;
-    uint16_t photometric = PHOTOMETRIC_MINISBLACK;
-    uint16_t planar = PLANARCONFIG_CONTIG;
-    uint16_t predictor = PREDICTOR_NONE;
-    uint16_t sample_format = SAMPLEFORMAT_UINT;
-    uint16_t extra_count = 0;
-    uint16_t *extra_types = nullptr;
-    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(t, TIFFTAG_PREDICTOR, &predictor);
-    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &sample_format);
-    TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_types);
-    if (TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric) != 1)
-        photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
-
+    const tiff_tags g = read_tags(t);
+    const uint32_t width = g.width;
+    const uint32_t height = g.height;
+    const uint16_t bits = g.bits;
+    const uint16_t samples = g.samples;
+    const uint16_t compression = g.compression;
+    const uint16_t predictor = g.predictor;
     std::fprintf(out, "  image: %ux%u, %s\n", width, height,
-                 kind_text(photometric, bits, samples, sample_format, extra_sample_meaning(t), extra_count).c_str());
+                 kind_text(g.photometric, bits, samples, g.sample_format, g.fourth, g.extra_count).c_str());
 
     const bool tiled = TIFFIsTiled(t) != 0;
     const uint32_t pieces = tiled ? TIFFNumberOfTiles(t) : TIFFNumberOfStrips(t);
@@ -666,12 +851,9 @@ void describe_page(TIFF *t, std::FILE *out)
         layout =
             plural(pieces, "tile", "tiles") + " of " + std::to_string(tile_width) + "x" + std::to_string(tile_length);
     } else {
-        uint32_t rows_per_strip = height;
-        TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
-        layout = plural(pieces, "strip", "strips") + " of " +
-                 plural(std::min(rows_per_strip, std::max<uint32_t>(height, 1)), "row", "rows");
+        layout = plural(pieces, "strip", "strips") + " of " + plural(g.rows_per_strip, "row", "rows");
     }
-    if (samples > 1 && planar == PLANARCONFIG_SEPARATE)
+    if (samples > 1 && g.planar == PLANARCONFIG_SEPARATE)
         layout += ", one plane per sample";
     uint64_t compressed = 0;
     bool old_style = false;
@@ -695,26 +877,30 @@ void describe_page(TIFF *t, std::FILE *out)
     std::string rows;
     if (!tiled) {
         const tmsize_t strip_size = TIFFStripSize(t);
-        uint32_t rows_per_strip = height;
-        TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
-        rows_per_strip = std::max<uint32_t>(1, std::min(rows_per_strip, std::max<uint32_t>(height, 1)));
+        const uint32_t rows_per_strip = g.rows_per_strip;
         const uint32_t per_plane = (height + rows_per_strip - 1) / rows_per_strip;
         const tmsize_t scanline = std::max<tmsize_t>(1, TIFFScanlineSize(t));
-        std::vector<uint8_t> buffer(static_cast<std::size_t>(std::max<tmsize_t>(strip_size, 1)));
+        std::vector<uint8_t> buffer;
         uint64_t complete = 0;
         for (uint32_t s = 0; s < per_plane && s < pieces; ++s) {
             const uint32_t in_strip = std::min(rows_per_strip, height - s * rows_per_strip);
-            const tmsize_t got = TIFFReadEncodedStrip(t, s, buffer.data(), strip_size);
+            const tmsize_t size = piece_buffer_bytes(t, s, strip_size);
+            buffer.resize(static_cast<std::size_t>(size));
+            const tmsize_t got = TIFFReadEncodedStrip(t, s, buffer.data(), size);
             const uint64_t got_rows = got < 0 ? 0 : static_cast<uint64_t>(got) / static_cast<uint64_t>(scanline);
             complete += std::min<uint64_t>(got_rows, in_strip);
         }
         rows = "; " + std::to_string(complete) + " of " + std::to_string(height) + " rows complete";
     } else {
         const tmsize_t tile_size = TIFFTileSize(t);
-        std::vector<uint8_t> buffer(static_cast<std::size_t>(std::max<tmsize_t>(tile_size, 1)));
+        std::vector<uint8_t> buffer;
         uint32_t good = 0;
-        for (uint32_t i = 0; i < pieces; ++i)
-            good += TIFFReadEncodedTile(t, i, buffer.data(), tile_size) == tile_size ? 1 : 0;
+        for (uint32_t i = 0; i < pieces; ++i) {
+            // A tile larger than its coded bytes can fill cannot be complete.
+            const tmsize_t size = piece_buffer_bytes(t, i, tile_size);
+            buffer.resize(static_cast<std::size_t>(size));
+            good += size == tile_size && TIFFReadEncodedTile(t, i, buffer.data(), size) == tile_size ? 1 : 0;
+        }
         rows = "; " + std::to_string(good) + " of " + plural(pieces, "tile", "tiles") + " complete";
     }
     std::fprintf(out, "  %s: %llu pixel bytes -> %llu bytes, ratio %s%s\n", compression_name(compression),

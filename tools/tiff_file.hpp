@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "orveln1.hpp"
+#include "row_source.hpp"
 
 namespace orveln1::tool
 {
@@ -34,11 +36,15 @@ struct tiff_write_options {
 // fourth, when given, receive the number of pages and the meaning of a fourth sample.
 [[nodiscard]] picture read_tiff(std::span<const uint8_t> file, const tiff_read_options &options = {},
                                 int *pages = nullptr, sample_meaning *fourth = nullptr);
+// The same through a descriptor of a regular file (which the source takes over and closes), read a
+// band of strips at a time so that neither the file nor the picture is ever held whole.
+[[nodiscard]] std::unique_ptr<row_source> open_tiff(int fd, const tiff_read_options &options = {}, int *pages = nullptr,
+                                                    sample_meaning *fourth = nullptr);
 // Depths 1, 4, 8 (palette or greyscale), 24 and 32 (RGB plus an extra sample), whole in memory.
 [[nodiscard]] std::vector<uint8_t> write_tiff(const picture &image, const tiff_write_options &options);
-// The same into a seekable descriptor, a few strips at a time, so that the coded file is never
-// held in memory.
-void write_tiff_file(int fd, const picture &image, const tiff_write_options &options);
+// The same into a seekable descriptor, a few strips at a time, taking the rows from source as they
+// are needed, so that neither the picture nor the coded file is ever held whole.
+void write_tiff_file(int fd, row_source &source, const tiff_write_options &options);
 
 // Whether the horizontal predictor pays for this picture: 8-bit greyscale and RGB(A) samples,
 // where neighbours differ little; palette indices have no such order.

@@ -1,0 +1,234 @@
+// SPDX-License-Identifier: MIT
+// The tool's memory and progress: conversions into TIFF that read their input a band of rows at a
+// time give the pixels and bytes of a whole read, wherever the bands cut the input's strips; the
+// progress line shows on a terminal only; hostile sizes in the tags take no memory.
+#include <tiffio.h>
+
+#include "jpeg_file.hpp"
+#include "png_file.hpp"
+#include "tiff_file.hpp"
+#include "tool_fixture.hpp"
+
+using namespace tool_test;
+
+namespace
+{
+
+struct stream_case {
+    const char *name;
+    const char *format; // of the input: tif, png, bmp or jpg
+    int depth;
+    int32_t width;
+    int32_t height;
+    uint32_t rows_per_strip; // of a TIFF input
+    uint16_t compression;    // of a TIFF input
+    bool predictor;          // of a TIFF input
+};
+
+void PrintTo(const stream_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+// A TIFF written by libtiff with the layout asked for; depths 1 and 8 as greyscale.
+void write_libtiff(const fs::path &path, const picture &p, const stream_case &c)
+{
+    TIFF *t = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(p.width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(p.height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, p.depth >= 24 ? 8 : p.depth);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, p.depth >= 24 ? p.depth / 8 : 1);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, p.depth >= 24 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, c.compression);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, c.rows_per_strip);
+    if (c.predictor)
+        TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    if (p.depth == 32) {
+        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    std::vector<uint8_t> row(p.stride());
+    for (int32_t y = 0; y < p.height; ++y) {
+        std::memcpy(row.data(), p.row(y), row.size());
+        if (p.depth >= 24)
+            for (std::size_t i = 0; i + 2 < row.size(); i += static_cast<std::size_t>(p.depth / 8))
+                std::swap(row[i], row[i + 2]);
+        ASSERT_EQ(TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0), 1);
+    }
+    TIFFClose(t);
+}
+
+picture input_picture(const stream_case &c)
+{
+    picture p = c.depth >= 24 ? photo_like(c.width, c.height, 7) : sample(c.depth, c.width, c.height);
+    if (c.depth == 32) {
+        const picture rgb = p;
+        p = make_picture(c.width, c.height, 32);
+        for (int32_t y = 0; y < p.height; ++y)
+            for (int32_t x = 0; x < p.width; ++x) {
+                std::memcpy(p.row(y) + x * 4, rgb.row(y) + x * 3, 3);
+                p.row(y)[x * 4 + 3] = static_cast<uint8_t>(x + y);
+            }
+    }
+    if (c.depth <= 8 && std::string(c.format) == "tif") {
+        // libtiff's greyscale stands for the grey ramp.
+        p.palette.clear();
+        for (int i = 0; i < (1 << c.depth); ++i) {
+            const auto v = static_cast<uint8_t>(255 * i / ((1 << c.depth) - 1));
+            p.palette.push_back(colour{v, v, v});
+        }
+    }
+    return p;
+}
+
+class tool_stream : public orveln_cli, public testing::WithParamInterface<stream_case>
+{
+  protected:
+    // in.jpg from a 24-bit picture, by Pillow.
+    void write_jpeg_with_pillow(const picture &p)
+    {
+        std::vector<uint8_t> rgb;
+        for (int32_t y = 0; y < p.height; ++y)
+            for (int32_t x = 0; x < p.width; ++x) {
+                const uint8_t *px = p.row(y) + static_cast<std::size_t>(x) * 3;
+                rgb.insert(rgb.end(), {px[2], px[1], px[0]});
+            }
+        spit(at("rgb"), rgb);
+        const run_result r =
+            python("import sys\nfrom PIL import Image\nImage.frombytes('RGB', (" + std::to_string(p.width) + ", " +
+                   std::to_string(p.height) + "), open(sys.argv[1] + '/rgb', 'rb').read())" +
+                   ".save(sys.argv[1] + '/in.jpg', quality=90)\n");
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+    }
+};
+
+TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
+{
+    const stream_case c = GetParam();
+    const picture p = input_picture(c);
+    const fs::path in = at(std::string("in.") + c.format);
+    if (std::string(c.format) == "tif")
+        write_libtiff(in, p, c);
+    else if (std::string(c.format) == "png")
+        spit(in, host::write_png(p, c.depth == 32 ? host::sample_meaning::unassociated_alpha
+                                                  : host::sample_meaning::unspecified));
+    else if (std::string(c.format) == "bmp")
+        spit(in, host::write_bmp(p));
+    else
+        write_jpeg_with_pillow(p);
+    if (HasFatalFailure())
+        return;
+
+    // One thread gives batches of four output strips, so the larger inputs take several bands.
+    const run_result banded = orveln("convert " + quote(in) + " " + quote(at("banded.tif")) + " --threads 1");
+    ASSERT_EQ(banded.exit_code, 0) << banded.err;
+    // Standard input is read whole before the conversion starts.
+    const run_result whole = orveln("convert - " + quote(at("whole.tif")) + " --threads 1 < " + quote(in));
+    ASSERT_EQ(whole.exit_code, 0) << whole.err;
+    EXPECT_EQ(slurp(at("banded.tif")), slurp(at("whole.tif")));
+
+    const picture back = host::read_tiff(slurp_bytes(at("banded.tif")));
+    ASSERT_EQ(back.width, p.width);
+    ASSERT_EQ(back.height, p.height);
+    // JPEG is lossy: its pixels are those of the reader's whole decode.
+    const picture expected = std::string(c.format) == "jpg" ? host::read_jpeg(slurp_bytes(in)) : p;
+    EXPECT_TRUE(colours_of(back) == colours_of(expected));
+    if (c.depth == 32) {
+        EXPECT_TRUE(back.pixels == p.pixels);
+    }
+}
+
+// Output strips of about 1 MiB: 499 rows at 700 RGB pixels, 3495 at 300 grey ones, 1048 at 8000
+// bilevel ones; the input strips of 7, 1000 or 33 rows end inside a band, not at its edge.
+INSTANTIATE_TEST_SUITE_P(
+    inputs, tool_stream,
+    testing::Values(stream_case{"tif_lzw_rgb", "tif", 24, 700, 2500, 7, COMPRESSION_LZW, false},
+                    stream_case{"tif_lzw_rgb_predictor", "tif", 24, 700, 2500, 33, COMPRESSION_LZW, true},
+                    stream_case{"tif_lzw_rgba_one_strip", "tif", 32, 700, 1900, 1900, COMPRESSION_LZW, true},
+                    stream_case{"tif_stored_grey", "tif", 8, 300, 15000, 1000, COMPRESSION_NONE, false},
+                    stream_case{"tif_lzw_bilevel", "tif", 1, 8000, 4500, 33, COMPRESSION_LZW, false},
+                    stream_case{"png_rgb", "png", 24, 700, 2500, 0, 0, false},
+                    stream_case{"png_rgba", "png", 32, 700, 1900, 0, 0, false},
+                    stream_case{"png_4bit_palette", "png", 4, 2001, 300, 0, 0, false},
+                    stream_case{"bmp_rgb", "bmp", 24, 700, 2500, 0, 0, false},
+                    stream_case{"bmp_8bit_palette", "bmp", 8, 301, 7001, 0, 0, false},
+                    stream_case{"jpeg_rgb", "jpg", 24, 700, 2500, 0, 0, false}),
+    [](const testing::TestParamInfo<stream_case> &param) { return std::string(param.param.name); });
+
+} // namespace
+
+namespace
+{
+
+struct progress_case {
+    const char *name;
+    const char *input;  // format of the input file
+    const char *output; // and of the output
+};
+
+void PrintTo(const progress_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class tool_progress : public orveln_cli, public testing::WithParamInterface<progress_case>
+{
+};
+
+TEST_P(tool_progress, PercentOfRowsOnATerminalOnly)
+{
+    const progress_case c = GetParam();
+    if (std::system("command -v script > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no script(1) to give the tool a terminal";
+    // Large enough that the work outlasts the line's delay.
+    spit(at("photo.bmp"), host::write_bmp(photo_like(2400, 2400)));
+    const fs::path in = at(std::string("in.") + c.input);
+    ASSERT_EQ(orveln("convert " + quote(at("photo.bmp")) + " " + quote(in)).exit_code, 0);
+    const std::string out = at(std::string("out.") + c.output).string();
+
+    const run_result plain = orveln("convert " + quote(in) + " " + quote(out));
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    EXPECT_EQ(plain.err, "") << "progress without a terminal";
+
+    fs::remove(out);
+    const run_result terminal =
+        shell("script -qec " + quote(quote(ORVELN_TOOL) + " convert " + quote(in) + " " + quote(out)) + " /dev/null");
+    ASSERT_EQ(terminal.exit_code, 0) << terminal.out;
+    EXPECT_NE(terminal.out.find("orveln: writing " + out), std::string::npos) << terminal.out;
+    EXPECT_NE(terminal.out.find("100%"), std::string::npos) << terminal.out;
+    // The line is cleared at the end, so that the shell prompt starts on an empty line.
+    EXPECT_EQ(terminal.out.substr(terminal.out.size() - 4), "\r\033[K") << terminal.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(formats, tool_progress,
+                         testing::Values(progress_case{"bmp_to_gif", "bmp", "gif"},
+                                         progress_case{"png_to_tif", "png", "tif"},
+                                         progress_case{"tif_to_png", "tif", "png"}),
+                         [](const testing::TestParamInfo<progress_case> &param) {
+                             return std::string(param.param.name);
+                         });
+
+} // namespace
+
+// TIFF files of a few hundred bytes whose tags promise strips of gigabytes: describing them must
+// take no more memory than their coded bytes can fill, here under a limit far below the promise.
+TEST_F(orveln_cli, InfoStaysSmallForAHugeStripInTheTags)
+{
+    const fs::path crashers = fs::path(__FILE__).parent_path() / "../data/crashers/tool_tiff_fuzzer";
+    const struct {
+        const char *file;
+        const char *rows;
+    } cases[] = {
+        {"info-strip-buffer-sized-by-tags", "0 of 65302 rows complete"}, // 1.7 GB in one strip
+        {"info-strip-without-byte-counts", "0 of 23 rows complete"},     // 1.8 GB guessed by libtiff
+    };
+    for (const auto &c : cases) {
+        const fs::path file = crashers / c.file;
+        ASSERT_TRUE(fs::exists(file)) << file;
+        const run_result r = shell("ulimit -v 400000; " + quote(ORVELN_TOOL) + " info " + quote(file.string()));
+        EXPECT_EQ(r.exit_code, 0) << c.file << ": " << r.err;
+        EXPECT_NE(r.out.find(c.rows), std::string::npos) << c.file << ": " << r.out;
+    }
+}
