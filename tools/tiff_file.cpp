@@ -480,7 +480,9 @@ tiff_reader::tiff_reader(std::unique_ptr<memory_stream> stream, const tiff_read_
 {
     tif_ = open_stream(*stream_, "rm");
     TIFF *t = tif_.get();
-    const int page_count = static_cast<int>(TIFFNumberOfDirectories(t));
+    // Opening read the first directory, so there is a page even when counting the chain of
+    // directories stops short of it (a damaged offset to the next one counts none).
+    const int page_count = std::max(1, static_cast<int>(TIFFNumberOfDirectories(t)));
     if (pages != nullptr)
         *pages = page_count;
     if (options.page != 0) {
