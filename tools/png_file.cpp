@@ -89,13 +89,14 @@ bool read_header(png_structp png, png_infop info, png_layout &l)
         l.reduced16 = true;
     }
     png_set_interlace_handling(png);
-    // Colour rows come blue-green-red, as the bitmap layout has them; a tRNS colour becomes alpha.
-    const auto rgb_layout = [&](bool transparent_colour) {
+    // Colour rows come blue-green-red, as the bitmap layout has them, alpha fourth where there is
+    // any; a tRNS colour becomes alpha.
+    const auto colour_layout = [&](bool alpha) {
         png_set_bgr(png);
-        if (transparent_colour)
+        if (has_trns)
             png_set_tRNS_to_alpha(png);
-        l.depth = transparent_colour ? 32 : 24;
-        l.alpha = transparent_colour;
+        l.depth = alpha ? 32 : 24;
+        l.alpha = alpha;
     };
     switch (l.colour_type) {
     case PNG_COLOR_TYPE_PALETTE: {
@@ -117,10 +118,7 @@ bool read_header(png_structp png, png_infop info, png_layout &l)
             break;
         }
         png_set_palette_to_rgb(png);
-        png_set_tRNS_to_alpha(png);
-        png_set_bgr(png);
-        l.depth = 32;
-        l.alpha = true;
+        colour_layout(true);
         break;
     }
     case PNG_COLOR_TYPE_GRAY:
@@ -133,21 +131,17 @@ bool read_header(png_structp png, png_infop info, png_layout &l)
             break;
         }
         png_set_gray_to_rgb(png);
-        rgb_layout(has_trns);
+        colour_layout(has_trns);
         break;
     case PNG_COLOR_TYPE_GRAY_ALPHA:
         png_set_gray_to_rgb(png);
-        png_set_bgr(png);
-        l.depth = 32;
-        l.alpha = true;
+        colour_layout(true);
         break;
     case PNG_COLOR_TYPE_RGB:
-        rgb_layout(has_trns);
+        colour_layout(has_trns);
         break;
     case PNG_COLOR_TYPE_RGB_ALPHA:
-        png_set_bgr(png);
-        l.depth = 32;
-        l.alpha = true;
+        colour_layout(true);
         break;
     default:
         png_error(png, "unknown PNG colour type");
