@@ -15,6 +15,7 @@
 #include <iterator>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bmp_file.hpp"
@@ -52,6 +53,11 @@ inline void spit(const fs::path &p, std::span<const uint8_t> data)
     out.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
+inline void spit(const fs::path &p, std::string_view text)
+{
+    spit(p, std::span(reinterpret_cast<const uint8_t *>(text.data()), text.size()));
+}
+
 inline std::string quote(const std::string &s)
 {
     std::string q = "'";
@@ -59,6 +65,18 @@ inline std::string quote(const std::string &s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
+
+// Whether a temporary file of the tool's is in the folder.
+inline bool temporary_in(const fs::path &dir)
+{
+    for (const auto &entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().find(".orveln-") != std::string::npos)
+            return true;
+    return false;
+}
+
+// Names each case of a table after its row, for INSTANTIATE_TEST_SUITE_P.
+inline constexpr auto row_name = [](const auto &info) { return std::string(info.param.name); };
 
 class orveln_cli : public testing::Test
 {
@@ -80,7 +98,7 @@ class orveln_cli : public testing::Test
             fs::remove_all(dir_);
     }
 
-    fs::path at(const std::string &name) const { return dir_ / name; }
+    fs::path at(const fs::path &name) const { return dir_ / name; }
 
     // Runs a shell command line; stdout and stderr are captured.
     run_result shell(const std::string &command) const
@@ -99,6 +117,12 @@ class orveln_cli : public testing::Test
 
     run_result orveln(const std::string &args) const { return shell(quote(ORVELN_TOOL) + " " + args); }
 
+    // orveln convert IN OUT OPTIONS; IN and OUT are in the test's folder unless absolute.
+    run_result convert(const fs::path &in, const fs::path &out, const std::string &options = "") const
+    {
+        return orveln("convert " + quote(at(in)) + " " + quote(at(out)) + " " + options);
+    }
+
     // The tool's failure contract: exit 1, one line "orveln: FILE: ...", and the named output absent.
     void expect_clean_failure(const run_result &r, const fs::path &output) const
     {
@@ -106,43 +130,54 @@ class orveln_cli : public testing::Test
         EXPECT_EQ(r.err.rfind("orveln: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(fs::exists(output));
-        for (const auto &entry : fs::directory_iterator(output.parent_path()))
-            EXPECT_EQ(entry.path().filename().string().find(".orveln-"), std::string::npos) << "temporary file left";
+        EXPECT_FALSE(temporary_in(output.parent_path())) << "temporary file left";
     }
 
-    // Runs a Python program (Pillow at hand) with the test's folder as its first argument.
+    // Runs a Python program with sys and Pillow's Image imported, and the test's folder in d and in
+    // its first argument.
     run_result python(const std::string &program, const std::string &args = "") const
     {
         const fs::path script = dir_ / ".check.py";
-        spit(script, std::span(reinterpret_cast<const uint8_t *>(program.data()), program.size()));
+        spit(script, "import sys\nfrom PIL import Image\nd = sys.argv[1]\n" + program);
         return shell("/usr/bin/python3 " + quote(script.string()) + " " + quote(dir_.string()) + " " + args);
     }
 
-    [[nodiscard]] bool temporary_left() const
+    // Whether Pillow reads the same pixels from both files (in the test's folder unless absolute),
+    // each converted to the given mode.
+    [[nodiscard]] testing::AssertionResult same_in_pillow(const fs::path &a, const fs::path &b,
+                                                          const std::string &mode = "RGB") const
     {
-        for (const auto &entry : fs::directory_iterator(dir_))
-            if (entry.path().filename().string().find(".orveln-") != std::string::npos)
-                return true;
-        return false;
+        const run_result r = python(R"(
+a, b = (Image.open(f).convert(sys.argv[4]) for f in sys.argv[2:4])
+sys.exit(0 if a.size == b.size and a.tobytes() == b.tobytes() else 1)
+)",
+                                    quote(at(a)) + " " + quote(at(b)) + " " + quote(mode));
+        if (r.exit_code == 0)
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure() << "Pillow reads other pixels from " << a << " and " << b << r.err;
     }
+
+    [[nodiscard]] bool temporary_left() const { return temporary_in(dir_); }
 
     fs::path dir_;
 };
 
 // A 24-bit picture of smooth gradients with noise, as a photo has: far more than 256 colours and
-// little for LZW to find without the predictor.
-inline picture photo_like(int32_t width, int32_t height, uint32_t seed = 1)
+// little for LZW to find without the predictor. At depth 32 the fourth sample runs x + y.
+inline picture photo_like(int32_t width, int32_t height, uint32_t seed = 1, int depth = 24)
 {
-    picture p = make_picture(width, height, 24);
+    picture p = make_picture(width, height, depth);
     uint32_t state = seed;
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x) {
             state = state * 1664525u + 1013904223u;
             const int noise = static_cast<int>(state >> 28) - 8;
-            uint8_t *px = p.row(y) + static_cast<std::size_t>(x) * 3;
+            uint8_t *px = p.row(y) + static_cast<std::size_t>(x) * static_cast<std::size_t>(depth / 8);
             px[0] = static_cast<uint8_t>(std::clamp(x * 255 / std::max(width, 1) + noise, 0, 255));
             px[1] = static_cast<uint8_t>(std::clamp(y * 255 / std::max(height, 1) + noise, 0, 255));
             px[2] = static_cast<uint8_t>(std::clamp((x + y) * 127 / std::max(width + height, 1) + 64 + noise, 0, 255));
+            if (depth == 32)
+                px[3] = static_cast<uint8_t>(x + y);
         }
     return p;
 }
@@ -163,6 +198,16 @@ inline picture sample(int depth, int32_t width, int32_t height)
     if ((width * depth) % 8 != 0)
         for (int32_t y = 0; y < height; ++y)
             p.row(y)[meaningful - 1] &= static_cast<uint8_t>(0xFF << (8 - (width * depth) % 8));
+    return p;
+}
+
+// The picture with the grey ramp of its depth for a palette, as greyscale reads.
+inline picture in_grey(picture p)
+{
+    for (std::size_t i = 0; i < p.palette.size(); ++i) {
+        const auto v = static_cast<uint8_t>(255 * i / (p.palette.size() - 1));
+        p.palette[i] = colour{v, v, v};
+    }
     return p;
 }
 

@@ -34,11 +34,6 @@ struct stream_case {
     bool predictor;          // of a TIFF input
 };
 
-void PrintTo(const stream_case &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 // A TIFF written by libtiff with the layout asked for; depths 1 and 8 as greyscale.
 void write_libtiff(const fs::path &path, const picture &p, const stream_case &c)
 {
@@ -69,72 +64,38 @@ void write_libtiff(const fs::path &path, const picture &p, const stream_case &c)
     TIFFClose(t);
 }
 
-picture input_picture(const stream_case &c)
-{
-    picture p = c.depth >= 24 ? photo_like(c.width, c.height, 7) : sample(c.depth, c.width, c.height);
-    if (c.depth == 32) {
-        const picture rgb = p;
-        p = make_picture(c.width, c.height, 32);
-        for (int32_t y = 0; y < p.height; ++y)
-            for (int32_t x = 0; x < p.width; ++x) {
-                std::memcpy(p.row(y) + x * 4, rgb.row(y) + x * 3, 3);
-                p.row(y)[x * 4 + 3] = static_cast<uint8_t>(x + y);
-            }
-    }
-    if (c.depth <= 8 && std::string(c.format) == "tif") {
-        // libtiff's greyscale stands for the grey ramp.
-        p.palette.clear();
-        for (int i = 0; i < (1 << c.depth); ++i) {
-            const auto v = static_cast<uint8_t>(255 * i / ((1 << c.depth) - 1));
-            p.palette.push_back(colour{v, v, v});
-        }
-    }
-    return p;
-}
-
 class tool_stream : public orveln_cli, public testing::WithParamInterface<stream_case>
 {
-  protected:
-    // in.jpg from a 24-bit picture, by Pillow.
-    void write_jpeg_with_pillow(const picture &p)
-    {
-        std::vector<uint8_t> rgb;
-        for (int32_t y = 0; y < p.height; ++y)
-            for (int32_t x = 0; x < p.width; ++x) {
-                const uint8_t *px = p.row(y) + static_cast<std::size_t>(x) * 3;
-                rgb.insert(rgb.end(), {px[2], px[1], px[0]});
-            }
-        spit(at("rgb"), rgb);
-        const run_result r =
-            python("import sys\nfrom PIL import Image\nImage.frombytes('RGB', (" + std::to_string(p.width) + ", " +
-                   std::to_string(p.height) + "), open(sys.argv[1] + '/rgb', 'rb').read())" +
-                   ".save(sys.argv[1] + '/in.jpg', quality=90)\n");
-        ASSERT_EQ(r.exit_code, 0) << r.err;
-    }
 };
 
 TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
 {
     const stream_case c = GetParam();
-    const picture p = input_picture(c);
-    const fs::path in = at(std::string("in.") + c.format);
-    if (std::string(c.format) == "tif")
+    const std::string format = c.format;
+    picture p = c.depth >= 24 ? photo_like(c.width, c.height, 7, c.depth) : sample(c.depth, c.width, c.height);
+    if (format == "tif" && c.depth <= 8)
+        p = in_grey(p); // as libtiff's greyscale reads
+    const fs::path in = at("in." + format);
+    if (format == "tif")
         write_libtiff(in, p, c);
-    else if (std::string(c.format) == "png")
+    else if (format == "png")
         spit(in, host::write_png(p, c.depth == 32 ? host::sample_meaning::unassociated_alpha
                                                   : host::sample_meaning::unspecified));
-    else if (std::string(c.format) == "bmp")
-        spit(in, host::write_bmp(p));
     else
-        write_jpeg_with_pillow(p);
+        spit(at("in.bmp"), host::write_bmp(p));
+    if (format == "jpg") { // by Pillow, from the bitmap
+        ASSERT_EQ(python("Image.open(d + '/in.bmp').save(d + '/in.jpg', quality=90)").exit_code, 0);
+    }
     if (HasFatalFailure())
         return;
 
     // One thread gives batches of four output strips, so the larger inputs take several bands.
     const run_result banded = orveln("convert " + quote(in) + " " + quote(at("banded.tif")) + " --threads 1");
     ASSERT_EQ(banded.exit_code, 0) << banded.err;
-    // Standard input is read whole before the conversion starts.
-    const run_result whole = orveln("convert - " + quote(at("whole.tif")) + " --threads 1 < " + quote(in));
+    // Standard input, here a pipe, is read whole before the conversion starts; standard output gets
+    // the bytes a file gets.
+    const run_result whole = shell("cat " + quote(in) + " | " + quote(ORVELN_TOOL) +
+                                   " convert - - --to tif --threads 1 > " + quote(at("whole.tif")));
     ASSERT_EQ(whole.exit_code, 0) << whole.err;
     EXPECT_EQ(slurp(at("banded.tif")), slurp(at("whole.tif")));
 
@@ -142,7 +103,7 @@ TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
     ASSERT_EQ(back.width, p.width);
     ASSERT_EQ(back.height, p.height);
     // JPEG is lossy: its pixels are those of the reader's whole decode.
-    const picture expected = std::string(c.format) == "jpg" ? host::read_jpeg(slurp_bytes(in)) : p;
+    const picture expected = format == "jpg" ? host::read_jpeg(slurp_bytes(in)) : p;
     EXPECT_TRUE(colours_of(back) == colours_of(expected));
     if (c.depth == 32) {
         EXPECT_TRUE(back.pixels == p.pixels);
@@ -164,23 +125,13 @@ INSTANTIATE_TEST_SUITE_P(
                     stream_case{"bmp_rgb", "bmp", 24, 700, 2500, 0, 0, false},
                     stream_case{"bmp_8bit_palette", "bmp", 8, 301, 7001, 0, 0, false},
                     stream_case{"jpeg_rgb", "jpg", 24, 700, 2500, 0, 0, false}),
-    [](const testing::TestParamInfo<stream_case> &param) { return std::string(param.param.name); });
-
-} // namespace
-
-namespace
-{
+    row_name);
 
 struct progress_case {
     const char *name;
     const char *input;  // format of the input file
     const char *output; // and of the output
 };
-
-void PrintTo(const progress_case &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class tool_progress : public orveln_cli, public testing::WithParamInterface<progress_case>
 {
@@ -215,9 +166,7 @@ INSTANTIATE_TEST_SUITE_P(formats, tool_progress,
                          testing::Values(progress_case{"bmp_to_gif", "bmp", "gif"},
                                          progress_case{"png_to_tif", "png", "tif"},
                                          progress_case{"tif_to_png", "tif", "png"}),
-                         [](const testing::TestParamInfo<progress_case> &param) {
-                             return std::string(param.param.name);
-                         });
+                         row_name);
 
 } // namespace
 
