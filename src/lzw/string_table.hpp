@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The encoders' LZW dictionary: per code its first extension held inline, every later extension in
-// a small open-addressing hash of (prefix, byte), in one block of STRING_TABLE_BYTES. Both
-// compressors search and extend it per input byte, so the three operations are inline.
+// a small open-addressing hash of (prefix, byte), in one block of STRING_TABLE_BYTES; or, for a
+// generation of short strings, every string in the hash. Both compressors search and extend it per
+// input byte, so the operations are inline.
 #pragma once
 
 #include <bit>
@@ -14,9 +15,9 @@ namespace orveln1
 
 // Codes the encoders hand out: both restart before their next code passes 4080.
 constexpr int STRING_TABLE_CODES = 4096;
-// The hash holds the extensions after a prefix's first, at most 4096 - 258 of them, so it is never
-// more than a quarter full and a miss ends after a probe or two. (2^13 slots cost random-looking
-// images about a fifth of their speed in longer probes.)
+// The hash holds the extensions after a prefix's first, or in the hashed form every string, at most
+// 4096 - 258 of them, so it is never more than a quarter full and a miss ends after a probe or two. (2^13 slots cost
+// random-looking images about a fifth of their speed in longer probes.)
 constexpr int STRING_HASH_BITS = 14;
 constexpr int STRING_HASH_SLOTS = 1 << STRING_HASH_BITS;
 // Block layout: the per-code records, then the hash slots, 32 bits each.
@@ -118,6 +119,28 @@ inline int32_t string_table_find_later(int32_t prefix, uint8_t byte, uint32_t re
     if (record == 0)
         return STRING_TABLE_NONE;
     return string_table_detail::probe(prefix, byte, table);
+}
+
+// The dictionary in its hashed form, for a generation of short strings: every string in the hash,
+// the records unused. When most searches miss or follow a later extension, as on photo-like
+// images, the record is a load and a mispredicted branch that seldom answers; one probe decides
+// between found and new alone. A generation uses one form from its reset to the next.
+
+// Looks for prefix+byte in the hash alone: its code when present, else a value below
+// STRING_TABLE_NONE that tells string_table_add_hashed where it goes.
+inline int32_t string_table_find_hashed(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
+{
+    return string_table_detail::probe(prefix, byte, table);
+}
+
+// Adds new_code as prefix+byte where string_table_find_hashed said; returns the next free code.
+inline int32_t string_table_add_hashed(int32_t find_result, int32_t prefix, uint8_t byte, int32_t new_code,
+                                       uint8_t *table) noexcept
+{
+    using namespace string_table_detail;
+    slots(table)[STRING_TABLE_NONE - 1 - find_result] =
+        key_of(prefix, byte) << STRING_SLOT_CODE_BITS | static_cast<uint32_t>(new_code);
+    return new_code + 1;
 }
 
 // Looks for the string prefix+byte. Returns its code when present; STRING_TABLE_NONE when the

@@ -91,7 +91,9 @@ TEST_F(table_fixture, AllByteValuesOfOnePrefix)
 }
 
 // Whole generations of the shapes the encoders make (long chains, bushy roots, random strings),
-// each up to the last code before a restart, checked against a map after every step.
+// each up to the last code before a restart, checked against a map after every step. From
+// parameter 6 on the generations alternate between the hashed form and the one with records, so
+// that each starts on what the other form left behind.
 class string_table_generations : public table_fixture, public ::testing::WithParamInterface<int>
 {
 };
@@ -99,6 +101,7 @@ TEST_P(string_table_generations, AgreeWithAMapOfEveryString)
 {
     std::mt19937 rng(static_cast<uint32_t>(GetParam()));
     for (int generation = 0; generation < 3; ++generation) {
+        const bool hashed = GetParam() >= 6 && generation % 2 == 0;
         std::map<std::pair<int32_t, int>, int32_t> model;
         int32_t next = 258;
         while (next < 4081) {
@@ -117,14 +120,20 @@ TEST_P(string_table_generations, AgreeWithAMapOfEveryString)
             if (prefix == 256 || prefix == 257)
                 prefix = 7;
             const int byte = GetParam() % 3 == 1 ? static_cast<int>(rng() % 24) : static_cast<int>(rng() % 256);
-            const int32_t r = find(prefix, byte);
-            // The coders' split search gives the same answer as the whole one.
-            auto first = static_cast<uint32_t>(prefix);
-            uint32_t record = 0;
-            if (string_table_find_first(first, static_cast<uint8_t>(byte), table.data(), record))
-                ASSERT_EQ(static_cast<int32_t>(first), r);
-            else
-                ASSERT_EQ(string_table_find_later(prefix, static_cast<uint8_t>(byte), record, table.data()), r);
+            const auto b = static_cast<uint8_t>(byte);
+            int32_t r;
+            if (hashed) {
+                r = string_table_find_hashed(prefix, b, table.data());
+            } else {
+                r = find(prefix, byte);
+                // The coders' split search gives the same answer as the whole one.
+                auto first = static_cast<uint32_t>(prefix);
+                uint32_t record = 0;
+                if (string_table_find_first(first, b, table.data(), record))
+                    ASSERT_EQ(static_cast<int32_t>(first), r);
+                else
+                    ASSERT_EQ(string_table_find_later(prefix, b, record, table.data()), r);
+            }
             const auto it = model.find({prefix, byte});
             if (it != model.end()) {
                 ASSERT_EQ(r, it->second);
@@ -132,14 +141,16 @@ TEST_P(string_table_generations, AgreeWithAMapOfEveryString)
             }
             ASSERT_LT(r, 0);
             model[{prefix, byte}] = next;
-            next = add(r, prefix, byte, next);
+            next = hashed ? string_table_add_hashed(r, prefix, b, next, table.data()) : add(r, prefix, byte, next);
         }
         for (const auto &[key, code] : model)
-            ASSERT_EQ(find(key.first, key.second), code);
+            ASSERT_EQ(hashed ? string_table_find_hashed(key.first, static_cast<uint8_t>(key.second), table.data())
+                             : find(key.first, key.second),
+                      code);
         string_table_reset(table.data());
     }
 }
-INSTANTIATE_TEST_SUITE_P(string_table, string_table_generations, testing::Values(0, 1, 2, 3, 4, 5));
+INSTANTIATE_TEST_SUITE_P(string_table, string_table_generations, testing::Range(0, 9));
 
 // Strings whose later extensions all hash to one slot: they queue in the following slots, past the
 // last slot round to the first, and each is still found; one more of them still misses.
