@@ -81,17 +81,23 @@ inline uint64_t tif_tail_after_long(const uint8_t *end) noexcept
 // the spare entry 4096 again, which no code reads.
 struct tif_code_space {
     uint32_t code_width = TIF_MIN_CODE_WIDTH;
+    // The right shift that takes a code from the top of a 64-bit window.
+    uint32_t window_shift = 64 - TIF_MIN_CODE_WIDTH;
     uint32_t next_code = TIF_FIRST_TABLE_CODE;
     uint32_t width_limit = TIF_FIRST_WIDTH_LIMIT;
     // next_code's value at which the width steps or the table fills.
     uint32_t event_code = TIF_FIRST_WIDTH_LIMIT - 1;
 
-    void advance() noexcept
+    // Counts the entry a code defined. What next_code reaching event_code calls for waits for
+    // settle, which the decoder calls before it reads the next code.
+    void advance() noexcept { ++next_code; }
+
+    void settle() noexcept
     {
-        ++next_code;
-        if (next_code == event_code) [[unlikely]] {
+        if (next_code == event_code) {
             if (next_code == width_limit - 1) {
                 code_width += code_width < TIF_MAX_CODE_WIDTH ? 1 : 0;
+                window_shift = 64 - code_width;
                 width_limit <<= 1;
             }
             if (next_code > static_cast<uint32_t>(TIF_CODE_LIMIT))
@@ -99,7 +105,20 @@ struct tif_code_space {
             event_code = std::min(width_limit - 1, static_cast<uint32_t>(TIF_CODE_LIMIT) + 1);
         }
     }
+
+    // After a settle and one code read: how many more codes can be read before settle has work.
+    [[nodiscard]] uint32_t codes_before_event() const noexcept { return event_code - next_code - 1; }
 };
+
+// The code at bit_pos, which lies below tif_fast_end: one 8-byte load.
+inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t window_shift) noexcept
+{
+    uint64_t window;
+    std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
+    if constexpr (std::endian::native == std::endian::little)
+        window = __builtin_bswap64(window);
+    return static_cast<uint32_t>((window << (bit_pos & 7)) >> window_shift);
+}
 
 // What cutting rows came to: status 0 to go on, 1 when the last row asked for went out, or the
 // negative value put_row refused with; `rows` rows were delivered either way.
@@ -227,6 +246,9 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     uint8_t *const row_end = row_buffer + rows.row_bytes;
     uint32_t bit_pos = reader.bit_pos;
     uint32_t fast_end = tif_fast_end(reader);
+    // Below bit_bound a code is read with no check: it lies below fast_end and the code space
+    // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
+    uint32_t bit_bound = 0;
     tif_stop stop;
     for (;;) {
         if (out >= row_end) [[unlikely]] {
@@ -240,20 +262,23 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         }
 
         uint32_t c;
-        if (bit_pos < fast_end) [[likely]] {
-            uint64_t window;
-            std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
-            if constexpr (std::endian::native == std::endian::little)
-                window = __builtin_bswap64(window);
-            c = static_cast<uint32_t>((window << (bit_pos & 7)) >> (64 - space.code_width));
+        if (bit_pos < bit_bound) [[likely]] {
+            c = tif_window_code(read_buffer, bit_pos, space.window_shift);
             bit_pos += space.code_width;
         } else {
-            reader.bit_pos = bit_pos;
-            // ERR_READ, as unsigned, lies beyond every code.
-            c = static_cast<uint32_t>(
-                tif_read_code(cb, io_handle, read_buffer, reader, static_cast<int>(space.code_width)));
-            bit_pos = reader.bit_pos;
-            fast_end = tif_fast_end(reader);
+            space.settle();
+            if (bit_pos < fast_end) {
+                c = tif_window_code(read_buffer, bit_pos, space.window_shift);
+                bit_pos += space.code_width;
+            } else {
+                reader.bit_pos = bit_pos;
+                // ERR_READ, as unsigned, lies beyond every code.
+                c = static_cast<uint32_t>(
+                    tif_read_code(cb, io_handle, read_buffer, reader, static_cast<int>(space.code_width)));
+                bit_pos = reader.bit_pos;
+                fast_end = tif_fast_end(reader);
+            }
+            bit_bound = std::min(fast_end, bit_pos + space.codes_before_event() * space.code_width);
         }
 
         uint32_t n;
