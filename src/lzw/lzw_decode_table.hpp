@@ -73,16 +73,6 @@ inline void store8(uint8_t *p, uint64_t v) noexcept
     std::memcpy(p, &v, sizeof v);
 }
 
-// The 8 bytes from p as a word in the same layout.
-inline uint64_t load8(const uint8_t *p) noexcept
-{
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
-    return v;
-}
-
 // Bytes in the last chunk of a string of 8 bytes or more: 1 to 8.
 constexpr uint32_t last_chunk(uint32_t length) noexcept
 {
@@ -183,6 +173,20 @@ class lzw_decode_table
             return lzw_detail::extend_long(code, words_[code], records()[code], n, prev.first, run);
         }
         return expand(code, out);
+    }
+
+    // The last 8 bytes of the string of `code` (defined, 8 bytes or more) as a word, read from the
+    // table rather than from where the string was just written, which the stores may not have
+    // reached yet. The word holds the last chunk in its top bytes and zeros below it; the chunk
+    // before is a whole 8 bytes.
+    [[nodiscard]] uint64_t last_eight(uint32_t code) const noexcept
+    {
+        const uint32_t record = records()[code];
+        const uint32_t chunk = lzw_detail::last_chunk(record & LZW_LENGTH_MASK);
+        const uint64_t w = words_[code];
+        if (chunk == LZW_CHUNK)
+            return w;
+        return w | words_[lzw_detail::link_of(record)] >> (8 * chunk);
     }
 
     // When the string of `code` (defined, longer than 8 bytes) is one byte repeated: that string,

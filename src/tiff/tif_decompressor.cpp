@@ -70,12 +70,6 @@ inline void tif_put_short(uint8_t *row_buffer, uint8_t *end, uint64_t tail) noex
     std::memcpy(row_buffer, bytes + TIF_TAIL_BYTES - k, k);
 }
 
-// The tail after a string of n bytes (8 or more) that ends at end.
-inline uint64_t tif_tail_after_long(const uint8_t *end) noexcept
-{
-    return lzw_detail::load8(end - TIF_TAIL_BYTES);
-}
-
 // The code width and the next free code of one table generation. TIFF widens one code early (see
 // TIF_FIRST_WIDTH_LIMIT); once 4096 entries exist, next_code stays at 4096 and every code defines
 // the spare entry 4096 again, which no code reads.
@@ -183,21 +177,30 @@ int32_t tif_deliver_missing_rows(const tif_rows &rows, int32_t result) noexcept
 
 // The string a code just produced, in the form that defines the entry after it: that entry's
 // word is `word` with the appended byte shifted up by `shift`, its record `record` (the string's
-// link bits and length plus one); `first` is the string's first byte.
+// link bits and length plus one). `long_first` is the first byte of a string of 8 bytes or more;
+// a shorter string's word begins with it, and the common path does not set it.
 struct tif_prev {
     uint64_t word;
     uint32_t shift;
     uint32_t record;
-    uint32_t first;
+    uint32_t long_first;
 
     static tif_prev of(const lzw_string &s) noexcept
     {
         return {s.word, lzw_detail::append_shift(s.length), s.link_bits | (s.length + 1), s.first};
     }
-    [[nodiscard]] lzw_string string() const noexcept
+    void set_short(uint64_t w, uint32_t n) noexcept
     {
-        return {word, (record & LZW_LENGTH_MASK) - 1, first, record & ~LZW_LENGTH_MASK};
+        word = w;
+        shift = 8 * n;
+        record = n + 1;
     }
+    [[nodiscard]] uint32_t length() const noexcept { return (record & LZW_LENGTH_MASK) - 1; }
+    [[nodiscard]] uint32_t first() const noexcept
+    {
+        return length() < LZW_SHORT_STRING ? static_cast<uint8_t>(word) : long_first;
+    }
+    [[nodiscard]] lzw_string string() const noexcept { return {word, length(), first(), record & ~LZW_LENGTH_MASK}; }
 };
 
 // Decoded bytes waiting for their row run from the row buffer's front up to `at`; `tail` holds
@@ -292,10 +295,10 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                         c == static_cast<uint32_t>(TIF_CLEAR_CODE) ? tif_stop{TIF_CLEARED, false} : tif_stop{1, true};
                     break;
                 }
+                tail = table.last_eight(c);
                 const lzw_string s = table.expand(c, out);
                 table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
                 out += n;
-                tail = tif_tail_after_long(out);
                 prev = tif_prev::of(s);
                 space.advance();
                 continue;
@@ -307,12 +310,14 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 const lzw_string s =
                     table.expand_new(c, prev.string(), out, static_cast<std::size_t>(out - row_buffer));
                 out += n;
-                tail = tif_tail_after_long(out);
+                // The previous string, 7 bytes or more, ends the tail; its first byte follows.
+                tail = tif_tail_after_short(tail, s.first, 1);
                 prev = tif_prev::of(s);
                 space.advance();
                 continue;
             }
-            w = prev.word | uint64_t{prev.first} << prev.shift;
+            // A string this short begins its word.
+            w = prev.word | uint64_t{static_cast<uint8_t>(prev.word)} << prev.shift;
             table.set(c, w, prev.record);
         } else {
             stop = {ERR_BAD_DATA, true};
@@ -321,7 +326,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         tail = tif_tail_after_short(tail, w, n);
         out += n;
         tif_put_short(row_buffer, out, tail);
-        prev = {w, 8 * n, n + 1, static_cast<uint8_t>(w)};
+        prev.set_short(w, n);
         space.advance();
     }
     reader.bit_pos = bit_pos;
