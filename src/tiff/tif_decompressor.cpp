@@ -163,6 +163,41 @@ struct tif_rows {
     return {0, done};
 }
 
+// A run of n bytes of `byte` from out on that goes past the row's end: the buffer's bytes and the
+// rows handed over are those that writing the run whole and tif_cut_rows would give, but every
+// row of the run after the first is the byte throughout, so the front is filled with it once and
+// handed over again, and the bytes left over are the byte at the front. out moves to their end.
+[[gnu::noinline]] tif_cut_result tif_put_run(const tif_rows &rows, uint8_t *&out, uint32_t n, uint8_t byte) noexcept
+{
+    uint8_t *const front = rows.buffer;
+    const uint32_t row_bytes = rows.row_bytes;
+    const uint32_t row_index = rows.first_row + rows.delivered;
+    const uint32_t rows_wanted = rows.row_count - rows.delivered;
+    const auto in_row = static_cast<std::size_t>(front + row_bytes - out);
+    std::memset(out, byte, in_row);
+    std::size_t left = n - in_row;
+    // The front's bytes that may not hold the byte: those of the row before out.
+    auto stale = static_cast<std::size_t>(out - front);
+    uint32_t done = 0;
+    for (;;) {
+        const int32_t r = rows.cb.put_row(front, rows.row_context, static_cast<int32_t>(row_index + done), 0);
+        if (r < 0)
+            return {r, done};
+        ++done;
+        // As in tif_cut_rows, the row count is met by equality only.
+        if (done == rows_wanted)
+            return {1, done};
+        if (left < row_bytes)
+            break;
+        std::memset(front, byte, stale);
+        stale = 0;
+        left -= row_bytes;
+    }
+    std::memset(front, byte, std::min(left, stale));
+    out = front + left;
+    return {0, done};
+}
+
 // The strip ended early (end code or bad data): the rows still owed go out as the row buffer
 // stands, each holding the bytes decoded for the unfinished row. A refusal stops them.
 int32_t tif_deliver_missing_rows(const tif_rows &rows, int32_t result) noexcept
@@ -253,6 +288,15 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
     uint32_t bit_bound = 0;
     tif_stop stop;
+    // A run that goes past the row's end, handed over by tif_put_run. False when decoding stops.
+    const auto put_run = [&](const lzw_string &run) {
+        const tif_cut_result r = tif_put_run(rows, out, run.length, static_cast<uint8_t>(run.first));
+        rows.delivered += r.rows;
+        tail = run.first * uint64_t{0x0101010101010101};
+        if (r.status != 0)
+            stop = {r.status, false};
+        return r.status == 0;
+    };
     for (;;) {
         if (out >= row_end) [[unlikely]] {
             const tif_cut_result r = tif_cut_rows(rows, static_cast<std::size_t>(out - row_buffer));
@@ -295,8 +339,17 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                         c == static_cast<uint32_t>(TIF_CLEAR_CODE) ? tif_stop{TIF_CLEARED, false} : tif_stop{1, true};
                     break;
                 }
+                lzw_string s;
+                if (out + n > row_end && table.run_string(c, s)) {
+                    table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
+                    prev = tif_prev::of(s);
+                    space.advance();
+                    if (!put_run(s))
+                        break;
+                    continue;
+                }
                 tail = table.last_eight(c);
-                const lzw_string s = table.expand(c, out);
+                s = table.expand(c, out);
                 table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
                 out += n;
                 prev = tif_prev::of(s);
@@ -307,8 +360,18 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         } else if (c == space.next_code) {
             n = prev.record & LZW_LENGTH_MASK;
             if (n >= LZW_SHORT_STRING) {
-                const lzw_string s =
-                    table.expand_new(c, prev.string(), out, static_cast<std::size_t>(out - row_buffer));
+                lzw_string s;
+                if (out + n > row_end) {
+                    table.define(c, prev.string(), prev.first());
+                    if (table.run_string(c, s)) {
+                        prev = tif_prev::of(s);
+                        space.advance();
+                        if (!put_run(s))
+                            break;
+                        continue;
+                    }
+                }
+                s = table.expand_new(c, prev.string(), out, static_cast<std::size_t>(out - row_buffer));
                 out += n;
                 // The previous string, 7 bytes or more, ends the tail; its first byte follows.
                 tail = tif_tail_after_short(tail, s.first, 1);
