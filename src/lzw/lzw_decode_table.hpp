@@ -108,11 +108,7 @@ constexpr uint32_t link_of(uint32_t record) noexcept
 class lzw_decode_table
 {
   public:
-    explicit lzw_decode_table(uint8_t *block) noexcept
-        : words_(reinterpret_cast<uint64_t *>(block)),
-          records_(reinterpret_cast<uint32_t *>(block + LZW_RECORDS_OFFSET))
-    {
-    }
+    explicit lzw_decode_table(uint8_t *block) noexcept : words_(reinterpret_cast<uint64_t *>(block)) {}
 
     // Every code below 256 names its own byte again; clear_code and the end code after it are
     // control codes (GIF at a root size below 8 puts them among the bytes, TIFF at 256 and 257).
@@ -120,27 +116,37 @@ class lzw_decode_table
     {
         for (uint32_t n = 0; n < LZW_ROOTS; ++n) {
             words_[n] = n;
-            records_[n] = 1;
+            records()[n] = 1;
         }
-        records_[clear_code] = LZW_CONTROL_LENGTH;
-        records_[clear_code + 1] = LZW_CONTROL_LENGTH;
+        records()[clear_code] = LZW_CONTROL_LENGTH;
+        records()[clear_code + 1] = LZW_CONTROL_LENGTH;
     }
 
-    [[nodiscard]] uint32_t length(uint32_t code) const noexcept { return records_[code] & LZW_LENGTH_MASK; }
+    [[nodiscard]] uint32_t length(uint32_t code) const noexcept { return records()[code] & LZW_LENGTH_MASK; }
+    // The word of a string shorter than 8 bytes is the string itself, its first byte lowest.
+    [[nodiscard]] uint64_t word(uint32_t code) const noexcept { return words_[code]; }
     [[nodiscard]] static bool is_control(uint32_t length) noexcept { return length == LZW_CONTROL_LENGTH; }
+
+    // Entry `code` gets the word and record given (those of a string followed by one byte: see
+    // define).
+    void set(uint32_t code, uint64_t word, uint32_t record) noexcept
+    {
+        words_[code] = word;
+        records()[code] = record;
+    }
 
     // Entry `code` becomes the string `prev` followed by `byte`.
     void define(uint32_t code, const lzw_string &prev, uint32_t byte) noexcept
     {
         words_[code] = prev.word | uint64_t{byte} << lzw_detail::append_shift(prev.length);
-        records_[code] = prev.link_bits | (prev.length + 1);
+        records()[code] = prev.link_bits | (prev.length + 1);
     }
 
     // Writes the string of `code` (defined, not a control code) from out on: exactly its bytes,
     // plus up to LZW_STORE_OVERRUN junk bytes past a string shorter than 8. Returns the string.
     [[nodiscard]] lzw_string expand(uint32_t code, uint8_t *out) const noexcept
     {
-        const uint32_t record = records_[code];
+        const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
         const uint64_t w = words_[code];
         if (n < LZW_SHORT_STRING) [[likely]] {
@@ -164,9 +170,23 @@ class lzw_decode_table
             out[prev.length] = static_cast<uint8_t>(prev.first);
             const uint32_t n = prev.length + 1;
             const bool run = (prev.link_bits & LZW_RUN_FLAG) != 0;
-            return lzw_detail::extend_long(code, words_[code], records_[code], n, prev.first, run);
+            return lzw_detail::extend_long(code, words_[code], records()[code], n, prev.first, run);
         }
         return expand(code, out);
+    }
+
+    // The last 8 bytes of the string of `code` (defined, 8 bytes or more) as a word, read from the
+    // table rather than from where the string was just written, which the stores may not have
+    // reached yet. The word holds the last chunk in its top bytes and zeros below it; the chunk
+    // before is a whole 8 bytes.
+    [[nodiscard]] uint64_t last_eight(uint32_t code) const noexcept
+    {
+        const uint32_t record = records()[code];
+        const uint32_t chunk = lzw_detail::last_chunk(record & LZW_LENGTH_MASK);
+        const uint64_t w = words_[code];
+        if (chunk == LZW_CHUNK)
+            return w;
+        return w | words_[lzw_detail::link_of(record)] >> (8 * chunk);
     }
 
     // When the string of `code` (defined, longer than 8 bytes) is one byte repeated: that string,
@@ -175,7 +195,7 @@ class lzw_decode_table
     // fixed slot can then skip writing bytes that the slot already holds.
     [[nodiscard]] bool run_string(uint32_t code, lzw_string &s) const noexcept
     {
-        const uint32_t record = records_[code];
+        const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
         const uint64_t w = words_[code];
         if (!is_run(w, record, n))
@@ -228,7 +248,7 @@ class lzw_decode_table
         uint32_t k = link_of(record);
         while (end - out > static_cast<std::ptrdiff_t>(LZW_CHUNK)) {
             store8(end - 8, words_[k]);
-            k = link_of(records_[k]);
+            k = link_of(records()[k]);
             end -= LZW_CHUNK;
         }
         w = words_[k];
@@ -236,8 +256,13 @@ class lzw_decode_table
         return static_cast<uint8_t>(w);
     }
 
+    // The records lie at a fixed distance from the words, so one register serves both.
+    [[nodiscard]] uint32_t *records() const noexcept
+    {
+        return reinterpret_cast<uint32_t *>(reinterpret_cast<uint8_t *>(words_) + LZW_RECORDS_OFFSET);
+    }
+
     uint64_t *words_;
-    uint32_t *records_;
 };
 
 } // namespace orveln1

@@ -38,58 +38,36 @@ inline uint32_t tif_fast_end(const tif_bit_reader &reader) noexcept
     return end_bytes > behind ? (end_bytes - behind) * 8 : 0;
 }
 
-// A short string goes out with one 8-byte store, whose bytes past the string are junk until the
-// next string covers them. Should the strip end first, the unfinished row delivered after it must
-// show the buffer as it was there. The shadow keeps those bytes: the row buffer byte at address a
-// as it was before any junk store, at shadow[a mod 256], recorded 8 aligned bytes at a time ahead
-// of the output position, so that the record does not wait on the previous one.
-inline std::size_t tif_shadow_index(const uint8_t *p) noexcept
+// A string shorter than 8 bytes goes out with one 8-byte store that ends where the string ends,
+// so no store touches a byte past the decoded ones: an unfinished row delivered after an early
+// end shows the row buffer's earlier bytes there untouched. The store's bytes below the string are
+// the decoded bytes already in place, stored again unchanged; the decoder keeps the last
+// TIF_TAIL_BYTES decoded bytes in a word for it (the tail). Row cutting keeps the last decoded
+// bytes at the end of the bytes it moves to the front, so the tail stays true across it.
+constexpr uint32_t TIF_TAIL_BYTES = 8;
+static_assert(LZW_SHORT_STRING <= TIF_TAIL_BYTES);
+
+// The tail after a string of n bytes (1 to 7) of word w.
+inline uint64_t tif_tail_after_short(uint64_t tail, uint64_t w, uint32_t n) noexcept
 {
-    return reinterpret_cast<uintptr_t>(p) % TIF_SHADOW_BYTES;
+    // 8 * n is 8 to 56, and so is 64 - 8 * n: the mask only shows the shift stays in range.
+    const uint32_t bits = 8 * n;
+    return tail >> bits | w << ((8 * TIF_TAIL_BYTES - bits) & 63);
 }
-inline const uint8_t *tif_align_down(const uint8_t *p) noexcept
+
+// Writes the short string that ends at end (the tail after it): one store, or at the row
+// buffer's front, where the store would begin before the buffer, only the tail's bytes from
+// the front on.
+inline void tif_put_short(uint8_t *row_buffer, uint8_t *end, uint64_t tail) noexcept
 {
-    return p - reinterpret_cast<uintptr_t>(p) % 8;
-}
-// Records the 8 bytes from `block`, an address that is a multiple of 8.
-inline void tif_shadow_block(uint8_t *shadow, const uint8_t *block) noexcept
-{
-    std::memcpy(shadow + tif_shadow_index(block), block, 8);
-}
-// The shadow's records reach this far from the output position: the aligned block that begins
-// within out + 8 to out + 15. While out is inside the row they stay inside the row buffer.
-constexpr uint32_t TIF_SHADOW_REACH = 24;
-static_assert(TIF_SHADOW_REACH - 1 <= TIF_ROW_SLACK_BYTES);
-static_assert(LZW_STORE_OVERRUN < TIF_SHADOW_REACH);
-// Records the 16 bytes from out, none of them junk: enough for the short strings after it.
-inline void tif_shadow_from(uint8_t *shadow, const uint8_t *out) noexcept
-{
-    for (int i = 0; i < 16; ++i)
-        shadow[tif_shadow_index(out + i)] = out[i];
-}
-// Puts back the 8 bytes from out, which junk stores may have covered.
-inline void tif_shadow_restore(const uint8_t *shadow, uint8_t *out) noexcept
-{
-    for (int i = 0; i < 8; ++i)
-        out[i] = shadow[tif_shadow_index(out + i)];
-}
-// Before a string of n bytes (8 or more) is written at out: records the two aligned blocks from
-// the one holding out + n, which the next string's junk can reach. Nothing from out + n on is junk
-// yet: earlier junk lies below out + 8. Recording before the string's stores keeps these loads off
-// bytes still being stored (a fill or the chunks), which they would have to wait for.
-inline void tif_shadow_before_long(uint8_t *shadow, const uint8_t *out, uint32_t n, const uint8_t *row_end) noexcept
-{
-    if (out + n < row_end) {
-        tif_shadow_block(shadow, tif_align_down(out + n));
-        tif_shadow_block(shadow, tif_align_down(out + n) + 8);
+    if (end >= row_buffer + TIF_TAIL_BYTES) [[likely]] {
+        lzw_detail::store8(end - TIF_TAIL_BYTES, tail);
+        return;
     }
-}
-// After a string of fewer than 8 bytes written at out: records the first aligned block from out + 8
-// on, where its store did not reach. The blocks recorded so far reach at least that far, and the
-// next string starts fewer than 8 bytes on.
-inline void tif_shadow_after_short(uint8_t *shadow, const uint8_t *out) noexcept
-{
-    tif_shadow_block(shadow, tif_align_down(out + 15));
+    uint8_t bytes[TIF_TAIL_BYTES];
+    lzw_detail::store8(bytes, tail);
+    const auto k = static_cast<std::size_t>(end - row_buffer);
+    std::memcpy(row_buffer, bytes + TIF_TAIL_BYTES - k, k);
 }
 
 // The code width and the next free code of one table generation. TIFF widens one code early (see
@@ -97,17 +75,23 @@ inline void tif_shadow_after_short(uint8_t *shadow, const uint8_t *out) noexcept
 // the spare entry 4096 again, which no code reads.
 struct tif_code_space {
     uint32_t code_width = TIF_MIN_CODE_WIDTH;
+    // The right shift that takes a code from the top of a 64-bit window.
+    uint32_t window_shift = 64 - TIF_MIN_CODE_WIDTH;
     uint32_t next_code = TIF_FIRST_TABLE_CODE;
     uint32_t width_limit = TIF_FIRST_WIDTH_LIMIT;
     // next_code's value at which the width steps or the table fills.
     uint32_t event_code = TIF_FIRST_WIDTH_LIMIT - 1;
 
-    void advance() noexcept
+    // Counts the entry a code defined. What next_code reaching event_code calls for waits for
+    // settle, which the decoder calls before it reads the next code.
+    void advance() noexcept { ++next_code; }
+
+    void settle() noexcept
     {
-        ++next_code;
-        if (next_code == event_code) [[unlikely]] {
+        if (next_code == event_code) {
             if (next_code == width_limit - 1) {
                 code_width += code_width < TIF_MAX_CODE_WIDTH ? 1 : 0;
+                window_shift = 64 - code_width;
                 width_limit <<= 1;
             }
             if (next_code > static_cast<uint32_t>(TIF_CODE_LIMIT))
@@ -115,7 +99,20 @@ struct tif_code_space {
             event_code = std::min(width_limit - 1, static_cast<uint32_t>(TIF_CODE_LIMIT) + 1);
         }
     }
+
+    // After a settle and one code read: how many more codes can be read before settle has work.
+    [[nodiscard]] uint32_t codes_before_event() const noexcept { return event_code - next_code - 1; }
 };
+
+// The code at bit_pos, which lies below tif_fast_end: one 8-byte load.
+inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t window_shift) noexcept
+{
+    uint64_t window;
+    std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
+    if constexpr (std::endian::native == std::endian::little)
+        window = __builtin_bswap64(window);
+    return static_cast<uint32_t>((window << (bit_pos & 7)) >> window_shift);
+}
 
 // What cutting rows came to: status 0 to go on, 1 when the last row asked for went out, or the
 // negative value put_row refused with; `rows` rows were delivered either way.
@@ -166,6 +163,41 @@ struct tif_rows {
     return {0, done};
 }
 
+// A run of n bytes of `byte` from out on that goes past the row's end: the buffer's bytes and the
+// rows handed over are those that writing the run whole and tif_cut_rows would give, but every
+// row of the run after the first is the byte throughout, so the front is filled with it once and
+// handed over again, and the bytes left over are the byte at the front. out moves to their end.
+[[gnu::noinline]] tif_cut_result tif_put_run(const tif_rows &rows, uint8_t *&out, uint32_t n, uint8_t byte) noexcept
+{
+    uint8_t *const front = rows.buffer;
+    const uint32_t row_bytes = rows.row_bytes;
+    const uint32_t row_index = rows.first_row + rows.delivered;
+    const uint32_t rows_wanted = rows.row_count - rows.delivered;
+    const auto in_row = static_cast<std::size_t>(front + row_bytes - out);
+    std::memset(out, byte, in_row);
+    std::size_t left = n - in_row;
+    // The front's bytes that may not hold the byte: those of the row before out.
+    auto stale = static_cast<std::size_t>(out - front);
+    uint32_t done = 0;
+    for (;;) {
+        const int32_t r = rows.cb.put_row(front, rows.row_context, static_cast<int32_t>(row_index + done), 0);
+        if (r < 0)
+            return {r, done};
+        ++done;
+        // As in tif_cut_rows, the row count is met by equality only.
+        if (done == rows_wanted)
+            return {1, done};
+        if (left < row_bytes)
+            break;
+        std::memset(front, byte, stale);
+        stale = 0;
+        left -= row_bytes;
+    }
+    std::memset(front, byte, std::min(left, stale));
+    out = front + left;
+    return {0, done};
+}
+
 // The strip ended early (end code or bad data): the rows still owed go out as the row buffer
 // stands, each holding the bytes decoded for the unfinished row. A refusal stops them.
 int32_t tif_deliver_missing_rows(const tif_rows &rows, int32_t result) noexcept
@@ -178,23 +210,57 @@ int32_t tif_deliver_missing_rows(const tif_rows &rows, int32_t result) noexcept
     return result;
 }
 
+// The string a code just produced, in the form that defines the entry after it: that entry's
+// word is `word` with the appended byte shifted up by `shift`, its record `record` (the string's
+// link bits and length plus one). `long_first` is the first byte of a string of 8 bytes or more;
+// a shorter string's word begins with it, and the common path does not set it.
+struct tif_prev {
+    uint64_t word;
+    uint32_t shift;
+    uint32_t record;
+    uint32_t long_first;
+
+    static tif_prev of(const lzw_string &s) noexcept
+    {
+        return {s.word, lzw_detail::append_shift(s.length), s.link_bits | (s.length + 1), s.first};
+    }
+    void set_short(uint64_t w, uint32_t n) noexcept
+    {
+        word = w;
+        shift = 8 * n;
+        record = n + 1;
+    }
+    [[nodiscard]] uint32_t length() const noexcept { return (record & LZW_LENGTH_MASK) - 1; }
+    [[nodiscard]] uint32_t first() const noexcept
+    {
+        return length() < LZW_SHORT_STRING ? static_cast<uint8_t>(word) : long_first;
+    }
+    [[nodiscard]] lzw_string string() const noexcept { return {word, length(), first(), record & ~LZW_LENGTH_MASK}; }
+};
+
+// Decoded bytes waiting for their row run from the row buffer's front up to `at`; `tail` holds
+// the last TIF_TAIL_BYTES of them (its bytes for places before the front mean nothing).
+struct tif_output {
+    uint8_t *at;
+    uint64_t tail;
+};
+
 // How a table generation ended: at a clear code (decoding goes on with the next generation), or
-// for good with `result`; `finish` says the owed rows are still to be delivered. `out` is the
-// output position either way.
+// for good with `result`; `finish` says the owed rows are still to be delivered.
 constexpr int32_t TIF_CLEARED = 2;
 struct tif_stop {
     int32_t result;
     bool finish;
-    uint8_t *out;
 };
 
 // Decodes the codes of one table generation, from the one after a clear code to the next clear
 // code or the end of the strip. The loop keeps what every code needs in locals: the reader's bit
 // position and the bound below which it reads without a check, the code space, the previous string
-// and the output position. Row cutting and refills leave the loop and come back.
+// and the output position and tail. Row cutting, refills and strings of 8 bytes or more leave the
+// common path and come back.
 tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
-                               tif_bit_reader &reader, lzw_decode_table table, uint8_t *shadow, tif_rows &rows,
-                               uint8_t *out) noexcept
+                               tif_bit_reader &reader, lzw_decode_table table, tif_rows &rows,
+                               tif_output &output) noexcept
 {
     table.reset(TIF_CLEAR_CODE);
     // The code after a clear code names a single byte: the reset defined nothing else. A repeated
@@ -202,76 +268,133 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // included) is bad data.
     const int32_t literal = tif_read_code(cb, io_handle, read_buffer, reader, TIF_MIN_CODE_WIDTH);
     if (literal == TIF_CLEAR_CODE)
-        return {TIF_CLEARED, false, out};
+        return {TIF_CLEARED, false};
     if (literal == TIF_END_CODE)
-        return {1, true, out};
+        return {1, true};
     if (literal < 0 || literal >= static_cast<int32_t>(LZW_ROOTS))
-        return {ERR_BAD_DATA, true, out};
-    tif_shadow_restore(shadow, out);
-    *out++ = static_cast<uint8_t>(literal);
-    tif_shadow_from(shadow, out);
-
+        return {ERR_BAD_DATA, true};
     const auto byte = static_cast<uint32_t>(literal);
-    lzw_string prev{byte, 1, byte};
+    uint8_t *out = output.at;
+    uint64_t tail = tif_tail_after_short(output.tail, byte, 1);
+    *out++ = static_cast<uint8_t>(byte);
+
+    tif_prev prev = tif_prev::of({byte, 1, byte});
     tif_code_space space;
     uint8_t *const row_buffer = rows.buffer;
     uint8_t *const row_end = row_buffer + rows.row_bytes;
     uint32_t bit_pos = reader.bit_pos;
     uint32_t fast_end = tif_fast_end(reader);
+    // Below bit_bound a code is read with no check: it lies below fast_end and the code space
+    // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
+    uint32_t bit_bound = 0;
+    tif_stop stop;
+    // A run that goes past the row's end, handed over by tif_put_run. False when decoding stops.
+    const auto put_run = [&](const lzw_string &run) {
+        const tif_cut_result r = tif_put_run(rows, out, run.length, static_cast<uint8_t>(run.first));
+        rows.delivered += r.rows;
+        tail = run.first * uint64_t{0x0101010101010101};
+        if (r.status != 0)
+            stop = {r.status, false};
+        return r.status == 0;
+    };
     for (;;) {
-        if (out >= row_end) {
+        if (out >= row_end) [[unlikely]] {
             const tif_cut_result r = tif_cut_rows(rows, static_cast<std::size_t>(out - row_buffer));
             rows.delivered += r.rows;
             out -= static_cast<std::size_t>(r.rows) * rows.row_bytes;
-            if (r.status != 0)
-                return {r.status, false, out};
-            tif_shadow_from(shadow, out);
+            if (r.status != 0) {
+                stop = {r.status, false};
+                break;
+            }
         }
 
         uint32_t c;
-        if (bit_pos < fast_end) [[likely]] {
-            uint64_t window;
-            std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
-            if constexpr (std::endian::native == std::endian::little)
-                window = __builtin_bswap64(window);
-            c = static_cast<uint32_t>((window << (bit_pos & 7)) >> (64 - space.code_width));
+        if (bit_pos < bit_bound) [[likely]] {
+            c = tif_window_code(read_buffer, bit_pos, space.window_shift);
             bit_pos += space.code_width;
         } else {
-            reader.bit_pos = bit_pos;
-            // ERR_READ, as unsigned, lies beyond every code.
-            c = static_cast<uint32_t>(
-                tif_read_code(cb, io_handle, read_buffer, reader, static_cast<int>(space.code_width)));
-            bit_pos = reader.bit_pos;
-            fast_end = tif_fast_end(reader);
+            space.settle();
+            if (bit_pos < fast_end) {
+                c = tif_window_code(read_buffer, bit_pos, space.window_shift);
+                bit_pos += space.code_width;
+            } else {
+                reader.bit_pos = bit_pos;
+                // ERR_READ, as unsigned, lies beyond every code.
+                c = static_cast<uint32_t>(
+                    tif_read_code(cb, io_handle, read_buffer, reader, static_cast<int>(space.code_width)));
+                bit_pos = reader.bit_pos;
+                fast_end = tif_fast_end(reader);
+            }
+            bit_bound = std::min(fast_end, bit_pos + space.codes_before_event() * space.code_width);
         }
 
-        lzw_string s;
+        uint32_t n;
+        uint64_t w;
         if (c < space.next_code) [[likely]] {
-            const uint32_t n = table.length(c);
+            n = table.length(c);
+            w = table.word(c);
             if (n >= LZW_SHORT_STRING) [[unlikely]] {
                 if (lzw_decode_table::is_control(n)) {
-                    reader.bit_pos = bit_pos;
-                    return c == static_cast<uint32_t>(TIF_CLEAR_CODE) ? tif_stop{TIF_CLEARED, false, out}
-                                                                      : tif_stop{1, true, out};
+                    stop =
+                        c == static_cast<uint32_t>(TIF_CLEAR_CODE) ? tif_stop{TIF_CLEARED, false} : tif_stop{1, true};
+                    break;
                 }
-                tif_shadow_before_long(shadow, out, n, row_end);
+                lzw_string s;
+                if (out + n > row_end && table.run_string(c, s)) {
+                    table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
+                    prev = tif_prev::of(s);
+                    space.advance();
+                    if (!put_run(s))
+                        break;
+                    continue;
+                }
+                tail = table.last_eight(c);
+                s = table.expand(c, out);
+                table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
+                out += n;
+                prev = tif_prev::of(s);
+                space.advance();
+                continue;
             }
-            s = table.expand(c, out);
-            table.define(space.next_code, prev, s.first);
+            table.set(space.next_code, prev.word | (w & 0xFF) << prev.shift, prev.record);
         } else if (c == space.next_code) {
-            if (prev.length + 1 >= LZW_SHORT_STRING)
-                tif_shadow_before_long(shadow, out, prev.length + 1, row_end);
-            s = table.expand_new(c, prev, out, static_cast<std::size_t>(out - row_buffer));
+            n = prev.record & LZW_LENGTH_MASK;
+            if (n >= LZW_SHORT_STRING) {
+                lzw_string s;
+                if (out + n > row_end) {
+                    table.define(c, prev.string(), prev.first());
+                    if (table.run_string(c, s)) {
+                        prev = tif_prev::of(s);
+                        space.advance();
+                        if (!put_run(s))
+                            break;
+                        continue;
+                    }
+                }
+                s = table.expand_new(c, prev.string(), out, static_cast<std::size_t>(out - row_buffer));
+                out += n;
+                // The previous string, 7 bytes or more, ends the tail; its first byte follows.
+                tail = tif_tail_after_short(tail, s.first, 1);
+                prev = tif_prev::of(s);
+                space.advance();
+                continue;
+            }
+            // A string this short begins its word.
+            w = prev.word | uint64_t{static_cast<uint8_t>(prev.word)} << prev.shift;
+            table.set(c, w, prev.record);
         } else {
-            reader.bit_pos = bit_pos;
-            return {ERR_BAD_DATA, true, out};
+            stop = {ERR_BAD_DATA, true};
+            break;
         }
-        if (s.length < LZW_SHORT_STRING)
-            tif_shadow_after_short(shadow, out);
-        out += s.length;
-        prev = s;
+        tail = tif_tail_after_short(tail, w, n);
+        out += n;
+        tif_put_short(row_buffer, out, tail);
+        prev.set_short(w, n);
         space.advance();
     }
+    reader.bit_pos = bit_pos;
+    output = {out, tail};
+    return stop;
 }
 
 } // namespace
@@ -309,26 +432,19 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     if (!block)
         return ERR_NO_MEMORY;
     const lzw_decode_table table(block.get());
-    uint8_t *const shadow = block.get() + TIF_SHADOW_OFFSET;
 
     tif_bit_reader reader{0, 0};
     if (tif_read_code(cb, io_handle, read_buffer, reader, TIF_MIN_CODE_WIDTH) != TIF_CLEAR_CODE)
         return ERR_BAD_DATA;
 
     tif_rows rows{cb, row_buffer, row_bytes, static_cast<uint32_t>(first_row), row_count, row_context};
-    // Decoded bytes from row_buffer up to out wait for their row. While out < row_end, the
-    // TIF_SHADOW_REACH bytes from out lie within the row_bytes + TIF_ROW_SLACK_BYTES of the buffer.
-    uint8_t *out = row_buffer;
-    tif_shadow_from(shadow, out);
+    tif_output output{row_buffer, 0};
     tif_stop stop;
     do {
-        stop = tif_decode_generation(cb, io_handle, read_buffer, reader, table, shadow, rows, out);
-        out = stop.out;
+        stop = tif_decode_generation(cb, io_handle, read_buffer, reader, table, rows, output);
     } while (stop.result == TIF_CLEARED);
     if (!stop.finish)
         return stop.result;
-    // The strip ended with out inside the unfinished row: put back what junk stores covered.
-    tif_shadow_restore(shadow, out);
     return tif_deliver_missing_rows(rows, stop.result);
 }
 

@@ -16,8 +16,8 @@
 namespace orveln1
 {
 
-// The decoder's block: the shared decode table (lzw_decode_table.hpp) and, after it, the row
-// buffer's shadow (TIF_SHADOW_OFFSET below).
+// The decoder's block: the shared decode table (lzw_decode_table.hpp), rounded up to 8 bytes, and
+// TIF_SPARE_BYTES unused (TIF_DECODE_TABLE_BYTES below).
 // The read buffer takes a chunk plus the bytes past it that the code window can touch: a code
 // starts at most 7 bits into a byte and is at most 12 bits long, so the 4-byte window of the last
 // code that fits in a chunk reaches 2 bytes past it.
@@ -28,12 +28,11 @@ constexpr int32_t TIF_READ_BUFFER_BYTES = TIF_READ_CHUNK_BYTES + TIF_READ_TAIL_B
 // starts at most one byte before the row's end.
 constexpr uint32_t TIF_LONGEST_STRING = (TIF_CODE_LIMIT - 1) - TIF_FIRST_TABLE_CODE + 2;
 constexpr uint32_t TIF_ROW_SLACK_BYTES = TIF_LONGEST_STRING - 1;
-static_assert(LZW_STORE_OVERRUN + 1 <= TIF_LONGEST_STRING);
 
-// After the table, 256 bytes that keep row buffer bytes from before junk stores reached them.
-constexpr std::size_t TIF_SHADOW_OFFSET = (LZW_DECODE_TABLE_BYTES + 7) / 8 * 8;
-constexpr std::size_t TIF_SHADOW_BYTES = 256;
-constexpr std::size_t TIF_DECODE_TABLE_BYTES = TIF_SHADOW_OFFSET + TIF_SHADOW_BYTES;
+// The block once held 256 bytes after the table for the row buffer; they stay, so that the
+// decoder's working memory is the fixed size it has always been.
+constexpr std::size_t TIF_SPARE_BYTES = 256;
+constexpr std::size_t TIF_DECODE_TABLE_BYTES = (LZW_DECODE_TABLE_BYTES + 7) / 8 * 8 + TIF_SPARE_BYTES;
 static_assert(TIF_DECODE_TABLE_BYTES == 49424);
 static_assert(TIF_LONGEST_STRING < LZW_CONTROL_LENGTH);
 

@@ -272,6 +272,17 @@ TEST_F(tif_decompressor, UnfinishedRowAfterTheEndCodeMatchesTheByteModel)
         ASSERT_EQ(host.puts.size(), want.size()) << "round " << round;
         for (std::size_t r = 0; r < want.size(); ++r)
             ASSERT_EQ(host.puts[r].bytes, want[r].bytes) << "round " << round << " row " << r;
+
+        // A row count met partway, inside a string or a run over several rows, ends it there.
+        const uint32_t fewer = std::max<uint32_t>(1, complete / 2);
+        const std::vector<reference_row> first =
+            tif_reference_decode(tif_codes(codes), {0, row_bytes, fewer, 0xEE}).rows;
+        test_host part;
+        part.input = tif_codes(codes);
+        ASSERT_EQ(decode(part, 0, row_bytes, fewer), 1) << "round " << round;
+        ASSERT_EQ(part.puts.size(), first.size()) << "round " << round;
+        for (std::size_t r = 0; r < first.size(); ++r)
+            ASSERT_EQ(part.puts[r].bytes, first[r].bytes) << "round " << round << " row " << r;
     }
 }
 
