@@ -12,8 +12,8 @@
 #include "gif/gif_decompressor.hpp"
 #include "orveln1.h"
 #include "orveln1.hpp"
+#include "support/codec_runs.hpp"
 #include "support/corpus.hpp"
-#include "support/test_host.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -52,13 +52,8 @@ decoded_image decode_file(const gif_image &info)
 {
     test_host host;
     host.input.assign(info.sub_blocks.begin(), info.sub_blocks.end());
-    const std::vector<uint8_t> header = image_header(info.width, info.height, 8);
-    std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    set_callbacks(&test_host::read, nullptr, 0, nullptr);
     decoded_image d;
-    d.result = decode_gif(host.handle(), buffer.data(), header.data(), &test_host::put_row, host.handle(),
-                          info.code_size_word);
-    set_callbacks(nullptr, nullptr, 0, nullptr);
+    d.result = run_decode_gif(host, image_header(info.width, info.height, 8), info.code_size_word);
     d.indices = host.values('p');
     const auto w = static_cast<std::size_t>(info.width);
     d.pixels.assign(w * static_cast<std::size_t>(info.height), 0);

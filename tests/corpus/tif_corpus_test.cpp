@@ -9,11 +9,11 @@
 #include <iterator>
 #include <string>
 
+#include "support/codec_runs.hpp"
 #include "support/corpus.hpp"
 #include "support/memory_instrumented.hpp"
 #include "support/sha256.hpp"
 #include "support/test_host.hpp"
-#include "support/tif_strips.hpp"
 #include "tiff/tif_decompressor.hpp"
 
 using namespace orveln1;

@@ -9,9 +9,7 @@
 #include <string>
 
 #include "boundary/image_header.hpp"
-#include "support/test_host.hpp"
-#include "support/tif_strips.hpp"
-#include "tiff/tif_compressor.hpp"
+#include "support/codec_runs.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -117,9 +115,7 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
         std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(index)), count,
                     buffer);
     };
-    ASSERT_EQ(tif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), 0, 0, k.rows, &test_host::get_row,
-                               host.handle(), 0),
-              0);
+    ASSERT_EQ(run_tif_compress(host, header, k.rows), 0);
     const auto rows = static_cast<uint32_t>(k.rows);
     const std::vector<uint8_t> back =
         through_libtiff(true, host.output, static_cast<uint32_t>(meaningful), rows, peer_name({k, 0}));

@@ -11,8 +11,8 @@
 #include "gif/gif_decompressor.hpp"
 #include "orveln1.h"
 #include "support/code_streams.hpp"
+#include "support/codec_runs.hpp"
 #include "support/memory_instrumented.hpp"
-#include "support/test_host.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -33,10 +33,7 @@ struct decode_run {
         host.fail_put_row_at = fail_row;
         host.record_puts = keep_rows;
         host.join_rows = false;
-        const std::vector<uint8_t> header = image_header(width, height, depth);
-        auto buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
-        result = gif_lzw_decompress(test_host::callbacks(), host.handle(), buffer.get(), header.data(),
-                                    &test_host::put_row, host.handle(), code_size_word);
+        result = run_gif_decompress(host, image_header(width, height, depth), code_size_word);
     }
 };
 
@@ -421,10 +418,7 @@ TEST(gif_decompressor, FailingReadEndsTheCall)
             host.input = sub_blocks(gif_reference_encode(make_pixels(image_kind::noise, 4, 4, 4), 2), 1);
             host.fail_read_at = from + 1;
             host.read_failure = fail;
-            const std::vector<uint8_t> header = image_header(4, 4, 8);
-            std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-            const int32_t r = gif_lzw_decompress(test_host::callbacks(), host.handle(), buffer.data(), header.data(),
-                                                 &test_host::put_row, host.handle(), 0x0200);
+            const int32_t r = run_gif_decompress(host, image_header(4, 4, 8), 0x0200);
             EXPECT_TRUE(r == 0 || r == ERR_BAD_DATA);
             EXPECT_EQ(host.reads.size(), static_cast<std::size_t>(from + 1));
         }

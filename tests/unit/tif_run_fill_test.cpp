@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/tif_strips.hpp"
+#include "support/codec_runs.hpp"
 
 using namespace orveln1::test;
 
