@@ -4,8 +4,6 @@
 // but this decoder settles otherwise are named and checked against this decoder's own rules.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -20,12 +18,6 @@ using namespace orveln1::test;
 
 namespace
 {
-
-std::vector<uint8_t> read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 std::vector<nlohmann::json> gif_entries()
 {

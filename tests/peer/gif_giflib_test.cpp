@@ -128,11 +128,9 @@ TEST(gif_giflib_peer, RootSizeOneWidensLikeGiflib)
 {
     const int width = 37, height = 23;
     const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, width, height, 2, 11);
-    std::vector<uint8_t> file = {'G', 'I', 'F', '8', '7',  'a', width, 0, height, 0,     0x80, 0,      0, 0, 0,
-                                 0,   255, 255, 255, 0x2C, 0,   0,     0, 0,      width, 0,    height, 0, 0, 1};
-    const std::vector<uint8_t> data = sub_blocks(gif_reference_encode(pixels, 1));
-    file.insert(file.end(), data.begin(), data.end());
-    file.push_back(0x3B);
+    gif_stream_builder built(width, height, 2);
+    built.image(0, 0, width, height, false, 0, 1, sub_blocks(gif_reference_encode(pixels, 1))).trailer();
+    const std::vector<uint8_t> &file = built.out;
 
     const giflib_result peer = decode_with_giflib(file);
     ASSERT_TRUE(peer.ok) << peer.error;
