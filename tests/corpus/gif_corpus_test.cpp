@@ -54,9 +54,7 @@ decoded_image decode_file(const gif_image &info)
     return d;
 }
 
-class gif_corpus : public testing::TestWithParam<nlohmann::json>
-{
-};
+using gif_corpus = testing::TestWithParam<nlohmann::json>;
 
 TEST_P(gif_corpus, DecodesToTheReferencePixels)
 {

@@ -77,9 +77,7 @@ std::vector<uint8_t> pack(const uint8_t *pixels, int width, int depth)
 }
 
 using peer_case = std::tuple<int, bool, image_kind, std::pair<int, int>>; // colour bits, interlaced, kind, size
-class gif_giflib_peer : public testing::TestWithParam<peer_case>
-{
-};
+using gif_giflib_peer = testing::TestWithParam<peer_case>;
 
 TEST_P(gif_giflib_peer, DecodesToGiflibsPixels)
 {
@@ -150,9 +148,7 @@ TEST(gif_giflib_peer, RootSizeOneWidensLikeGiflib)
 // Our writer, giflib reading.
 using writer_case = std::tuple<std::pair<int32_t, int32_t>, image_kind, int, int32_t>;
 
-class gif_peer_giflib : public ::testing::TestWithParam<writer_case>
-{
-};
+using gif_peer_giflib = ::testing::TestWithParam<writer_case>;
 
 TEST_P(gif_peer_giflib, ReadsBackEveryPixel)
 {

@@ -87,9 +87,7 @@ struct tif_guard_case {
     uint32_t row_bytes;
     uint32_t row_count;
 };
-class tif_guard : public testing::TestWithParam<tif_guard_case>
-{
-};
+using tif_guard = testing::TestWithParam<tif_guard_case>;
 TEST_P(tif_guard, RowBufferOfRowBytesPlusTheDocumentedSlack)
 {
     const tif_guard_case &t = GetParam();
@@ -142,9 +140,7 @@ struct address_case {
     int32_t code_size_word;
     int32_t rows_expected; // -1: data cut short, fewer rows
 };
-class gif_row_address : public testing::TestWithParam<address_case>
-{
-};
+using gif_row_address = testing::TestWithParam<address_case>;
 TEST_P(gif_row_address, EveryRowFromOneAddress)
 {
     const address_case &t = GetParam();

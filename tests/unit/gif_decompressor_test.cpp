@@ -60,9 +60,7 @@ struct code_size_case {
     int root_size;
     bool interlaced;
 };
-class gif_code_size_word : public testing::TestWithParam<code_size_case>
-{
-};
+using gif_code_size_word = testing::TestWithParam<code_size_case>;
 TEST_P(gif_code_size_word, SettlesRootSizeAndInterlace)
 {
     const gif_code_size s = gif_settle_code_size(GetParam().word);
@@ -80,9 +78,7 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_code_size_word,
                                          code_size_case{0x0B00, 1, false}, code_size_case{0x0C45, 6, false},
                                          code_size_case{0x0200, 2, false}, code_size_case{0x0100, 1, false}));
 
-class gif_interlace : public testing::TestWithParam<int32_t>
-{
-};
+using gif_interlace = testing::TestWithParam<int32_t>;
 TEST_P(gif_interlace, RowsComeInFourPassOrderEachOnce)
 {
     const int32_t height = GetParam();
@@ -101,9 +97,7 @@ struct pack_case {
     int32_t width;
     std::vector<uint8_t> packed;
 };
-class gif_pack : public testing::TestWithParam<pack_case>
-{
-};
+using gif_pack = testing::TestWithParam<pack_case>;
 TEST_P(gif_pack, PacksIntoTheScanLineLayout)
 {
     // Into a separate slot, as the decoder packs, and in place.
@@ -190,9 +184,7 @@ struct roundtrip_case {
     image_kind kind;
     int piece;
 };
-class gif_reference_stream : public testing::TestWithParam<roundtrip_case>
-{
-};
+using gif_reference_stream = testing::TestWithParam<roundtrip_case>;
 TEST_P(gif_reference_stream, DecodesToThePixelsEncoded)
 {
     const roundtrip_case c = GetParam();
@@ -224,9 +216,7 @@ struct slot_run_case {
     int32_t height;
     uint8_t (*pixel)(int32_t x, int32_t y, int32_t width);
 };
-class gif_slot_runs : public testing::TestWithParam<slot_run_case>
-{
-};
+using gif_slot_runs = testing::TestWithParam<slot_run_case>;
 TEST_P(gif_slot_runs, DeliverThePixelsAndZeroPadding)
 {
     const slot_run_case &c = GetParam();
@@ -278,9 +268,7 @@ struct after_clear_case {
     std::vector<uint32_t> codes;
     std::vector<uint8_t> pixels;
 };
-class gif_after_clear : public testing::TestWithParam<after_clear_case>
-{
-};
+using gif_after_clear = testing::TestWithParam<after_clear_case>;
 TEST_P(gif_after_clear, IsARootOrEndsTheData)
 {
     memory_fill_pattern(0xEE); // a table entry read before written would show
@@ -330,9 +318,7 @@ struct long_string_case {
     int32_t width;
     int depth;
 };
-class gif_long_strings : public testing::TestWithParam<long_string_case>
-{
-};
+using gif_long_strings = testing::TestWithParam<long_string_case>;
 TEST_P(gif_long_strings, StayInsideTheRowBlock)
 {
     // clear, 1, then 6, 7, ..., 4095: each names the entry it defines, one pixel longer each time.
@@ -431,9 +417,7 @@ struct refusal_case {
     int depth;
     int32_t result;
 };
-class gif_refusal : public testing::TestWithParam<refusal_case>
-{
-};
+using gif_refusal = testing::TestWithParam<refusal_case>;
 TEST_P(gif_refusal, ComesBeforeAnythingIsObtainedOrRead)
 {
     memory_stats_reset();

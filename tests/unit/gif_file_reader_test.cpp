@@ -147,9 +147,7 @@ const bytes header89 = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
 // One 1x1 image without a table and its data (clear, 0, end at 3 bits: 0x44 0x01).
 const bytes one_image = with(header89, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0});
 
-class gif_stream_refusal : public testing::TestWithParam<refusal_case>
-{
-};
+using gif_stream_refusal = testing::TestWithParam<refusal_case>;
 
 TEST_P(gif_stream_refusal, StopsWithItsCodeAndKeepsWhatWasRead)
 {

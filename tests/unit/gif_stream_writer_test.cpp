@@ -25,9 +25,7 @@ std::vector<uint8_t> colour_table(int depth)
     return t;
 }
 
-class gif_writer_interlace : public ::testing::TestWithParam<int32_t>
-{
-};
+using gif_writer_interlace = ::testing::TestWithParam<int32_t>;
 
 TEST_P(gif_writer_interlace, TwoPixelImageIsThisStream)
 {
@@ -59,9 +57,7 @@ struct transparency_case {
     uint32_t header_size;
 };
 
-class gif_writer_transparency : public ::testing::TestWithParam<transparency_case>
-{
-};
+using gif_writer_transparency = ::testing::TestWithParam<transparency_case>;
 
 TEST_P(gif_writer_transparency, ExtensionCarriesTheIndexAsGiven)
 {
@@ -136,9 +132,7 @@ struct refusal_case {
     int32_t result;
 };
 
-class gif_writer_refusal : public ::testing::TestWithParam<refusal_case>
-{
-};
+using gif_writer_refusal = ::testing::TestWithParam<refusal_case>;
 
 TEST_P(gif_writer_refusal, NoCallbackIsCalled)
 {

@@ -21,9 +21,7 @@ struct row_case {
     int64_t padded;
 };
 
-class padded_row_bytes_cases : public ::testing::TestWithParam<row_case>
-{
-};
+using padded_row_bytes_cases = ::testing::TestWithParam<row_case>;
 
 TEST_P(padded_row_bytes_cases, MatchesTheBitmapRule)
 {
@@ -66,9 +64,7 @@ std::vector<uint8_t> make_header(uint32_t header_size)
     return image.header();
 }
 
-class header_sizes : public ::testing::TestWithParam<uint32_t>
-{
-};
+using header_sizes = ::testing::TestWithParam<uint32_t>;
 
 TEST_P(header_sizes, FieldsAndPaletteAreFoundThroughHeaderSize)
 {
