@@ -111,10 +111,7 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
     }
 
     test_host host;
-    host.fill_row = [&](uint8_t *buffer, int32_t index, int32_t count) {
-        std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(index)), count,
-                    buffer);
-    };
+    host.serve_bytes(pixels, padded);
     ASSERT_EQ(run_tif_compress(host, header, k.rows), 0);
     const auto rows = static_cast<uint32_t>(k.rows);
     const std::vector<uint8_t> back =

@@ -62,12 +62,7 @@ tif_encoded tif_encode_bytes(const std::vector<uint8_t> &data, int32_t width)
     test_host host;
     const std::size_t w = static_cast<std::size_t>(width);
     const std::size_t rows = std::max<std::size_t>(1, (data.size() + w - 1) / w);
-    host.fill_row = [&](uint8_t *buffer, int32_t index, int32_t count) {
-        std::fill(buffer, buffer + count, 0);
-        const std::size_t from = static_cast<std::size_t>(index) * w;
-        if (from < data.size())
-            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(from), std::min(w, data.size() - from), buffer);
-    };
+    host.serve_bytes(data, w);
     const auto row_count = static_cast<int32_t>(rows);
     const int32_t r = run_tif_compress(host, image_header(width, row_count, 8), row_count);
     return {r, host.output};

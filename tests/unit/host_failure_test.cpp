@@ -55,9 +55,7 @@ int64_t writer_last_write(int64_t k, int64_t descriptor_first)
 int32_t tif_compress(test_host &host)
 {
     static const std::vector<uint8_t> data = make_bytes(image_kind::noise, 8000, 4);
-    host.fill_row = [](uint8_t *buffer, int32_t index, int32_t count) {
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(index) * 800, std::min(count, 800), buffer);
-    };
+    host.serve_bytes(data, 800);
     return run_tif_compress(host, image_header(800, 10, 8), 10);
 }
 
