@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "boundary/image_header.hpp"
+#include "codec_fuzz_support.hpp"
 #include "gif/gif_decompressor.hpp"
 #include "gif/gif_stream_writer.hpp"
 #include "orveln1.h"
 #include "orveln1.hpp"
-#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
+using namespace codec_fuzz;
 
 namespace
 {
@@ -30,7 +31,7 @@ struct round_trip {
     int64_t row_bytes = 0;
     std::vector<uint8_t> rows; // height rows of row_bytes, in bitmap layout
     std::vector<uint8_t> stream;
-    std::size_t read_pos = 0;
+    byte_source stream_read;
     std::vector<uint8_t> decoded;
     std::vector<int> delivered;
 };
@@ -39,8 +40,7 @@ thread_local round_trip *current = nullptr;
 int32_t give_row(int32_t, uint8_t *buffer, int32_t row_index, int32_t count)
 {
     round_trip &t = *current;
-    if (row_index < 0 || row_index >= t.height || count != t.row_bytes)
-        std::abort();
+    require(row_index >= 0 && row_index < t.height && count == t.row_bytes);
     std::memcpy(buffer, t.rows.data() + static_cast<std::size_t>(row_index) * t.row_bytes, t.row_bytes);
     return 0;
 }
@@ -53,19 +53,13 @@ int32_t take_bytes(int32_t, const uint8_t *buffer, int32_t count)
 
 int32_t read_bytes(int32_t, uint8_t *buffer, int32_t count)
 {
-    round_trip &t = *current;
-    std::size_t n = count < 0 ? 0 : static_cast<std::size_t>(count);
-    n = std::min(n, t.stream.size() - t.read_pos);
-    std::memcpy(buffer, t.stream.data() + t.read_pos, n);
-    t.read_pos += n;
-    return static_cast<int32_t>(n);
+    return current->stream_read.take(buffer, count);
 }
 
 int32_t put_row(const uint8_t *row, int32_t, int32_t row_index, int32_t row_bytes)
 {
     round_trip &t = *current;
-    if (row_index < 0 || row_index >= t.height || row_bytes != t.row_bytes || t.delivered[row_index]++ != 0)
-        std::abort();
+    require(row_index >= 0 && row_index < t.height && row_bytes == t.row_bytes && t.delivered[row_index]++ == 0);
     std::memcpy(t.decoded.data() + static_cast<std::size_t>(row_index) * t.row_bytes, row, row_bytes);
     return 0;
 }
@@ -121,29 +115,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     codec_callbacks cb;
     cb.write = take_bytes;
     cb.read = read_bytes;
-    if (write_gif_stream(cb, 0, header.data(), give_row, 0, interlaced ? 1 : 0) != 0)
-        std::abort();
+    require(write_gif_stream(cb, 0, header.data(), give_row, 0, interlaced ? 1 : 0) == 0);
 
     const result<gif_stream> stream = read_gif_stream(t.stream);
-    if (stream.code != 0 || stream.value.images.size() != 1 || stream.value.bytes_read != t.stream.size())
-        std::abort();
+    require(stream.code == 0 && stream.value.images.size() == 1 && stream.value.bytes_read == t.stream.size());
     const gif_image &info = stream.value.images[0];
-    if (info.width != t.width || info.height != t.height || info.interlaced != interlaced ||
-        info.transparent_index != (transparent ? steer[3] : -1) || !info.data_complete)
-        std::abort();
-    t.read_pos = static_cast<std::size_t>(info.sub_blocks.data() - t.stream.data());
+    require(info.width == t.width && info.height == t.height && info.interlaced == interlaced &&
+            info.transparent_index == (transparent ? steer[3] : -1) && info.data_complete);
+    t.stream_read = byte_source{t.stream.data(), t.stream.size(),
+                                static_cast<std::size_t>(info.sub_blocks.data() - t.stream.data())};
     t.decoded.assign(t.rows.size(), 0);
     t.delivered.assign(static_cast<std::size_t>(t.height), 0);
     std::vector<uint8_t> read_buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    if (gif_lzw_decompress(cb, 0, read_buffer.data(), header.data(), put_row, 0, info.code_size_word) != 0)
-        std::abort();
+    require(gif_lzw_decompress(cb, 0, read_buffer.data(), header.data(), put_row, 0, info.code_size_word) == 0);
     current = nullptr;
     for (int d : t.delivered)
-        if (d != 1)
-            std::abort();
+        require(d == 1);
     // The decoder may stop before the last sub-block (once every row is out) but must never take
     // the trailer, which lies past the block terminator, for image data.
-    if (t.read_pos >= t.stream.size() || !rows_match(t) || memory_stats_now().live != 0)
-        std::abort();
+    require(t.stream_read.pos < t.stream.size() && rows_match(t) && memory_stats_now().live == 0);
     return 0;
 }

@@ -6,22 +6,17 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "codec_fuzz_support.hpp"
 #include "orveln1.hpp"
-#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
+using namespace codec_fuzz;
 
 namespace
 {
 
 // Images larger than this are walked but not decoded, so that one input runs in milliseconds.
 constexpr int64_t largest_decoded_pixels = 1 << 16;
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool inside(std::span<const uint8_t> part, const uint8_t *data, std::size_t size)
 {

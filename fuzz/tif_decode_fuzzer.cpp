@@ -1,27 +1,22 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target for TIFF strip decoding: arbitrary strip bytes, with the row length, row count,
 // read piece size and a refused row taken from the input's last six bytes.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <memory>
 
 #include "boundary/result_codes.hpp"
+#include "codec_fuzz_support.hpp"
 #include "orveln1.h"
-#include "support/memory_instrumented.hpp"
 #include "tiff/tif_decompressor.hpp"
 
 using namespace orveln1;
+using namespace codec_fuzz;
 
 namespace
 {
 
 struct decode_host {
-    const uint8_t *strip;
-    std::size_t size;
-    std::size_t pos;
-    int32_t piece;
+    byte_source strip;
+    std::size_t piece;
     uint8_t *read_buffer;
     const uint8_t *row_buffer;
     uint32_t row_bytes;
@@ -31,22 +26,12 @@ struct decode_host {
 };
 decode_host host;
 
-void require(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
-}
-
 int32_t read_piece(int32_t io_handle, uint8_t *buffer, int32_t count)
 {
     require(io_handle == 11);
     const std::ptrdiff_t at = buffer - host.read_buffer;
     require(at >= 0 && at <= 2 && count == TIF_READ_CHUNK_BYTES - at);
-    const std::size_t n = std::min<std::size_t>(
-        {static_cast<std::size_t>(count), static_cast<std::size_t>(host.piece), host.size - host.pos});
-    std::memcpy(buffer, host.strip + host.pos, n);
-    host.pos += n;
-    return static_cast<int32_t>(n);
+    return host.strip.take(buffer, count, host.piece);
 }
 
 int32_t put_row(const uint8_t *row, int32_t row_context, int32_t, int32_t fourth)
@@ -68,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t *t = data + size - trailer;
     const uint32_t row_bytes = (static_cast<uint32_t>(t[0]) << 8 | t[1]) % 5000; // 0 is refused
     const uint32_t row_count = t[2] < 200 ? t[2] : (t[2] - 200u) * 100u;         // 0: no limit
-    const int32_t piece = t[3] == 0 ? TIF_READ_CHUNK_BYTES : t[3];
+    const std::size_t piece = t[3] == 0 ? TIF_READ_CHUNK_BYTES : t[3];
     const uint32_t refuse_at = t[4] == 0xFF ? UINT32_MAX : t[4];
     const int32_t first_row = static_cast<int32_t>(t[5]) - 128;
 
@@ -76,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     auto read_buffer = std::make_unique<uint8_t[]>(ORVELN1_TIF_READ_BUFFER_BYTES);
     const std::size_t row_buffer_bytes = row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES;
     auto row_buffer = std::make_unique<uint8_t[]>(row_buffer_bytes);
-    host = decode_host{data, size - trailer, 0, piece, read_buffer.get(), row_buffer.get(), row_bytes, 0, refuse_at, 0};
+    host =
+        decode_host{{data, size - trailer, 0}, piece, read_buffer.get(), row_buffer.get(), row_bytes, 0, refuse_at, 0};
 
     const codec_callbacks cb{read_piece, nullptr, put_row};
     const int32_t r =

@@ -2,21 +2,14 @@
 // Differential fuzz target for decode_tif: arbitrary strip bytes, decoded through the entry point
 // and by the byte-at-a-time reference model, must give the host the same rows and the same result.
 // The input's last six bytes steer: row length, row count, read piece size, refused row, first row.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <vector>
 
+#include "codec_fuzz_support.hpp"
 #include "orveln1.h"
-#include "support/lzw_reference_model.hpp"
-#include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
+using namespace codec_fuzz;
 
 namespace
 {
@@ -26,50 +19,21 @@ constexpr int32_t refusal_value = -7;
 // The row buffer's bytes before the first row, which the rows owed after an early end show.
 constexpr uint8_t buffer_fill = 0xEE;
 
-struct tif_host {
-    const uint8_t *strip;
-    std::size_t size;
-    std::size_t pos;
-    std::size_t piece;
-    uint32_t row_bytes;
-    const reference_decode *expected;
-    int64_t refuse_at;
-    std::size_t calls;
-};
-tif_host *current = nullptr;
-
-[[noreturn]] void differ(const char *what, std::size_t at, long long got, long long want)
-{
-    std::fprintf(stderr, "tif_differential: %s differs at %zu: decoder %lld, model %lld\n", what, at, got, want);
-    std::abort();
-}
+byte_source input;
+std::size_t piece = 0;
+uint32_t row_length = 0;
+model_check *check = nullptr;
 
 // Hands over at most `piece` bytes a call: the decoder must ask again until a code fits.
 int32_t ORVELN1_CDECL read_piece(int32_t, uint8_t *buffer, int32_t count)
 {
-    tif_host &host = *current;
-    const std::size_t n = std::min({static_cast<std::size_t>(count < 0 ? 0 : count), host.piece, host.size - host.pos});
-    // An empty strip has no bytes at all, not even an address to copy nothing from.
-    if (n != 0)
-        std::memcpy(buffer, host.strip + host.pos, n);
-    host.pos += n;
-    return static_cast<int32_t>(n);
+    return input.take(buffer, count, piece);
 }
 
 // Each row is checked as it arrives against the model's row of that call.
 int32_t ORVELN1_CDECL take_row(const uint8_t *row, int32_t, int32_t row_index, int32_t)
 {
-    tif_host &host = *current;
-    const std::size_t k = host.calls++;
-    if (k >= host.expected->rows.size())
-        differ("row count", k, static_cast<long long>(k + 1), static_cast<long long>(host.expected->rows.size()));
-    const reference_row &want = host.expected->rows[k];
-    if (row_index != want.index)
-        differ("row index of call", k, row_index, want.index);
-    for (std::size_t i = 0; i < host.row_bytes; ++i)
-        if (row[i] != want.bytes[i])
-            differ("row byte of call", k, static_cast<long long>(i), static_cast<long long>(want.bytes[i]));
-    return static_cast<int64_t>(k) == host.refuse_at ? refusal_value : 0;
+    return check->row(row, row_index, -1, row_length);
 }
 
 } // namespace
@@ -85,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     uint32_t row_bytes = (static_cast<uint32_t>(t[0]) << 8 | t[1]) % 600;
     if (row_count == 0 && row_bytes != 0)
         row_bytes = std::max<uint32_t>(row_bytes, 16);
-    const std::size_t piece = t[3] == 0 ? ORVELN1_TIF_READ_BUFFER_BYTES : t[3];
+    piece = t[3] == 0 ? ORVELN1_TIF_READ_BUFFER_BYTES : t[3];
     const int64_t refuse_at = t[4] == 0xFF ? -1 : t[4];
     const int32_t first_row = static_cast<int32_t>(t[5]) - 128;
 
@@ -99,17 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     auto row_buffer = std::make_unique<uint8_t[]>(row_buffer_bytes);
     std::memset(row_buffer.get(), buffer_fill, row_buffer_bytes);
 
-    tif_host host{strip.data(), strip.size(), 0, piece, row_bytes, &expected, refuse_at, 0};
-    current = &host;
+    model_check checked("tif_differential", expected, refuse_at, refusal_value);
+    input = byte_source{strip.data(), strip.size(), 0};
+    row_length = row_bytes;
+    check = &checked;
     set_callbacks(read_piece, nullptr, 0, take_row);
     const int32_t r = decode_tif(0, read_buffer.get(), first_row, row_bytes, row_buffer.get(), row_count, 0);
-    current = nullptr;
-    if (host.calls != expected.rows.size())
-        differ("row count", host.calls, static_cast<long long>(host.calls),
-               static_cast<long long>(expected.rows.size()));
-    if (r != expected.result)
-        differ("result", host.calls, r, expected.result);
-    if (memory_stats_now().live != 0)
-        differ("blocks held after the call", 0, static_cast<long long>(memory_stats_now().live), 0);
+    check = nullptr;
+    checked.finish(r);
     return 0;
 }

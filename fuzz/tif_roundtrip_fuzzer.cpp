@@ -11,12 +11,13 @@
 
 #include "boundary/image_header.hpp"
 #include "boundary/result_codes.hpp"
+#include "codec_fuzz_support.hpp"
 #include "orveln1.h"
-#include "support/memory_instrumented.hpp"
 #include "tiff/tif_compressor.hpp"
 #include "tiff/tif_decompressor.hpp"
 
 using namespace orveln1;
+using namespace codec_fuzz;
 
 namespace
 {
@@ -26,18 +27,12 @@ struct roundtrip_host {
     std::size_t pixel_bytes;
     std::size_t padded;
     std::vector<uint8_t> strip;
-    std::size_t read_pos;
+    byte_source strip_read;
     std::vector<uint8_t> decoded;
     uint32_t row_bytes;
     int32_t next_row;
 };
 roundtrip_host host;
-
-void require(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
-}
 
 int32_t get_row(int32_t row_context, uint8_t *buffer, int32_t row_index, int32_t count)
 {
@@ -59,10 +54,7 @@ int32_t write_out(int32_t io_handle, const uint8_t *buffer, int32_t count)
 
 int32_t read_strip(int32_t, uint8_t *buffer, int32_t count)
 {
-    const std::size_t n = std::min(static_cast<std::size_t>(count), host.strip.size() - host.read_pos);
-    std::memcpy(buffer, host.strip.data() + host.read_pos, n);
-    host.read_pos += n;
-    return static_cast<int32_t>(n);
+    return host.strip_read.take(buffer, count);
 }
 
 int32_t put_row(const uint8_t *row, int32_t, int32_t, int32_t)
@@ -89,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::size_t meaningful = static_cast<std::size_t>(unpadded_row_bytes(width, depth));
     const std::size_t pixel_bytes = size - trailer;
     const int32_t rows = static_cast<int32_t>(std::max<std::size_t>(1, (pixel_bytes + padded - 1) / padded));
-    host = roundtrip_host{data, pixel_bytes, padded, {}, 0, {}, static_cast<uint32_t>(meaningful), 0};
+    host = roundtrip_host{data, pixel_bytes, padded, {}, {}, {}, static_cast<uint32_t>(meaningful), 0};
 
     std::vector<uint8_t> header(40, 0);
     header[0] = 40;
@@ -103,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     require(r == 0 && host.next_row == rows);
     require(memory_stats_now().live == 0 && memory_stats_now().obtained == 4);
 
+    host.strip_read = byte_source{host.strip.data(), host.strip.size(), 0};
     auto read_buffer = std::make_unique<uint8_t[]>(ORVELN1_TIF_READ_BUFFER_BYTES);
     auto row_buffer = std::make_unique<uint8_t[]>(meaningful + ORVELN1_TIF_ROW_SLACK_BYTES);
     const int32_t d = tif_lzw_decompress(cb, 7, read_buffer.get(), 0, static_cast<uint32_t>(meaningful),

@@ -9,16 +9,11 @@ using namespace orveln1::tool;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 1)
-        return 0;
-    const int32_t band_rows = 1 + data[size - 1] % 17;
-    read_banded_and_whole(
-        std::span(data, size), band_rows,
-        [&]() -> std::unique_ptr<row_source> {
-            const int fd = as_descriptor(data, size);
+    return read_steered(
+        data, size, 17,
+        [](const uint8_t *d, size_t n) -> std::unique_ptr<row_source> {
+            const int fd = as_descriptor(d, n);
             return fd < 0 ? nullptr : open_bmp(fd);
         },
         [](std::span<const uint8_t> file) { return read_bmp(file); });
-    require_no_block_left();
-    return 0;
 }

@@ -145,4 +145,17 @@ inline void require_no_block_left()
     require(memory_stats_now().live == 0);
 }
 
+// One run of a reader's target: read_banded_and_whole with bands of 1 + (the input's last byte %
+// band_choices) rows, the source opened from the input by open(data, size).
+template <typename Open, typename ReadWhole>
+int read_steered(const uint8_t *data, std::size_t size, int32_t band_choices, Open open, ReadWhole read_whole)
+{
+    if (size < 1)
+        return 0;
+    read_banded_and_whole(
+        std::span(data, size), 1 + data[size - 1] % band_choices, [&] { return open(data, size); }, read_whole);
+    require_no_block_left();
+    return 0;
+}
+
 } // namespace tool_fuzz

@@ -4,28 +4,20 @@
 // but this decoder settles otherwise are named and checked against this decoder's own rules.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "gif/gif_decompressor.hpp"
 #include "orveln1.h"
 #include "orveln1.hpp"
+#include "support/codec_runs.hpp"
 #include "support/corpus.hpp"
-#include "support/test_host.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
 
 namespace
 {
-
-std::vector<uint8_t> read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 std::vector<nlohmann::json> gif_entries()
 {
@@ -52,13 +44,8 @@ decoded_image decode_file(const gif_image &info)
 {
     test_host host;
     host.input.assign(info.sub_blocks.begin(), info.sub_blocks.end());
-    const std::vector<uint8_t> header = image_header(info.width, info.height, 8);
-    std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    set_callbacks(&test_host::read, nullptr, 0, nullptr);
     decoded_image d;
-    d.result = decode_gif(host.handle(), buffer.data(), header.data(), &test_host::put_row, host.handle(),
-                          info.code_size_word);
-    set_callbacks(nullptr, nullptr, 0, nullptr);
+    d.result = run_decode_gif(host, image_header(info.width, info.height, 8), info.code_size_word);
     d.indices = host.values('p');
     const auto w = static_cast<std::size_t>(info.width);
     d.pixels.assign(w * static_cast<std::size_t>(info.height), 0);
@@ -67,9 +54,7 @@ decoded_image decode_file(const gif_image &info)
     return d;
 }
 
-class gif_corpus : public testing::TestWithParam<nlohmann::json>
-{
-};
+using gif_corpus = testing::TestWithParam<nlohmann::json>;
 
 TEST_P(gif_corpus, DecodesToTheReferencePixels)
 {

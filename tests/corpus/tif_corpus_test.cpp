@@ -5,15 +5,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "support/codec_runs.hpp"
 #include "support/corpus.hpp"
 #include "support/memory_instrumented.hpp"
 #include "support/sha256.hpp"
 #include "support/test_host.hpp"
-#include "support/tif_strips.hpp"
 #include "tiff/tif_decompressor.hpp"
 
 using namespace orveln1;
@@ -22,12 +20,6 @@ using namespace orveln1::test;
 namespace
 {
 
-std::vector<uint8_t> file_bytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST(tif_corpus, EveryStripDecodesToItsGroundTruth)
 {
     ORVELN1_NEED_CORPUS();
@@ -35,7 +27,7 @@ TEST(tif_corpus, EveryStripDecodesToItsGroundTruth)
     ASSERT_GE(entries.size(), 30u) << "too few TIFF files in " << shared_corpus().dir;
     std::size_t strips = 0, exact = 0, refused_old = 0;
     for (const nlohmann::json &entry : entries) {
-        const std::vector<uint8_t> file = file_bytes(shared_corpus().path(entry["file"]));
+        const std::vector<uint8_t> file = read_file(shared_corpus().path(entry["file"]));
         ASSERT_EQ(file.size(), entry["file_bytes"].get<std::size_t>()) << entry["name"];
         for (const nlohmann::json &dir : entry["directories"]) {
             for (const nlohmann::json &s : dir["strips"]) {
@@ -96,7 +88,7 @@ TEST(tif_corpus, StripsDecodeTheSameInPieces)
         if (entry["name"] != "libtiffpic-oxford.tif" && entry["name"] != "pillow-hopper_lzw.tif")
             continue;
         ++files;
-        const std::vector<uint8_t> file = file_bytes(shared_corpus().path(entry["file"]));
+        const std::vector<uint8_t> file = read_file(shared_corpus().path(entry["file"]));
         for (const nlohmann::json &s : entry["directories"][0]["strips"]) {
             const auto offset = s["offset"].get<std::size_t>();
             const std::vector<uint8_t> strip(

@@ -8,12 +8,11 @@
 #include <gif_lib.h>
 #include <tuple>
 
-#include "gif/gif_stream_writer.hpp"
 #include "orveln1.h"
 #include "orveln1.hpp"
 #include "support/code_streams.hpp"
+#include "support/codec_runs.hpp"
 #include "support/giflib_reader.hpp"
-#include "support/test_host.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -78,9 +77,7 @@ std::vector<uint8_t> pack(const uint8_t *pixels, int width, int depth)
 }
 
 using peer_case = std::tuple<int, bool, image_kind, std::pair<int, int>>; // colour bits, interlaced, kind, size
-class gif_giflib_peer : public testing::TestWithParam<peer_case>
-{
-};
+using gif_giflib_peer = testing::TestWithParam<peer_case>;
 
 TEST_P(gif_giflib_peer, DecodesToGiflibsPixels)
 {
@@ -101,13 +98,7 @@ TEST_P(gif_giflib_peer, DecodesToGiflibsPixels)
             continue;
         test_host host;
         host.input.assign(image.sub_blocks.begin(), image.sub_blocks.end());
-        const std::vector<uint8_t> header = image_header(width, height, depth);
-        std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-        set_callbacks(&test_host::read, nullptr, 0, nullptr);
-        const int32_t r = decode_gif(host.handle(), buffer.data(), header.data(), &test_host::put_row, host.handle(),
-                                     image.code_size_word);
-        set_callbacks(nullptr, nullptr, 0, nullptr);
-        ASSERT_EQ(r, 0);
+        ASSERT_EQ(run_decode_gif(host, image_header(width, height, depth), image.code_size_word), 0);
         const std::vector<int32_t> indices = host.values('p');
         ASSERT_EQ(indices.size(), static_cast<std::size_t>(height));
         std::vector<int> seen(static_cast<std::size_t>(height), 0);
@@ -135,11 +126,9 @@ TEST(gif_giflib_peer, RootSizeOneWidensLikeGiflib)
 {
     const int width = 37, height = 23;
     const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, width, height, 2, 11);
-    std::vector<uint8_t> file = {'G', 'I', 'F', '8', '7',  'a', width, 0, height, 0,     0x80, 0,      0, 0, 0,
-                                 0,   255, 255, 255, 0x2C, 0,   0,     0, 0,      width, 0,    height, 0, 0, 1};
-    const std::vector<uint8_t> data = sub_blocks(gif_reference_encode(pixels, 1));
-    file.insert(file.end(), data.begin(), data.end());
-    file.push_back(0x3B);
+    gif_stream_builder built(width, height, 2);
+    built.image(0, 0, width, height, false, 0, 1, sub_blocks(gif_reference_encode(pixels, 1))).trailer();
+    const std::vector<uint8_t> &file = built.out;
 
     const giflib_result peer = decode_with_giflib(file);
     ASSERT_TRUE(peer.ok) << peer.error;
@@ -152,22 +141,14 @@ TEST(gif_giflib_peer, RootSizeOneWidensLikeGiflib)
     const gif_image &image = stream.value.images[0];
     test_host host;
     host.input.assign(image.sub_blocks.begin(), image.sub_blocks.end());
-    const std::vector<uint8_t> header = image_header(width, height, 8);
-    std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    set_callbacks(&test_host::read, nullptr, 0, nullptr);
-    EXPECT_EQ(decode_gif(host.handle(), buffer.data(), header.data(), &test_host::put_row, host.handle(),
-                         image.code_size_word),
-              0);
-    set_callbacks(nullptr, nullptr, 0, nullptr);
+    EXPECT_EQ(run_decode_gif(host, image_header(width, height, 8), image.code_size_word), 0);
     EXPECT_EQ(host.pixels(width), giflib_pixels);
 }
 
 // Our writer, giflib reading.
 using writer_case = std::tuple<std::pair<int32_t, int32_t>, image_kind, int, int32_t>;
 
-class gif_peer_giflib : public ::testing::TestWithParam<writer_case>
-{
-};
+using gif_peer_giflib = ::testing::TestWithParam<writer_case>;
 
 TEST_P(gif_peer_giflib, ReadsBackEveryPixel)
 {
@@ -175,11 +156,8 @@ TEST_P(gif_peer_giflib, ReadsBackEveryPixel)
     test_image image = make_image(size.first, size.second, depth, kind, 5);
     image.transparent = (size.first + static_cast<int>(kind)) % 2 == 0;
     image.transparent_index = static_cast<uint8_t>((1 << depth) - 2);
-    test_host host(image);
-    const std::vector<uint8_t> header = image.header();
-    ASSERT_EQ(write_gif_stream(test_host::callbacks(), host.handle(), header.data(), &test_host::get_row, host.handle(),
-                               interlaced),
-              0);
+    test_host host;
+    ASSERT_EQ(run_write_gif_stream(host, image, interlaced), 0);
     EXPECT_FALSE(host.bad_row_count);
     const giflib_result peer = decode_with_giflib(host.output);
     ASSERT_TRUE(peer.ok) << peer.error;

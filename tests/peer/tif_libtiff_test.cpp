@@ -9,9 +9,7 @@
 #include <string>
 
 #include "boundary/image_header.hpp"
-#include "support/test_host.hpp"
-#include "support/tif_strips.hpp"
-#include "tiff/tif_compressor.hpp"
+#include "support/codec_runs.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -25,63 +23,44 @@ struct tiff_file {
     std::string path;
 };
 
-// A one-strip 8-bit grey image `row_bytes` wide: the strip's bytes are the coded bytes as they are.
-void set_strip_fields(TIFF *tif, uint32_t row_bytes, uint32_t rows)
-{
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, row_bytes);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, rows);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows);
-}
-
-// libtiff's decode of a raw LZW strip; empty when libtiff refuses it.
-std::vector<uint8_t> libtiff_decode(const std::vector<uint8_t> &strip, uint32_t row_bytes, uint32_t rows,
-                                    const std::string &name)
+// One strip of a one-strip 8-bit grey image `row_bytes` wide (so that its bytes are the coded bytes
+// as they are) through a file: an LZW strip of ours stored raw and read back decoded by libtiff
+// (decode), or plain bytes coded by libtiff and read back raw (encode). Empty when libtiff refuses.
+std::vector<uint8_t> through_libtiff(bool decode, const std::vector<uint8_t> &bytes, uint32_t row_bytes, uint32_t rows,
+                                     const std::string &name)
 {
     tiff_file file(name);
     TIFF *out = TIFFOpen(file.path.c_str(), "w");
     if (out == nullptr)
         return {};
-    set_strip_fields(out, row_bytes, rows);
+    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, row_bytes);
+    TIFFSetField(out, TIFFTAG_IMAGELENGTH, rows);
+    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, rows);
+    auto *given = const_cast<uint8_t *>(bytes.data());
+    const auto given_size = static_cast<tmsize_t>(bytes.size());
     const tmsize_t written =
-        TIFFWriteRawStrip(out, 0, const_cast<uint8_t *>(strip.data()), static_cast<tmsize_t>(strip.size()));
+        decode ? TIFFWriteRawStrip(out, 0, given, given_size) : TIFFWriteEncodedStrip(out, 0, given, given_size);
     TIFFClose(out);
-    if (written != static_cast<tmsize_t>(strip.size()))
+    if (decode && written != given_size)
         return {};
     TIFF *in = TIFFOpen(file.path.c_str(), "r");
     if (in == nullptr)
         return {};
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(row_bytes) * rows);
-    const tmsize_t got = TIFFReadEncodedStrip(in, 0, bytes.data(), static_cast<tmsize_t>(bytes.size()));
+    std::vector<uint8_t> back(decode ? static_cast<std::size_t>(row_bytes) * rows
+                                     : static_cast<std::size_t>(TIFFRawStripSize(in, 0)));
+    const auto back_size = static_cast<tmsize_t>(back.size());
+    const tmsize_t got =
+        decode ? TIFFReadEncodedStrip(in, 0, back.data(), back_size) : TIFFReadRawStrip(in, 0, back.data(), back_size);
     TIFFClose(in);
-    if (got != static_cast<tmsize_t>(bytes.size()))
+    if (decode && got != back_size)
         return {};
-    return bytes;
-}
-
-// libtiff's LZW strip of the given rows.
-std::vector<uint8_t> libtiff_encode(const std::vector<uint8_t> &data, uint32_t row_bytes, uint32_t rows,
-                                    const std::string &name)
-{
-    tiff_file file(name);
-    TIFF *out = TIFFOpen(file.path.c_str(), "w");
-    if (out == nullptr)
-        return {};
-    set_strip_fields(out, row_bytes, rows);
-    TIFFWriteEncodedStrip(out, 0, const_cast<uint8_t *>(data.data()), static_cast<tmsize_t>(data.size()));
-    TIFFClose(out);
-    TIFF *in = TIFFOpen(file.path.c_str(), "r");
-    if (in == nullptr)
-        return {};
-    std::vector<uint8_t> strip(static_cast<std::size_t>(TIFFRawStripSize(in, 0)));
-    const tmsize_t got = TIFFReadRawStrip(in, 0, strip.data(), static_cast<tmsize_t>(strip.size()));
-    TIFFClose(in);
-    strip.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    return strip;
+    back.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return back;
 }
 
 struct peer_case {
@@ -132,16 +111,11 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
     }
 
     test_host host;
-    host.fill_row = [&](uint8_t *buffer, int32_t index, int32_t count) {
-        std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(index)), count,
-                    buffer);
-    };
-    ASSERT_EQ(tif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), 0, 0, k.rows, &test_host::get_row,
-                               host.handle(), 0),
-              0);
+    host.serve_bytes(pixels, padded);
+    ASSERT_EQ(run_tif_compress(host, header, k.rows), 0);
     const auto rows = static_cast<uint32_t>(k.rows);
     const std::vector<uint8_t> back =
-        libtiff_decode(host.output, static_cast<uint32_t>(meaningful), rows, peer_name({k, 0}));
+        through_libtiff(true, host.output, static_cast<uint32_t>(meaningful), rows, peer_name({k, 0}));
     ASSERT_EQ(back.size(), coded.size());
     EXPECT_TRUE(back == coded);
     // Our own decoder agrees, rows counted or not.
@@ -156,7 +130,7 @@ TEST_P(tif_peer, WeDecodeLibtiffStrips)
     const auto rows = static_cast<uint32_t>(k.rows);
     const std::vector<uint8_t> data =
         make_bytes(k.kind, static_cast<std::size_t>(row_bytes) * rows, static_cast<uint32_t>(k.width + k.depth));
-    const std::vector<uint8_t> strip = libtiff_encode(data, row_bytes, rows, peer_name({k, 0}) + "_in");
+    const std::vector<uint8_t> strip = through_libtiff(false, data, row_bytes, rows, peer_name({k, 0}) + "_in");
     ASSERT_FALSE(strip.empty());
     const tif_decoded counted = tif_decode_strip(strip, row_bytes, rows);
     EXPECT_EQ(counted.result, 1);
@@ -190,7 +164,7 @@ TEST(tif_peer_lengths, LibtiffReadsEveryLength)
         const std::vector<uint8_t> data(noise.begin(), noise.begin() + static_cast<std::ptrdiff_t>(n));
         const tif_encoded enc = tif_encode_bytes(data, static_cast<int32_t>(n));
         ASSERT_EQ(enc.result, 0);
-        ASSERT_EQ(libtiff_decode(enc.strip, static_cast<uint32_t>(n), 1, "length"), data) << n;
+        ASSERT_EQ(through_libtiff(true, enc.strip, static_cast<uint32_t>(n), 1, "length"), data) << n;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "support/code_streams.hpp"
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 
 namespace orveln1::test
@@ -213,6 +214,75 @@ gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_siz
     }
     walk.bits_used = bit;
     return walk;
+}
+
+namespace
+{
+void append(std::vector<uint8_t> &out, std::initializer_list<int> values)
+{
+    for (const int v : values)
+        out.push_back(static_cast<uint8_t>(v));
+}
+
+// The size field of a colour table of `entries`: 2 << field entries.
+int table_size_field(int entries)
+{
+    int s = 0;
+    while ((2 << s) < entries)
+        ++s;
+    return s;
+}
+} // namespace
+
+gif_stream_builder::gif_stream_builder(int width, int height, int global_entries)
+{
+    const char *signature = "GIF89a";
+    out.assign(signature, signature + 6);
+    append(out, {width & 0xFF, width >> 8, height & 0xFF, height >> 8,
+                 global_entries ? 0x80 | table_size_field(global_entries) : 0, 3, 0});
+    global = colour_table(global_entries, 1);
+    out.insert(out.end(), global.begin(), global.end());
+}
+
+gif_stream_builder &gif_stream_builder::graphic_control(int transparent, int delay, int disposal)
+{
+    append(out, {0x21, 0xF9, 4, disposal << 2 | (transparent >= 0 ? 1 : 0), delay & 0xFF, delay >> 8,
+                 transparent >= 0 ? transparent : 0, 0});
+    return *this;
+}
+
+gif_stream_builder &gif_stream_builder::extension(int label, const std::vector<uint8_t> &payload)
+{
+    append(out, {0x21, label});
+    out.insert(out.end(), payload.begin(), payload.end());
+    return *this;
+}
+
+gif_stream_builder &gif_stream_builder::image(int left, int top, int width, int height, bool interlaced,
+                                              int local_entries, int min_code_size, const std::vector<uint8_t> &data)
+{
+    append(out, {0x2C, left & 0xFF, left >> 8, top & 0xFF, top >> 8, width & 0xFF, width >> 8, height & 0xFF,
+                 height >> 8, (interlaced ? 0x40 : 0) | (local_entries ? 0x80 | table_size_field(local_entries) : 0)});
+    const std::vector<uint8_t> local = colour_table(local_entries, 100);
+    out.insert(out.end(), local.begin(), local.end());
+    out.push_back(static_cast<uint8_t>(min_code_size));
+    data_offsets.push_back(out.size());
+    out.insert(out.end(), data.begin(), data.end());
+    return *this;
+}
+
+gif_stream_builder &gif_stream_builder::trailer()
+{
+    out.push_back(0x3B);
+    return *this;
+}
+
+std::vector<uint8_t> gif_stream_builder::colour_table(int entries, int seed)
+{
+    std::vector<uint8_t> t;
+    for (int i = 0; i < 3 * entries; ++i)
+        t.push_back(static_cast<uint8_t>(seed + i * 5));
+    return t;
 }
 
 } // namespace orveln1::test

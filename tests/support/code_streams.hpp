@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // LZW code streams built and read by hand for the tests: codes packed least significant bit first
 // (GIF) or most significant bit first (TIFF) at the widths a decoder reads them, a plain reference
-// GIF encoder, GIF sub-blocks, and a reader that walks written GIF data code by code.
+// GIF encoder, GIF sub-blocks and whole GIF streams, and a reader that walks written GIF data code by code.
 #pragma once
 
 #include <cstddef>
@@ -65,5 +65,26 @@ struct gif_code_walk {
 };
 // data points at the first sub-block's count byte.
 [[nodiscard]] gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_size);
+
+// A GIF stream put together record by record: a GIF89a header with a global table of
+// `global_entries` (none when 0), then graphic controls, extensions, images and the trailer. The
+// colour tables hold colour_table(entries, seed): seed 1 for the global one, 100 for local ones.
+class gif_stream_builder
+{
+  public:
+    gif_stream_builder(int width, int height, int global_entries);
+    // transparent < 0: no transparency.
+    gif_stream_builder &graphic_control(int transparent, int delay, int disposal);
+    gif_stream_builder &extension(int label, const std::vector<uint8_t> &payload);
+    // data: the image's sub-blocks, terminator included.
+    gif_stream_builder &image(int left, int top, int width, int height, bool interlaced, int local_entries,
+                              int min_code_size, const std::vector<uint8_t> &data);
+    gif_stream_builder &trailer();
+    [[nodiscard]] static std::vector<uint8_t> colour_table(int entries, int seed);
+
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> global;
+    std::vector<std::size_t> data_offsets; // where each image's sub-blocks begin
+};
 
 } // namespace orveln1::test

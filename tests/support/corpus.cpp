@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -86,6 +87,12 @@ std::vector<nlohmann::json> corpus::of_kind(std::string_view kind) const
 std::string corpus::path(const nlohmann::json &relative) const
 {
     return dir + "/" + relative.get<std::string>();
+}
+
+std::vector<uint8_t> read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 std::string corpus_dir()

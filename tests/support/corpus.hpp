@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,9 @@ struct corpus {
     [[nodiscard]] std::vector<nlohmann::json> of_kind(std::string_view kind) const;
     [[nodiscard]] std::string path(const nlohmann::json &relative) const;
 };
+
+// A file's bytes; empty when it cannot be read.
+[[nodiscard]] std::vector<uint8_t> read_file(const std::string &path);
 
 // $ORVELN1_CORPUS_DIR when set, else the folder the build was configured with.
 [[nodiscard]] std::string corpus_dir();

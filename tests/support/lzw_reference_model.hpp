@@ -99,6 +99,72 @@ inline reference_decode reference_deliver(std::vector<reference_row> rows, int32
     return out;
 }
 
+// The bytes a code stream expands to, and whether it ended with the end code. The stream opens
+// with a clear code; the code after every clear code is read at the first width and names the byte
+// of its value (its value below 256), the end code or another clear code; anything else ends the
+// data. Then each code names a table string or the one being defined, and the width grows as soon
+// as the next free code plus `early` no longer fits (GIF: 0, TIFF widens one code early: 1), up to
+// 12 bits. The data also ends at a code beyond the next free one or with too few bits left.
+// opened is false when the first code is no clear code.
+struct reference_expansion {
+    bool opened = false;
+    bool ended = false;
+    std::vector<uint8_t> bytes;
+};
+
+inline reference_expansion reference_expand(const std::vector<uint8_t> &data, bool lsb_first, uint32_t root_size,
+                                            uint32_t early, std::size_t wanted)
+{
+    const uint32_t clear = 1u << root_size;
+    const uint32_t end = clear + 1;
+    const int first_width = static_cast<int>(root_size) + 1;
+    reference_expansion out;
+    std::vector<uint8_t> &bytes = out.bytes;
+    reference_bit_reader reader(data, lsb_first);
+    uint32_t c = 0;
+    if (!reader.next(first_width, c) || c != clear)
+        return out;
+    out.opened = true;
+    bool cleared = true;
+    while (cleared && (wanted == 0 || bytes.size() < wanted)) {
+        cleared = false;
+        if (!reader.next(first_width, c))
+            break;
+        if (c == clear) {
+            cleared = true;
+            continue;
+        }
+        out.ended = c == end;
+        if (c == end || c >= 256)
+            break;
+        reference_table table(clear);
+        std::vector<uint8_t> prev = {static_cast<uint8_t>(c)};
+        bytes.push_back(static_cast<uint8_t>(c));
+        while (wanted == 0 || bytes.size() < wanted) {
+            const uint32_t next = table.next_code();
+            int width = first_width;
+            while (width < 12 && next + early >= (1u << width))
+                ++width;
+            if (!reader.next(width, c) || c > next)
+                break;
+            out.ended = c == end;
+            if (c == end)
+                break;
+            if (c == clear) {
+                cleared = true;
+                break;
+            }
+            std::vector<uint8_t> s = c < next ? table[c] : prev;
+            if (c == next)
+                s.push_back(prev[0]);
+            table.add(prev, s[0]);
+            bytes.insert(bytes.end(), s.begin(), s.end());
+            prev = s;
+        }
+    }
+    return out;
+}
+
 // GIF image data: the data sub-blocks (length byte, then that many bytes) up to the zero-length
 // one or the end of the input, the image's size and depth as its header gives them, and the word
 // of the descriptor's packed byte (low) and the minimum code size (high).
@@ -126,9 +192,6 @@ inline reference_decode gif_reference_decode(const std::vector<uint8_t> &sub_blo
         root_size = (word & 7) + 1;
         interlaced = false;
     }
-    const uint32_t clear = 1u << root_size;
-    const uint32_t end = clear + 1;
-
     std::vector<uint8_t> data;
     for (std::size_t pos = 0; pos < sub_blocks.size();) {
         const std::size_t length = sub_blocks[pos++];
@@ -141,50 +204,10 @@ inline reference_decode gif_reference_decode(const std::vector<uint8_t> &sub_blo
     // Pixels until the data ends (end code, a code the table cannot name, no whole code left) or
     // the image is full.
     const auto wanted = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    std::vector<uint8_t> pixels;
-    reference_bit_reader reader(data, true);
-    uint32_t c = 0;
-    if (!reader.next(static_cast<int>(root_size) + 1, c) || c != clear)
+    const reference_expansion expanded = reference_expand(data, true, root_size, 0, wanted);
+    if (!expanded.opened)
         return {ORVELN1_ERR_BAD_DATA, {}};
-    bool cleared = true;
-    while (cleared && pixels.size() < wanted) {
-        cleared = false;
-        // The code after a clear code is read at the first width and names the byte of its value;
-        // any value of 256 or more, or the end code, ends the data.
-        if (!reader.next(static_cast<int>(root_size) + 1, c))
-            break;
-        if (c == clear) {
-            cleared = true;
-            continue;
-        }
-        if (c == end || c >= 256)
-            break;
-        reference_table table(clear);
-        std::vector<uint8_t> prev = {static_cast<uint8_t>(c)};
-        pixels.push_back(static_cast<uint8_t>(c));
-        while (pixels.size() < wanted) {
-            // The width grows as soon as the next free code no longer fits, up to 12 bits.
-            int width = static_cast<int>(root_size) + 1;
-            while (width < 12 && table.next_code() >= (1u << width))
-                ++width;
-            if (!reader.next(width, c) || c > table.next_code() || c == end)
-                break;
-            if (c == clear) {
-                cleared = true;
-                break;
-            }
-            std::vector<uint8_t> s;
-            if (c < table.next_code()) {
-                s = table[c];
-            } else {
-                s = prev;
-                s.push_back(prev[0]);
-            }
-            table.add(prev, s[0]);
-            pixels.insert(pixels.end(), s.begin(), s.end());
-            prev = s;
-        }
-    }
+    const std::vector<uint8_t> &pixels = expanded.bytes;
 
     // Row k of the output is the k-th in the order the image stores them: top to bottom, or the
     // four interlace passes.
@@ -234,62 +257,17 @@ struct tif_reference_strip {
 inline reference_decode tif_reference_decode(const std::vector<uint8_t> &strip, tif_reference_strip format,
                                              reference_refusal refusal = {})
 {
-    constexpr uint32_t clear = 256;
-    constexpr uint32_t end = 257;
     if (format.row_bytes == 0)
         return {ORVELN1_ERR_BAD_DATA, {}};
     const std::size_t wanted = static_cast<std::size_t>(format.row_count) * format.row_bytes;
 
-    std::vector<uint8_t> bytes;
-    reference_bit_reader reader(strip, false);
-    uint32_t c = 0;
-    if (!reader.next(9, c) || c != clear)
-        return {ORVELN1_ERR_BAD_DATA, {}};
     // The strip ends with the end code (1), or as bad data: a code beyond the next free one, a
     // code after a clear code that is not a byte, or too few bits left for a code.
-    int32_t ending = ORVELN1_ERR_BAD_DATA;
-    bool cleared = true;
-    while (cleared && (wanted == 0 || bytes.size() < wanted)) {
-        cleared = false;
-        if (!reader.next(9, c) || c > end)
-            break;
-        if (c == end) {
-            ending = 1;
-            break;
-        }
-        if (c == clear) {
-            cleared = true;
-            continue;
-        }
-        reference_table table(256);
-        std::vector<uint8_t> prev = {static_cast<uint8_t>(c)};
-        bytes.push_back(static_cast<uint8_t>(c));
-        while (wanted == 0 || bytes.size() < wanted) {
-            // TIFF widens one code early: at 511, 1023 and 2047 free codes.
-            const uint32_t next = table.next_code();
-            const int width = next >= 2047 ? 12 : next >= 1023 ? 11 : next >= 511 ? 10 : 9;
-            if (!reader.next(width, c) || c > next)
-                break;
-            if (c == end) {
-                ending = 1;
-                break;
-            }
-            if (c == clear) {
-                cleared = true;
-                break;
-            }
-            std::vector<uint8_t> s;
-            if (c < next) {
-                s = table[c];
-            } else {
-                s = prev;
-                s.push_back(prev[0]);
-            }
-            table.add(prev, s[0]);
-            bytes.insert(bytes.end(), s.begin(), s.end());
-            prev = s;
-        }
-    }
+    const reference_expansion expanded = reference_expand(strip, false, 8, 1, wanted);
+    if (!expanded.opened)
+        return {ORVELN1_ERR_BAD_DATA, {}};
+    const std::vector<uint8_t> &bytes = expanded.bytes;
+    const int32_t ending = expanded.ended ? 1 : ORVELN1_ERR_BAD_DATA;
 
     const std::size_t row_bytes = format.row_bytes;
     const auto index = [&](std::size_t k) {

@@ -134,6 +134,17 @@ void test_host::serve_image(const test_image &image)
     image_ = &image;
 }
 
+void test_host::serve_bytes(const std::vector<uint8_t> &data, std::size_t stride)
+{
+    fill_row = [&data, stride](uint8_t *buffer, int32_t index, int32_t count) {
+        std::fill(buffer, buffer + count, 0);
+        const std::size_t from = static_cast<std::size_t>(index) * stride;
+        if (from < data.size())
+            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(from),
+                        std::min({stride, data.size() - from, static_cast<std::size_t>(count)}), buffer);
+    };
+}
+
 std::string test_host::trail() const
 {
     std::string t;

@@ -77,6 +77,9 @@ class test_host
     // either the buffer is left as it is.
     void serve_image(const test_image &image);
     std::function<void(uint8_t *buffer, int32_t index, int32_t count)> fill_row;
+    // A fill_row that serves row k as `stride` bytes of data from k * stride on, zeros past its end.
+    // The data must outlive the host's calls.
+    void serve_bytes(const std::vector<uint8_t> &data, std::size_t stride);
     int64_t fail_get_row_at = 0;
     int32_t get_row_failure = -5;
     struct get_call {

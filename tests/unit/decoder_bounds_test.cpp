@@ -10,12 +10,10 @@
 #include <memory>
 #include <set>
 
-#include "gif/gif_decompressor.hpp"
 #include "orveln1.h"
 #include "support/code_streams.hpp"
+#include "support/codec_runs.hpp"
 #include "support/test_host.hpp"
-#include "support/tif_strips.hpp"
-#include "tiff/tif_decompressor.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -89,9 +87,7 @@ struct tif_guard_case {
     uint32_t row_bytes;
     uint32_t row_count;
 };
-class tif_guard : public testing::TestWithParam<tif_guard_case>
-{
-};
+using tif_guard = testing::TestWithParam<tif_guard_case>;
 TEST_P(tif_guard, RowBufferOfRowBytesPlusTheDocumentedSlack)
 {
     const tif_guard_case &t = GetParam();
@@ -102,9 +98,7 @@ TEST_P(tif_guard, RowBufferOfRowBytesPlusTheDocumentedSlack)
     test_host host;
     host.input = strip;
     host.record_puts = false;
-    host.put_row_bytes = t.row_bytes;
-    const int32_t r = tif_lzw_decompress(test_host::callbacks(), host.handle(), read_buffer.data(), 0, t.row_bytes,
-                                         row_buffer.data(), t.row_count, host.handle());
+    const int32_t r = run_tif_decompress(host, 0, t.row_bytes, t.row_count, read_buffer.data(), row_buffer.data());
     // The same result and rows as through buffers with room to spare.
     const tif_decoded reference = tif_decode_strip(strip, t.row_bytes, t.row_count);
     EXPECT_EQ(r, reference.result);
@@ -130,10 +124,7 @@ TEST(gif_decompressor, ReadBufferOfTheDocumentedSize)
     host.input = sub_blocks(gif_reference_encode(pixels, 8));
     guarded_buffer read_buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
     ASSERT_TRUE(read_buffer);
-    const std::vector<uint8_t> header = image_header(width, height, 8);
-    EXPECT_EQ(gif_lzw_decompress(test_host::callbacks(), host.handle(), read_buffer.data(), header.data(),
-                                 &test_host::put_row, host.handle(), 0x0800),
-              0);
+    EXPECT_EQ(run_gif_decompress(host, image_header(width, height, 8), 0x0800, read_buffer.data()), 0);
     ASSERT_EQ(host.puts.size(), static_cast<std::size_t>(height));
     for (int32_t y = 0; y < height; ++y)
         EXPECT_TRUE(
@@ -149,18 +140,13 @@ struct address_case {
     int32_t code_size_word;
     int32_t rows_expected; // -1: data cut short, fewer rows
 };
-class gif_row_address : public testing::TestWithParam<address_case>
-{
-};
+using gif_row_address = testing::TestWithParam<address_case>;
 TEST_P(gif_row_address, EveryRowFromOneAddress)
 {
     const address_case &t = GetParam();
     test_host host;
     host.input = t.data;
-    std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    const std::vector<uint8_t> header = image_header(t.width, t.height, t.depth);
-    const int32_t r = gif_lzw_decompress(test_host::callbacks(), host.handle(), buffer.data(), header.data(),
-                                         &test_host::put_row, host.handle(), t.code_size_word);
+    const int32_t r = run_gif_decompress(host, image_header(t.width, t.height, t.depth), t.code_size_word);
     // Whole or cut, the decoder ends without an error: a cut GIF ends the data early.
     EXPECT_EQ(r, 0);
     // A whole image gives every row; a cut one the rows decoded before the cut, at least one.

@@ -72,9 +72,7 @@ int32_t run(bool packer_side, const std::vector<std::pair<uint16_t, uint16_t>> &
     return 0;
 }
 
-class gif_code_packer_matches_reference : public testing::TestWithParam<uint32_t>
-{
-};
+using gif_code_packer_matches_reference = testing::TestWithParam<uint32_t>;
 
 TEST_P(gif_code_packer_matches_reference, SameSubBlocksFlushPointsAndFinalBytes)
 {

@@ -75,9 +75,7 @@ struct put_code_case {
     int32_t flushed; // bytes of the sub-block written first, 0: none
 };
 
-class gif_put_code_flush : public ::testing::TestWithParam<put_code_case>
-{
-};
+using gif_put_code_flush = ::testing::TestWithParam<put_code_case>;
 
 TEST_P(gif_put_code_flush, FlushesWholeBytesAndKeepsTheUnfinishedBits)
 {
@@ -139,9 +137,7 @@ struct golden_case {
     std::vector<uint8_t> bytes;
 };
 
-class gif_compressor_golden : public ::testing::TestWithParam<golden_case>
-{
-};
+using gif_compressor_golden = ::testing::TestWithParam<golden_case>;
 
 TEST_P(gif_compressor_golden, WritesExactlyTheseBytes)
 {
@@ -190,9 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The code stream as a decoder reads it, for images of every length up to a few thousand pixels:
 // it ends with the end code exactly where the data ends, whatever width the decoder has reached.
-class gif_compressor_end_code : public ::testing::TestWithParam<int>
-{
-};
+using gif_compressor_end_code = ::testing::TestWithParam<int>;
 
 TEST_P(gif_compressor_end_code, DecoderReadsTheEndCodeAtItsOwnWidth)
 {
@@ -217,9 +211,7 @@ INSTANTIATE_TEST_SUITE_P(gif_compressor, gif_compressor_end_code, ::testing::Val
 
 // Restarts: with root size n the clear code comes back after codes clear + 2 .. 4080 have been
 // added, 12 bits wide, and the next code is n + 1 bits wide; sub-blocks are 253 or 254 bytes.
-class gif_compressor_restart : public ::testing::TestWithParam<int>
-{
-};
+using gif_compressor_restart = ::testing::TestWithParam<int>;
 
 TEST_P(gif_compressor_restart, ClearAfterCode4080AndFullSubBlocks)
 {
@@ -304,9 +296,7 @@ namespace
 // image made of the nibbles that offset picks. Even offsets take whole bytes from offset / 2 on
 // (the unpacking every export uses); odd ones pick, for pixel i, byte (offset + i) / 2 and the high
 // nibble when i is even.
-class gif_nibble_offset : public testing::TestWithParam<int32_t>
-{
-};
+using gif_nibble_offset = testing::TestWithParam<int32_t>;
 TEST_P(gif_nibble_offset, CodesThePixelsTheOffsetPicks)
 {
     const int32_t start = GetParam();

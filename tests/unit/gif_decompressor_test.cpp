@@ -11,8 +11,8 @@
 #include "gif/gif_decompressor.hpp"
 #include "orveln1.h"
 #include "support/code_streams.hpp"
+#include "support/codec_runs.hpp"
 #include "support/memory_instrumented.hpp"
-#include "support/test_host.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -33,10 +33,7 @@ struct decode_run {
         host.fail_put_row_at = fail_row;
         host.record_puts = keep_rows;
         host.join_rows = false;
-        const std::vector<uint8_t> header = image_header(width, height, depth);
-        auto buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
-        result = gif_lzw_decompress(test_host::callbacks(), host.handle(), buffer.get(), header.data(),
-                                    &test_host::put_row, host.handle(), code_size_word);
+        result = run_gif_decompress(host, image_header(width, height, depth), code_size_word);
     }
 };
 
@@ -63,9 +60,7 @@ struct code_size_case {
     int root_size;
     bool interlaced;
 };
-class gif_code_size_word : public testing::TestWithParam<code_size_case>
-{
-};
+using gif_code_size_word = testing::TestWithParam<code_size_case>;
 TEST_P(gif_code_size_word, SettlesRootSizeAndInterlace)
 {
     const gif_code_size s = gif_settle_code_size(GetParam().word);
@@ -83,9 +78,7 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_code_size_word,
                                          code_size_case{0x0B00, 1, false}, code_size_case{0x0C45, 6, false},
                                          code_size_case{0x0200, 2, false}, code_size_case{0x0100, 1, false}));
 
-class gif_interlace : public testing::TestWithParam<int32_t>
-{
-};
+using gif_interlace = testing::TestWithParam<int32_t>;
 TEST_P(gif_interlace, RowsComeInFourPassOrderEachOnce)
 {
     const int32_t height = GetParam();
@@ -104,9 +97,7 @@ struct pack_case {
     int32_t width;
     std::vector<uint8_t> packed;
 };
-class gif_pack : public testing::TestWithParam<pack_case>
-{
-};
+using gif_pack = testing::TestWithParam<pack_case>;
 TEST_P(gif_pack, PacksIntoTheScanLineLayout)
 {
     // Into a separate slot, as the decoder packs, and in place.
@@ -193,9 +184,7 @@ struct roundtrip_case {
     image_kind kind;
     int piece;
 };
-class gif_reference_stream : public testing::TestWithParam<roundtrip_case>
-{
-};
+using gif_reference_stream = testing::TestWithParam<roundtrip_case>;
 TEST_P(gif_reference_stream, DecodesToThePixelsEncoded)
 {
     const roundtrip_case c = GetParam();
@@ -227,9 +216,7 @@ struct slot_run_case {
     int32_t height;
     uint8_t (*pixel)(int32_t x, int32_t y, int32_t width);
 };
-class gif_slot_runs : public testing::TestWithParam<slot_run_case>
-{
-};
+using gif_slot_runs = testing::TestWithParam<slot_run_case>;
 TEST_P(gif_slot_runs, DeliverThePixelsAndZeroPadding)
 {
     const slot_run_case &c = GetParam();
@@ -281,9 +268,7 @@ struct after_clear_case {
     std::vector<uint32_t> codes;
     std::vector<uint8_t> pixels;
 };
-class gif_after_clear : public testing::TestWithParam<after_clear_case>
-{
-};
+using gif_after_clear = testing::TestWithParam<after_clear_case>;
 TEST_P(gif_after_clear, IsARootOrEndsTheData)
 {
     memory_fill_pattern(0xEE); // a table entry read before written would show
@@ -333,9 +318,7 @@ struct long_string_case {
     int32_t width;
     int depth;
 };
-class gif_long_strings : public testing::TestWithParam<long_string_case>
-{
-};
+using gif_long_strings = testing::TestWithParam<long_string_case>;
 TEST_P(gif_long_strings, StayInsideTheRowBlock)
 {
     // clear, 1, then 6, 7, ..., 4095: each names the entry it defines, one pixel longer each time.
@@ -421,10 +404,7 @@ TEST(gif_decompressor, FailingReadEndsTheCall)
             host.input = sub_blocks(gif_reference_encode(make_pixels(image_kind::noise, 4, 4, 4), 2), 1);
             host.fail_read_at = from + 1;
             host.read_failure = fail;
-            const std::vector<uint8_t> header = image_header(4, 4, 8);
-            std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-            const int32_t r = gif_lzw_decompress(test_host::callbacks(), host.handle(), buffer.data(), header.data(),
-                                                 &test_host::put_row, host.handle(), 0x0200);
+            const int32_t r = run_gif_decompress(host, image_header(4, 4, 8), 0x0200);
             EXPECT_TRUE(r == 0 || r == ERR_BAD_DATA);
             EXPECT_EQ(host.reads.size(), static_cast<std::size_t>(from + 1));
         }
@@ -437,9 +417,7 @@ struct refusal_case {
     int depth;
     int32_t result;
 };
-class gif_refusal : public testing::TestWithParam<refusal_case>
-{
-};
+using gif_refusal = testing::TestWithParam<refusal_case>;
 TEST_P(gif_refusal, ComesBeforeAnythingIsObtainedOrRead)
 {
     memory_stats_reset();

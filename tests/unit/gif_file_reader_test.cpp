@@ -18,79 +18,6 @@ namespace
 
 using bytes = std::vector<uint8_t>;
 
-void append(bytes &out, std::initializer_list<int> values)
-{
-    for (const int v : values)
-        out.push_back(static_cast<uint8_t>(v));
-}
-
-bytes colour_table(int entries, int seed)
-{
-    bytes t;
-    for (int i = 0; i < 3 * entries; ++i)
-        t.push_back(static_cast<uint8_t>(seed + i * 5));
-    return t;
-}
-
-// A GIF stream put together record by record.
-class stream_builder
-{
-  public:
-    stream_builder(int width, int height, int global_entries)
-    {
-        const char *signature = "GIF89a";
-        out.assign(signature, signature + 6);
-        append(out, {width & 0xFF, width >> 8, height & 0xFF, height >> 8,
-                     global_entries ? 0x80 | table_size_field(global_entries) : 0, 3, 0});
-        global = colour_table(global_entries, 1);
-        out.insert(out.end(), global.begin(), global.end());
-    }
-    stream_builder &graphic_control(int transparent, int delay, int disposal)
-    {
-        append(out, {0x21, 0xF9, 4, disposal << 2 | (transparent >= 0 ? 1 : 0), delay & 0xFF, delay >> 8,
-                     transparent >= 0 ? transparent : 0, 0});
-        return *this;
-    }
-    stream_builder &extension(int label, const bytes &payload)
-    {
-        append(out, {0x21, label});
-        out.insert(out.end(), payload.begin(), payload.end());
-        return *this;
-    }
-    // data: the image's sub-blocks, terminator included.
-    stream_builder &image(int left, int top, int width, int height, bool interlaced, int local_entries,
-                          int min_code_size, const bytes &data)
-    {
-        append(out,
-               {0x2C, left & 0xFF, left >> 8, top & 0xFF, top >> 8, width & 0xFF, width >> 8, height & 0xFF,
-                height >> 8, (interlaced ? 0x40 : 0) | (local_entries ? 0x80 | table_size_field(local_entries) : 0)});
-        const bytes local = colour_table(local_entries, 100);
-        out.insert(out.end(), local.begin(), local.end());
-        out.push_back(static_cast<uint8_t>(min_code_size));
-        data_offsets.push_back(out.size());
-        out.insert(out.end(), data.begin(), data.end());
-        return *this;
-    }
-    stream_builder &trailer()
-    {
-        out.push_back(0x3B);
-        return *this;
-    }
-
-    bytes out;
-    bytes global;
-    std::vector<std::size_t> data_offsets;
-
-  private:
-    static int table_size_field(int entries)
-    {
-        int s = 0;
-        while ((2 << s) < entries)
-            ++s;
-        return s;
-    }
-};
-
 bool same_bytes(std::span<const uint8_t> a, const bytes &b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
@@ -103,7 +30,7 @@ struct three_images {
     bytes data[3] = {sub_blocks(gif_reference_encode(make_pixels(image_kind::noise, 5, 4, 4), 2), 7),
                      sub_blocks(gif_reference_encode(make_pixels(image_kind::gradient, 9, 3, 8), 3)),
                      sub_blocks(gif_reference_encode(make_pixels(image_kind::stripes, 2, 6, 4), 2), 1)};
-    stream_builder s{20, 10, 4};
+    gif_stream_builder s{20, 10, 4};
 
     three_images()
     {
@@ -152,7 +79,8 @@ TEST(gif_stream_reader, EveryImageWithItsOwnTableAndGraphicControl)
         EXPECT_EQ(im.interlaced, w.interlaced);
         EXPECT_EQ(im.local_colour_table, w.local);
         EXPECT_EQ(im.colour_table.size(), 3u * static_cast<std::size_t>(w.entries));
-        EXPECT_TRUE(same_bytes(im.colour_table, w.local ? colour_table(w.entries, 100) : t.s.global));
+        EXPECT_TRUE(
+            same_bytes(im.colour_table, w.local ? gif_stream_builder::colour_table(w.entries, 100) : t.s.global));
         EXPECT_EQ(im.graphic_control, w.control);
         EXPECT_EQ(im.transparent_index, w.transparent);
         EXPECT_EQ(im.delay, w.delay);
@@ -173,7 +101,7 @@ TEST(gif_stream_reader, EveryImageWithItsOwnTableAndGraphicControl)
 
 TEST(gif_stream_reader, PlainTextUsesUpTheGraphicControlBeforeIt)
 {
-    stream_builder s(4, 4, 2);
+    gif_stream_builder s(4, 4, 2);
     s.graphic_control(1, 5, 0)
         .extension(0x01, {12, 0, 0, 0, 0, 4, 0, 4, 0, 1, 1, 0, 0, 1, 'x', 0})
         .image(0, 0, 1, 1, false, 0, 2, sub_blocks(gif_reference_encode({1}, 2)))
@@ -187,7 +115,7 @@ TEST(gif_stream_reader, PlainTextUsesUpTheGraphicControlBeforeIt)
 
 TEST(gif_stream_reader, NoTableAnywhereGivesAnEmptyOne)
 {
-    stream_builder s(1, 1, 0);
+    gif_stream_builder s(1, 1, 0);
     s.image(0, 0, 1, 1, false, 0, 2, sub_blocks(gif_reference_encode({0}, 2))).trailer();
     const result<gif_stream> r = read_gif_stream(s.out);
     ASSERT_EQ(r.code, 0);
@@ -211,7 +139,7 @@ void PrintTo(const refusal_case &c, std::ostream *os)
 
 bytes with(bytes head, std::initializer_list<int> tail)
 {
-    append(head, tail);
+    head.insert(head.end(), tail.begin(), tail.end());
     return head;
 }
 
@@ -219,9 +147,7 @@ const bytes header89 = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
 // One 1x1 image without a table and its data (clear, 0, end at 3 bits: 0x44 0x01).
 const bytes one_image = with(header89, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0});
 
-class gif_stream_refusal : public testing::TestWithParam<refusal_case>
-{
-};
+using gif_stream_refusal = testing::TestWithParam<refusal_case>;
 
 TEST_P(gif_stream_refusal, StopsWithItsCodeAndKeepsWhatWasRead)
 {
@@ -353,7 +279,7 @@ TEST(decode_gif_file, ACutStreamStillDecodesTheImagesWhoseDataBegan)
 
 TEST(decode_gif_file, ImageDataNotOpeningWithAClearCodeIsTheDecodersRefusal)
 {
-    stream_builder s(1, 1, 2);
+    gif_stream_builder s(1, 1, 2);
     s.image(0, 0, 1, 1, false, 0, 2, bytes{1, 0x05, 0}).trailer();
     EXPECT_EQ(read_gif_stream(s.out).code, 0);
     EXPECT_EQ(decode_gif_file(s.out).code, ORVELN1_ERR_BAD_DATA);

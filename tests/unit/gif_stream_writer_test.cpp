@@ -4,23 +4,15 @@
 #include <gtest/gtest.h>
 
 #include "gif/gif_compressor.hpp"
-#include "gif/gif_stream_writer.hpp"
+#include "support/codec_runs.hpp"
 #include "support/giflib_reader.hpp"
 #include "support/memory_instrumented.hpp"
-#include "support/test_host.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
 
 namespace
 {
-
-int32_t write_stream(const test_image &image, test_host &host, int32_t interlaced)
-{
-    const std::vector<uint8_t> header = image.header();
-    return write_gif_stream(test_host::callbacks(), host.handle(), header.data(), &test_host::get_row, host.handle(),
-                            interlaced);
-}
 
 std::vector<uint8_t> colour_table(int depth)
 {
@@ -33,9 +25,7 @@ std::vector<uint8_t> colour_table(int depth)
     return t;
 }
 
-class gif_writer_interlace : public ::testing::TestWithParam<int32_t>
-{
-};
+using gif_writer_interlace = ::testing::TestWithParam<int32_t>;
 
 TEST_P(gif_writer_interlace, TwoPixelImageIsThisStream)
 {
@@ -45,7 +35,7 @@ TEST_P(gif_writer_interlace, TwoPixelImageIsThisStream)
     image.pixels = {0, 1};
     image.transparent_index = 9; // ignored without the flag
     test_host host(image);
-    ASSERT_EQ(write_stream(image, host, interlaced), 0);
+    ASSERT_EQ(run_write_gif_stream(host, image, interlaced), 0);
     std::vector<uint8_t> expected = {'G', 'I', 'F', '8', '7', 'a', 2, 0, 1, 0, 0x87, 0, 0};
     const std::vector<uint8_t> table = colour_table(8);
     expected.insert(expected.end(), table.begin(), table.end());
@@ -67,9 +57,7 @@ struct transparency_case {
     uint32_t header_size;
 };
 
-class gif_writer_transparency : public ::testing::TestWithParam<transparency_case>
-{
-};
+using gif_writer_transparency = ::testing::TestWithParam<transparency_case>;
 
 TEST_P(gif_writer_transparency, ExtensionCarriesTheIndexAsGiven)
 {
@@ -79,7 +67,7 @@ TEST_P(gif_writer_transparency, ExtensionCarriesTheIndexAsGiven)
     image.transparent_index = c.index;
     image.header_size = c.header_size;
     test_host host(image);
-    ASSERT_EQ(write_stream(image, host, c.interlaced), 0);
+    ASSERT_EQ(run_write_gif_stream(host, image, c.interlaced), 0);
     const std::vector<uint8_t> &out = host.output;
     const std::size_t table_bytes = 3u << c.depth;
     ASSERT_GT(out.size(), 13 + table_bytes + 8 + 11);
@@ -111,7 +99,7 @@ TEST(gif_writer, CallSizesAndRowRequestsInterleaveAsTheStreamIsMade)
 {
     const test_image image = make_image(200, 40, 8, image_kind::noise);
     test_host host(image);
-    ASSERT_EQ(write_stream(image, host, 0), 0);
+    ASSERT_EQ(run_write_gif_stream(host, image, 0), 0);
     const std::vector<host_event> &ev = host.events;
     // The first row is asked for after the descriptor and before any image data.
     ASSERT_EQ(ev[13], (host_event{'g', 0}));
@@ -144,9 +132,7 @@ struct refusal_case {
     int32_t result;
 };
 
-class gif_writer_refusal : public ::testing::TestWithParam<refusal_case>
-{
-};
+using gif_writer_refusal = ::testing::TestWithParam<refusal_case>;
 
 TEST_P(gif_writer_refusal, NoCallbackIsCalled)
 {
@@ -157,7 +143,7 @@ TEST_P(gif_writer_refusal, NoCallbackIsCalled)
     image.height = c.height;
     test_host host(image);
     memory_stats_reset();
-    EXPECT_EQ(write_stream(image, host, 0), c.result);
+    EXPECT_EQ(run_write_gif_stream(host, image, 0), c.result);
     EXPECT_TRUE(host.events.empty());
     EXPECT_EQ(memory_stats_now().obtained, 0);
 }
@@ -176,7 +162,7 @@ TEST(gif_writer, LargestDimensionsAreWrittenInFull)
 {
     const test_image image = make_image(65535, 2, 4, image_kind::stripes);
     test_host host(image);
-    ASSERT_EQ(write_stream(image, host, 1), 0);
+    ASSERT_EQ(run_write_gif_stream(host, image, 1), 0);
     const giflib_result peer = decode_with_giflib(host.output);
     ASSERT_TRUE(peer.ok) << peer.error;
     EXPECT_EQ(peer.width, 65535);

@@ -8,15 +8,10 @@
 #include <string>
 
 #include "boundary/result_codes.hpp"
-#include "gif/gif_decompressor.hpp"
-#include "gif/gif_stream_writer.hpp"
 #include "orveln1.h"
 #include "support/code_streams.hpp"
+#include "support/codec_runs.hpp"
 #include "support/memory_instrumented.hpp"
-#include "support/test_host.hpp"
-#include "support/tif_strips.hpp"
-#include "tiff/tif_compressor.hpp"
-#include "tiff/tif_decompressor.hpp"
 
 using namespace orveln1;
 using namespace orveln1::test;
@@ -43,11 +38,7 @@ const test_image &writer_image(int which)
 
 int32_t write_stream(test_host &host, int which, int32_t interlaced)
 {
-    const test_image &image = writer_image(which);
-    host.serve_image(image);
-    const std::vector<uint8_t> header = image.header();
-    return write_gif_stream(test_host::callbacks(), host.handle(), header.data(), &test_host::get_row, host.handle(),
-                            interlaced);
+    return run_write_gif_stream(host, writer_image(which), interlaced);
 }
 
 // The GIF writer sends the header group (6 writes) and the descriptor group (5, from write 9, or 13
@@ -64,32 +55,21 @@ int64_t writer_last_write(int64_t k, int64_t descriptor_first)
 int32_t tif_compress(test_host &host)
 {
     static const std::vector<uint8_t> data = make_bytes(image_kind::noise, 8000, 4);
-    host.fill_row = [](uint8_t *buffer, int32_t index, int32_t count) {
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(index) * 800, std::min(count, 800), buffer);
-    };
-    const std::vector<uint8_t> header = image_header(800, 10, 8);
-    return tif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), 0, 0, 10, &test_host::get_row,
-                            host.handle(), 0);
+    host.serve_bytes(data, 800);
+    return run_tif_compress(host, image_header(800, 10, 8), 10);
 }
 
 int32_t gif_decompress(test_host &host, std::vector<uint8_t> data, int32_t width, int32_t height, int32_t word)
 {
     host.input = std::move(data);
-    const std::vector<uint8_t> header = image_header(width, height, 8);
-    auto buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
-    return gif_lzw_decompress(test_host::callbacks(), host.handle(), buffer.get(), header.data(), &test_host::put_row,
-                              host.handle(), word);
+    return run_gif_decompress(host, image_header(width, height, 8), word);
 }
 
 int32_t tif_decompress(test_host &host, std::vector<uint8_t> strip, int32_t first_row, uint32_t row_bytes,
                        uint32_t row_count)
 {
     host.input = std::move(strip);
-    host.put_row_bytes = row_bytes;
-    std::vector<uint8_t> read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES);
-    std::vector<uint8_t> row_buffer(row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES, 0xEE);
-    return tif_lzw_decompress(test_host::callbacks(), host.handle(), read_buffer.data(), first_row, row_bytes,
-                              row_buffer.data(), row_count, host.handle());
+    return run_tif_decompress(host, first_row, row_bytes, row_count);
 }
 
 int32_t writer_plain8(test_host &h)

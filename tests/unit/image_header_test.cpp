@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "boundary/image_header.hpp"
+#include "support/image_kit.hpp"
 
 using namespace orveln1;
+using namespace orveln1::test;
 
 namespace
 {
@@ -19,9 +21,7 @@ struct row_case {
     int64_t padded;
 };
 
-class padded_row_bytes_cases : public ::testing::TestWithParam<row_case>
-{
-};
+using padded_row_bytes_cases = ::testing::TestWithParam<row_case>;
 
 TEST_P(padded_row_bytes_cases, MatchesTheBitmapRule)
 {
@@ -53,30 +53,18 @@ TEST(padded_row_bytes_limits, BlockSizesBeyond32BitsAreReported)
 // A bitmap info header of the given size with a palette of 256 entries behind it.
 std::vector<uint8_t> make_header(uint32_t header_size)
 {
-    std::vector<uint8_t> h(header_size + 256 * 4, 0);
-    auto put32 = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            h[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    };
-    put32(0, header_size);
-    put32(4, 0xFFFFFFFEu); // width -2
-    put32(8, 300);
-    h[14] = 24;
-    h[15] = 0;
-    put32(16, 200);
-    h[32] = 0xC8;
-    h[33] = 0x10;
-    for (int i = 0; i < 256; ++i) {
-        h[header_size + 4 * i] = static_cast<uint8_t>(i);
-        h[header_size + 4 * i + 1] = static_cast<uint8_t>(i ^ 0x55);
-        h[header_size + 4 * i + 2] = static_cast<uint8_t>(255 - i);
-    }
-    return h;
+    test_image image;
+    image.width = -2;
+    image.height = 300;
+    image.depth = 24;
+    image.compression = HEADER_COMPRESSION_SWAP_RB;
+    image.transparent = true;
+    image.transparent_index = 0xC8;
+    image.header_size = header_size;
+    return image.header();
 }
 
-class header_sizes : public ::testing::TestWithParam<uint32_t>
-{
-};
+using header_sizes = ::testing::TestWithParam<uint32_t>;
 
 TEST_P(header_sizes, FieldsAndPaletteAreFoundThroughHeaderSize)
 {
@@ -90,9 +78,9 @@ TEST_P(header_sizes, FieldsAndPaletteAreFoundThroughHeaderSize)
     EXPECT_EQ(h.transparent_index(), 0xC8);
     EXPECT_TRUE(h.has_transparency());
     const uint8_t *entry = h.palette_entry(200);
-    EXPECT_EQ(entry[0], 200);
-    EXPECT_EQ(entry[1], 200 ^ 0x55);
-    EXPECT_EQ(entry[2], 55);
+    EXPECT_EQ(entry[0], test_image::blue(200));
+    EXPECT_EQ(entry[1], test_image::green(200));
+    EXPECT_EQ(entry[2], test_image::red(200));
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, header_sizes, ::testing::Values(40u, 52u, 56u, 108u, 124u));

@@ -70,9 +70,7 @@ void PrintTo(const gif_case &c, std::ostream *os)
     *os << c.width << "x" << c.height << " depth " << c.depth << (c.interlaced ? " interlaced" : "");
 }
 
-class gif_round_trip : public testing::TestWithParam<gif_case>
-{
-};
+using gif_round_trip = testing::TestWithParam<gif_case>;
 
 TEST_P(gif_round_trip, DecodedIndicesEqualThePictureEncoded)
 {
@@ -147,9 +145,7 @@ void PrintTo(const strip_case &c, std::ostream *os)
     *os << "width " << c.width << " depth " << c.depth << (c.predictor ? " predictor" : "") << (c.swap ? " swap" : "");
 }
 
-class tif_round_trip : public testing::TestWithParam<strip_case>
-{
-};
+using tif_round_trip = testing::TestWithParam<strip_case>;
 
 TEST_P(tif_round_trip, StripsDecodeToTheRowsEncoded)
 {

@@ -7,9 +7,8 @@
 
 #include "boundary/image_header.hpp"
 #include "lzw/string_table.hpp"
+#include "support/codec_runs.hpp"
 #include "support/memory_instrumented.hpp"
-#include "support/test_host.hpp"
-#include "support/tif_strips.hpp"
 #include "tiff/tif_compressor.hpp"
 
 using namespace orveln1;
@@ -40,8 +39,7 @@ class tif_compressor : public ::testing::Test
             std::copy_n(rows[i].begin(), std::min<std::size_t>(rows[i].size(), static_cast<std::size_t>(count)),
                         buffer);
         };
-        return tif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), row_offset, spare, row_count,
-                                &test_host::get_row, host.handle(), first_row);
+        return run_tif_compress(host, header, row_count, first_row, row_offset, spare);
     }
 };
 

@@ -9,10 +9,9 @@
 
 #include "orveln1.h"
 #include "support/code_streams.hpp"
+#include "support/codec_runs.hpp"
 #include "support/lzw_reference_model.hpp"
 #include "support/memory_instrumented.hpp"
-#include "support/test_host.hpp"
-#include "support/tif_strips.hpp"
 #include "tiff/tif_decompressor.hpp"
 
 using namespace orveln1;
@@ -43,11 +42,9 @@ class tif_decompressor : public ::testing::Test
 
     int32_t decode(test_host &host, int32_t first_row, uint32_t row_bytes, uint32_t row_count)
     {
-        host.put_row_bytes = row_bytes;
         read_buffer.assign(ORVELN1_TIF_READ_BUFFER_BYTES, 0);
         row_buffer.assign(row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES, 0xEE);
-        return tif_lzw_decompress(test_host::callbacks(), host.handle(), read_buffer.data(), first_row, row_bytes,
-                                  row_buffer.data(), row_count, host.handle());
+        return run_tif_decompress(host, first_row, row_bytes, row_count, read_buffer.data(), row_buffer.data());
     }
 
     std::vector<uint8_t> read_buffer;

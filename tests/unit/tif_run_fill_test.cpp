@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/tif_strips.hpp"
+#include "support/codec_runs.hpp"
 
 using namespace orveln1::test;
 
@@ -68,9 +68,7 @@ std::vector<uint8_t> runs_at_the_threshold()
     return data;
 }
 
-class tif_run_fill : public testing::TestWithParam<run_case>
-{
-};
+using tif_run_fill = testing::TestWithParam<run_case>;
 
 TEST_P(tif_run_fill, StripsDecodeToTheBytesCoded)
 {
