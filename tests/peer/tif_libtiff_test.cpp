@@ -5,6 +5,8 @@
 
 #include <tiffio.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -17,8 +19,12 @@ using namespace orveln1::test;
 namespace
 {
 
+// Named by process too: two build trees may run the same case at the same time.
 struct tiff_file {
-    explicit tiff_file(const std::string &name) : path(::testing::TempDir() + "orveln1_peer_" + name + ".tif") {}
+    explicit tiff_file(const std::string &name)
+        : path(::testing::TempDir() + "orveln1_peer_" + name + "_" + std::to_string(getpid()) + ".tif")
+    {
+    }
     ~tiff_file() { std::remove(path.c_str()); }
     std::string path;
 };
