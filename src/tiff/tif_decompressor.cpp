@@ -130,15 +130,29 @@ struct tif_rows {
     uint32_t row_count;
     int32_t row_context;
     uint32_t delivered = 0;
+    // Set by a run: every byte of the front's row_bytes is `uniform_byte` except, at most, those
+    // from `uniform_at` up to `uniform_end` or the output position, whichever is further: bytes
+    // left from the row before and codes decoded since. Decoded bytes only go at and before the
+    // output position, so this holds until rows are cut (which moves bytes to the front) or a run
+    // of another byte is written.
+    bool uniform = false;
+    uint8_t uniform_byte = 0;
+    uint8_t *uniform_at = nullptr;
+    uint8_t *uniform_end = nullptr;
 };
 
 // Hands every complete row that has gathered in the row buffer to put_row, each from the start of
 // the buffer. The bytes left over move to the front, over the tail of the last row delivered, as
 // if every row had been shifted out in turn: an unfinished row delivered later shows that tail.
-[[gnu::noinline]] tif_cut_result tif_cut_rows(const tif_rows &rows, std::size_t pending) noexcept
+[[gnu::noinline]] tif_cut_result tif_cut_rows(tif_rows &rows, std::size_t pending) noexcept
 {
     uint8_t *const row_buffer = rows.buffer;
     const uint32_t row_bytes = rows.row_bytes;
+    // A row that ends exactly at the front's end goes out unmoved: one that holds a single byte
+    // throughout leaves the front so.
+    rows.uniform = rows.uniform && pending == row_bytes && rows.uniform_at == row_buffer + row_bytes;
+    rows.uniform_at = row_buffer;
+    rows.uniform_end = row_buffer;
     const uint32_t row_index = rows.first_row + rows.delivered;
     const uint32_t rows_wanted = rows.row_count - rows.delivered;
     std::size_t offset = 0;
@@ -163,21 +177,39 @@ struct tif_rows {
     return {0, done};
 }
 
-// A run of n bytes of `byte` from out on that goes past the row's end: the buffer's bytes and the
-// rows handed over are those that writing the run whole and tif_cut_rows would give, but every
-// row of the run after the first is the byte throughout, so the front is filled with it once and
-// handed over again, and the bytes left over are the byte at the front. out moves to their end.
-[[gnu::noinline]] tif_cut_result tif_put_run(const tif_rows &rows, uint8_t *&out, uint32_t n, uint8_t byte) noexcept
+// A run of n bytes of `byte` from out on. Within the row it is filled in place, or skipped where
+// the front holds the byte already. Past the row's end the buffer's bytes and the rows handed over
+// are those that writing the run whole and tif_cut_rows would give, but every row of the run after
+// the first is the byte throughout, so the front is filled with it once and handed over again,
+// and the bytes left over are the byte at the front. Bytes the front holds already are not
+// written again. out moves to the run's end.
+[[gnu::noinline]] tif_cut_result tif_put_run(tif_rows &rows, uint8_t *&out, uint32_t n, uint8_t byte) noexcept
 {
     uint8_t *const front = rows.buffer;
     const uint32_t row_bytes = rows.row_bytes;
+    const auto in_row = static_cast<std::size_t>(front + row_bytes - out);
+    const std::size_t here = std::min<std::size_t>(n, in_row);
+    // The front's bytes before out that may not hold the byte: those of the row before out, or,
+    // where the front holds the byte, those from uniform_at on.
+    uint8_t *stale = front;
+    if (rows.uniform && rows.uniform_byte == byte) {
+        stale = rows.uniform_at;
+        // Only bytes left from the row before, below uniform_end, may differ at and past out.
+        if (rows.uniform_end > out)
+            std::memset(out, byte, std::min(here, static_cast<std::size_t>(rows.uniform_end - out)));
+        if (stale == out && n <= in_row)
+            rows.uniform_at = out + n;
+    } else {
+        std::memset(out, byte, here);
+        rows.uniform = false;
+    }
+    if (n <= in_row) {
+        out += n;
+        return {0, 0};
+    }
     const uint32_t row_index = rows.first_row + rows.delivered;
     const uint32_t rows_wanted = rows.row_count - rows.delivered;
-    const auto in_row = static_cast<std::size_t>(front + row_bytes - out);
-    std::memset(out, byte, in_row);
     std::size_t left = n - in_row;
-    // The front's bytes that may not hold the byte: those of the row before out.
-    auto stale = static_cast<std::size_t>(out - front);
     uint32_t done = 0;
     for (;;) {
         const int32_t r = rows.cb.put_row(front, rows.row_context, static_cast<int32_t>(row_index + done), 0);
@@ -189,12 +221,19 @@ struct tif_rows {
             return {1, done};
         if (left < row_bytes)
             break;
-        std::memset(front, byte, stale);
-        stale = 0;
+        std::memset(stale, byte, static_cast<std::size_t>(out - stale));
+        stale = out;
         left -= row_bytes;
     }
-    std::memset(front, byte, std::min(left, stale));
-    out = front + left;
+    // The bytes left over hold the byte; the front's bytes past them stay as the last row had them,
+    // so those from there to out may still differ.
+    uint8_t *const end = front + left;
+    std::memset(stale, byte, static_cast<std::size_t>(std::max(std::min(end, out), stale) - stale));
+    rows.uniform = true;
+    rows.uniform_byte = byte;
+    rows.uniform_at = end;
+    rows.uniform_end = stale == out ? end : std::max(end, out);
+    out = end;
     return {0, done};
 }
 
@@ -288,7 +327,8 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
     uint32_t bit_bound = 0;
     tif_stop stop;
-    // A run that goes past the row's end, handed over by tif_put_run. False when decoding stops.
+    // A run that goes past the row's end, or any run while the front holds one byte, handed over
+    // by tif_put_run. False when decoding stops.
     const auto put_run = [&](const lzw_string &run) {
         const tif_cut_result r = tif_put_run(rows, out, run.length, static_cast<uint8_t>(run.first));
         rows.delivered += r.rows;
@@ -340,7 +380,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                     break;
                 }
                 lzw_string s;
-                if (out + n > row_end && table.run_string(c, s)) {
+                if ((out + n > row_end || rows.uniform) && table.run_string(c, s)) {
                     table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
                     prev = tif_prev::of(s);
                     space.advance();
@@ -361,7 +401,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
             n = prev.record & LZW_LENGTH_MASK;
             if (n >= LZW_SHORT_STRING) {
                 lzw_string s;
-                if (out + n > row_end) {
+                if (out + n > row_end || rows.uniform) {
                     table.define(c, prev.string(), prev.first());
                     if (table.run_string(c, s)) {
                         prev = tif_prev::of(s);

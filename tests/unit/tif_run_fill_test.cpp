@@ -68,6 +68,22 @@ std::vector<uint8_t> runs_at_the_threshold()
     return data;
 }
 
+// Long runs of one byte that start part way into rows, after noise or a run of another byte: the
+// row buffer's front holds the run's byte from an earlier run except where later bytes went.
+std::vector<uint8_t> runs_over_leftovers()
+{
+    std::vector<uint8_t> data;
+    uint32_t seed = 777;
+    for (int i = 0; i < 300; ++i) {
+        data.insert(data.end(), static_cast<std::size_t>(20 + i * 37 % 260), i % 11 == 0 ? 'b' : 'a');
+        for (int j = 0; j < i % 4 * 5; ++j) {
+            seed = seed * 1103515245u + 12345u;
+            data.push_back(static_cast<uint8_t>(seed >> 24));
+        }
+    }
+    return data;
+}
+
 using tif_run_fill = testing::TestWithParam<run_case>;
 
 TEST_P(tif_run_fill, StripsDecodeToTheBytesCoded)
@@ -91,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(patterns, tif_run_fill,
                                          run_case{"run_other_run", run_other_run, 77},
                                          run_case{"restarts", one_value_past_restarts, 4096},
                                          run_case{"restarts_narrow_rows", one_value_past_restarts, 3},
-                                         run_case{"threshold", runs_at_the_threshold, 64}),
+                                         run_case{"threshold", runs_at_the_threshold, 64},
+                                         run_case{"runs_over_leftovers", runs_over_leftovers, 97}),
                          [](const testing::TestParamInfo<run_case> &p) { return std::string(p.param.name); });
 
 } // namespace
