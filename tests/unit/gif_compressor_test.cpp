@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The GIF LZW compressor: exact bytes of small images, the bit writer's flush points, the bit
-// reversals, the interlace order, width steps and restarts as a decoder sees them, and its blocks.
+// The GIF LZW compressor: exact bytes of small images, the interlace order, width steps and
+// restarts as a decoder sees them, and its blocks. The code packer's flush points are checked in
+// gif_code_packer_test against the reference bit writer.
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "gif/gif_compressor.hpp"
 #include "support/code_streams.hpp"
-#include "support/gif_bit_writer_oracle.hpp"
 #include "support/memory_instrumented.hpp"
 #include "support/test_host.hpp"
 
@@ -34,27 +32,6 @@ test_image row_of(int depth, std::vector<uint8_t> pixels, bool tall = false)
     return image;
 }
 
-TEST(gif_bit_reversal, ByteAndCodeReversalsAreExactMirrors)
-{
-    uint8_t table[256];
-    build_bit_reverse_table(table);
-    EXPECT_EQ(reverse_byte_bits(0x01), 0x80);
-    EXPECT_EQ(reverse_byte_bits(0x03), 0xC0);
-    for (int b = 0; b < 256; ++b) {
-        ASSERT_EQ(table[b], reverse_byte_bits(static_cast<uint8_t>(b)));
-        ASSERT_EQ(reverse_byte_bits(table[b]), b);
-    }
-    for (int w = 4; w <= 12; ++w) {
-        for (int code = 0; code < (1 << w); ++code) {
-            const int r = reverse_code_bits(static_cast<uint16_t>(code), w, table);
-            for (int j = 0; j < w; ++j)
-                ASSERT_EQ((code >> j) & 1, (r >> (w - 1 - j)) & 1) << "width " << w << " code " << code;
-            ASSERT_LT(r, 1 << w);
-        }
-    }
-    EXPECT_EQ(reverse_code_bits(0x5A, 8, table), table[0x5A]);
-}
-
 TEST(gif_interlace, RowOrderIsTheFourPassOrderForEveryHeight)
 {
     for (int32_t total = 1; total <= 100; ++total) {
@@ -67,67 +44,6 @@ TEST(gif_interlace, RowOrderIsTheFourPassOrderForEveryHeight)
         ASSERT_EQ(got, expected) << "height " << total;
     }
     EXPECT_EQ(interlaced_row(3, 1, 65535), 24);
-}
-
-// gif_put_code entered with bits_held at and around the flush point.
-struct put_code_case {
-    uint16_t bits_held;
-    int32_t flushed; // bytes of the sub-block written first, 0: none
-};
-
-using gif_put_code_flush = ::testing::TestWithParam<put_code_case>;
-
-TEST_P(gif_put_code_flush, FlushesWholeBytesAndKeepsTheUnfinishedBits)
-{
-    const put_code_case c = GetParam();
-    uint8_t table[256];
-    build_bit_reverse_table(table);
-    uint8_t buffer[GIF_BLOCK_BUFFER_BYTES];
-    for (int i = 0; i < GIF_BLOCK_BUFFER_BYTES; ++i)
-        buffer[i] = static_cast<uint8_t>(i * 37 + 11);
-    uint8_t before[GIF_BLOCK_BUFFER_BYTES];
-    std::memcpy(before, buffer, sizeof buffer);
-    const test_image image;
-    test_host host(image);
-    gif_bit_writer writer{c.bits_held, 9};
-
-    ASSERT_EQ(gif_put_code(&test_host::write, buffer, 0x1FF, writer, host.handle(), table), 0);
-
-    const unsigned rest = c.bits_held % 8u;
-    if (c.flushed == 0) {
-        EXPECT_TRUE(host.events.empty());
-        EXPECT_EQ(writer.bits_held, c.bits_held + 9);
-        return;
-    }
-    ASSERT_EQ(host.values('w'), (std::vector<int32_t>{1, c.flushed}));
-    ASSERT_EQ(host.output.size(), static_cast<std::size_t>(c.flushed + 1));
-    EXPECT_EQ(host.output[0], c.flushed);
-    for (int i = 0; i < c.flushed; ++i)
-        ASSERT_EQ(host.output[static_cast<std::size_t>(i + 1)], reverse_byte_bits(before[i]));
-    EXPECT_EQ(writer.bits_held, rest + 9);
-    // Byte 0 keeps the former byte's unwritten upper bits and receives the code's first bits below.
-    const uint8_t kept = static_cast<uint8_t>(before[c.flushed] & (0xFF00u >> rest));
-    const uint8_t code_bits = static_cast<uint8_t>(0xFFu >> rest);
-    EXPECT_EQ(buffer[0], kept | code_bits);
-}
-
-INSTANTIATE_TEST_SUITE_P(gif_put_code, gif_put_code_flush,
-                         ::testing::Values(put_code_case{2023, 0}, put_code_case{2024, 253}, put_code_case{2030, 253},
-                                           put_code_case{2032, 254}, put_code_case{2035, 254}));
-
-TEST(gif_put_code, ShortFlushWriteIsAWriteFailure)
-{
-    uint8_t table[256];
-    build_bit_reverse_table(table);
-    uint8_t buffer[GIF_BLOCK_BUFFER_BYTES] = {};
-    const test_image image;
-    for (int64_t k = 1; k <= 2; ++k) {
-        test_host host(image);
-        host.fail_write_at = k;
-        gif_bit_writer writer{2024, 12};
-        EXPECT_EQ(gif_put_code(&test_host::write, buffer, 5, writer, host.handle(), table), ERR_WRITE);
-        EXPECT_EQ(host.writes, k);
-    }
 }
 
 // Small images whose whole image data is known.
