@@ -934,6 +934,12 @@ bool describe_tiff(std::span<const uint8_t> file, std::FILE *out)
         describe_page(t, out);
         ++page;
     } while (page < pages && TIFFReadDirectory(t) == 1);
+    // The page count comes from walking the directory chain alone; a directory on it that libtiff
+    // cannot read ends the description there, and the file is not called readable.
+    if (page < pages) {
+        std::fprintf(out, " page %d: damaged directory, cannot be read\n", page);
+        return false;
+    }
     return true;
 }
 

@@ -240,6 +240,18 @@ INSTANTIATE_TEST_SUITE_P(
                      {"CMYK"},
                      0},
         inspect_case{"pages", "tiffcp grey.tif rgb.tif pages.tif", "pages.tif", {"2 pages", "page 1:", "8-bit RGB"}, 0},
+        // The second page's ImageLength entry renamed to an unknown tag: the chain still counts two
+        // directories, but libtiff refuses to read the second.
+        inspect_case{"damaged_page",
+                     "tiffcp grey.tif rgb.tif pages.tif && /usr/bin/python3 -c \"import struct; b = bytearray(open("
+                     "'pages.tif', 'rb').read()); e = '<' if b[:2] == b'II' else '>'; first = struct.unpack_from(e + "
+                     "'I', b, 4)[0]; n = struct.unpack_from(e + 'H', b, first)[0]; second = struct.unpack_from(e + "
+                     "'I', b, first + 2 + 12 * n)[0]; m = struct.unpack_from(e + 'H', b, second)[0]; at = [second + "
+                     "2 + 12 * i for i in range(m) if struct.unpack_from(e + 'H', b, second + 2 + 12 * i)[0] == "
+                     "257][0]; struct.pack_into(e + 'H', b, at, 65000); open('bad.tif', 'wb').write(b)\"",
+                     "bad.tif",
+                     {"2 pages", "page 0:", "8-bit grey", "page 1: damaged directory, cannot be read"},
+                     1},
         inspect_case{"damaged_gif",
                      "head -c $(($(stat -c %s a.gif) - 40)) a.gif > cut.gif",
                      "cut.gif",
