@@ -205,12 +205,8 @@ TEST_F(tif_decompressor, TableFullWithoutClearDecodesOn)
 // can name, into one-byte rows and a row buffer of exactly row_bytes + 3838.
 TEST_F(tif_decompressor, LongestStringFitsTheRowSlack)
 {
-    std::vector<uint32_t> codes = {256, 65};
-    for (uint32_t c = 258; c < 4096; ++c)
-        codes.push_back(c);
-    codes.push_back(257);
     test_host host;
-    host.input = tif_codes(codes);
+    host.input = tif_codes(longest_strings(8, 65));
     host.record_puts = false;
     EXPECT_EQ(decode(host, 0, 1, 0), 1);
     EXPECT_EQ(host.put_count, 1 + (2u + 3839u) * 3838u / 2);
