@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // giflib as the peer both ways: GIFs that giflib's encoder writes, at every colour depth, plain and
 // interlaced, decode to exactly the pixels giflib was given; every stream the GIF writer makes
-// (depths, sizes from one pixel to thousands, flat to noisy, plain and interlaced) reads back
+// (depths, sizes from one pixel to the largest width, flat to noisy, plain and interlaced) reads back
 // through giflib to exactly its pixels.
 #include <gtest/gtest.h>
 
@@ -158,5 +158,16 @@ INSTANTIATE_TEST_SUITE_P(gif_peer, gif_peer_giflib,
                                             ::testing::Values(image_kind::flat, image_kind::noise, image_kind::gradient,
                                                               image_kind::stripes),
                                             ::testing::Values(4, 8), ::testing::Values(0, 1)));
+
+TEST(gif_writer, LargestDimensionsAreWrittenInFull)
+{
+    const test_image image = make_image(65535, 2, 4, image_kind::stripes);
+    test_host host(image);
+    ASSERT_EQ(run_write_gif_stream(host, image, 1), 0);
+    const giflib_result peer = decode_with_giflib(host.output);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_EQ(peer.width, 65535);
+    EXPECT_EQ(peer.pixels, image.pixels);
+}
 
 } // namespace
