@@ -25,10 +25,10 @@ if(at EQUAL -1)
 endif()
 message(STATUS "exported: ${found}")
 
-# The whole symbol table (when the module is not stripped): nothing of the instrumented memory, the
-# oracle bit writer or the registry's read-back, and no lock imported.
+# The whole symbol table (when the module is not stripped): nothing of the instrumented memory or
+# the registry's read-back, and no lock imported.
 execute_process(COMMAND ${NM} -C ${MODULE} OUTPUT_VARIABLE all ERROR_QUIET)
-if(all MATCHES "(memory_stats[a-z_]*|memory_fail_at|memory_fill_pattern|gif_put_code|gif_flush_block|build_bit_reverse_table|registry_load)")
+if(all MATCHES "(memory_stats[a-z_]*|memory_fail_at|memory_fill_pattern|registry_load)")
   message(FATAL_ERROR "test-only code in the module: ${CMAKE_MATCH_1}")
 endif()
 execute_process(COMMAND ${NM} -D --undefined-only ${MODULE} OUTPUT_VARIABLE imports)

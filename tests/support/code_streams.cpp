@@ -106,6 +106,16 @@ std::vector<uint8_t> tif_codes(const std::vector<uint32_t> &codes)
     return packer.bytes();
 }
 
+std::vector<uint32_t> longest_strings(int root_size, uint32_t first)
+{
+    const uint32_t clear = 1u << root_size;
+    std::vector<uint32_t> codes = {clear, first};
+    for (uint32_t c = clear + 2; c < 4096; ++c)
+        codes.push_back(c);
+    codes.push_back(clear + 1);
+    return codes;
+}
+
 std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, int root_size, gif_encode_options options)
 {
     const uint32_t clear = 1u << root_size;

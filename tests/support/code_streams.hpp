@@ -35,6 +35,11 @@ class bit_packer
 // and 2047.
 [[nodiscard]] std::vector<uint8_t> tif_codes(const std::vector<uint32_t> &codes);
 
+// Codes that make the longest strings a table generation holds: the clear code, the byte `first`,
+// then every free code in turn up to 4095 (each the entry it defines, one byte longer than the one
+// before), then the end code. root_size: GIF's minimum code size, or 8 for TIFF's codes.
+[[nodiscard]] std::vector<uint32_t> longest_strings(int root_size, uint32_t first);
+
 // A plain GIF LZW encoder that tracks the decoder's code width exactly. clear_when_full: send a
 // clear code when the table is full (else go on with a full table, codes 12 bits wide).
 struct gif_encode_options {

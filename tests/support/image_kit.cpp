@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The tests' images: pixel kinds, headers with palettes, padded rows and the interlace order.
+// The tests' images: pixel kinds, headers with palettes and padded rows.
 #include "support/image_kit.hpp"
 
 #include <cstring>
@@ -109,17 +109,6 @@ std::vector<uint8_t> image_header(int32_t width, int32_t height, int depth, uint
     image.depth = depth;
     image.compression = compression;
     return image.header();
-}
-
-std::vector<int32_t> interlace_order(int32_t height)
-{
-    std::vector<int32_t> order;
-    const int32_t first[4] = {0, 4, 2, 1};
-    const int32_t step[4] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass)
-        for (int32_t r = first[pass]; r < height; r += step[pass])
-            order.push_back(r);
-    return order;
 }
 
 } // namespace orveln1::test

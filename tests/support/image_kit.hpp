@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The tests' images: indexed pixels of a few reproducible kinds, the bitmap info header and palette
-// the codecs read, rows in the padded scan-line layout, and GIF's four-pass row order.
+// the codecs read, rows in the padded scan-line layout both ways, and GIF's four-pass row order.
 #pragma once
 
 #include <cstddef>
@@ -46,7 +46,44 @@ struct test_image {
 // The header alone, for codecs that read only the geometry, depth and compression.
 [[nodiscard]] std::vector<uint8_t> image_header(int32_t width, int32_t height, int depth, uint32_t compression = 0);
 
-// GIF's four-pass order of the rows of an image of the given height.
-[[nodiscard]] std::vector<int32_t> interlace_order(int32_t height);
+// The order GIF stores the rows of an image of the given height in: the four passes when
+// interlaced, else top to bottom.
+[[nodiscard]] inline std::vector<int32_t> interlace_order(int32_t height, bool interlaced = true)
+{
+    std::vector<int32_t> order;
+    const int32_t first[4] = {0, 4, 2, 1};
+    const int32_t step[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass)
+        for (int32_t r = interlaced ? first[pass] : 0; r < height; r += interlaced ? step[pass] : 1)
+            order.push_back(r);
+    return order;
+}
+
+// Pixel x of a row in the scan-line layout at depth 1, 4 or 8: the leftmost pixel in the high bits.
+[[nodiscard]] inline uint8_t index_at(const uint8_t *row, int32_t x, int depth)
+{
+    const auto i = static_cast<std::size_t>(x);
+    return depth == 8   ? row[i]
+           : depth == 4 ? static_cast<uint8_t>(i % 2 == 0 ? row[i / 2] >> 4 : row[i / 2] & 0x0F)
+                        : static_cast<uint8_t>((row[i / 8] >> (7 - i % 8)) & 1);
+}
+
+// One pixel a byte into the scan-line layout at depth 1, 4 or 8, as a decoder hands a row over:
+// the bits past the last pixel and the padding to a multiple of 4 bytes are 0.
+[[nodiscard]] inline std::vector<uint8_t> scan_line(const uint8_t *pixels, std::size_t width, int depth)
+{
+    const std::size_t unpadded = depth == 1 ? (width + 7) / 8 : depth == 4 ? (width + 1) / 2 : width;
+    std::vector<uint8_t> row((unpadded + 3) / 4 * 4, 0);
+    for (std::size_t x = 0; x < width; ++x) {
+        const uint8_t v = pixels[x];
+        if (depth == 1)
+            row[x / 8] = static_cast<uint8_t>(row[x / 8] | (v & 1) << (7 - x % 8));
+        else if (depth == 4)
+            row[x / 2] = static_cast<uint8_t>(row[x / 2] | (v & 0x0F) << (x % 2 == 0 ? 4 : 0));
+        else
+            row[x] = v;
+    }
+    return row;
+}
 
 } // namespace orveln1::test

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "orveln1.h"
+#include "support/image_kit.hpp"
 
 namespace orveln1::test
 {
@@ -211,34 +212,11 @@ inline reference_decode gif_reference_decode(const std::vector<uint8_t> &sub_blo
 
     // Row k of the output is the k-th in the order the image stores them: top to bottom, or the
     // four interlace passes.
-    std::vector<int32_t> order;
-    if (interlaced) {
-        const int32_t first[4] = {0, 4, 2, 1};
-        const int32_t step[4] = {8, 8, 4, 2};
-        for (int p = 0; p < 4; ++p)
-            for (int32_t y = first[p]; y < image.height; y += step[p])
-                order.push_back(y);
-    } else {
-        for (int32_t y = 0; y < image.height; ++y)
-            order.push_back(y);
-    }
+    const std::vector<int32_t> order = interlace_order(image.height, interlaced);
     const std::size_t width = static_cast<std::size_t>(image.width);
-    const std::size_t unpadded = image.depth == 1 ? (width + 7) / 8 : image.depth == 4 ? (width + 1) / 2 : width;
-    const std::size_t row_bytes = (unpadded + 3) / 4 * 4;
     std::vector<reference_row> rows;
     for (std::size_t k = 0; k < order.size() && (k + 1) * width <= pixels.size(); ++k) {
-        // Scan-line layout: leftmost pixel in the high bits; the bits past the last pixel are 0.
-        std::vector<uint8_t> row(row_bytes, 0);
-        for (std::size_t x = 0; x < width; ++x) {
-            const uint8_t v = pixels[k * width + x];
-            if (image.depth == 1)
-                row[x / 8] = static_cast<uint8_t>(row[x / 8] | (v & 1) << (7 - x % 8));
-            else if (image.depth == 4)
-                row[x / 2] = static_cast<uint8_t>(row[x / 2] | (v & 0x0F) << (x % 2 == 0 ? 4 : 0));
-            else
-                row[x] = v;
-        }
-        rows.push_back({order[k], std::move(row)});
+        rows.push_back({order[k], scan_line(pixels.data() + k * width, width, image.depth)});
     }
     return reference_deliver(std::move(rows), 0, refusal);
 }

@@ -21,6 +21,7 @@
 #include "bmp_file.hpp"
 #include "orveln1.hpp"
 #include "support/corpus.hpp"
+#include "support/image_kit.hpp"
 
 namespace fs = std::filesystem;
 using namespace orveln1;
@@ -223,12 +224,8 @@ inline std::vector<uint8_t> colours_of(const picture &p)
                 out.insert(out.end(), {px[0], px[1], px[2]});
                 continue;
             }
-            int index = p.depth == 8   ? row[x]
-                        : p.depth == 4 ? (x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15)
-                                       : (row[x / 8] >> (7 - x % 8)) & 1;
-            const colour c = static_cast<std::size_t>(index) < p.palette.size()
-                                 ? p.palette[static_cast<std::size_t>(index)]
-                                 : colour{};
+            const std::size_t index = orveln1::test::index_at(row, x, p.depth);
+            const colour c = index < p.palette.size() ? p.palette[index] : colour{};
             out.insert(out.end(), {c.blue, c.green, c.red});
         }
     return out;

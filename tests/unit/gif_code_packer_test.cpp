@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The GIF compressor's hot-loop bit writer against the reference bit writer gif_put_code: the same
-// sub-blocks, flushed at the same codes, the same final bytes, and a short write at the same point.
+// The GIF compressor's hot-loop bit writer against codes packed one by one (the tests' bit packer)
+// and cut where a sub-block is due: the same writes, the same final bytes, a short write ending it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include "boundary/result_codes.hpp"
 #include "gif/gif_code_packer.hpp"
 #include "gif/gif_compressor.hpp"
-#include "support/gif_bit_writer_oracle.hpp"
+#include "support/code_streams.hpp"
 
 using namespace orveln1;
 
@@ -31,10 +31,12 @@ int32_t record_write(int32_t, const uint8_t *buffer, int32_t count)
     return count;
 }
 
+using code_list = std::vector<std::pair<uint16_t, uint16_t>>; // code, width
+
 // A code stream that visits every width from 3 to 12 in runs long enough to cross flushes.
-std::vector<std::pair<uint16_t, uint16_t>> code_stream(uint32_t seed, int count)
+code_list code_stream(uint32_t seed, int count)
 {
-    std::vector<std::pair<uint16_t, uint16_t>> codes;
+    code_list codes;
     for (int i = 0; i < count; ++i) {
         seed = seed * 1664525u + 1013904223u;
         const auto width = static_cast<uint16_t>(3 + (i < 64 ? i * 7 : i / 97) % 10);
@@ -43,33 +45,44 @@ std::vector<std::pair<uint16_t, uint16_t>> code_stream(uint32_t seed, int count)
     return codes;
 }
 
-// Puts the codes with one writer or the other; returns the first failure (or 0) and the final
+// Puts the codes through the library's packer; returns the first failure (or 0) and the final
 // sub-block bytes as the compressor would write them.
-int32_t run(bool packer_side, const std::vector<std::pair<uint16_t, uint16_t>> &codes, std::vector<uint8_t> &last)
+int32_t pack(const code_list &codes, std::vector<uint8_t> &last)
 {
     std::vector<uint8_t> block(GIF_BLOCK_BUFFER_BYTES, 0);
-    uint8_t reverse[256];
-    build_bit_reverse_table(reverse);
-    gif_bit_writer reference{0, 0};
     gif_code_packer packer;
     for (const auto &[code, width] : codes) {
-        int32_t r;
-        if (packer_side) {
-            packer.code_width = width;
-            r = gif_pack_code(record_write, block.data(), code, packer, 1);
-        } else {
-            reference.code_width = width;
-            r = gif_put_code(record_write, block.data(), code, reference, 1, reverse);
-        }
-        if (r < 0)
+        packer.code_width = width;
+        if (const int32_t r = gif_pack_code(record_write, block.data(), code, packer, 1); r < 0)
             return r;
     }
-    const uint32_t count = packer_side ? packer.final_bytes() : (reference.bits_held + 7u) / 8u;
-    last.assign(block.begin(), block.begin() + count);
-    if (!packer_side)
-        for (uint8_t &b : last)
-            b = reverse[b];
+    last.assign(block.begin(), block.begin() + packer.final_bytes());
     return 0;
+}
+
+// The writes the codes should make: the stream packed least significant bit first, a sub-block
+// (its count byte, then its bytes) of every whole byte held whenever GIF_FLUSH_BITS or more bits
+// wait before the next code; what is left after the last code stays in the block.
+recorded_writes expected_writes(const code_list &codes, std::vector<uint8_t> &last)
+{
+    test::bit_packer stream(test::bit_order::lsb_first);
+    std::vector<std::size_t> cuts = {0};
+    uint64_t bits = 0;
+    for (const auto &[code, width] : codes) {
+        if (bits - cuts.back() * 8 >= static_cast<uint64_t>(GIF_FLUSH_BITS))
+            cuts.push_back(static_cast<std::size_t>(bits / 8));
+        stream.put(code, width);
+        bits += width;
+    }
+    const std::vector<uint8_t> bytes = stream.bytes();
+    recorded_writes out;
+    for (std::size_t k = 1; k < cuts.size(); ++k) {
+        out.calls.push_back({static_cast<uint8_t>(cuts[k] - cuts[k - 1])});
+        out.calls.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(cuts[k - 1]),
+                               bytes.begin() + static_cast<std::ptrdiff_t>(cuts[k]));
+    }
+    last.assign(bytes.begin() + static_cast<std::ptrdiff_t>(cuts.back()), bytes.end());
+    return out;
 }
 
 using gif_code_packer_matches_reference = testing::TestWithParam<uint32_t>;
@@ -79,14 +92,12 @@ TEST_P(gif_code_packer_matches_reference, SameSubBlocksFlushPointsAndFinalBytes)
     // Every short length ends the stream at a different bit offset; the long one crosses flushes.
     const auto all = code_stream(GetParam(), 3000);
     for (std::size_t n = 1; n <= all.size(); n = n < 64 ? n + 1 : n * 3) {
-        const std::vector<std::pair<uint16_t, uint16_t>> codes(all.begin(),
-                                                               all.begin() + static_cast<std::ptrdiff_t>(n));
-        recorded_writes expected, actual;
+        const code_list codes(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(n));
         std::vector<uint8_t> expected_last, actual_last;
-        recorder = &expected;
-        ASSERT_EQ(run(false, codes, expected_last), 0);
+        const recorded_writes expected = expected_writes(codes, expected_last);
+        recorded_writes actual;
         recorder = &actual;
-        ASSERT_EQ(run(true, codes, actual_last), 0);
+        ASSERT_EQ(pack(codes, actual_last), 0);
         EXPECT_EQ(actual.calls, expected.calls) << n << " codes";
         EXPECT_EQ(actual_last, expected_last) << n << " codes";
     }
@@ -95,16 +106,17 @@ TEST_P(gif_code_packer_matches_reference, SameSubBlocksFlushPointsAndFinalBytes)
 TEST_P(gif_code_packer_matches_reference, ShortWriteStopsAtTheSameCall)
 {
     const auto codes = code_stream(GetParam(), 4000);
+    std::vector<uint8_t> unused;
+    const recorded_writes all = expected_writes(codes, unused);
     for (int fail_at : {0, 1, 2, 5}) {
-        recorded_writes expected, actual;
-        expected.fail_at = actual.fail_at = fail_at;
-        std::vector<uint8_t> unused;
-        recorder = &expected;
-        const int32_t want = run(false, codes, unused);
+        ASSERT_LT(fail_at, static_cast<int>(all.calls.size()));
+        recorded_writes actual;
+        actual.fail_at = fail_at;
         recorder = &actual;
-        EXPECT_EQ(run(true, codes, unused), want);
-        EXPECT_EQ(want, ERR_WRITE);
-        EXPECT_EQ(actual.calls, expected.calls) << "failing write " << fail_at;
+        EXPECT_EQ(pack(codes, unused), ERR_WRITE);
+        // Nothing is written after the short write.
+        EXPECT_EQ(actual.calls, decltype(all.calls)(all.calls.begin(), all.calls.begin() + fail_at + 1))
+            << "failing write " << fail_at;
     }
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The GIF LZW compressor: exact bytes of small images, the interlace order, width steps and
 // restarts as a decoder sees them, and its blocks. The code packer's flush points are checked in
-// gif_code_packer_test against the reference bit writer.
+// gif_code_packer_test.
 #include <gtest/gtest.h>
 
 #include "gif/gif_compressor.hpp"

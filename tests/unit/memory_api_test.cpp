@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "orveln1.hpp"
+#include "support/image_kit.hpp"
 #include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
@@ -40,12 +41,8 @@ picture as_indices(const picture &p)
 {
     picture out = make_picture(p.width, p.height, 8);
     for (int32_t y = 0; y < p.height; ++y)
-        for (int32_t x = 0; x < p.width; ++x) {
-            const uint8_t *row = p.row(y);
-            out.row(y)[x] = p.depth == 8   ? row[x]
-                            : p.depth == 4 ? static_cast<uint8_t>(x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15)
-                                           : static_cast<uint8_t>((row[x / 8] >> (7 - x % 8)) & 1);
-        }
+        for (int32_t x = 0; x < p.width; ++x)
+            out.row(y)[x] = test::index_at(p.row(y), x, p.depth);
     return out;
 }
 
