@@ -48,6 +48,14 @@ constexpr int64_t GIF_ROW_BLOCK_ROWS = 4;
 // faster in the hashed form; images of runs and repeats average 5 and more, and code two to three
 // times faster with the first extension inline.
 constexpr uint32_t GIF_HASHED_BELOW_TENTHS = 40;
+// For nibble pixels the short form is the direct one, whose rows outgrow the first level cache but
+// spare a mispredicted branch on most codes: worth it below this many pixels a code (dithered
+// images average 13), not on images of long runs (cartoons, 30), whose records stay cached.
+constexpr uint32_t GIF_DIRECT_BELOW_TENTHS = 200;
+
+// The dictionary's form in a generation: first extension inline, hashed, or, when every pixel is
+// below 16, direct rows.
+enum class dictionary_form { first, hashed, direct };
 
 // Everything the coding loop carries from one row to the next.
 struct gif_coder {
@@ -62,20 +70,21 @@ struct gif_coder {
     uint32_t next_code; // the code the next new string gets
     uint32_t widen_at;  // next_code value at which the code width steps up (or the table restarts)
     gif_code_packer packer;
-    uint32_t generation_pixels = 0; // pixels coded since the dictionary's last restart
-    uint32_t hashed_below = 0;      // generations of fewer pixels than this leave it hashed
-    bool hashed = false;            // the dictionary's form in this generation
+    uint32_t generation_pixels = 0;                       // pixels coded since the dictionary's last restart
+    uint32_t short_below = 0;                             // generations of fewer pixels than this ...
+    dictionary_form short_form = dictionary_form::hashed; // ... are followed by one in this form
+    dictionary_form form = dictionary_form::first;        // the dictionary's form in this generation
     bool generation_ended = false;
 };
 
 // Codes pixels from p up to end or to the next restart of the dictionary, and leaves p after the
 // last pixel coded: per pixel extend the string, or emit it and add prefix+s, searching the
-// dictionary in its hashed form or with the first extension inline. GIF decoders define one entry
+// dictionary in the generation's form. GIF decoders define one entry
 // per code after the first and widen when their next code reaches 2^width, one code behind the
 // encoder, so the encoder widens right after code 2^width itself has been added. The state lives
 // in locals, so that nothing but the dictionary and the sub-block buffer is touched per pixel, and
 // goes back to `coder` on every way out.
-template <bool hashed>
+template <dictionary_form form>
 int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *const end) noexcept
 {
     uint8_t *const table = coder.table;
@@ -101,7 +110,9 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
     while (p < end) {
         const uint8_t s = *p++;
         int32_t found;
-        if constexpr (hashed) {
+        if constexpr (form == dictionary_form::direct) {
+            found = string_table_find_direct(prefix, s, table);
+        } else if constexpr (form == dictionary_form::hashed) {
             found = string_table_find_hashed(static_cast<int32_t>(prefix), s, table);
         } else {
             uint32_t record;
@@ -115,7 +126,10 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
         }
         if (!emit(static_cast<uint32_t>(prefix)))
             break;
-        if constexpr (hashed)
+        if constexpr (form == dictionary_form::direct)
+            next_code =
+                static_cast<uint32_t>(string_table_add_direct(prefix, s, static_cast<int32_t>(next_code), table));
+        else if constexpr (form == dictionary_form::hashed)
             next_code = static_cast<uint32_t>(string_table_add_hashed(found, static_cast<int32_t>(prefix), s,
                                                                       static_cast<int32_t>(next_code), table));
         else
@@ -127,7 +141,6 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
                 // Code 4080 is the last one added: restart, telling the decoder with a 12-bit clear.
                 if (!emit(coder.clear_code))
                     break;
-                string_table_reset(table);
                 packer.code_width = coder.first_width;
                 next_code = coder.first_free_code;
                 widen_at = (1u << packer.code_width) + 1;
@@ -147,18 +160,34 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
 }
 
 // Codes the pixels [p, end). Each generation of the dictionary takes the form that suits the last
-// one: hashed when its strings averaged fewer than GIF_HASHED_BELOW_TENTHS / 10 pixels. Kept out of line:
+// one: the short form (hashed, or direct for nibble pixels) when its strings were short, else the
+// first extension inline. Kept out of line:
 // inlined into the row loop it competes for registers with the row fetching.
 [[gnu::noinline]] int32_t code_pixels(gif_coder &coder, const uint8_t *p, const uint8_t *const end) noexcept
 {
     while (p < end) {
         const uint8_t *const from = p;
-        const int32_t r = coder.hashed ? code_generation<true>(coder, p, end) : code_generation<false>(coder, p, end);
+        int32_t r;
+        switch (coder.form) {
+        case dictionary_form::direct:
+            r = code_generation<dictionary_form::direct>(coder, p, end);
+            break;
+        case dictionary_form::hashed:
+            r = code_generation<dictionary_form::hashed>(coder, p, end);
+            break;
+        default:
+            r = code_generation<dictionary_form::first>(coder, p, end);
+            break;
+        }
         if (r < 0)
             return r;
         coder.generation_pixels += static_cast<uint32_t>(p - from);
         if (coder.generation_ended) {
-            coder.hashed = coder.generation_pixels < coder.hashed_below;
+            coder.form = coder.generation_pixels < coder.short_below ? coder.short_form : dictionary_form::first;
+            if (coder.form == dictionary_form::direct)
+                string_table_reset_direct(coder.table);
+            else
+                string_table_reset(coder.table);
             coder.generation_pixels = 0;
             coder.generation_ended = false;
         }
@@ -187,7 +216,10 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
         !block_size_fits(row_block_bytes) || source_end > row_block_bytes)
         return ERR_BAD_DATA;
 
-    lzw_block dictionary(STRING_TABLE_BYTES);
+    // Nibble pixels are below 16: the block has room for the direct form as well.
+    const bool nibbles = depth == 4;
+    static_assert(STRING_DIRECT_TABLE_BYTES >= STRING_TABLE_BYTES);
+    lzw_block dictionary(nibbles ? STRING_DIRECT_TABLE_BYTES : STRING_TABLE_BYTES);
     if (!dictionary)
         return ERR_NO_MEMORY;
     uint8_t *const table = dictionary.get();
@@ -240,7 +272,9 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
                     gif_code_packer{0, 0, first_width}};
     // A generation adds the codes first_free_code to GIF_ENCODER_LAST_LIMIT. The first one has the
     // first extension inline: nothing is known of the image yet.
-    coder.hashed_below = GIF_HASHED_BELOW_TENTHS * (GIF_ENCODER_LAST_LIMIT + 1u - first_free_code) / 10;
+    const uint32_t generation_codes = GIF_ENCODER_LAST_LIMIT + 1u - first_free_code;
+    coder.short_below = (nibbles ? GIF_DIRECT_BELOW_TENTHS : GIF_HASHED_BELOW_TENTHS) * generation_codes / 10;
+    coder.short_form = nibbles ? dictionary_form::direct : dictionary_form::hashed;
     r = gif_pack_code(write, block_buffer, clear_code, coder.packer, io_handle);
     if (r < 0)
         return r;

@@ -143,6 +143,50 @@ inline int32_t string_table_add_hashed(int32_t find_result, int32_t prefix, uint
     return new_code + 1;
 }
 
+// The dictionary in its direct form, for pixels below 16 (4-bit images): per code a row of 16
+// child codes, one for each pixel value, 0 where the string has no such extension. A search is one
+// load at an address made from prefix and pixel; the only branch is found against new, where the
+// other forms also decide between the first extension and the hash, which on dithered images goes
+// wrong for one pixel in four. The block is larger than the other forms', so the coder obtains it
+// only when every pixel is below 16.
+constexpr int STRING_DIRECT_BYTE_VALUES = 16;
+constexpr int STRING_DIRECT_TABLE_BYTES = STRING_TABLE_CODES * STRING_DIRECT_BYTE_VALUES * 2;
+static_assert(STRING_DIRECT_TABLE_BYTES == 131072);
+
+namespace string_table_detail
+{
+inline uint16_t *direct_row(uint8_t *table, uint32_t code) noexcept
+{
+    return reinterpret_cast<uint16_t *>(table) + std::size_t{code} * STRING_DIRECT_BYTE_VALUES;
+}
+} // namespace string_table_detail
+
+// Empties the direct form for a new generation: the rows of the 16 roots a pixel can be. Rows of
+// later codes are cleared as the codes are added.
+inline void string_table_reset_direct(uint8_t *table) noexcept
+{
+    std::memset(table, 0, STRING_DIRECT_BYTE_VALUES * STRING_DIRECT_BYTE_VALUES * 2);
+}
+
+// Looks for prefix+pixel (pixel below 16) in the direct form: its code when present, else
+// STRING_TABLE_NONE.
+inline int32_t string_table_find_direct(uint32_t prefix, uint8_t pixel, const uint8_t *table) noexcept
+{
+    uint16_t code;
+    std::memcpy(&code, table + (std::size_t{prefix} * STRING_DIRECT_BYTE_VALUES + pixel) * 2, 2);
+    return code != 0 ? int32_t{code} : STRING_TABLE_NONE;
+}
+
+// Adds new_code as prefix+pixel to the direct form, after string_table_find_direct missed; returns
+// the next free code.
+inline int32_t string_table_add_direct(uint32_t prefix, uint8_t pixel, int32_t new_code, uint8_t *table) noexcept
+{
+    using namespace string_table_detail;
+    direct_row(table, prefix)[pixel] = static_cast<uint16_t>(new_code);
+    std::memset(direct_row(table, static_cast<uint32_t>(new_code)), 0, STRING_DIRECT_BYTE_VALUES * 2);
+    return new_code + 1;
+}
+
 // Looks for the string prefix+byte. Returns its code when present; STRING_TABLE_NONE when the
 // prefix has no extension yet; otherwise a value below it that tells string_table_add where the new
 // extension goes.

@@ -4,6 +4,10 @@
 // gif_code_packer_test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <vector>
+
 #include "gif/gif_compressor.hpp"
 #include "support/code_streams.hpp"
 #include "support/memory_instrumented.hpp"
@@ -124,6 +128,65 @@ TEST_P(gif_compressor_end_code, DecoderReadsTheEndCodeAtItsOwnWidth)
 }
 
 INSTANTIATE_TEST_SUITE_P(gif_compressor, gif_compressor_end_code, ::testing::Values(4, 8));
+
+// Bands of noise (short strings) and of a repeated pattern (long ones) make the dictionary change
+// form between generations, on nibble pixels into and out of the direct one: the code stream is
+// still exactly greedy LZW's, as a plain map of every string gives it.
+std::vector<uint16_t> greedy_lzw_codes(const std::vector<uint8_t> &pixels, int root_size)
+{
+    const auto clear = static_cast<uint16_t>(1u << root_size);
+    std::map<std::pair<uint16_t, uint8_t>, uint16_t> strings;
+    std::vector<uint16_t> codes{clear};
+    uint16_t next = static_cast<uint16_t>(clear + 2);
+    uint16_t prefix = pixels[0];
+    for (std::size_t i = 1; i < pixels.size(); ++i) {
+        const auto it = strings.find({prefix, pixels[i]});
+        if (it != strings.end()) {
+            prefix = it->second;
+            continue;
+        }
+        codes.push_back(prefix);
+        strings[{prefix, pixels[i]}] = next;
+        if (next++ == GIF_ENCODER_LAST_LIMIT) {
+            codes.push_back(clear);
+            strings.clear();
+            next = static_cast<uint16_t>(clear + 2);
+        }
+        prefix = pixels[i];
+    }
+    codes.push_back(prefix);
+    codes.push_back(static_cast<uint16_t>(clear + 1));
+    return codes;
+}
+
+using gif_compressor_forms = ::testing::TestWithParam<int>;
+TEST_P(gif_compressor_forms, BandsOfShortAndLongStringsCodeAsGreedyLzw)
+{
+    const int depth = GetParam();
+    const int32_t width = 256;
+    const std::vector<uint8_t> noise = make_pixels(image_kind::noise, width, 80, 1 << depth, 5);
+    const std::vector<uint8_t> pattern = make_pixels(image_kind::noise, 64, 1, 1 << depth, 9);
+    test_image image;
+    image.depth = depth;
+    image.width = width;
+    for (int band = 0; band < 2; ++band) {
+        image.pixels.insert(image.pixels.end(), noise.begin(), noise.end());
+        for (int32_t i = 0; i < width * 900; ++i)
+            image.pixels.push_back(pattern[static_cast<std::size_t>(i % 64)]);
+    }
+    image.pixels.insert(image.pixels.end(), noise.begin(), noise.end());
+    image.height = static_cast<int32_t>(image.pixels.size() / width);
+    test_host host(image);
+    ASSERT_EQ(compress(image, host), 0);
+    const gif_code_walk t = walk_gif_codes(host.output.data(), host.output.size(), depth);
+    ASSERT_TRUE(t.ended);
+    const std::vector<uint16_t> expected = greedy_lzw_codes(image.pixels, depth);
+    ASSERT_GE(std::count(expected.begin(), expected.end(), 1u << depth), 8);
+    ASSERT_EQ(t.codes.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(t.codes[i], expected[i]) << "code " << i;
+}
+INSTANTIATE_TEST_SUITE_P(gif_compressor, gif_compressor_forms, ::testing::Values(4, 8));
 
 // Restarts: with root size n the clear code comes back after codes clear + 2 .. 4080 have been
 // added, 12 bits wide, and the next code is n + 1 bits wide; sub-blocks are 253 or 254 bytes.

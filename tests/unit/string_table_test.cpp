@@ -191,4 +191,62 @@ INSTANTIATE_TEST_SUITE_P(string_table, string_table_collisions,
                          testing::Values(0u, 1u, STRING_HASH_SLOTS / 2u, STRING_HASH_SLOTS - 2u,
                                          STRING_HASH_SLOTS - 1u));
 
+// The direct form shares the block with the others: generations alternate between it and the form
+// with records on one block of the direct form's size, each starting on junk the other left, and
+// every string added is found again; every pair never added misses.
+class string_table_direct : public ::testing::TestWithParam<int>
+{
+};
+TEST_P(string_table_direct, AgreesWithAMapAcrossFormChanges)
+{
+    std::vector<uint8_t> block(STRING_DIRECT_TABLE_BYTES, 0xA5);
+    std::mt19937 rng(static_cast<uint32_t>(GetParam()));
+    const int32_t first_free = GetParam() % 2 == 0 ? 18 : 258; // root sizes 4 and 8
+    for (int generation = 0; generation < 4; ++generation) {
+        const bool direct = generation % 2 == (GetParam() / 2) % 2;
+        if (direct)
+            string_table_reset_direct(block.data());
+        else
+            string_table_reset(block.data());
+        std::map<std::pair<int32_t, int>, int32_t> model;
+        int32_t next = first_free;
+        while (next < 4081) {
+            // Chains of the newest code mostly, else any root a nibble can be.
+            auto prefix = rng() % 3 != 0 ? next - 1 : static_cast<int32_t>(rng() % 16);
+            if (prefix < first_free && prefix >= 16)
+                prefix = 5;
+            const auto pixel = static_cast<uint8_t>(rng() % 16);
+            const int32_t r = direct ? string_table_find_direct(static_cast<uint32_t>(prefix), pixel, block.data())
+                                     : string_table_find(prefix, pixel, block.data());
+            const auto it = model.find({prefix, pixel});
+            if (it != model.end()) {
+                ASSERT_EQ(r, it->second);
+                continue;
+            }
+            ASSERT_LT(r, 0);
+            if (direct) {
+                ASSERT_EQ(r, STRING_TABLE_NONE);
+            }
+            model[{prefix, pixel}] = next;
+            next = direct ? string_table_add_direct(static_cast<uint32_t>(prefix), pixel, next, block.data())
+                          : string_table_add(r, prefix, pixel, next, block.data());
+        }
+        for (int32_t prefix = 0; prefix < 4081; ++prefix) {
+            if (prefix >= 16 && prefix < first_free)
+                continue;
+            for (uint8_t pixel = 0; pixel < 16; ++pixel) {
+                const auto it = model.find({prefix, pixel});
+                const int32_t r = direct ? string_table_find_direct(static_cast<uint32_t>(prefix), pixel, block.data())
+                                         : string_table_find(prefix, pixel, block.data());
+                if (it != model.end()) {
+                    ASSERT_EQ(r, it->second);
+                } else {
+                    ASSERT_LT(r, 0);
+                }
+            }
+        }
+    }
+}
+INSTANTIATE_TEST_SUITE_P(string_table, string_table_direct, testing::Range(0, 4));
+
 } // namespace
