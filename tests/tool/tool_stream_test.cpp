@@ -179,9 +179,10 @@ TEST_F(orveln_cli, InfoStaysSmallForAHugeStripInTheTags)
     const struct {
         const char *file;
         const char *rows;
+        int exit_code; // the first file's second directory is damaged too, and info says so
     } cases[] = {
-        {"info-strip-buffer-sized-by-tags", "0 of 65302 rows complete"}, // 1.7 GB in one strip
-        {"info-strip-without-byte-counts", "0 of 23 rows complete"},     // 1.8 GB guessed by libtiff
+        {"info-strip-buffer-sized-by-tags", "0 of 65302 rows complete", 1}, // 1.7 GB in one strip
+        {"info-strip-without-byte-counts", "0 of 23 rows complete", 0},     // 1.8 GB guessed by libtiff
     };
     // AddressSanitizer reserves terabytes of address space for its shadow, so a limit on address
     // space stops it starting; its own cap on one allocation catches the same fault there.
@@ -195,7 +196,7 @@ TEST_F(orveln_cli, InfoStaysSmallForAHugeStripInTheTags)
         const fs::path file = crashers / c.file;
         ASSERT_TRUE(fs::exists(file)) << file;
         const run_result r = shell(memory_cap + quote(ORVELN_TOOL) + " info " + quote(file.string()));
-        EXPECT_EQ(r.exit_code, 0) << c.file << ": " << r.err;
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.file << ": " << r.err;
         EXPECT_NE(r.out.find(c.rows), std::string::npos) << c.file << ": " << r.out;
     }
 }
