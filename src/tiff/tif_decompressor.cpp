@@ -182,8 +182,13 @@ struct tif_rows {
 // are those that writing the run whole and tif_cut_rows would give, but every row of the run after
 // the first is the byte throughout, so the front is filled with it once and handed over again,
 // and the bytes left over are the byte at the front. Bytes the front holds already are not
-// written again. out moves to the run's end.
-[[gnu::noinline]] tif_cut_result tif_put_run(tif_rows &rows, uint8_t *&out, uint32_t n, uint8_t byte) noexcept
+// written again. Returns, besides what cutting came to, the run's end, where output goes on: the
+// decode loop keeps its output position in a register, which a reference would take from it.
+struct tif_run_result {
+    tif_cut_result cut;
+    uint8_t *out;
+};
+[[gnu::noinline]] tif_run_result tif_put_run(tif_rows &rows, uint8_t *out, uint32_t n, uint8_t byte) noexcept
 {
     uint8_t *const front = rows.buffer;
     const uint32_t row_bytes = rows.row_bytes;
@@ -203,10 +208,8 @@ struct tif_rows {
         std::memset(out, byte, here);
         rows.uniform = false;
     }
-    if (n <= in_row) {
-        out += n;
-        return {0, 0};
-    }
+    if (n <= in_row)
+        return {{0, 0}, out + n};
     const uint32_t row_index = rows.first_row + rows.delivered;
     const uint32_t rows_wanted = rows.row_count - rows.delivered;
     std::size_t left = n - in_row;
@@ -214,11 +217,11 @@ struct tif_rows {
     for (;;) {
         const int32_t r = rows.cb.put_row(front, rows.row_context, static_cast<int32_t>(row_index + done), 0);
         if (r < 0)
-            return {r, done};
+            return {{r, done}, out};
         ++done;
         // As in tif_cut_rows, the row count is met by equality only.
         if (done == rows_wanted)
-            return {1, done};
+            return {{1, done}, out};
         if (left < row_bytes)
             break;
         std::memset(stale, byte, static_cast<std::size_t>(out - stale));
@@ -233,8 +236,7 @@ struct tif_rows {
     rows.uniform_byte = byte;
     rows.uniform_at = end;
     rows.uniform_end = stale == out ? end : std::max(end, out);
-    out = end;
-    return {0, done};
+    return {{0, done}, end};
 }
 
 // The strip ended early (end code or bad data): the rows still owed go out as the row buffer
@@ -330,7 +332,9 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // A run that goes past the row's end, or any run while the front holds one byte, handed over
     // by tif_put_run. False when decoding stops.
     const auto put_run = [&](const lzw_string &run) {
-        const tif_cut_result r = tif_put_run(rows, out, run.length, static_cast<uint8_t>(run.first));
+        const tif_run_result put = tif_put_run(rows, out, run.length, static_cast<uint8_t>(run.first));
+        const tif_cut_result r = put.cut;
+        out = put.out;
         rows.delivered += r.rows;
         tail = run.first * uint64_t{0x0101010101010101};
         if (r.status != 0)
@@ -366,6 +370,18 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 fast_end = tif_fast_end(reader);
             }
             bit_bound = std::min(fast_end, bit_pos + space.codes_before_event() * space.code_width);
+        }
+
+        // A root names its own byte, and no table read is needed to know it. Content that does not
+        // compress is nearly all roots, so they take the shortest path: one byte stored, which
+        // touches nothing past the decoded bytes, and the tail shifted by one byte.
+        if (c < LZW_ROOTS) {
+            table.set(space.next_code, prev.word | uint64_t{c} << prev.shift, prev.record);
+            *out++ = static_cast<uint8_t>(c);
+            tail = tif_tail_after_short(tail, c, 1);
+            prev.set_short(c, 1);
+            space.advance();
+            continue;
         }
 
         uint32_t n;
