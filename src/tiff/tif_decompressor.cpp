@@ -374,13 +374,30 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
 
         // A root names its own byte, and no table read is needed to know it. Content that does not
         // compress is nearly all roots, so they take the shortest path: one byte stored, which
-        // touches nothing past the decoded bytes, and the tail shifted by one byte.
+        // touches nothing past the decoded bytes, and the tail shifted by one byte. The roots that
+        // follow while no check is due stay in this short loop, whose few values all fit in
+        // registers: the tail, carried from code to code, would otherwise go through memory.
         if (c < LZW_ROOTS) {
             table.set(space.next_code, prev.word | uint64_t{c} << prev.shift, prev.record);
-            *out++ = static_cast<uint8_t>(c);
-            tail = tif_tail_after_short(tail, c, 1);
-            prev.set_short(c, 1);
             space.advance();
+            uint8_t *at = out;
+            uint64_t last_eight = tif_tail_after_short(tail, c, 1);
+            *at++ = static_cast<uint8_t>(c);
+            while (at < row_end && bit_pos < bit_bound) {
+                const uint32_t d = tif_window_code(read_buffer, bit_pos, space.window_shift);
+                if (d >= LZW_ROOTS)
+                    break;
+                bit_pos += space.code_width;
+                // The entry is the root before followed by this one.
+                table.set(space.next_code, c | d << 8, 2);
+                space.advance();
+                last_eight = tif_tail_after_short(last_eight, d, 1);
+                *at++ = static_cast<uint8_t>(d);
+                c = d;
+            }
+            out = at;
+            tail = last_eight;
+            prev.set_short(c, 1);
             continue;
         }
 
