@@ -330,9 +330,20 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     uint32_t bit_bound = 0;
     tif_stop stop;
     // A run that goes past the row's end, or any run while the front holds one byte, handed over
-    // by tif_put_run. False when decoding stops.
-    const auto put_run = [&](const lzw_string &run) {
-        const tif_run_result put = tif_put_run(rows, out, run.length, static_cast<uint8_t>(run.first));
+    // by tif_put_run; its entry is defined, and it becomes the previous string. The codes after it
+    // that each name the string before them followed by its first byte (the form a long stretch of
+    // one byte takes) lengthen the run: while no check is due they are taken here and the whole
+    // stretch goes out in one piece, as it would one code at a time. False when decoding stops.
+    const auto put_run = [&](lzw_string run) {
+        uint32_t length = run.length;
+        while (bit_pos < bit_bound && tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
+            bit_pos += space.code_width;
+            run = table.extend_run(space.next_code, run);
+            space.advance();
+            length += run.length;
+        }
+        prev = tif_prev::of(run);
+        const tif_run_result put = tif_put_run(rows, out, length, static_cast<uint8_t>(run.first));
         const tif_cut_result r = put.cut;
         out = put.out;
         rows.delivered += r.rows;
@@ -415,7 +426,6 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 lzw_string s;
                 if ((out + n > row_end || rows.uniform) && table.run_string(c, s)) {
                     table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
-                    prev = tif_prev::of(s);
                     space.advance();
                     if (!put_run(s))
                         break;
@@ -437,7 +447,6 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 if (out + n > row_end || rows.uniform) {
                     table.define(c, prev.string(), prev.first());
                     if (table.run_string(c, s)) {
-                        prev = tif_prev::of(s);
                         space.advance();
                         if (!put_run(s))
                             break;
