@@ -328,6 +328,11 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // Below bit_bound a code is read with no check: it lies below fast_end and the code space
     // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
     uint32_t bit_bound = 0;
+    // Roots among the codes of this generation so far, and whether they are so many that roots
+    // take a path of their own (see below). Where roots and other codes mix, telling them apart
+    // would be a branch that guesses wrong half the time; the shared path needs none.
+    uint32_t roots = 1;
+    bool mostly_roots = false;
     tif_stop stop;
     // A run that goes past the row's end, or any run while the front holds one byte, handed over
     // by tif_put_run; its entry is defined, and it becomes the previous string. The codes after it
@@ -381,6 +386,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 fast_end = tif_fast_end(reader);
             }
             bit_bound = std::min(fast_end, bit_pos + space.codes_before_event() * space.code_width);
+            mostly_roots = roots * 8 > (space.next_code - TIF_FIRST_TABLE_CODE) * 7;
         }
 
         // A root names its own byte, and no table read is needed to know it. Content that does not
@@ -388,7 +394,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         // touches nothing past the decoded bytes, and the tail shifted by one byte. The roots that
         // follow while no check is due stay in this short loop, whose few values all fit in
         // registers: the tail, carried from code to code, would otherwise go through memory.
-        if (c < LZW_ROOTS) {
+        if (mostly_roots && c < LZW_ROOTS) {
             table.set(space.next_code, prev.word | uint64_t{c} << prev.shift, prev.record);
             space.advance();
             uint8_t *at = out;
@@ -405,7 +411,9 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 last_eight = tif_tail_after_short(last_eight, d, 1);
                 *at++ = static_cast<uint8_t>(d);
                 c = d;
+                ++roots;
             }
+            ++roots;
             out = at;
             tail = last_eight;
             prev.set_short(c, 1);
@@ -468,6 +476,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
             stop = {ERR_BAD_DATA, true};
             break;
         }
+        roots += c < LZW_ROOTS ? 1 : 0;
         tail = tif_tail_after_short(tail, w, n);
         out += n;
         tif_put_short(row_buffer, out, tail);
