@@ -175,6 +175,14 @@ class lzw_decode_table
         return expand(code, out);
     }
 
+    // Entry `code` becomes the run `run` (8 bytes or more, one byte repeated, as run_string gives
+    // it) followed by its byte once more. Returns that longer run, which nothing has written.
+    [[nodiscard]] lzw_string extend_run(uint32_t code, const lzw_string &run) noexcept
+    {
+        define(code, run, run.first);
+        return lzw_detail::extend_long(code, words_[code], records()[code], run.length + 1, run.first, true);
+    }
+
     // The last 8 bytes of the string of `code` (defined, 8 bytes or more) as a word, read from the
     // table rather than from where the string was just written, which the stores may not have
     // reached yet. The word holds the last chunk in its top bytes and zeros below it; the chunk

@@ -182,8 +182,13 @@ struct tif_rows {
 // are those that writing the run whole and tif_cut_rows would give, but every row of the run after
 // the first is the byte throughout, so the front is filled with it once and handed over again,
 // and the bytes left over are the byte at the front. Bytes the front holds already are not
-// written again. out moves to the run's end.
-[[gnu::noinline]] tif_cut_result tif_put_run(tif_rows &rows, uint8_t *&out, uint32_t n, uint8_t byte) noexcept
+// written again. Returns, besides what cutting came to, the run's end, where output goes on: the
+// decode loop keeps its output position in a register, which a reference would take from it.
+struct tif_run_result {
+    tif_cut_result cut;
+    uint8_t *out;
+};
+[[gnu::noinline]] tif_run_result tif_put_run(tif_rows &rows, uint8_t *out, uint32_t n, uint8_t byte) noexcept
 {
     uint8_t *const front = rows.buffer;
     const uint32_t row_bytes = rows.row_bytes;
@@ -203,10 +208,8 @@ struct tif_rows {
         std::memset(out, byte, here);
         rows.uniform = false;
     }
-    if (n <= in_row) {
-        out += n;
-        return {0, 0};
-    }
+    if (n <= in_row)
+        return {{0, 0}, out + n};
     const uint32_t row_index = rows.first_row + rows.delivered;
     const uint32_t rows_wanted = rows.row_count - rows.delivered;
     std::size_t left = n - in_row;
@@ -214,11 +217,11 @@ struct tif_rows {
     for (;;) {
         const int32_t r = rows.cb.put_row(front, rows.row_context, static_cast<int32_t>(row_index + done), 0);
         if (r < 0)
-            return {r, done};
+            return {{r, done}, out};
         ++done;
         // As in tif_cut_rows, the row count is met by equality only.
         if (done == rows_wanted)
-            return {1, done};
+            return {{1, done}, out};
         if (left < row_bytes)
             break;
         std::memset(stale, byte, static_cast<std::size_t>(out - stale));
@@ -233,8 +236,7 @@ struct tif_rows {
     rows.uniform_byte = byte;
     rows.uniform_at = end;
     rows.uniform_end = stale == out ? end : std::max(end, out);
-    out = end;
-    return {0, done};
+    return {{0, done}, end};
 }
 
 // The strip ended early (end code or bad data): the rows still owed go out as the row buffer
@@ -326,11 +328,29 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // Below bit_bound a code is read with no check: it lies below fast_end and the code space
     // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
     uint32_t bit_bound = 0;
+    // Roots among the codes of this generation so far, and whether they are so many that roots
+    // take a path of their own (see below). Where roots and other codes mix, telling them apart
+    // would be a branch that guesses wrong half the time; the shared path needs none.
+    uint32_t roots = 1;
+    bool mostly_roots = false;
     tif_stop stop;
     // A run that goes past the row's end, or any run while the front holds one byte, handed over
-    // by tif_put_run. False when decoding stops.
-    const auto put_run = [&](const lzw_string &run) {
-        const tif_cut_result r = tif_put_run(rows, out, run.length, static_cast<uint8_t>(run.first));
+    // by tif_put_run; its entry is defined, and it becomes the previous string. The codes after it
+    // that each name the string before them followed by its first byte (the form a long stretch of
+    // one byte takes) lengthen the run: while no check is due they are taken here and the whole
+    // stretch goes out in one piece, as it would one code at a time. False when decoding stops.
+    const auto put_run = [&](lzw_string run) {
+        uint32_t length = run.length;
+        while (bit_pos < bit_bound && tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
+            bit_pos += space.code_width;
+            run = table.extend_run(space.next_code, run);
+            space.advance();
+            length += run.length;
+        }
+        prev = tif_prev::of(run);
+        const tif_run_result put = tif_put_run(rows, out, length, static_cast<uint8_t>(run.first));
+        const tif_cut_result r = put.cut;
+        out = put.out;
         rows.delivered += r.rows;
         tail = run.first * uint64_t{0x0101010101010101};
         if (r.status != 0)
@@ -366,6 +386,38 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 fast_end = tif_fast_end(reader);
             }
             bit_bound = std::min(fast_end, bit_pos + space.codes_before_event() * space.code_width);
+            mostly_roots = roots * 8 > (space.next_code - TIF_FIRST_TABLE_CODE) * 7;
+        }
+
+        // A root names its own byte, and no table read is needed to know it. Content that does not
+        // compress is nearly all roots, so they take the shortest path: one byte stored, which
+        // touches nothing past the decoded bytes, and the tail shifted by one byte. The roots that
+        // follow while no check is due stay in this short loop, whose few values all fit in
+        // registers: the tail, carried from code to code, would otherwise go through memory.
+        if (mostly_roots && c < LZW_ROOTS) {
+            table.set(space.next_code, prev.word | uint64_t{c} << prev.shift, prev.record);
+            space.advance();
+            uint8_t *at = out;
+            uint64_t last_eight = tif_tail_after_short(tail, c, 1);
+            *at++ = static_cast<uint8_t>(c);
+            while (at < row_end && bit_pos < bit_bound) {
+                const uint32_t d = tif_window_code(read_buffer, bit_pos, space.window_shift);
+                if (d >= LZW_ROOTS)
+                    break;
+                bit_pos += space.code_width;
+                // The entry is the root before followed by this one.
+                table.set(space.next_code, c | d << 8, 2);
+                space.advance();
+                last_eight = tif_tail_after_short(last_eight, d, 1);
+                *at++ = static_cast<uint8_t>(d);
+                c = d;
+                ++roots;
+            }
+            ++roots;
+            out = at;
+            tail = last_eight;
+            prev.set_short(c, 1);
+            continue;
         }
 
         uint32_t n;
@@ -382,7 +434,6 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 lzw_string s;
                 if ((out + n > row_end || rows.uniform) && table.run_string(c, s)) {
                     table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
-                    prev = tif_prev::of(s);
                     space.advance();
                     if (!put_run(s))
                         break;
@@ -404,7 +455,6 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 if (out + n > row_end || rows.uniform) {
                     table.define(c, prev.string(), prev.first());
                     if (table.run_string(c, s)) {
-                        prev = tif_prev::of(s);
                         space.advance();
                         if (!put_run(s))
                             break;
@@ -426,6 +476,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
             stop = {ERR_BAD_DATA, true};
             break;
         }
+        roots += c < LZW_ROOTS ? 1 : 0;
         tail = tif_tail_after_short(tail, w, n);
         out += n;
         tif_put_short(row_buffer, out, tail);

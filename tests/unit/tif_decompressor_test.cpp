@@ -265,6 +265,77 @@ TEST_F(tif_decompressor, UnfinishedRowAfterTheEndCodeMatchesTheByteModel)
     }
 }
 
+// Long stretches of one byte (chains of codes each the one being defined) between roots and
+// earlier codes, into rows of several widths: the rows, the unfinished row after the end code, a
+// row count met inside a stretch and a refusal inside one all match the byte model, however many
+// codes of a stretch the decoder takes before it hands rows over.
+class tif_long_runs : public tif_decompressor, public ::testing::WithParamInterface<uint32_t>
+{
+};
+
+TEST_P(tif_long_runs, MatchTheByteModel)
+{
+    const uint32_t row_bytes = GetParam();
+    uint32_t state = 4242 + row_bytes;
+    const auto next_random = [&state](uint32_t below) {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % below;
+    };
+    for (int round = 0; round < 25; ++round) {
+        std::vector<uint32_t> codes = {256, next_random(4)};
+        uint32_t next_code = 258;
+        // Up to a full table, so that stretches cross the steps to wider codes.
+        const uint32_t count = 200 + next_random(3600);
+        while (next_code - 258 < count) {
+            const uint32_t pick = next_random(4);
+            if (pick >= 2) {
+                for (uint32_t chain = 1 + next_random(150); chain > 0; --chain)
+                    codes.push_back(next_code++);
+                continue;
+            }
+            // A root, or one of the last few codes defined.
+            if (pick == 0 || next_code == 258)
+                codes.push_back(next_random(4));
+            else
+                codes.push_back(next_code - 1 - next_random(std::min<uint32_t>(next_code - 258, 30)));
+            ++next_code;
+        }
+        codes.push_back(257);
+        const uint32_t complete = complete_rows(codes, row_bytes);
+        const std::vector<uint8_t> strip = tif_codes(codes);
+
+        const std::vector<reference_row> want = tif_reference_decode(strip, {0, row_bytes, complete + 2, 0xEE}).rows;
+        test_host host;
+        host.input = strip;
+        ASSERT_EQ(decode(host, 0, row_bytes, complete + 2), 1) << "round " << round;
+        ASSERT_EQ(host.puts.size(), want.size()) << "round " << round;
+        for (std::size_t r = 0; r < want.size(); ++r)
+            ASSERT_EQ(host.puts[r].bytes, want[r].bytes) << "round " << round << " row " << r;
+
+        const uint32_t fewer = 1 + next_random(std::max<uint32_t>(1, complete));
+        const std::vector<reference_row> first = tif_reference_decode(strip, {0, row_bytes, fewer, 0xEE}).rows;
+        test_host part;
+        part.input = strip;
+        ASSERT_EQ(decode(part, 0, row_bytes, fewer), 1) << "round " << round;
+        ASSERT_EQ(part.puts.size(), first.size()) << "round " << round;
+        for (std::size_t r = 0; r < first.size(); ++r)
+            ASSERT_EQ(part.puts[r].bytes, first[r].bytes) << "round " << round << " row " << r;
+
+        const int64_t refused = next_random(std::max<uint32_t>(1, complete));
+        const reference_decode model = tif_reference_decode(strip, {0, row_bytes, complete + 2, 0xEE}, {refused, -7});
+        test_host refusing;
+        refusing.input = strip;
+        refusing.fail_put_row_at = refused + 1;
+        ASSERT_EQ(decode(refusing, 0, row_bytes, complete + 2), model.result) << "round " << round;
+        ASSERT_EQ(refusing.puts.size(), model.rows.size()) << "round " << round;
+        for (std::size_t r = 0; r < model.rows.size(); ++r)
+            ASSERT_EQ(refusing.puts[r].bytes, model.rows[r].bytes) << "round " << round << " row " << r;
+        EXPECT_EQ(refusing.calls_after_failure, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(widths, tif_long_runs, ::testing::Values(13u, 64u, 768u, 5000u));
+
 // A strip decodes to the same rows whatever pieces the host hands it in.
 struct piece_case {
     const char *name;
