@@ -212,16 +212,22 @@ TEST_F(tif_decompressor, LongestStringFitsTheRowSlack)
     EXPECT_EQ(host.put_count, 1 + (2u + 3839u) * 3838u / 2);
 }
 
+// A small repeatable source of code choices for the strip generators below.
+struct random_below {
+    uint32_t state;
+    uint32_t operator()(uint32_t below)
+    {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % below;
+    }
+};
+
 // Strips of strings of every length from 1 to a few dozen bytes, the code being defined among
 // them, ending mid-row: the unfinished row delivered after the end code shows its decoded bytes
 // and, after them, the bytes of the row before it, whatever stores wrote the strings.
 TEST_F(tif_decompressor, UnfinishedRowAfterTheEndCodeMatchesTheByteModel)
 {
-    uint32_t state = 12345;
-    const auto next_random = [&state](uint32_t below) {
-        state = state * 1103515245u + 12345u;
-        return (state >> 8) % below;
-    };
+    random_below next_random{12345};
     for (int round = 0; round < 300; ++round) {
         std::vector<uint32_t> codes = {256, next_random(256)};
         uint32_t next_code = 258;
@@ -276,11 +282,7 @@ class tif_long_runs : public tif_decompressor, public ::testing::WithParamInterf
 TEST_P(tif_long_runs, MatchTheByteModel)
 {
     const uint32_t row_bytes = GetParam();
-    uint32_t state = 4242 + row_bytes;
-    const auto next_random = [&state](uint32_t below) {
-        state = state * 1103515245u + 12345u;
-        return (state >> 8) % below;
-    };
+    random_below next_random{4242 + row_bytes};
     for (int round = 0; round < 25; ++round) {
         std::vector<uint32_t> codes = {256, next_random(4)};
         uint32_t next_code = 258;
