@@ -47,6 +47,25 @@ class tif_decompressor : public ::testing::Test
         return run_tif_decompress(host, first_row, row_bytes, row_count, read_buffer.data(), row_buffer.data());
     }
 
+    // Decodes the strip from row 0 and expects the byte model's result and rows, with row
+    // `refused` (counted from 0; -1: none) refused by the host and nothing called after it.
+    void expect_as_model(const std::vector<uint8_t> &strip, uint32_t row_bytes, uint32_t row_count,
+                         int64_t refused = -1)
+    {
+        const reference_decode model = tif_reference_decode(strip, {0, row_bytes, row_count, 0xEE}, {refused, -7});
+        if (refused < 0) {
+            ASSERT_EQ(model.result, 1);
+        }
+        test_host host;
+        host.input = strip;
+        host.fail_put_row_at = refused + 1;
+        ASSERT_EQ(decode(host, 0, row_bytes, row_count), model.result);
+        ASSERT_EQ(host.puts.size(), model.rows.size());
+        for (std::size_t r = 0; r < model.rows.size(); ++r)
+            ASSERT_EQ(host.puts[r].bytes, model.rows[r].bytes) << "row " << r;
+        EXPECT_EQ(host.calls_after_failure, 0);
+    }
+
     std::vector<uint8_t> read_buffer;
     std::vector<uint8_t> row_buffer;
 };
@@ -89,77 +108,46 @@ TEST_P(tif_known_strips, DeliverExactlyTheseRowsAndCalls)
 
 // One-byte rows: the letters A, B and C, and the row buffer's fill where nothing was decoded.
 const std::vector<uint8_t> row_a = {0x41}, row_b = {0x42}, row_c = {0x43}, row_unwritten = {0xEE};
+// 256, 65, 258 (the code being defined), 257; 256, 65, 66, 67, 257; and 256, 65, 300, 257.
+const std::vector<uint8_t> strip_aaa = bytes_of({0x80, 0x10, 0x60, 0x50, 0x10}),
+                           strip_abc = bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}),
+                           strip_a300 = bytes_of({0x80, 0x10, 0x65, 0x90, 0x10});
+constexpr int32_t bad = ERR_BAD_DATA;
 
 INSTANTIATE_TEST_SUITE_P(
     strips, tif_known_strips,
     ::testing::Values(
-        // 256, 65, 258 (the code being defined), 257: the row count is met before the end code.
-        known_strip{"defined_code_one_row", bytes_of({0x80, 0x10, 0x60, 0x50, 0x10}), 0, 3, 1, 1, {{0x41, 0x41, 0x41}}},
+        // The row count is met before the end code.
+        known_strip{"defined_code_one_row", strip_aaa, 0, 3, 1, 1, {{0x41, 0x41, 0x41}}},
         // Row 6 is owed after the end code: the buffer as it stands.
-        known_strip{"rows_after_end_code",
-                    bytes_of({0x80, 0x10, 0x60, 0x50, 0x10}),
-                    5,
-                    3,
-                    2,
-                    1,
-                    {{0x41, 0x41, 0x41}, {0x41, 0x41, 0x41}}},
-        // 256, 65, 66, 67, 257: row 1 is its decoded first byte and row 0's leftover second.
-        known_strip{"unfinished_row_shows_leftover",
-                    bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}),
-                    0,
-                    2,
-                    2,
-                    1,
-                    {{0x41, 0x42}, {0x43, 0x42}}},
-        known_strip{"row_count_zero_delivers_complete_rows",
-                    bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}),
-                    0,
-                    2,
-                    0,
-                    1,
-                    {{0x41, 0x42}}},
-        known_strip{
-            "single_byte_rows", bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}), 0, 1, 0, 1, {row_a, row_b, row_c}},
-        // 256, 65, 300, 257: 300 is beyond the next free code; the owed rows still go out.
-        known_strip{"code_beyond_next_code",
-                    bytes_of({0x80, 0x10, 0x65, 0x90, 0x10}),
-                    0,
-                    1,
-                    4,
-                    ERR_BAD_DATA,
-                    {row_a, row_a, row_a, row_a}},
-        known_strip{"opens_with_end_code", tif_codes({257, 65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
-        known_strip{"opens_with_literal", tif_codes({65, 257}), 0, 1, 3, ERR_BAD_DATA, {}},
-        known_strip{"empty_source", {}, 0, 1, 3, ERR_BAD_DATA, {}},
+        known_strip{"rows_after_end_code", strip_aaa, 5, 3, 2, 1, {{0x41, 0x41, 0x41}, {0x41, 0x41, 0x41}}},
+        // Row 1 is its decoded first byte and row 0's leftover second.
+        known_strip{"unfinished_row_shows_leftover", strip_abc, 0, 2, 2, 1, {{0x41, 0x42}, {0x43, 0x42}}},
+        known_strip{"row_count_zero_delivers_complete_rows", strip_abc, 0, 2, 0, 1, {{0x41, 0x42}}},
+        known_strip{"single_byte_rows", strip_abc, 0, 1, 0, 1, {row_a, row_b, row_c}},
+        // 300 is beyond the next free code; the owed rows still go out.
+        known_strip{"code_beyond_next_code", strip_a300, 0, 1, 4, bad, {row_a, row_a, row_a, row_a}},
+        known_strip{"opens_with_end_code", tif_codes({257, 65, 257}), 0, 1, 3, bad, {}},
+        known_strip{"opens_with_literal", tif_codes({65, 257}), 0, 1, 3, bad, {}},
+        known_strip{"empty_source", {}, 0, 1, 3, bad, {}},
         // After a clear code only a byte can follow: nothing else is defined yet.
         known_strip{"end_code_after_clear", tif_codes({256, 257}), 0, 1, 2, 1, {row_unwritten, row_unwritten}},
         // The only row is complete when the end code comes (tests/data/crashers).
         known_strip{"clear_byte_end_only_row", tif_codes({256, 65, 257}), 0, 1, 1, 1, {row_a}},
         known_strip{"repeated_clear_codes", tif_codes({256, 256, 256, 65, 257}), 0, 1, 0, 1, {row_a}},
-        known_strip{"table_code_after_clear",
-                    tif_codes({256, 258, 257}),
-                    0,
-                    1,
-                    2,
-                    ERR_BAD_DATA,
-                    {row_unwritten, row_unwritten}},
+        known_strip{"table_code_after_clear", tif_codes({256, 258, 257}), 0, 1, 2, bad, {row_unwritten, row_unwritten}},
         known_strip{"table_code_after_later_clear",
                     tif_codes({256, 65, 66, 256, 259, 257}),
                     0,
                     1,
                     3,
-                    ERR_BAD_DATA,
+                    bad,
                     {row_a, row_b, row_b}},
-        known_strip{"high_code_after_clear", tif_codes({256, 65, 256, 500, 257}), 0, 1, 0, ERR_BAD_DATA, {row_a}},
-        known_strip{"dry_after_clear", tif_codes({256, 65, 66, 256}), 0, 1, 3, ERR_BAD_DATA, {row_a, row_b, row_b}},
+        known_strip{"high_code_after_clear", tif_codes({256, 65, 256, 500, 257}), 0, 1, 0, bad, {row_a}},
+        known_strip{"dry_after_clear", tif_codes({256, 65, 66, 256}), 0, 1, 3, bad, {row_a, row_b, row_b}},
         // Data that stops without an end code: complete rows, then the owed ones.
-        known_strip{"no_end_code",
-                    tif_codes({256, 65, 66, 67}),
-                    0,
-                    2,
-                    3,
-                    ERR_BAD_DATA,
-                    {{0x41, 0x42}, {0x43, 0x42}, {0x43, 0x42}}}),
+        known_strip{
+            "no_end_code", tif_codes({256, 65, 66, 67}), 0, 2, 3, bad, {{0x41, 0x42}, {0x43, 0x42}, {0x43, 0x42}}}),
     [](const ::testing::TestParamInfo<known_strip> &p) { return std::string(p.param.name); });
 
 TEST_F(tif_decompressor, RowBytesZeroIsRefusedBeforeAnythingIsRead)
@@ -246,28 +234,13 @@ TEST_F(tif_decompressor, UnfinishedRowAfterTheEndCodeMatchesTheByteModel)
         }
         codes.push_back(257);
         const uint32_t row_bytes = 1 + next_random(40);
-        // Every complete row, then two owed ones.
-        const auto complete =
-            static_cast<uint32_t>(tif_reference_decode(tif_codes(codes), {0, row_bytes, 0, 0xEE}).rows.size());
-        const std::vector<reference_row> want =
-            tif_reference_decode(tif_codes(codes), {0, row_bytes, complete + 2, 0xEE}).rows;
-        test_host host;
-        host.input = tif_codes(codes);
-        ASSERT_EQ(decode(host, 0, row_bytes, static_cast<uint32_t>(want.size())), 1) << "round " << round;
-        ASSERT_EQ(host.puts.size(), want.size()) << "round " << round;
-        for (std::size_t r = 0; r < want.size(); ++r)
-            ASSERT_EQ(host.puts[r].bytes, want[r].bytes) << "round " << round << " row " << r;
-
-        // A row count met partway, inside a string or a run over several rows, ends it there.
-        const uint32_t fewer = std::max<uint32_t>(1, complete / 2);
-        const std::vector<reference_row> first =
-            tif_reference_decode(tif_codes(codes), {0, row_bytes, fewer, 0xEE}).rows;
-        test_host part;
-        part.input = tif_codes(codes);
-        ASSERT_EQ(decode(part, 0, row_bytes, fewer), 1) << "round " << round;
-        ASSERT_EQ(part.puts.size(), first.size()) << "round " << round;
-        for (std::size_t r = 0; r < first.size(); ++r)
-            ASSERT_EQ(part.puts[r].bytes, first[r].bytes) << "round " << round << " row " << r;
+        const std::vector<uint8_t> strip = tif_codes(codes);
+        const auto complete = static_cast<uint32_t>(tif_reference_decode(strip, {0, row_bytes, 0, 0xEE}).rows.size());
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Every complete row, then two owed ones; then a row count met partway, inside a string or
+        // a run over several rows, ends it there.
+        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, complete + 2));
+        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, std::max<uint32_t>(1, complete / 2)));
     }
 }
 
@@ -305,34 +278,12 @@ TEST_P(tif_long_runs, MatchTheByteModel)
         codes.push_back(257);
         const std::vector<uint8_t> strip = tif_codes(codes);
         const auto complete = static_cast<uint32_t>(tif_reference_decode(strip, {0, row_bytes, 0, 0xEE}).rows.size());
-
-        const std::vector<reference_row> want = tif_reference_decode(strip, {0, row_bytes, complete + 2, 0xEE}).rows;
-        test_host host;
-        host.input = strip;
-        ASSERT_EQ(decode(host, 0, row_bytes, complete + 2), 1) << "round " << round;
-        ASSERT_EQ(host.puts.size(), want.size()) << "round " << round;
-        for (std::size_t r = 0; r < want.size(); ++r)
-            ASSERT_EQ(host.puts[r].bytes, want[r].bytes) << "round " << round << " row " << r;
-
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, complete + 2));
         const uint32_t fewer = 1 + next_random(std::max<uint32_t>(1, complete));
-        const std::vector<reference_row> first = tif_reference_decode(strip, {0, row_bytes, fewer, 0xEE}).rows;
-        test_host part;
-        part.input = strip;
-        ASSERT_EQ(decode(part, 0, row_bytes, fewer), 1) << "round " << round;
-        ASSERT_EQ(part.puts.size(), first.size()) << "round " << round;
-        for (std::size_t r = 0; r < first.size(); ++r)
-            ASSERT_EQ(part.puts[r].bytes, first[r].bytes) << "round " << round << " row " << r;
-
+        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, fewer));
         const int64_t refused = next_random(std::max<uint32_t>(1, complete));
-        const reference_decode model = tif_reference_decode(strip, {0, row_bytes, complete + 2, 0xEE}, {refused, -7});
-        test_host refusing;
-        refusing.input = strip;
-        refusing.fail_put_row_at = refused + 1;
-        ASSERT_EQ(decode(refusing, 0, row_bytes, complete + 2), model.result) << "round " << round;
-        ASSERT_EQ(refusing.puts.size(), model.rows.size()) << "round " << round;
-        for (std::size_t r = 0; r < model.rows.size(); ++r)
-            ASSERT_EQ(refusing.puts[r].bytes, model.rows[r].bytes) << "round " << round << " row " << r;
-        EXPECT_EQ(refusing.calls_after_failure, 0);
+        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, complete + 2, refused));
     }
 }
 
