@@ -144,6 +144,11 @@ std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, in
             emit(prefix);
             if (next < 4096) {
                 dict[{prefix, s}] = next++;
+                if (options.clear_after != 0 && next > options.clear_after) {
+                    emit(clear);
+                    dict.clear();
+                    next = clear + 2;
+                }
             } else if (options.clear_when_full) {
                 emit(clear);
                 dict.clear();
@@ -188,39 +193,29 @@ gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_siz
     }
     walk.trailer_at = at;
     walk.bits_total = static_cast<int64_t>(bytes.size()) * 8;
-    const int clear = 1 << root_size;
-    int width = root_size + 1;
-    int next = clear + 2;
-    bool first_after_clear = true;
+    gif_width_tracker w{static_cast<uint32_t>(root_size), 1u << root_size};
+    w.reset();
     int64_t bit = 0;
     while (true) {
-        if (bit + width > walk.bits_total) {
+        if (bit + w.width > walk.bits_total) {
             walk.overran = true;
             break;
         }
-        int code = 0;
-        for (int i = 0; i < width; ++i, ++bit)
-            code |= ((bytes[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1) << i;
+        uint32_t code = 0;
+        for (int i = 0; i < w.width; ++i, ++bit)
+            code |= ((bytes[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1u) << i;
         walk.codes.push_back(static_cast<uint16_t>(code));
-        walk.widths.push_back(static_cast<uint8_t>(width));
-        if (code == clear) {
-            width = root_size + 1;
-            next = clear + 2;
-            first_after_clear = true;
-            continue;
-        }
-        if (code == clear + 1) {
+        walk.widths.push_back(static_cast<uint8_t>(w.width));
+        if (code == w.clear) {
+            w.reset();
+        } else if (code == w.clear + 1) {
             walk.ended = true;
-            walk.final_next = next;
-            walk.final_width = width;
+            walk.final_next = static_cast<int>(w.next);
+            walk.final_width = w.width;
             break;
+        } else {
+            w.took_data_code();
         }
-        if (!first_after_clear && next < 4096) {
-            ++next;
-            if (next == (1 << width) && width < 12)
-                ++width;
-        }
-        first_after_clear = false;
     }
     walk.bits_used = bit;
     return walk;

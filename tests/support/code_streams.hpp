@@ -42,9 +42,11 @@ class bit_packer
 
 // A plain GIF LZW encoder that tracks the decoder's code width exactly. clear_when_full: send a
 // clear code when the table is full (else go on with a full table, codes 12 bits wide).
+// clear_after: when not 0, send a clear code as soon as this entry is defined (an early restart).
 struct gif_encode_options {
     bool clear_when_full = true;
     bool end_code = true;
+    uint32_t clear_after = 0;
 };
 [[nodiscard]] std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, int root_size,
                                                         gif_encode_options options = {});
