@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
-// What the codec fuzz targets share: the input handed to the decoders in pieces, the header the GIF
+// What the codec fuzz targets share: the input handed to the decoders in pieces, the depth the GIF
 // targets steer, and the row-by-row comparison of a decoder with the reference model.
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/image_kit.hpp"
 #include "support/lzw_reference_model.hpp"
 #include "support/memory_instrumented.hpp"
 
@@ -40,19 +40,6 @@ struct byte_source {
         return static_cast<int32_t>(n);
     }
 };
-
-// A 40-byte bitmap info header of the given geometry and depth, as the GIF targets steer it.
-inline std::array<uint8_t, 40> steered_header(int32_t width, int32_t height, int depth)
-{
-    std::array<uint8_t, 40> header{};
-    header[0] = 40;
-    for (int i = 0; i < 4; ++i) {
-        header[4 + i] = static_cast<uint8_t>(static_cast<uint32_t>(width) >> (8 * i));
-        header[8 + i] = static_cast<uint8_t>(static_cast<uint32_t>(height) >> (8 * i));
-    }
-    header[14] = static_cast<uint8_t>(depth);
-    return header;
-}
 
 // Mostly depths the GIF decoder serves; now and then any value, to reach the refusals.
 inline int steered_gif_depth(uint8_t steer)

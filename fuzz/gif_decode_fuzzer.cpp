@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const uint8_t *steer = data + size - steering_bytes;
     fuzz_input in{{data, size - steering_bytes, 0}, steer[0] | steer[1] << 8, steer[2] | steer[3] << 8, 0};
     const int32_t code_size_word = steer[5] | steer[6] << 8;
-    const auto header = steered_header(in.width, in.height, steered_gif_depth(steer[4]));
+    const auto header = test::image_header(in.width, in.height, steered_gif_depth(steer[4]));
 
     auto read_buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
     current = &in;

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const std::vector<uint8_t> sub_blocks(data, data + size - steering_bytes);
     const reference_decode expected =
         gif_reference_decode(sub_blocks, {width, height, depth, code_size_word}, {refuse_at, refusal_value});
-    const auto header = steered_header(width, height, depth);
+    const auto header = image_header(width, height, depth);
 
     // The read buffer is a block of exactly the documented size, so that any access past it is caught.
     auto read_buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);

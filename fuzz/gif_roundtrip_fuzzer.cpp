@@ -101,15 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     for (std::size_t i = 0; i < pixels; ++i)
         t.rows[(i / data_per_row) * t.row_bytes + i % data_per_row] = data[i];
 
-    std::vector<uint8_t> header(40 + 256 * 4, 0);
-    header[0] = 40;
-    std::memcpy(&header[4], &t.width, 4);
-    std::memcpy(&header[8], &t.height, 4);
-    header[14] = static_cast<uint8_t>(t.depth);
-    header[32] = steer[3];
-    header[33] = transparent ? 0x10 : 0;
-    for (int i = 0; i < 256; ++i)
-        header[40 + 4 * i] = static_cast<uint8_t>(i * 7);
+    test::test_image image;
+    image.width = t.width;
+    image.height = t.height;
+    image.depth = t.depth;
+    image.transparent = transparent;
+    image.transparent_index = steer[3];
+    const std::vector<uint8_t> header = image.header();
 
     current = &t;
     codec_callbacks cb;

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -83,11 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int32_t rows = static_cast<int32_t>(std::max<std::size_t>(1, (pixel_bytes + padded - 1) / padded));
     host = roundtrip_host{data, pixel_bytes, padded, {}, {}, {}, static_cast<uint32_t>(meaningful), 0};
 
-    std::vector<uint8_t> header(40, 0);
-    header[0] = 40;
-    std::memcpy(&header[4], &width, 4);
-    header[14] = static_cast<uint8_t>(depth);
-    std::memcpy(&header[16], &compression, 4);
+    const std::vector<uint8_t> header = test::image_header(width, rows, depth, compression);
 
     memory_stats_reset();
     const codec_callbacks cb{read_strip, write_out, put_row};
