@@ -1,35 +1,23 @@
 // SPDX-License-Identifier: MIT
 // The GIF compressor's hot-loop bit writer against codes packed one by one (the tests' bit packer)
-// and cut where a sub-block is due: the same writes, the same final bytes, a short write ending it.
+// and cut where a sub-block is due: the same writes to the test host, the same final bytes, a short
+// write ending it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <numeric>
 #include <vector>
 
 #include "boundary/result_codes.hpp"
 #include "gif/gif_code_packer.hpp"
 #include "gif/gif_compressor.hpp"
 #include "support/code_streams.hpp"
+#include "support/test_host.hpp"
 
 using namespace orveln1;
 
 namespace
 {
-
-// Every write, as its bytes, in order; a write can be made to fail by its index.
-struct recorded_writes {
-    std::vector<std::vector<uint8_t>> calls;
-    int fail_at = -1;
-};
-recorded_writes *recorder = nullptr;
-
-int32_t record_write(int32_t, const uint8_t *buffer, int32_t count)
-{
-    recorder->calls.emplace_back(buffer, buffer + count);
-    if (static_cast<int>(recorder->calls.size()) - 1 == recorder->fail_at)
-        return count - 1;
-    return count;
-}
 
 using code_list = std::vector<std::pair<uint16_t, uint16_t>>; // code, width
 
@@ -45,15 +33,15 @@ code_list code_stream(uint32_t seed, int count)
     return codes;
 }
 
-// Puts the codes through the library's packer; returns the first failure (or 0) and the final
-// sub-block bytes as the compressor would write them.
-int32_t pack(const code_list &codes, std::vector<uint8_t> &last)
+// Puts the codes through the library's packer, writing to the host; returns the first failure (or
+// 0) and the final sub-block bytes as the compressor would write them.
+int32_t pack(const code_list &codes, test::test_host &host, std::vector<uint8_t> &last)
 {
     std::vector<uint8_t> block(GIF_BLOCK_BUFFER_BYTES, 0);
     gif_code_packer packer;
     for (const auto &[code, width] : codes) {
         packer.code_width = width;
-        if (const int32_t r = gif_pack_code(record_write, block.data(), code, packer, 1); r < 0)
+        if (const int32_t r = gif_pack_code(&test::test_host::write, block.data(), code, packer, host.handle()); r < 0)
             return r;
     }
     last.assign(block.begin(), block.begin() + packer.final_bytes());
@@ -63,27 +51,32 @@ int32_t pack(const code_list &codes, std::vector<uint8_t> &last)
 // The writes the codes should make: the stream packed least significant bit first, a sub-block
 // (its count byte, then its bytes) of every whole byte held whenever GIF_FLUSH_BITS or more bits
 // wait before the next code; what is left after the last code stays in the block.
-recorded_writes expected_writes(const code_list &codes, std::vector<uint8_t> &last)
-{
-    test::bit_packer stream(test::bit_order::lsb_first);
-    std::vector<std::size_t> cuts = {0};
-    uint64_t bits = 0;
-    for (const auto &[code, width] : codes) {
-        if (bits - cuts.back() * 8 >= static_cast<uint64_t>(GIF_FLUSH_BITS))
-            cuts.push_back(static_cast<std::size_t>(bits / 8));
-        stream.put(code, width);
-        bits += width;
+struct expected_writes {
+    std::vector<int32_t> sizes;
+    std::vector<uint8_t> bytes; // of every write, one after the other
+    std::vector<uint8_t> last;
+
+    explicit expected_writes(const code_list &codes)
+    {
+        test::bit_packer stream(test::bit_order::lsb_first);
+        std::vector<std::size_t> cuts = {0};
+        uint64_t bits = 0;
+        for (const auto &[code, width] : codes) {
+            if (bits - cuts.back() * 8 >= static_cast<uint64_t>(GIF_FLUSH_BITS))
+                cuts.push_back(static_cast<std::size_t>(bits / 8));
+            stream.put(code, width);
+            bits += width;
+        }
+        const std::vector<uint8_t> all = stream.bytes();
+        for (std::size_t k = 1; k < cuts.size(); ++k) {
+            sizes.insert(sizes.end(), {1, static_cast<int32_t>(cuts[k] - cuts[k - 1])});
+            bytes.push_back(static_cast<uint8_t>(cuts[k] - cuts[k - 1]));
+            bytes.insert(bytes.end(), all.begin() + static_cast<std::ptrdiff_t>(cuts[k - 1]),
+                         all.begin() + static_cast<std::ptrdiff_t>(cuts[k]));
+        }
+        last.assign(all.begin() + static_cast<std::ptrdiff_t>(cuts.back()), all.end());
     }
-    const std::vector<uint8_t> bytes = stream.bytes();
-    recorded_writes out;
-    for (std::size_t k = 1; k < cuts.size(); ++k) {
-        out.calls.push_back({static_cast<uint8_t>(cuts[k] - cuts[k - 1])});
-        out.calls.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(cuts[k - 1]),
-                               bytes.begin() + static_cast<std::ptrdiff_t>(cuts[k]));
-    }
-    last.assign(bytes.begin() + static_cast<std::ptrdiff_t>(cuts.back()), bytes.end());
-    return out;
-}
+};
 
 using gif_code_packer_matches_reference = testing::TestWithParam<uint32_t>;
 
@@ -93,29 +86,32 @@ TEST_P(gif_code_packer_matches_reference, SameSubBlocksFlushPointsAndFinalBytes)
     const auto all = code_stream(GetParam(), 3000);
     for (std::size_t n = 1; n <= all.size(); n = n < 64 ? n + 1 : n * 3) {
         const code_list codes(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(n));
-        std::vector<uint8_t> expected_last, actual_last;
-        const recorded_writes expected = expected_writes(codes, expected_last);
-        recorded_writes actual;
-        recorder = &actual;
-        ASSERT_EQ(pack(codes, actual_last), 0);
-        EXPECT_EQ(actual.calls, expected.calls) << n << " codes";
-        EXPECT_EQ(actual_last, expected_last) << n << " codes";
+        const expected_writes expected(codes);
+        test::test_host host;
+        std::vector<uint8_t> last;
+        ASSERT_EQ(pack(codes, host, last), 0);
+        EXPECT_EQ(host.values('w'), expected.sizes) << n << " codes";
+        EXPECT_EQ(host.output, expected.bytes) << n << " codes";
+        EXPECT_EQ(last, expected.last) << n << " codes";
     }
 }
 
 TEST_P(gif_code_packer_matches_reference, ShortWriteStopsAtTheSameCall)
 {
     const auto codes = code_stream(GetParam(), 4000);
-    std::vector<uint8_t> unused;
-    const recorded_writes all = expected_writes(codes, unused);
-    for (int fail_at : {0, 1, 2, 5}) {
-        ASSERT_LT(fail_at, static_cast<int>(all.calls.size()));
-        recorded_writes actual;
-        actual.fail_at = fail_at;
-        recorder = &actual;
-        EXPECT_EQ(pack(codes, unused), ERR_WRITE);
-        // Nothing is written after the short write.
-        EXPECT_EQ(actual.calls, decltype(all.calls)(all.calls.begin(), all.calls.begin() + fail_at + 1))
+    const expected_writes all(codes);
+    for (const int64_t fail_at : {1, 2, 3, 6}) {
+        ASSERT_LT(fail_at, static_cast<int64_t>(all.sizes.size()));
+        test::test_host host;
+        host.fail_write_at = fail_at;
+        std::vector<uint8_t> unused;
+        EXPECT_EQ(pack(codes, host, unused), ERR_WRITE);
+        // Nothing is written after the short write, which takes one byte fewer than it gives.
+        const std::vector<int32_t> sizes(all.sizes.begin(), all.sizes.begin() + fail_at);
+        EXPECT_EQ(host.values('w'), sizes) << "failing write " << fail_at;
+        EXPECT_EQ(host.calls_after_failure, 0);
+        const auto taken = static_cast<std::ptrdiff_t>(std::accumulate(sizes.begin(), sizes.end(), 0) - 1);
+        EXPECT_EQ(host.output, std::vector<uint8_t>(all.bytes.begin(), all.bytes.begin() + taken))
             << "failing write " << fail_at;
     }
 }
