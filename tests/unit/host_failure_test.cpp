@@ -72,30 +72,10 @@ int32_t tif_decompress(test_host &host, std::vector<uint8_t> strip, int32_t firs
     return run_tif_decompress(host, first_row, row_bytes, row_count);
 }
 
-int32_t writer_plain8(test_host &h)
-{
-    return write_stream(h, 0, 0);
-}
-int32_t writer_transparent4_interlaced(test_host &h)
-{
-    return write_stream(h, 1, 1);
-}
-int32_t writer_narrow_transparent8(test_host &h)
-{
-    return write_stream(h, 2, 0);
-}
-int32_t gif_worked_example(test_host &h)
-{
-    return gif_decompress(h, {0x04, 0x8C, 0x23, 0x29, 0x05, 0x00}, 4, 2, 0x0200);
-}
 int32_t gif_9x300(test_host &h)
 {
     const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 9, 300, 8);
     return gif_decompress(h, sub_blocks(gif_reference_encode(pixels, 3), 7), 9, 300, 0x0300);
-}
-int32_t tif_one_byte(test_host &h)
-{
-    return tif_decompress(h, tif_codes({256, 65, 257}), 0, 1, 1);
 }
 // 10 rows of 4 from row 3, then 4 owed rows after the strip ends.
 int32_t tif_owed_rows(test_host &h)
@@ -113,14 +93,21 @@ struct codec_run {
     int64_t writer_descriptor = 0; // GIF writer: the first descriptor write (0: every write judged alone)
 };
 
+const std::vector<uint8_t> gif_worked_example = {0x04, 0x8C, 0x23, 0x29, 0x05, 0x00};
+const std::vector<uint8_t> tif_one_byte = tif_codes({256, 65, 257});
+
 const codec_run runs[] = {
-    {"gif_writer_plain8", writer_plain8, ERR_WRITE, ERR_WRITE, 13, 1, 9},
-    {"gif_writer_transparent4_interlaced", writer_transparent4_interlaced, ERR_WRITE, ERR_WRITE, 17, 1, 13},
-    {"gif_writer_narrow_transparent8", writer_narrow_transparent8, ERR_WRITE, ERR_WRITE, 17, 1, 13},
+    {"gif_writer_plain8", [](test_host &h) { return write_stream(h, 0, 0); }, ERR_WRITE, ERR_WRITE, 13, 1, 9},
+    {"gif_writer_transparent4_interlaced", [](test_host &h) { return write_stream(h, 1, 1); }, ERR_WRITE, ERR_WRITE, 17,
+     1, 13},
+    {"gif_writer_narrow_transparent8", [](test_host &h) { return write_stream(h, 2, 0); }, ERR_WRITE, ERR_WRITE, 17, 1,
+     13},
     {"tif_compressor_800x10", tif_compress, 0, ERR_NO_MEMORY, 0, 1},
-    {"gif_decompressor_worked_example", gif_worked_example, 0, ERR_NO_MEMORY, 0, 1},
+    {"gif_decompressor_worked_example",
+     [](test_host &h) { return gif_decompress(h, gif_worked_example, 4, 2, 0x0200); }, 0, ERR_NO_MEMORY, 0, 1},
     {"gif_decompressor_9x300", gif_9x300, 0, ERR_NO_MEMORY, 0, 13},
-    {"tif_decompressor_one_byte", tif_one_byte, 0, ERR_NO_MEMORY, 0, 1},
+    {"tif_decompressor_one_byte", [](test_host &h) { return tif_decompress(h, tif_one_byte, 0, 1, 1); }, 0,
+     ERR_NO_MEMORY, 0, 1},
     {"tif_decompressor_owed_rows", tif_owed_rows, 0, ERR_NO_MEMORY, 0, 1},
 };
 
