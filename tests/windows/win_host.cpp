@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "orveln1.h"
+#include "support/image_kit.hpp"
+
+using namespace orveln1;
 
 namespace
 {
@@ -228,29 +231,6 @@ std::vector<int32_t> events_of(char kind, bool second = false)
 }
 
 // ---------------------------------------------------------------------------------------------
-// A 40-byte bitmap info header followed by 256 palette entries.
-std::vector<uint8_t> make_header(int32_t width, int32_t height, int depth)
-{
-    constexpr uint32_t header_size = 40;
-    std::vector<uint8_t> h(header_size + 256 * 4, 0);
-    orveln1_image_header bih{};
-    bih.biSize = header_size;
-    bih.biWidth = width;
-    bih.biHeight = height;
-    bih.biPlanes = 1;
-    bih.biBitCount = static_cast<uint16_t>(depth);
-    std::memcpy(h.data(), &bih, sizeof bih);
-    for (int i = 0; i < 256; ++i) { // blue, green, red, reserved
-        uint8_t *p = h.data() + header_size + 4 * i;
-        p[0] = static_cast<uint8_t>(i * 3);
-        p[1] = static_cast<uint8_t>(i * 5 + 1);
-        p[2] = static_cast<uint8_t>(i * 7 + 2);
-        p[3] = 0xEE;
-    }
-    return h;
-}
-
-// ---------------------------------------------------------------------------------------------
 // Export wrappers: register the host callbacks, call, return the result.
 
 int32_t register_host(orveln1_put_row_fn put_row = host_put_row, int32_t spare = 0)
@@ -371,31 +351,20 @@ std::vector<uint8_t> bytes(std::initializer_list<int> v)
     return out;
 }
 
-std::vector<uint8_t> palette_rgb(const std::vector<uint8_t> &header, int entries)
-{
-    uint32_t size = 0;
-    std::memcpy(&size, header.data(), 4);
-    std::vector<uint8_t> out;
-    for (int i = 0; i < entries; ++i) {
-        const uint8_t *q = header.data() + size + 4 * i;
-        out.insert(out.end(), {q[2], q[1], q[0]});
-    }
-    return out;
-}
-
 // ---------------------------------------------------------------------------------------------
 // One call of every export with inputs whose outcome is known to the byte: enough to show that
 // arguments and results cross the boundary intact at any stack alignment.
 
 void gif_writer_two_pixel_image(bool interlaced)
 {
-    const std::vector<uint8_t> header = make_header(2, 1, 8);
+    const std::vector<uint8_t> header = test::image_header(2, 1, 8);
     host.image = {bytes({0, 1, 0xAA, 0xBB})};
     CHECK_EQ(run_encode_gif(interlaced, header), 0);
 
     std::vector<uint8_t> expected = bytes({'G', 'I', 'F', '8', '7', 'a', 2, 0, 1, 0, 0x87, 0, 0});
-    const std::vector<uint8_t> table = palette_rgb(header, 256);
-    expected.insert(expected.end(), table.begin(), table.end());
+    for (int i = 0; i < 256; ++i)
+        expected.insert(expected.end(),
+                        {test::test_image::red(i), test::test_image::green(i), test::test_image::blue(i)});
     const std::vector<uint8_t> tail = bytes(
         {0x2C, 0, 0, 0, 0, 2, 0, 1, 0, interlaced ? 0x47 : 0x07, 8, 0x05, 0x00, 0x01, 0x04, 0x08, 0x08, 0x00, 0x3B});
     expected.insert(expected.end(), tail.begin(), tail.end());
@@ -414,7 +383,7 @@ void decode_gif_smoke()
 {
     host.input = two_pixel_data;
     host.put_row_copy = 4;
-    CHECK_EQ(run_decode_gif(make_header(2, 1, 8), 0x0800, host_put_row), 0);
+    CHECK_EQ(run_decode_gif(test::image_header(2, 1, 8), 0x0800, host_put_row), 0);
     CHECK(events_of('p') == std::vector<int32_t>{0});
     CHECK(events_of('p', true) == std::vector<int32_t>{4});
     CHECK(host.rows == std::vector<std::vector<uint8_t>>{bytes({0, 1, 0, 0})});
@@ -434,7 +403,7 @@ void decode_tif_smoke()
 void encode_tif_smoke()
 {
     host.image = {bytes({0x41, 0x41, 0x41, 0})};
-    CHECK_EQ(run_encode_tif(make_header(3, 1, 8), 0, 1, 0), 0);
+    CHECK_EQ(run_encode_tif(test::image_header(3, 1, 8), 0, 1, 0), 0);
     CHECK(host.output == three_a_strip);
     CHECK(events_of('g', true) == std::vector<int32_t>{0});
 }
@@ -459,7 +428,7 @@ void every_export_once()
 // then with the I/O registered but a null row callback passed (decode_tif takes the registered one).
 void codecs_refuse_missing_callbacks()
 {
-    const std::vector<uint8_t> header = make_header(4, 2, 8);
+    const std::vector<uint8_t> header = test::image_header(4, 2, 8);
     std::vector<uint8_t> read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES), row_buffer(4 + ORVELN1_TIF_ROW_SLACK_BYTES);
     const void *h = header.data();
     for (const bool registered : {false, true}) {
