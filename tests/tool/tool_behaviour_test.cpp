@@ -180,7 +180,7 @@ struct inspect_case {
     const char *name;
     const char *make; // shell commands run in the test folder, which holds grey.tif, rgb.tif, a.gif, i.gif
     const char *file;
-    std::vector<const char *> expected;
+    const char *expected; // what info says, each part ending with '|'
     int exit_code;
 };
 
@@ -204,42 +204,30 @@ TEST_P(tool_inspect, DescribesEveryKindOfFile)
     ASSERT_EQ(made.exit_code, 0) << made.err;
     const run_result r = orveln("info " + quote(at(c.file)));
     EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
-    for (const char *e : c.expected)
-        EXPECT_NE(r.out.find(e), std::string::npos) << e << "\n" << r.out;
+    const std::string expected = c.expected;
+    for (std::size_t at = 0, bar; (bar = expected.find('|', at)) != std::string::npos; at = bar + 1)
+        EXPECT_NE(r.out.find(expected.substr(at, bar - at)), std::string::npos) << expected.substr(at) << "\n" << r.out;
     EXPECT_EQ(r.out.find("palette"), std::string::npos) << "none of these is a palette image: " << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     kinds, tool_inspect,
     testing::Values(
-        inspect_case{"grey",
-                     "true",
-                     "grey.tif",
-                     {"TIFF", "8-bit grey", "1 strip of 40 rows", "compression LZW", "40 of 40 rows complete"},
-                     0},
-        inspect_case{"tiles",
-                     "tiffcp -c lzw -t -w 16 -l 16 grey.tif tiled.tif",
-                     "tiled.tif",
-                     {"8-bit grey", "tiles of 16x16", "of 12 tiles complete"},
-                     0},
-        inspect_case{"planes",
-                     "tiffcp -c lzw -p separate rgb.tif planar.tif",
-                     "planar.tif",
-                     {"8-bit RGB", "one plane per sample"},
-                     0},
+        inspect_case{"grey", "true", "grey.tif",
+                     "TIFF|8-bit grey|1 strip of 40 rows|compression LZW|40 of 40 rows complete|", 0},
+        inspect_case{"tiles", "tiffcp -c lzw -t -w 16 -l 16 grey.tif tiled.tif", "tiled.tif",
+                     "8-bit grey|tiles of 16x16|of 12 tiles complete|", 0},
+        inspect_case{"planes", "tiffcp -c lzw -p separate rgb.tif planar.tif", "planar.tif",
+                     "8-bit RGB|one plane per sample|", 0},
         inspect_case{"sixteen_bit",
                      "/usr/bin/python3 -c \"from PIL import Image; Image.new('I;16', (30, 20), 4000)"
                      ".save('g16.tif', compression='tiff_lzw')\"",
-                     "g16.tif",
-                     {"16-bit grey", "20 of 20 rows complete"},
-                     0},
+                     "g16.tif", "16-bit grey|20 of 20 rows complete|", 0},
         inspect_case{"cmyk",
                      "/usr/bin/python3 -c \"from PIL import Image; Image.new('CMYK', (30, 20), (1, 2, 3, 4))"
                      ".save('c.tif', compression='tiff_lzw')\"",
-                     "c.tif",
-                     {"CMYK"},
-                     0},
-        inspect_case{"pages", "tiffcp grey.tif rgb.tif pages.tif", "pages.tif", {"2 pages", "page 1:", "8-bit RGB"}, 0},
+                     "c.tif", "CMYK|", 0},
+        inspect_case{"pages", "tiffcp grey.tif rgb.tif pages.tif", "pages.tif", "2 pages|page 1:|8-bit RGB|", 0},
         // The second page's ImageLength entry renamed to an unknown tag: the chain still counts two
         // directories, but libtiff refuses to read the second.
         inspect_case{"damaged_page",
@@ -249,21 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "'I', b, first + 2 + 12 * n)[0]; m = struct.unpack_from(e + 'H', b, second)[0]; at = [second + "
                      "2 + 12 * i for i in range(m) if struct.unpack_from(e + 'H', b, second + 2 + 12 * i)[0] == "
                      "257][0]; struct.pack_into(e + 'H', b, at, 65000); open('bad.tif', 'wb').write(b)\"",
-                     "bad.tif",
-                     {"2 pages", "page 0:", "8-bit grey", "page 1: damaged directory, cannot be read"},
-                     1},
-        inspect_case{"damaged_gif",
-                     "head -c $(($(stat -c %s a.gif) - 40)) a.gif > cut.gif",
-                     "cut.gif",
-                     {"image 0: 50x40", "of 40 rows complete", "damaged"},
-                     1},
-        inspect_case{
-            "gif",
-            "true",
-            "i.gif",
-            {"GIF", "global colour table", "1 image", "image 0: 50x40", "; interlaced; transparency: index 7", "ratio"},
-            0},
-        inspect_case{"bmp", "true", "rgb.bmp", {"BMP", "50x40"}, 0}),
+                     "bad.tif", "2 pages|page 0:|8-bit grey|page 1: damaged directory, cannot be read|", 1},
+        inspect_case{"damaged_gif", "head -c $(($(stat -c %s a.gif) - 40)) a.gif > cut.gif", "cut.gif",
+                     "image 0: 50x40|of 40 rows complete|damaged|", 1},
+        inspect_case{"gif", "true", "i.gif",
+                     "GIF|global colour table|1 image|image 0: 50x40|; interlaced; transparency: index 7|ratio|", 0},
+        inspect_case{"bmp", "true", "rgb.bmp", "BMP|50x40|", 0}),
     row_name);
 
 // Pictures Pillow writes in every PNG colour type, and a JPEG, read as Pillow reads them; what the
