@@ -20,11 +20,6 @@ using namespace orveln1::test;
 namespace
 {
 
-std::vector<uint8_t> bytes_of(std::initializer_list<int> values)
-{
-    return std::vector<uint8_t>(values.begin(), values.end());
-}
-
 // Tables handed out with a pattern, so that reading an entry never set shows in the rows.
 class tif_decompressor : public ::testing::Test
 {
@@ -109,9 +104,8 @@ TEST_P(tif_known_strips, DeliverExactlyTheseRowsAndCalls)
 // One-byte rows: the letters A, B and C, and the row buffer's fill where nothing was decoded.
 const std::vector<uint8_t> row_a = {0x41}, row_b = {0x42}, row_c = {0x43}, row_unwritten = {0xEE};
 // 256, 65, 258 (the code being defined), 257; 256, 65, 66, 67, 257; and 256, 65, 300, 257.
-const std::vector<uint8_t> strip_aaa = bytes_of({0x80, 0x10, 0x60, 0x50, 0x10}),
-                           strip_abc = bytes_of({0x80, 0x10, 0x48, 0x44, 0x38, 0x08}),
-                           strip_a300 = bytes_of({0x80, 0x10, 0x65, 0x90, 0x10});
+const std::vector<uint8_t> strip_aaa = {0x80, 0x10, 0x60, 0x50, 0x10}, strip_abc = {0x80, 0x10, 0x48, 0x44, 0x38, 0x08},
+                           strip_a300 = {0x80, 0x10, 0x65, 0x90, 0x10};
 constexpr int32_t bad = ERR_BAD_DATA;
 
 INSTANTIATE_TEST_SUITE_P(
