@@ -57,10 +57,10 @@ inline uint64_t tif_tail_after_short(uint64_t tail, uint64_t w, uint32_t n) noex
 
 // Writes the short string that ends at end (the tail after it): one store, or at the row
 // buffer's front, where the store would begin before the buffer, only the tail's bytes from
-// the front on.
-inline void tif_put_short(uint8_t *row_buffer, uint8_t *end, uint64_t tail) noexcept
+// the front on. `whole_from` is row_buffer + TIF_TAIL_BYTES, which the caller keeps at hand.
+inline void tif_put_short(uint8_t *row_buffer, const uint8_t *whole_from, uint8_t *end, uint64_t tail) noexcept
 {
-    if (end >= row_buffer + TIF_TAIL_BYTES) [[likely]] {
+    if (end >= whole_from) [[likely]] {
         lzw_detail::store8(end - TIF_TAIL_BYTES, tail);
         return;
     }
@@ -323,6 +323,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     tif_code_space space;
     uint8_t *const row_buffer = rows.buffer;
     uint8_t *const row_end = row_buffer + rows.row_bytes;
+    const uint8_t *const whole_from = row_buffer + TIF_TAIL_BYTES;
     uint32_t bit_pos = reader.bit_pos;
     uint32_t fast_end = tif_fast_end(reader);
     // Below bit_bound a code is read with no check: it lies below fast_end and the code space
@@ -487,7 +488,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         }
         tail = tif_tail_after_short(tail, w, n);
         out += n;
-        tif_put_short(row_buffer, out, tail);
+        tif_put_short(row_buffer, whole_from, out, tail);
         prev.set_short(w, n);
         space.advance();
     }
