@@ -57,10 +57,10 @@ inline uint64_t tif_tail_after_short(uint64_t tail, uint64_t w, uint32_t n) noex
 
 // Writes the short string that ends at end (the tail after it): one store, or at the row
 // buffer's front, where the store would begin before the buffer, only the tail's bytes from
-// the front on.
-inline void tif_put_short(uint8_t *row_buffer, uint8_t *end, uint64_t tail) noexcept
+// the front on. `whole_from` is row_buffer + TIF_TAIL_BYTES, which the caller keeps at hand.
+inline void tif_put_short(uint8_t *row_buffer, const uint8_t *whole_from, uint8_t *end, uint64_t tail) noexcept
 {
-    if (end >= row_buffer + TIF_TAIL_BYTES) [[likely]] {
+    if (end >= whole_from) [[likely]] {
         lzw_detail::store8(end - TIF_TAIL_BYTES, tail);
         return;
     }
@@ -323,16 +323,22 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     tif_code_space space;
     uint8_t *const row_buffer = rows.buffer;
     uint8_t *const row_end = row_buffer + rows.row_bytes;
+    const uint8_t *const whole_from = row_buffer + TIF_TAIL_BYTES;
     uint32_t bit_pos = reader.bit_pos;
     uint32_t fast_end = tif_fast_end(reader);
     // Below bit_bound a code is read with no check: it lies below fast_end and the code space
     // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
     uint32_t bit_bound = 0;
-    // Roots among the codes of this generation so far, and whether they are so many that roots
-    // take a path of their own (see below). Where roots and other codes mix, telling them apart
-    // would be a branch that guesses wrong half the time; the shared path needs none.
-    uint32_t roots = 1;
-    bool mostly_roots = false;
+    // Codes below this take the roots' path of their own (see below): LZW_ROOTS when roots are so
+    // many among this generation's codes that they are worth it, else 0, which no code is below,
+    // so that one comparison decides. Where roots and other codes mix, telling them apart would be a branch that
+    // guesses wrong half the time; the shared path needs none. It is judged where bit_bound is set,
+    // from what is known there anyway: every code gives one byte for a root and two or more
+    // otherwise, so the bytes decoded beyond one per code since the reset bound the codes that
+    // were not roots. `produced_before` is the strip's decoded bytes before this generation.
+    const uint64_t produced_before =
+        uint64_t{rows.delivered} * rows.row_bytes + static_cast<std::size_t>(output.at - row_buffer);
+    uint32_t roots_path_below = 0;
     tif_stop stop;
     // A run that goes past the row's end, or any run while the front holds one byte, handed over
     // by tif_put_run; its entry is defined, and it becomes the previous string. The codes after it
@@ -386,7 +392,13 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 fast_end = tif_fast_end(reader);
             }
             bit_bound = std::min(fast_end, bit_pos + space.codes_before_event() * space.code_width);
-            mostly_roots = roots * 8 > (space.next_code - TIF_FIRST_TABLE_CODE) * 7;
+            // The codes so far: the literal after the clear code, and one per entry defined since.
+            // Once the table is full the entries stop counting and the share only falls.
+            const uint64_t codes = space.next_code - TIF_FIRST_TABLE_CODE + 1;
+            const uint64_t produced = uint64_t{rows.delivered} * rows.row_bytes +
+                                      static_cast<std::size_t>(out - row_buffer) - produced_before;
+            // Fewer than one code in eight was not a root.
+            roots_path_below = (produced - codes) * 8 < codes ? LZW_ROOTS : 0;
         }
 
         // A root names its own byte, and no table read is needed to know it. Content that does not
@@ -394,7 +406,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         // touches nothing past the decoded bytes, and the tail shifted by one byte. The roots that
         // follow while no check is due stay in this short loop, whose few values all fit in
         // registers: the tail, carried from code to code, would otherwise go through memory.
-        if (mostly_roots && c < LZW_ROOTS) {
+        if (c < roots_path_below) {
             table.set(space.next_code, prev.word | uint64_t{c} << prev.shift, prev.record);
             space.advance();
             uint8_t *at = out;
@@ -411,9 +423,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 last_eight = tif_tail_after_short(last_eight, d, 1);
                 *at++ = static_cast<uint8_t>(d);
                 c = d;
-                ++roots;
             }
-            ++roots;
             out = at;
             tail = last_eight;
             prev.set_short(c, 1);
@@ -476,10 +486,9 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
             stop = {ERR_BAD_DATA, true};
             break;
         }
-        roots += c < LZW_ROOTS ? 1 : 0;
         tail = tif_tail_after_short(tail, w, n);
         out += n;
-        tif_put_short(row_buffer, out, tail);
+        tif_put_short(row_buffer, whole_from, out, tail);
         prev.set_short(w, n);
         space.advance();
     }
