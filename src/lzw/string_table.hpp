@@ -32,13 +32,15 @@ constexpr int32_t STRING_TABLE_NONE = -1;
 
 namespace string_table_detail
 {
-// A code's record: in bits 16 and up a set bit 8 and the byte in bits 0-7, in bits 0-15 the code
-// of its first extension; 0 while the code has no extension. The set bit keeps a record for byte 0
-// from reading as empty. The code half is read on its own, so that following a run of first
-// extensions is one load per byte with no arithmetic in between.
+// A code's record: in bits 16 and up a set bit 8 and the byte in bits 0-7, in bits 0-15 where the
+// record of its first extension lies (the extension's code times 4); 0 while the code has no
+// extension. The set bit keeps a record for byte 0 from reading as empty. The coders follow a
+// string by its record's place, and the place half is read on its own, so that following a run of
+// first extensions is one load per byte whose result is the next load's address, with no
+// arithmetic in between.
 constexpr uint32_t STRING_RECORD_USED = 0x100;
 constexpr int STRING_RECORD_KEY_SHIFT = 16;
-static_assert(STRING_TABLE_CODES <= 1 << 16);
+static_assert(STRING_TABLE_CODES * 4 <= 1 << 16);
 // Where the code half lies in the record's four bytes.
 constexpr std::size_t STRING_RECORD_CODE_BYTE = std::endian::native == std::endian::little ? 0 : 2;
 // A hash slot: the key prefix << 8 | byte, bits 12 and up, the code in bits 0-11; 0 is empty (no
@@ -71,9 +73,8 @@ constexpr uint32_t key_of(int32_t prefix, uint8_t byte) noexcept
 }
 
 // The later extensions: linear probing from the key's home slot to the key or an empty slot.
-inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
+inline int32_t probe_key(uint32_t key, const uint8_t *table) noexcept
 {
-    const uint32_t key = key_of(prefix, byte);
     const uint32_t *const s = slots(table);
     uint32_t slot = (key * STRING_HASH_MULTIPLIER) >> (32 - STRING_HASH_BITS);
     for (;;) {
@@ -84,6 +85,10 @@ inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcep
             return static_cast<int32_t>(entry & STRING_SLOT_CODE_MASK);
         slot = (slot + 1) & (STRING_HASH_SLOTS - 1);
     }
+}
+inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
+{
+    return probe_key(key_of(prefix, byte), table);
 }
 } // namespace string_table_detail
 
@@ -96,29 +101,48 @@ inline void string_table_reset(uint8_t *table) noexcept
     std::memset(slots(table), 0, STRING_HASH_SLOTS * sizeof(uint32_t));
 }
 
-// The cheap half of a search. `record` receives the record of `prefix`; when prefix+byte is that
-// prefix's first extension, `prefix` becomes the extension's code and the result is true. A run
-// of repeats is answered here with one load per byte.
-inline bool string_table_find_first(uint32_t &prefix, uint8_t byte, const uint8_t *table, uint32_t &record) noexcept
+// Where a code's record lies in the block, and the code whose record lies there: the form in which
+// string_table_find_first takes and gives the string.
+constexpr uint32_t string_table_place(uint32_t code) noexcept
+{
+    return code * 4;
+}
+constexpr uint32_t string_table_code_at(uint32_t place) noexcept
+{
+    return place / 4;
+}
+
+// The cheap half of a search, on the string's record place (string_table_place of its code).
+// `record` receives that record; when the string+byte is its first extension, `place` becomes the
+// extension's record place and the result is true. A run of repeats is answered here with one load
+// per byte.
+inline bool string_table_find_first(uint32_t &place, uint8_t byte, const uint8_t *table, uint32_t &record) noexcept
 {
     using namespace string_table_detail;
-    const uint8_t *const at = table + std::size_t{prefix} * 4;
-    std::memcpy(&record, at, 4);
+    std::memcpy(&record, table + place, 4);
     if (record >> STRING_RECORD_KEY_SHIFT != (STRING_RECORD_USED | byte))
         return false;
     uint16_t next;
-    std::memcpy(&next, at + STRING_RECORD_CODE_BYTE, 2);
-    prefix = next;
+    // An empty barrier: without it the compiler keeps table + place from the record's load in a
+    // register and adds it first, one more step in the chain of dependent loads that a run of
+    // first extensions is (a fifth of the time on images of long runs). With it the load takes its
+    // address from table and place directly.
+    __asm__("" : "+r"(place));
+    std::memcpy(&next, table + place + STRING_RECORD_CODE_BYTE, 2);
+    place = next;
     return true;
 }
 
-// The rest of a search after string_table_find_first failed on the prefix's record: the result
-// string_table_find gives.
-inline int32_t string_table_find_later(int32_t prefix, uint8_t byte, uint32_t record, const uint8_t *table) noexcept
+// The rest of a search after string_table_find_first failed on the record at `place`: the result
+// string_table_find gives for the string whose record that is. The hash key comes from the place
+// as it stands (a code times 4 shifted by 6 is the code shifted by 8), so that the step from the
+// record to the hash is no longer than with the code in hand.
+inline int32_t string_table_find_later(uint32_t place, uint8_t byte, uint32_t record, const uint8_t *table) noexcept
 {
     if (record == 0)
         return STRING_TABLE_NONE;
-    return string_table_detail::probe(prefix, byte, table);
+    static_assert(string_table_place(1) << 6 == 1 << 8);
+    return string_table_detail::probe_key(place << 6 | byte, table);
 }
 
 // The dictionary in its hashed form, for a generation of short strings: every string in the hash,
@@ -192,11 +216,11 @@ inline int32_t string_table_add_direct(uint32_t prefix, uint8_t pixel, int32_t n
 // extension goes.
 inline int32_t string_table_find(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
 {
-    auto code = static_cast<uint32_t>(prefix);
+    uint32_t place = string_table_place(static_cast<uint32_t>(prefix));
     uint32_t record;
-    if (string_table_find_first(code, byte, table, record))
-        return static_cast<int32_t>(code);
-    return string_table_find_later(prefix, byte, record, table);
+    if (string_table_find_first(place, byte, table, record))
+        return static_cast<int32_t>(string_table_code_at(place));
+    return string_table_find_later(string_table_place(static_cast<uint32_t>(prefix)), byte, record, table);
 }
 
 // Adds new_code as the string prefix+byte, where the failed search (find_result) said, and
@@ -207,7 +231,8 @@ inline int32_t string_table_add(int32_t find_result, int32_t prefix, uint8_t byt
     using namespace string_table_detail;
     const auto code = static_cast<uint32_t>(new_code);
     if (find_result == STRING_TABLE_NONE)
-        records(table)[static_cast<uint32_t>(prefix)] = (STRING_RECORD_USED | byte) << STRING_RECORD_KEY_SHIFT | code;
+        records(table)[static_cast<uint32_t>(prefix)] =
+            (STRING_RECORD_USED | byte) << STRING_RECORD_KEY_SHIFT | string_table_place(code);
     else
         slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << STRING_SLOT_CODE_BITS | code;
     records(table)[code] = 0;
