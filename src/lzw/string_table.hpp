@@ -126,11 +126,9 @@ inline bool string_table_find_first(uint32_t &place, uint8_t byte, const uint8_t
     // An empty barrier: without it the compiler keeps table + place from the record's load in a
     // register and adds it first, one more step in the chain of dependent loads that a run of
     // first extensions is (a fifth of the time on images of long runs). With it the load takes its
-    // address from table and place directly; the place goes through it at full width, so that no
-    // zero extension joins the chain either.
-    std::size_t at = place;
-    __asm__("" : "+r"(at));
-    std::memcpy(&next, table + at + STRING_RECORD_CODE_BYTE, 2);
+    // address from table and place directly.
+    __asm__("" : "+r"(place));
+    std::memcpy(&next, table + place + STRING_RECORD_CODE_BYTE, 2);
     place = next;
     return true;
 }
