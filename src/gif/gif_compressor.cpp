@@ -121,9 +121,9 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
             found = string_table_find_hashed(static_cast<int32_t>(prefix), s, table);
         } else {
             uint32_t record;
-            if (string_table_find_first(prefix, s, table, record))
+            if (string_table_find_first_placed(prefix, s, table, record))
                 continue;
-            found = string_table_find_later(prefix, s, record, table);
+            found = string_table_find_later_placed(prefix, s, record, table);
         }
         if (found >= 0) {
             prefix = string_of(static_cast<uint32_t>(found));
@@ -138,8 +138,8 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
             next_code = static_cast<uint32_t>(string_table_add_hashed(found, static_cast<int32_t>(prefix), s,
                                                                       static_cast<int32_t>(next_code), table));
         else
-            next_code = static_cast<uint32_t>(string_table_add(found, static_cast<int32_t>(code_of(prefix)), s,
-                                                               static_cast<int32_t>(next_code), table));
+            next_code = static_cast<uint32_t>(string_table_add_placed(found, static_cast<int32_t>(code_of(prefix)), s,
+                                                                      static_cast<int32_t>(next_code), table));
         prefix = string_of(s);
         if (next_code == widen_at) [[unlikely]] {
             if (packer.code_width == GIF_MAX_CODE_WIDTH) {

@@ -32,12 +32,10 @@ constexpr int32_t STRING_TABLE_NONE = -1;
 
 namespace string_table_detail
 {
-// A code's record: in bits 16 and up a set bit 8 and the byte in bits 0-7, in bits 0-15 where the
-// record of its first extension lies (the extension's code times 4); 0 while the code has no
-// extension. The set bit keeps a record for byte 0 from reading as empty. The coders follow a
-// string by its record's place, and the place half is read on its own, so that following a run of
-// first extensions is one load per byte whose result is the next load's address, with no
-// arithmetic in between.
+// A code's record: in bits 16 and up a set bit 8 and the byte in bits 0-7, in bits 0-15 the code
+// of its first extension; 0 while the code has no extension. The set bit keeps a record for byte 0
+// from reading as empty. The code half is read on its own, so that following a run of first
+// extensions is one load per byte with no arithmetic in between.
 constexpr uint32_t STRING_RECORD_USED = 0x100;
 constexpr int STRING_RECORD_KEY_SHIFT = 16;
 static_assert(STRING_TABLE_CODES * 4 <= 1 << 16);
@@ -101,8 +99,35 @@ inline void string_table_reset(uint8_t *table) noexcept
     std::memset(slots(table), 0, STRING_HASH_SLOTS * sizeof(uint32_t));
 }
 
-// Where a code's record lies in the block, and the code whose record lies there: the form in which
-// string_table_find_first takes and gives the string.
+// The cheap half of a search. `record` receives the record of `prefix`; when prefix+byte is that
+// prefix's first extension, `prefix` becomes the extension's code and the result is true. A run
+// of repeats is answered here with one load per byte.
+inline bool string_table_find_first(uint32_t &prefix, uint8_t byte, const uint8_t *table, uint32_t &record) noexcept
+{
+    using namespace string_table_detail;
+    const uint8_t *const at = table + std::size_t{prefix} * 4;
+    std::memcpy(&record, at, 4);
+    if (record >> STRING_RECORD_KEY_SHIFT != (STRING_RECORD_USED | byte))
+        return false;
+    uint16_t next;
+    std::memcpy(&next, at + STRING_RECORD_CODE_BYTE, 2);
+    prefix = next;
+    return true;
+}
+
+// The rest of a search after string_table_find_first failed on the prefix's record: the result
+// string_table_find gives.
+inline int32_t string_table_find_later(int32_t prefix, uint8_t byte, uint32_t record, const uint8_t *table) noexcept
+{
+    if (record == 0)
+        return STRING_TABLE_NONE;
+    return string_table_detail::probe(prefix, byte, table);
+}
+
+// The same record searches for a coder that holds the string as its record's place (its code times
+// 4) and adds with string_table_add_placed, whose records name the first extension by its place:
+// following a run of first extensions is then one load whose result is the next load's address.
+// A generation uses one record format from its reset to the next.
 constexpr uint32_t string_table_place(uint32_t code) noexcept
 {
     return code * 4;
@@ -111,12 +136,8 @@ constexpr uint32_t string_table_code_at(uint32_t place) noexcept
 {
     return place / 4;
 }
-
-// The cheap half of a search, on the string's record place (string_table_place of its code).
-// `record` receives that record; when the string+byte is its first extension, `place` becomes the
-// extension's record place and the result is true. A run of repeats is answered here with one load
-// per byte.
-inline bool string_table_find_first(uint32_t &place, uint8_t byte, const uint8_t *table, uint32_t &record) noexcept
+inline bool string_table_find_first_placed(uint32_t &place, uint8_t byte, const uint8_t *table,
+                                           uint32_t &record) noexcept
 {
     using namespace string_table_detail;
     std::memcpy(&record, table + place, 4);
@@ -124,25 +145,35 @@ inline bool string_table_find_first(uint32_t &place, uint8_t byte, const uint8_t
         return false;
     uint16_t next;
     // An empty barrier: without it the compiler keeps table + place from the record's load in a
-    // register and adds it first, one more step in the chain of dependent loads that a run of
-    // first extensions is (a fifth of the time on images of long runs). With it the load takes its
-    // address from table and place directly.
+    // register and adds it first, one more step in the chain of dependent loads (a fifth of the
+    // time on images of long runs). With it the load takes its address from table and place.
     __asm__("" : "+r"(place));
     std::memcpy(&next, table + place + STRING_RECORD_CODE_BYTE, 2);
     place = next;
     return true;
 }
-
-// The rest of a search after string_table_find_first failed on the record at `place`: the result
-// string_table_find gives for the string whose record that is. The hash key comes from the place
-// as it stands (a code times 4 shifted by 6 is the code shifted by 8), so that the step from the
-// record to the hash is no longer than with the code in hand.
-inline int32_t string_table_find_later(uint32_t place, uint8_t byte, uint32_t record, const uint8_t *table) noexcept
+// string_table_find_later on a place; the hash key comes from the place as it stands (a code
+// times 4 shifted by 6 is the code shifted by 8).
+inline int32_t string_table_find_later_placed(uint32_t place, uint8_t byte, uint32_t record,
+                                              const uint8_t *table) noexcept
 {
     if (record == 0)
         return STRING_TABLE_NONE;
     static_assert(string_table_place(1) << 6 == 1 << 8);
     return string_table_detail::probe_key(place << 6 | byte, table);
+}
+inline int32_t string_table_add_placed(int32_t find_result, int32_t prefix, uint8_t byte, int32_t new_code,
+                                       uint8_t *table) noexcept
+{
+    using namespace string_table_detail;
+    const auto code = static_cast<uint32_t>(new_code);
+    if (find_result == STRING_TABLE_NONE)
+        records(table)[static_cast<uint32_t>(prefix)] =
+            (STRING_RECORD_USED | byte) << STRING_RECORD_KEY_SHIFT | string_table_place(code);
+    else
+        slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << STRING_SLOT_CODE_BITS | code;
+    records(table)[code] = 0;
+    return new_code + 1;
 }
 
 // The dictionary in its hashed form, for a generation of short strings: every string in the hash,
@@ -216,11 +247,11 @@ inline int32_t string_table_add_direct(uint32_t prefix, uint8_t pixel, int32_t n
 // extension goes.
 inline int32_t string_table_find(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
 {
-    uint32_t place = string_table_place(static_cast<uint32_t>(prefix));
+    auto code = static_cast<uint32_t>(prefix);
     uint32_t record;
-    if (string_table_find_first(place, byte, table, record))
-        return static_cast<int32_t>(string_table_code_at(place));
-    return string_table_find_later(string_table_place(static_cast<uint32_t>(prefix)), byte, record, table);
+    if (string_table_find_first(code, byte, table, record))
+        return static_cast<int32_t>(code);
+    return string_table_find_later(prefix, byte, record, table);
 }
 
 // Adds new_code as the string prefix+byte, where the failed search (find_result) said, and
@@ -231,8 +262,7 @@ inline int32_t string_table_add(int32_t find_result, int32_t prefix, uint8_t byt
     using namespace string_table_detail;
     const auto code = static_cast<uint32_t>(new_code);
     if (find_result == STRING_TABLE_NONE)
-        records(table)[static_cast<uint32_t>(prefix)] =
-            (STRING_RECORD_USED | byte) << STRING_RECORD_KEY_SHIFT | string_table_place(code);
+        records(table)[static_cast<uint32_t>(prefix)] = (STRING_RECORD_USED | byte) << STRING_RECORD_KEY_SHIFT | code;
     else
         slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << STRING_SLOT_CODE_BITS | code;
     records(table)[code] = 0;

@@ -110,8 +110,7 @@ inline int32_t tif_put_code(const tif_coder &coder, tif_bit_writer &writer, uint
 [[gnu::noinline]] int32_t tif_code_bytes(tif_coder &coder, const uint8_t *p, const uint8_t *const end) noexcept
 {
     uint8_t *const dict = coder.dict;
-    // The string is held as its record's place, from which the walk along first extensions loads.
-    uint32_t place = string_table_place(static_cast<uint32_t>(coder.prefix));
+    auto prefix = static_cast<uint32_t>(coder.prefix);
     uint32_t next_code = coder.next_code;
     uint32_t width_limit = coder.width_limit;
     tif_bit_writer writer = coder.writer;
@@ -119,19 +118,18 @@ inline int32_t tif_put_code(const tif_coder &coder, tif_bit_writer &writer, uint
     for (; p < end; ++p) {
         const uint8_t c = *p;
         uint32_t record;
-        if (string_table_find_first(place, c, dict, record))
+        if (string_table_find_first(prefix, c, dict, record))
             continue;
-        const int32_t found = string_table_find_later(place, c, record, dict);
+        const int32_t found = string_table_find_later(static_cast<int32_t>(prefix), c, record, dict);
         if (found >= 0) {
-            place = string_table_place(static_cast<uint32_t>(found));
+            prefix = static_cast<uint32_t>(found);
             continue;
         }
-        const uint32_t prefix = string_table_code_at(place);
-        if ((r = tif_put_code(coder, writer, prefix)) < 0)
+        if ((r = tif_put_code(coder, writer, static_cast<uint32_t>(prefix))) < 0)
             break;
         next_code = static_cast<uint32_t>(
             string_table_add(found, static_cast<int32_t>(prefix), c, static_cast<int32_t>(next_code), dict));
-        place = string_table_place(c);
+        prefix = c;
         if (next_code >= width_limit) [[unlikely]] {
             if (writer.code_width == TIF_MAX_CODE_WIDTH) {
                 if ((r = tif_put_code(coder, writer, TIF_CLEAR_CODE)) < 0)
@@ -145,7 +143,7 @@ inline int32_t tif_put_code(const tif_coder &coder, tif_bit_writer &writer, uint
             width_limit = writer.code_width == TIF_MAX_CODE_WIDTH ? TIF_ENCODER_LAST_LIMIT : 1u << writer.code_width;
         }
     }
-    coder.prefix = static_cast<int32_t>(string_table_code_at(place));
+    coder.prefix = static_cast<int32_t>(prefix);
     coder.next_code = next_code;
     coder.width_limit = width_limit;
     coder.writer = writer;
