@@ -90,7 +90,12 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
     uint8_t *const table = coder.table;
     uint8_t *const block_buffer = coder.block_buffer;
     const uint8_t *p = p_out;
-    auto prefix = static_cast<uint32_t>(coder.prefix);
+    // With the first extension inline the string is held as its record's place, from which the
+    // walk along first extensions loads directly; the other forms hold its code.
+    constexpr bool by_place = form == dictionary_form::first;
+    auto code_of = [](uint32_t string) { return by_place ? string_table_code_at(string) : string; };
+    auto string_of = [](uint32_t code) { return by_place ? string_table_place(code) : code; };
+    uint32_t prefix = string_of(static_cast<uint32_t>(coder.prefix));
     uint32_t next_code = coder.next_code;
     uint32_t widen_at = coder.widen_at;
     gif_code_packer packer = coder.packer;
@@ -116,15 +121,15 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
             found = string_table_find_hashed(static_cast<int32_t>(prefix), s, table);
         } else {
             uint32_t record;
-            if (string_table_find_first(prefix, s, table, record))
+            if (string_table_find_first_placed(prefix, s, table, record))
                 continue;
-            found = string_table_find_later(static_cast<int32_t>(prefix), s, record, table);
+            found = string_table_find_later_placed(prefix, s, record, table);
         }
         if (found >= 0) {
-            prefix = static_cast<uint32_t>(found);
+            prefix = string_of(static_cast<uint32_t>(found));
             continue;
         }
-        if (!emit(static_cast<uint32_t>(prefix)))
+        if (!emit(code_of(prefix)))
             break;
         if constexpr (form == dictionary_form::direct)
             next_code =
@@ -133,9 +138,9 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
             next_code = static_cast<uint32_t>(string_table_add_hashed(found, static_cast<int32_t>(prefix), s,
                                                                       static_cast<int32_t>(next_code), table));
         else
-            next_code = static_cast<uint32_t>(
-                string_table_add(found, static_cast<int32_t>(prefix), s, static_cast<int32_t>(next_code), table));
-        prefix = s;
+            next_code = static_cast<uint32_t>(string_table_add_placed(found, static_cast<int32_t>(code_of(prefix)), s,
+                                                                      static_cast<int32_t>(next_code), table));
+        prefix = string_of(s);
         if (next_code == widen_at) [[unlikely]] {
             if (packer.code_width == GIF_MAX_CODE_WIDTH) {
                 // Code 4080 is the last one added: restart, telling the decoder with a 12-bit clear.
@@ -151,7 +156,7 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
             widen_at = (packer.code_width == GIF_MAX_CODE_WIDTH ? GIF_ENCODER_LAST_LIMIT : 1u << packer.code_width) + 1;
         }
     }
-    coder.prefix = static_cast<int32_t>(prefix);
+    coder.prefix = static_cast<int32_t>(code_of(prefix));
     coder.next_code = next_code;
     coder.widen_at = widen_at;
     coder.packer = packer;

@@ -38,7 +38,7 @@ namespace string_table_detail
 // extensions is one load per byte with no arithmetic in between.
 constexpr uint32_t STRING_RECORD_USED = 0x100;
 constexpr int STRING_RECORD_KEY_SHIFT = 16;
-static_assert(STRING_TABLE_CODES <= 1 << 16);
+static_assert(STRING_TABLE_CODES * 4 <= 1 << 16);
 // Where the code half lies in the record's four bytes.
 constexpr std::size_t STRING_RECORD_CODE_BYTE = std::endian::native == std::endian::little ? 0 : 2;
 // A hash slot: the key prefix << 8 | byte, bits 12 and up, the code in bits 0-11; 0 is empty (no
@@ -71,9 +71,8 @@ constexpr uint32_t key_of(int32_t prefix, uint8_t byte) noexcept
 }
 
 // The later extensions: linear probing from the key's home slot to the key or an empty slot.
-inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
+inline int32_t probe_key(uint32_t key, const uint8_t *table) noexcept
 {
-    const uint32_t key = key_of(prefix, byte);
     const uint32_t *const s = slots(table);
     uint32_t slot = (key * STRING_HASH_MULTIPLIER) >> (32 - STRING_HASH_BITS);
     for (;;) {
@@ -84,6 +83,10 @@ inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcep
             return static_cast<int32_t>(entry & STRING_SLOT_CODE_MASK);
         slot = (slot + 1) & (STRING_HASH_SLOTS - 1);
     }
+}
+inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
+{
+    return probe_key(key_of(prefix, byte), table);
 }
 } // namespace string_table_detail
 
@@ -119,6 +122,58 @@ inline int32_t string_table_find_later(int32_t prefix, uint8_t byte, uint32_t re
     if (record == 0)
         return STRING_TABLE_NONE;
     return string_table_detail::probe(prefix, byte, table);
+}
+
+// The same record searches for a coder that holds the string as its record's place (its code times
+// 4) and adds with string_table_add_placed, whose records name the first extension by its place:
+// following a run of first extensions is then one load whose result is the next load's address.
+// A generation uses one record format from its reset to the next.
+constexpr uint32_t string_table_place(uint32_t code) noexcept
+{
+    return code * 4;
+}
+constexpr uint32_t string_table_code_at(uint32_t place) noexcept
+{
+    return place / 4;
+}
+inline bool string_table_find_first_placed(uint32_t &place, uint8_t byte, const uint8_t *table,
+                                           uint32_t &record) noexcept
+{
+    using namespace string_table_detail;
+    std::memcpy(&record, table + place, 4);
+    if (record >> STRING_RECORD_KEY_SHIFT != (STRING_RECORD_USED | byte))
+        return false;
+    uint16_t next;
+    // An empty barrier: without it the compiler keeps table + place from the record's load in a
+    // register and adds it first, one more step in the chain of dependent loads (a fifth of the
+    // time on images of long runs). With it the load takes its address from table and place.
+    __asm__("" : "+r"(place));
+    std::memcpy(&next, table + place + STRING_RECORD_CODE_BYTE, 2);
+    place = next;
+    return true;
+}
+// string_table_find_later on a place; the hash key comes from the place as it stands (a code
+// times 4 shifted by 6 is the code shifted by 8).
+inline int32_t string_table_find_later_placed(uint32_t place, uint8_t byte, uint32_t record,
+                                              const uint8_t *table) noexcept
+{
+    if (record == 0)
+        return STRING_TABLE_NONE;
+    static_assert(string_table_place(1) << 6 == 1 << 8);
+    return string_table_detail::probe_key(place << 6 | byte, table);
+}
+inline int32_t string_table_add_placed(int32_t find_result, int32_t prefix, uint8_t byte, int32_t new_code,
+                                       uint8_t *table) noexcept
+{
+    using namespace string_table_detail;
+    const auto code = static_cast<uint32_t>(new_code);
+    if (find_result == STRING_TABLE_NONE)
+        records(table)[static_cast<uint32_t>(prefix)] =
+            (STRING_RECORD_USED | byte) << STRING_RECORD_KEY_SHIFT | string_table_place(code);
+    else
+        slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << STRING_SLOT_CODE_BITS | code;
+    records(table)[code] = 0;
+    return new_code + 1;
 }
 
 // The dictionary in its hashed form, for a generation of short strings: every string in the hash,
