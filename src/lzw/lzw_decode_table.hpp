@@ -73,6 +73,54 @@ inline void store8(uint8_t *p, uint64_t v) noexcept
     std::memcpy(p, &v, sizeof v);
 }
 
+// Strings up to this long are filled or copied inline with whole 8-byte stores rather than by a
+// library call: most runs and copies are this short, and a call costs more than the stores. The
+// stores overlap so that none goes before the first byte or past the last.
+constexpr uint32_t LZW_INLINE_BYTES = 4 * LZW_CHUNK;
+
+inline uint64_t load8(const uint8_t *p) noexcept
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Exactly n bytes of `byte` from out on, 8 <= n.
+inline void fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
+{
+    if (n > LZW_INLINE_BYTES) {
+        std::memset(out, byte, n);
+        return;
+    }
+    // The same in either byte order.
+    const uint64_t v = byte * uint64_t{0x0101010101010101};
+    std::memcpy(out, &v, sizeof v);
+    std::memcpy(out + n - 8, &v, sizeof v);
+    if (n > 2 * LZW_CHUNK) {
+        std::memcpy(out + 8, &v, sizeof v);
+        std::memcpy(out + n - 16, &v, sizeof v);
+    }
+}
+
+// Exactly n bytes copied from `from` to out, 16 <= n, the two not overlapping.
+inline void copy_string(uint8_t *out, const uint8_t *from, uint32_t n) noexcept
+{
+    if (n > LZW_INLINE_BYTES) {
+        std::memcpy(out, from, n);
+        return;
+    }
+    // All loads first: the compiler cannot know the stores miss the source, and would otherwise
+    // reload after each one.
+    const uint64_t a = load8(from);
+    const uint64_t b = load8(from + 8);
+    const uint64_t c = load8(from + n - 16);
+    const uint64_t d = load8(from + n - 8);
+    std::memcpy(out, &a, sizeof a);
+    std::memcpy(out + 8, &b, sizeof b);
+    std::memcpy(out + n - 16, &c, sizeof c);
+    std::memcpy(out + n - 8, &d, sizeof d);
+}
+
 // Bytes in the last chunk of a string of 8 bytes or more: 1 to 8.
 constexpr uint32_t last_chunk(uint32_t length) noexcept
 {
@@ -166,7 +214,7 @@ class lzw_decode_table
         if (prev.length >= 2 * LZW_SHORT_STRING && before >= prev.length) {
             // Such codes come in long runs, each one byte longer: copying the string just written
             // is cheaper than walking its chunks. A run stays a run.
-            std::memcpy(out, out - prev.length, prev.length);
+            lzw_detail::copy_string(out, out - prev.length, prev.length);
             out[prev.length] = static_cast<uint8_t>(prev.first);
             const uint32_t n = prev.length + 1;
             const bool run = (prev.link_bits & LZW_RUN_FLAG) != 0;
@@ -226,7 +274,7 @@ class lzw_decode_table
         }
         if (is_run(w, record, n)) {
             const auto first = static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
-            std::memset(out, first, n);
+            fill_run(out, first, n);
             return extend_long(code, w, record, n, first, true);
         }
         return extend_long(code, w, record, n, write_chunks(out, w, record, n), false);
