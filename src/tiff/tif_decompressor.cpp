@@ -114,6 +114,85 @@ inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, ui
     return static_cast<uint32_t>((window << (bit_pos & 7)) >> window_shift);
 }
 
+// Below this many bytes per code on average, stretches of short strings are long enough to take
+// their own loop.
+constexpr uint32_t TIF_SHORT_LOOP_BYTES = 4;
+
+// The loop state of a stretch of short strings (see tif_short_codes).
+struct tif_short_state {
+    uint32_t bit_pos;
+    uint32_t next_code;
+    // The previous string, shorter than 8 bytes: its word and length.
+    uint64_t prev_word;
+    uint32_t prev_length;
+    uint8_t *out;
+    uint64_t tail;
+};
+
+// Decodes codes for as long as each gives a string shorter than 8 bytes, with no check due: the
+// code lies below bit_bound (so it needs no refill and the code space no settling) and the output
+// position below row_end. Images of gradual change are nearly all such codes, so they take a loop
+// of their own whose few values fit in registers, where the general loop keeps its many in memory.
+// Its stores begin at or after the row buffer's front: state.out is TIF_TAIL_BYTES in or more.
+// Stops before the first code that needs anything else, leaving it unread. The code width is
+// fixed within a stretch, and as a constant it takes no register.
+template <uint32_t code_width>
+[[gnu::noinline]] void tif_short_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
+                                       const uint8_t *row_end, tif_short_state &state) noexcept
+{
+    uint32_t bit_pos = state.bit_pos;
+    uint32_t next_code = state.next_code;
+    uint64_t prev_word = state.prev_word;
+    uint32_t prev_length = state.prev_length;
+    uint8_t *out = state.out;
+    uint64_t tail = state.tail;
+    const uint32_t window_shift = 64 - code_width;
+    while (bit_pos < bit_bound && out < row_end) {
+        const uint32_t c = tif_window_code(read_buffer, bit_pos, window_shift);
+        uint64_t w;
+        uint32_t n;
+        if (c < next_code) [[likely]] {
+            // Control codes have a length no string reaches, so this check stops them too.
+            n = table.length(c);
+            w = table.word(c);
+        } else if (c == next_code) {
+            // The previous string followed by its own first byte.
+            n = prev_length + 1;
+            w = prev_word | (prev_word & 0xFF) << (8 * prev_length);
+        } else {
+            break;
+        }
+        if (n >= LZW_SHORT_STRING) [[unlikely]]
+            break;
+        bit_pos += code_width;
+        table.set(next_code, prev_word | (w & 0xFF) << (8 * prev_length), prev_length + 1);
+        ++next_code;
+        tail = tif_tail_after_short(tail, w, n);
+        out += n;
+        lzw_detail::store8(out - TIF_TAIL_BYTES, tail);
+        prev_word = w;
+        prev_length = n;
+    }
+    state = {bit_pos, next_code, prev_word, prev_length, out, tail};
+}
+
+// The stretch loop for the code width in force.
+void tif_short_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound, uint32_t code_width,
+                     const uint8_t *row_end, tif_short_state &state) noexcept
+{
+    static_assert(TIF_MIN_CODE_WIDTH == 9 && TIF_MAX_CODE_WIDTH == 12);
+    switch (code_width) {
+    case 9:
+        return tif_short_codes<9>(table, read_buffer, bit_bound, row_end, state);
+    case 10:
+        return tif_short_codes<10>(table, read_buffer, bit_bound, row_end, state);
+    case 11:
+        return tif_short_codes<11>(table, read_buffer, bit_bound, row_end, state);
+    default:
+        return tif_short_codes<12>(table, read_buffer, bit_bound, row_end, state);
+    }
+}
+
 // What cutting rows came to: status 0 to go on, 1 when the last row asked for went out, or the
 // negative value put_row refused with; `rows` rows were delivered either way.
 struct tif_cut_result {
@@ -284,6 +363,7 @@ struct tif_prev {
 struct tif_output {
     uint8_t *at;
     uint64_t tail;
+    bool short_judged;
 };
 
 // How a table generation ended: at a clear code (decoding goes on with the next generation), or
@@ -339,6 +419,16 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     const uint64_t produced_before =
         uint64_t{rows.delivered} * rows.row_bytes + static_cast<std::size_t>(output.at - row_buffer);
     uint32_t roots_path_below = 0;
+    // Whether stretches of short strings take a loop of their own (tif_short_codes), `short_judged`:
+    // judged at each row cut from the bytes per code since the cut before, and carried over from
+    // the generation before. Where long strings are common the stretches between them are short,
+    // and entering and leaving the loop would cost more than it saves. A stretch may begin below
+    // short_bound: bit_bound where the loop is taken (it also needs the roots' path off), else 0,
+    // so that one comparison decides.
+    bool short_judged = output.short_judged;
+    uint32_t short_bound = 0;
+    uint64_t produced_at_cut = produced_before;
+    uint32_t codes_at_cut = TIF_FIRST_TABLE_CODE - 1;
     tif_stop stop;
     // A run that goes past the row's end, or any run while the front holds one byte, handed over
     // by tif_put_run; its entry is defined, and it becomes the previous string. The codes after it
@@ -372,6 +462,14 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 stop = {r.status, false};
                 break;
             }
+            const uint64_t produced =
+                uint64_t{rows.delivered} * rows.row_bytes + static_cast<std::size_t>(out - row_buffer);
+            // A full table's next_code can step back by one (see settle); no entries were counted.
+            const uint32_t codes = space.next_code > codes_at_cut ? space.next_code - codes_at_cut : 0;
+            short_judged = produced - produced_at_cut < uint64_t{codes} * TIF_SHORT_LOOP_BYTES;
+            short_bound = short_judged && roots_path_below == 0 ? bit_bound : 0;
+            produced_at_cut = produced;
+            codes_at_cut = space.next_code;
         }
 
         uint32_t c;
@@ -399,6 +497,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                                       static_cast<std::size_t>(out - row_buffer) - produced_before;
             // Fewer than one code in eight was not a root.
             roots_path_below = (produced - codes) * 8 < codes ? LZW_ROOTS : 0;
+            short_bound = short_judged && roots_path_below == 0 ? bit_bound : 0;
         }
 
         // A root names its own byte, and no table read is needed to know it. Content that does not
@@ -491,9 +590,20 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         tif_put_short(row_buffer, whole_from, out, tail);
         prev.set_short(w, n);
         space.advance();
+        // A short string often starts a stretch of them, which goes on in a loop of its own where
+        // that is judged worth it. Its stores need not check the row buffer's front.
+        if (bit_pos < short_bound && out >= whole_from) {
+            tif_short_state st{bit_pos, space.next_code, w, n, out, tail};
+            tif_short_codes(table, read_buffer, bit_bound, space.code_width, row_end, st);
+            bit_pos = st.bit_pos;
+            space.next_code = st.next_code;
+            prev.set_short(st.prev_word, st.prev_length);
+            out = st.out;
+            tail = st.tail;
+        }
     }
     reader.bit_pos = bit_pos;
-    output = {out, tail};
+    output = {out, tail, short_judged};
     return stop;
 }
 
@@ -538,7 +648,7 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         return ERR_BAD_DATA;
 
     tif_rows rows{cb, row_buffer, row_bytes, static_cast<uint32_t>(first_row), row_count, row_context};
-    tif_output output{row_buffer, 0};
+    tif_output output{row_buffer, 0, true};
     tif_stop stop;
     do {
         stop = tif_decode_generation(cb, io_handle, read_buffer, reader, table, rows, output);
