@@ -453,6 +453,26 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
             stop = {r.status, false};
         return r.status == 0;
     };
+    // A run that ends within the row, its entry defined and counted, whose `unwritten` bytes are
+    // still to be written from out on. The codes after it that each name the string before
+    // them followed by its first byte lengthen the run; while no check is due and the run stays
+    // within the row they are taken here and the bytes go out in one fill. Flat areas decode as
+    // chains of such codes, each of which would otherwise take a pass of the general loop and a
+    // copy of the string before it.
+    const auto fill_runs = [&](lzw_string run) {
+        uint32_t unwritten = run.length;
+        while (bit_pos < bit_bound && out + unwritten + run.length + 1 <= row_end &&
+               tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
+            bit_pos += space.code_width;
+            run = table.extend_run(space.next_code, run);
+            space.advance();
+            unwritten += run.length;
+        }
+        lzw_detail::fill_run(out, static_cast<uint8_t>(run.first), unwritten);
+        out += unwritten;
+        tail = run.first * uint64_t{0x0101010101010101};
+        prev = tif_prev::of(run);
+    };
     for (;;) {
         if (out >= row_end) [[unlikely]] {
             const tif_cut_result r = tif_cut_rows(rows, static_cast<std::size_t>(out - row_buffer));
@@ -541,11 +561,15 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                     break;
                 }
                 lzw_string s;
-                if ((out + n > row_end || rows.uniform) && table.run_string(c, s)) {
+                if (table.run_string(c, s)) {
                     table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
                     space.advance();
-                    if (!put_run(s))
-                        break;
+                    if (out + n > row_end || rows.uniform) {
+                        if (!put_run(s))
+                            break;
+                    } else {
+                        fill_runs(s);
+                    }
                     continue;
                 }
                 tail = table.last_eight(c);
@@ -569,6 +593,12 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                             break;
                         continue;
                     }
+                }
+                if ((prev.record & LZW_RUN_FLAG) != 0) {
+                    const lzw_string run = table.extend_run(c, prev.string());
+                    space.advance();
+                    fill_runs(run);
+                    continue;
                 }
                 s = table.expand_new(c, prev.string(), out, static_cast<std::size_t>(out - row_buffer));
                 out += n;

@@ -84,6 +84,25 @@ std::vector<uint8_t> runs_over_leftovers()
     return data;
 }
 
+// Long runs that end at every distance up to 40 bytes before a row's end, the rest of the row
+// noise: the chains of codes that each lengthen a run by one byte stop short of the row's end,
+// exactly at it, or would cross it.
+std::vector<uint8_t> runs_ending_near_row_ends()
+{
+    constexpr std::size_t width = 256;
+    std::vector<uint8_t> data;
+    uint32_t seed = 4242;
+    for (std::size_t row = 0; row < 400; ++row) {
+        const std::size_t noise = row % 41;
+        data.insert(data.end(), width - noise, static_cast<uint8_t>(row / 3 % 4));
+        for (std::size_t j = 0; j < noise; ++j) {
+            seed = seed * 1103515245u + 12345u;
+            data.push_back(static_cast<uint8_t>(seed >> 24));
+        }
+    }
+    return data;
+}
+
 using tif_run_fill = testing::TestWithParam<run_case>;
 
 TEST_P(tif_run_fill, StripsDecodeToTheBytesCoded)
@@ -108,7 +127,10 @@ INSTANTIATE_TEST_SUITE_P(patterns, tif_run_fill,
                                          run_case{"restarts", one_value_past_restarts, 4096},
                                          run_case{"restarts_narrow_rows", one_value_past_restarts, 3},
                                          run_case{"threshold", runs_at_the_threshold, 64},
-                                         run_case{"runs_over_leftovers", runs_over_leftovers, 97}),
+                                         run_case{"runs_over_leftovers", runs_over_leftovers, 97},
+                                         run_case{"runs_near_row_ends", runs_ending_near_row_ends, 256},
+                                         run_case{"runs_near_row_ends_wider_rows", runs_ending_near_row_ends, 263},
+                                         run_case{"runs_near_row_ends_short_rows", runs_ending_near_row_ends, 40}),
                          [](const testing::TestParamInfo<run_case> &p) { return std::string(p.param.name); });
 
 } // namespace
