@@ -149,11 +149,6 @@ TEST(gif_decompressor, NoStaleBytesReachTheHost)
         for (uint8_t b : row)
             EXPECT_NE(b, 0xA5);
     }
-    memory_fill_pattern(0xA5);
-    decode_run one(sub_blocks(gif_codes({4, 1, 5}, 2)), 1, 1, 8, 0x0200);
-    memory_fill_pattern(-1);
-    ASSERT_EQ(one.host.puts.size(), 1u);
-    EXPECT_EQ(one.host.puts[0].bytes, (std::vector<uint8_t>{1, 0, 0, 0}));
 }
 
 // 31 full sub-blocks: a refill reads 30; the 31st is read only when their codes are used up,
@@ -211,7 +206,8 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_reference_stream,
 
 // Depth 8 runs that reach a row's end are written into the row slot, skipping bytes it already
 // holds: runs ending exactly at a row's end, runs of another byte, short codes between runs of one
-// byte, and widths whose padding the pixels of the next row lie under.
+// byte, and widths whose padding the pixels of the next row lie under. Blocks start out
+// patterned, so that stale bytes in the padding show.
 struct slot_run_case {
     const char *name;
     int32_t width;
@@ -226,7 +222,9 @@ TEST_P(gif_slot_runs, DeliverThePixelsAndZeroPadding)
     for (int32_t y = 0; y < c.height; ++y)
         for (int32_t x = 0; x < c.width; ++x)
             pixels.push_back(c.pixel(x, y, c.width));
+    memory_fill_pattern(0xA5);
     decode_run run(sub_blocks(gif_reference_encode(pixels, 8)), c.width, c.height, 8, 0x0800);
+    memory_fill_pattern(-1);
     EXPECT_EQ(run.result, 0);
     ASSERT_EQ(static_cast<int32_t>(run.host.puts.size()), c.height);
     EXPECT_EQ(run.host.pixels(c.width), pixels);
