@@ -10,41 +10,29 @@ using namespace orveln1;
 namespace
 {
 
-int32_t read_a(int32_t, uint8_t *, int32_t)
-{
-    return 1;
-}
-int32_t write_a(int32_t, const uint8_t *, int32_t)
-{
-    return 2;
-}
-int32_t put_a(const uint8_t *, int32_t, int32_t, int32_t)
-{
-    return 3;
-}
-int32_t read_b(int32_t, uint8_t *, int32_t)
-{
-    return 4;
-}
+const read_fn read_a = [](int32_t, uint8_t *, int32_t) -> int32_t { return 1; };
+const write_fn write_a = [](int32_t, const uint8_t *, int32_t) -> int32_t { return 2; };
+const put_row_fn put_a = [](const uint8_t *, int32_t, int32_t, int32_t) -> int32_t { return 3; };
+const read_fn read_b = [](int32_t, uint8_t *, int32_t) -> int32_t { return 4; };
 
 TEST(callback_registry, LaterStoreReplacesAllFourSlots)
 {
     registry_store(read_a, write_a, 17, put_a);
     callback_registry r = registry_load();
-    EXPECT_EQ(r.read, &read_a);
-    EXPECT_EQ(r.write, &write_a);
+    EXPECT_EQ(r.read, read_a);
+    EXPECT_EQ(r.write, write_a);
     EXPECT_EQ(r.spare, 17);
-    EXPECT_EQ(r.put_row, &put_a);
+    EXPECT_EQ(r.put_row, put_a);
 
     registry_store(read_b, nullptr, 0, nullptr);
     r = registry_load();
-    EXPECT_EQ(r.read, &read_b);
+    EXPECT_EQ(r.read, read_b);
     EXPECT_EQ(r.write, nullptr);
     EXPECT_EQ(r.spare, 0);
     EXPECT_EQ(r.put_row, nullptr);
 
     const codec_callbacks c = registered_callbacks();
-    EXPECT_EQ(c.read, &read_b);
+    EXPECT_EQ(c.read, read_b);
     EXPECT_EQ(c.write, nullptr);
     EXPECT_EQ(c.put_row, nullptr);
 }

@@ -27,10 +27,9 @@ struct decode_run {
     int32_t result = 0;
 
     decode_run(std::vector<uint8_t> data, int32_t width, int32_t height, int depth, int32_t code_size_word,
-               int64_t fail_row = 0, bool keep_rows = true)
+               bool keep_rows = true)
     {
         host.input = std::move(data);
-        host.fail_put_row_at = fail_row;
         host.record_puts = keep_rows;
         host.join_rows = false;
         result = run_gif_decompress(host, image_header(width, height, depth), code_size_word);
@@ -78,18 +77,31 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_code_size_word,
                                          code_size_case{0x0B00, 1, false}, code_size_case{0x0C45, 6, false},
                                          code_size_case{0x0200, 2, false}, code_size_case{0x0100, 1, false}));
 
-using gif_interlace = testing::TestWithParam<int32_t>;
-TEST_P(gif_interlace, RowsComeInFourPassOrderEachOnce)
+// Rows of `coded` rows of pixels into an image `height` rows high: exactly the image's rows, each
+// once, in four-pass order when interlaced; row k of the stream is the k-th row supplied, whatever
+// index it lands on; rows past the image's height are not delivered.
+struct row_order_case {
+    int32_t coded;
+    int32_t height;
+    bool interlaced;
+};
+using gif_row_order = testing::TestWithParam<row_order_case>;
+TEST_P(gif_row_order, EachImageRowOnceInStreamOrder)
 {
-    const int32_t height = GetParam();
-    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 3, height, 16);
-    decode_run run(sub_blocks(gif_reference_encode(pixels, 4)), 3, height, 8, 0x0440);
+    const row_order_case c = GetParam();
+    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 3, c.coded, 16);
+    decode_run run(sub_blocks(gif_reference_encode(pixels, 4)), 3, c.height, 8, 0x0400 | (c.interlaced ? 0x40 : 0));
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.host.values('p'), interlace_order(height));
-    // Row k of the stream is the k-th row supplied, whatever index it lands on.
-    EXPECT_EQ(run.host.pixels(3), pixels);
+    EXPECT_EQ(run.host.values('p'), interlace_order(c.height, c.interlaced));
+    EXPECT_EQ(run.host.pixels(3), std::vector<uint8_t>(pixels.begin(), pixels.begin() + 3 * c.height));
 }
-INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_interlace, testing::Values(1, 2, 3, 4, 5, 7, 8, 9, 20, 33));
+INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_row_order,
+                         testing::Values(row_order_case{1, 1, true}, row_order_case{2, 2, true},
+                                         row_order_case{3, 3, true}, row_order_case{4, 4, true},
+                                         row_order_case{5, 5, true}, row_order_case{7, 7, true},
+                                         row_order_case{8, 8, true}, row_order_case{9, 9, true},
+                                         row_order_case{20, 20, true}, row_order_case{33, 33, true},
+                                         row_order_case{30, 11, false}, row_order_case{30, 11, true}));
 
 struct pack_case {
     int depth;
@@ -137,24 +149,6 @@ TEST(gif_decompressor, NoStaleBytesReachTheHost)
         for (uint8_t b : row)
             EXPECT_NE(b, 0xA5);
     }
-    memory_fill_pattern(0xA5);
-    decode_run one(sub_blocks(gif_codes({4, 1, 5}, 2)), 1, 1, 8, 0x0200);
-    memory_fill_pattern(-1);
-    ASSERT_EQ(one.host.puts.size(), 1u);
-    EXPECT_EQ(one.host.puts[0].bytes, (std::vector<uint8_t>{1, 0, 0, 0}));
-}
-
-TEST(gif_decompressor, ReadCallsOneSubBlockThenTerminator)
-{
-    std::vector<uint8_t> data = {10};
-    const std::vector<uint8_t> codes = gif_codes({4, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 5}, 2);
-    ASSERT_LE(codes.size(), 10u);
-    data.insert(data.end(), codes.begin(), codes.end());
-    data.resize(11, 0);
-    data.push_back(0);
-    decode_run run(data, 14, 1, 8, 0x0200);
-    EXPECT_EQ(run.host.values('r'), (std::vector<int32_t>{1, 10, 1, 0}));
-    EXPECT_EQ(run.host.puts.size(), 1u);
 }
 
 // 31 full sub-blocks: a refill reads 30; the 31st is read only when their codes are used up,
@@ -176,20 +170,22 @@ TEST(gif_decompressor, RefillReadsThirtySubBlocksAtMost)
 }
 
 // Images wide and narrow, every root size, awkward sub-block sizes (codes straddle every refill
-// boundary), many clear codes.
+// boundary), many clear codes, and a full table kept without a clear code (codes stay 12 bits wide
+// and nothing is defined past entry 4095).
 struct roundtrip_case {
     int32_t width;
     int32_t height;
     int root_size;
     image_kind kind;
     int piece;
+    gif_encode_options options = {};
 };
 using gif_reference_stream = testing::TestWithParam<roundtrip_case>;
 TEST_P(gif_reference_stream, DecodesToThePixelsEncoded)
 {
     const roundtrip_case c = GetParam();
     const std::vector<uint8_t> pixels = make_pixels(c.kind, c.width, c.height, 1 << c.root_size, 3);
-    decode_run run(sub_blocks(gif_reference_encode(pixels, c.root_size), c.piece), c.width, c.height, 8,
+    decode_run run(sub_blocks(gif_reference_encode(pixels, c.root_size, c.options), c.piece), c.width, c.height, 8,
                    c.root_size << 8);
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.host.pixels(c.width), pixels);
@@ -205,11 +201,13 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_reference_stream,
                                          roundtrip_case{5, 5000, 1, image_kind::noise, 255},
                                          roundtrip_case{100, 100, 6, image_kind::stripes, 3},
                                          roundtrip_case{2000, 4, 7, image_kind::gradient, 255},
-                                         roundtrip_case{33, 1, 2, image_kind::flat, 1}));
+                                         roundtrip_case{33, 1, 2, image_kind::flat, 1},
+                                         roundtrip_case{100, 200, 2, image_kind::noise, 255, {false, true}}));
 
 // Depth 8 runs that reach a row's end are written into the row slot, skipping bytes it already
 // holds: runs ending exactly at a row's end, runs of another byte, short codes between runs of one
-// byte, and widths whose padding the pixels of the next row lie under.
+// byte, and widths whose padding the pixels of the next row lie under. Blocks start out
+// patterned, so that stale bytes in the padding show.
 struct slot_run_case {
     const char *name;
     int32_t width;
@@ -224,7 +222,9 @@ TEST_P(gif_slot_runs, DeliverThePixelsAndZeroPadding)
     for (int32_t y = 0; y < c.height; ++y)
         for (int32_t x = 0; x < c.width; ++x)
             pixels.push_back(c.pixel(x, y, c.width));
+    memory_fill_pattern(0xA5);
     decode_run run(sub_blocks(gif_reference_encode(pixels, 8)), c.width, c.height, 8, 0x0800);
+    memory_fill_pattern(-1);
     EXPECT_EQ(run.result, 0);
     ASSERT_EQ(static_cast<int32_t>(run.host.puts.size()), c.height);
     EXPECT_EQ(run.host.pixels(c.width), pixels);
@@ -252,65 +252,49 @@ INSTANTIATE_TEST_SUITE_P(
                       [](int32_t x, int32_t y, int32_t w) { return static_cast<uint8_t>((y * w + x) / 1500 % 4); }}),
     [](const auto &p) { return std::string(p.param.name); });
 
-// 5000 codes with a full table and no clear code: codes stay 12 bits wide and nothing is defined
-// past entry 4095.
-TEST(gif_decompressor, FullTableWithoutClearCode)
-{
-    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 100, 200, 4, 9);
-    decode_run run(sub_blocks(gif_reference_encode(pixels, 2, {false, true})), 100, 200, 8, 0x0200);
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.host.pixels(100), pixels);
-}
-
-// The code right after a clear code.
-struct after_clear_case {
+// Hand-written codes at the edges of the table: the data must open with a clear code; the code
+// right after a clear code is a root or ends the data; a code above next_code ends the call and
+// drops the unfinished row.
+struct code_case {
     int root_size;
-    std::vector<uint32_t> codes;
+    std::vector<uint8_t> data;
     std::vector<uint8_t> pixels;
+    int32_t width = 1;
+    int32_t result = 0;
 };
-using gif_after_clear = testing::TestWithParam<after_clear_case>;
-TEST_P(gif_after_clear, IsARootOrEndsTheData)
+code_case from_codes(int root_size, const std::vector<uint32_t> &codes, std::vector<uint8_t> pixels, int32_t width = 1,
+                     int32_t result = 0)
+{
+    return {root_size, sub_blocks(gif_codes(codes, root_size)), std::move(pixels), width, result};
+}
+using gif_hand_codes = testing::TestWithParam<code_case>;
+TEST_P(gif_hand_codes, DecodeToThesePixels)
 {
     memory_fill_pattern(0xEE); // a table entry read before written would show
-    const after_clear_case &c = GetParam();
-    decode_run run(sub_blocks(gif_codes(c.codes, c.root_size)), 1, 1000, 8, c.root_size << 8);
+    const code_case &c = GetParam();
+    decode_run run(c.data, c.width, 1000, 8, c.root_size << 8);
     memory_fill_pattern(-1);
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.host.pixels(1), c.pixels);
+    EXPECT_EQ(run.result, c.result);
+    EXPECT_EQ(run.host.pixels(c.width), c.pixels);
 }
-INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_after_clear,
-                         testing::Values(after_clear_case{2, {4, 4, 1, 6, 5}, {1, 1, 1}}, // clear again, then 1, 6
-                                         after_clear_case{2, {4, 1, 4, 5}, {1}},          // end code after a clear
-                                         after_clear_case{2, {4, 1, 4, 5, 1}, {1}},
-                                         after_clear_case{8, {256, 256, 257}, {}}, // clear, clear, end
-                                         after_clear_case{8, {256, 258, 1}, {}},   // 258 would name no string
-                                         after_clear_case{8, {256, 300}, {}}, after_clear_case{8, {256, 4000}, {}},
-                                         after_clear_case{8, {256, 7, 256, 257}, {7}},
-                                         // Below 256 at root sizes under 8 a code from next_code up is a one-pixel
-                                         // string of its low byte: the entry it names is redefined later, and its own
-                                         // code names itself; every walk stays within the stored length.
-                                         after_clear_case{7, {128, 130, 130, 130, 129}, {130, 130, 130, 130, 130}},
-                                         after_clear_case{
-                                             7, {128, 200, 130, 131, 132, 200, 129}, std::vector<uint8_t>(10, 200)}));
-
-// A code above next_code ends the call; the unfinished row is dropped.
-TEST(gif_decompressor, CodeAboveNextCodeEndsAndDropsThePartialRow)
-{
-    decode_run run(sub_blocks(gif_codes({4, 1, 2, 3, 1, 12, 5}, 2)), 3, 5, 8, 0x0200);
-    EXPECT_EQ(run.result, 0);
-    ASSERT_EQ(run.host.puts.size(), 1u);
-    EXPECT_EQ(run.host.pixels(3), (std::vector<uint8_t>{1, 2, 3}));
-}
-
-TEST(gif_decompressor, FirstCodeMustBeTheClearCode)
-{
-    for (const auto &data :
-         {sub_blocks(gif_codes({1, 5}, 2)), std::vector<uint8_t>{}, std::vector<uint8_t>{0}, std::vector<uint8_t>{1}}) {
-        decode_run run(data, 1, 1, 8, 0x0200);
-        EXPECT_EQ(run.result, ERR_BAD_DATA);
-        EXPECT_TRUE(run.host.puts.empty());
-    }
-}
+INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_hand_codes,
+                         testing::Values(
+                             // No clear code first: a root, no data, the terminator alone, a sub-block cut short.
+                             from_codes(2, {1, 5}, {}, 1, ERR_BAD_DATA), code_case{2, {}, {}, 1, ERR_BAD_DATA},
+                             code_case{2, {0}, {}, 1, ERR_BAD_DATA}, code_case{2, {1}, {}, 1, ERR_BAD_DATA},
+                             // Clear again, then 1, 6; the end code after a clear; clear, clear, end; codes that name
+                             // no string yet.
+                             from_codes(2, {4, 4, 1, 6, 5}, {1, 1, 1}), from_codes(2, {4, 1, 4, 5}, {1}),
+                             from_codes(2, {4, 1, 4, 5, 1}, {1}), from_codes(8, {256, 256, 257}, {}),
+                             from_codes(8, {256, 258, 1}, {}), from_codes(8, {256, 300}, {}),
+                             from_codes(8, {256, 4000}, {}), from_codes(8, {256, 7, 256, 257}, {7}),
+                             // Below 256 at root sizes under 8 a code from next_code up is a one-pixel string of its
+                             // low byte: the entry it names is redefined later, and its own code names itself; every
+                             // walk stays within the stored length.
+                             from_codes(7, {128, 130, 130, 130, 129}, {130, 130, 130, 130, 130}),
+                             from_codes(7, {128, 200, 130, 131, 132, 200, 129}, std::vector<uint8_t>(10, 200)),
+                             // 12 is above next_code: the row begun with 1 is dropped.
+                             from_codes(2, {4, 1, 2, 3, 1, 12, 5}, {1, 2, 3}, 3)));
 
 // Narrow images whose strings reach the longest a table generation holds: every write stays in
 // the row block (the sanitizers watch its edges), and every pixel arrives.
@@ -324,7 +308,7 @@ TEST_P(gif_long_strings, StayInsideTheRowBlock)
     // clear, 1, then 6, 7, ..., 4095: each names the entry it defines, one pixel longer each time.
     const int64_t total = 1 + (4091LL * 4092 / 2 - 1);
     const int32_t width = GetParam().width;
-    decode_run run(sub_blocks(gif_codes(longest_strings(2, 1), 2)), width, 1 << 30, GetParam().depth, 0x0200, 0, false);
+    decode_run run(sub_blocks(gif_codes(longest_strings(2, 1), 2)), width, 1 << 30, GetParam().depth, 0x0200, false);
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(static_cast<int64_t>(run.host.put_count), total / width);
     // Every pixel is 1: one byte each at depth 8, the first pixel in the high bits when packed.
@@ -347,18 +331,6 @@ TEST(gif_decompressor, NothingIsReadAfterTheTerminator)
     EXPECT_EQ(run.host.pixels(3), (std::vector<uint8_t>{1, 2, 3, 1, 2, 3}));
     EXPECT_EQ(run.host.input_pos, image_end);
     EXPECT_EQ(run.host.values('r').back(), 0);
-}
-
-// More pixels than width x height: exactly the image's rows, each once, then the end.
-TEST(gif_decompressor, RowsOutsideTheImageAreNotDelivered)
-{
-    for (const bool interlaced : {false, true}) {
-        const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 4, 30, 4);
-        decode_run run(sub_blocks(gif_reference_encode(pixels, 2)), 4, 11, 8, 0x0200 | (interlaced ? 0x40 : 0));
-        EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(run.host.values('p'), interlace_order(11, interlaced));
-        EXPECT_EQ(run.host.pixels(4), std::vector<uint8_t>(pixels.begin(), pixels.begin() + 44));
-    }
 }
 
 // Truncated data: every cut yields the rows that the bytes before it complete, identical to the

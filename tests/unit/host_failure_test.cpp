@@ -201,14 +201,15 @@ std::string case_name(const testing::TestParamInfo<failure_case> &p)
     return std::string(p.param.codec->name) + "_" + kinds[static_cast<int>(p.param.what)];
 }
 
-// The encoders under every failure they can meet, the decoders under theirs.
+// The encoders under every failure they can meet, the decoders under theirs. The one-pixel-wide
+// writer only under refused rows (it asks for a pixel a row): its header groups and blocks come
+// as the other transparent writer's do.
 INSTANTIATE_TEST_SUITE_P(
     codecs, host_failure,
     testing::Values(failure_case{&runs[0], failing::write}, failure_case{&runs[0], failing::get_row},
                     failure_case{&runs[0], failing::block}, failure_case{&runs[1], failing::write},
                     failure_case{&runs[1], failing::get_row}, failure_case{&runs[1], failing::block},
-                    failure_case{&runs[2], failing::write}, failure_case{&runs[2], failing::get_row},
-                    failure_case{&runs[2], failing::block}, failure_case{&runs[3], failing::write},
+                    failure_case{&runs[2], failing::get_row}, failure_case{&runs[3], failing::write},
                     failure_case{&runs[3], failing::get_row}, failure_case{&runs[3], failing::block},
                     failure_case{&runs[4], failing::block}, failure_case{&runs[5], failing::put_row},
                     failure_case{&runs[6], failing::block}, failure_case{&runs[7], failing::put_row}),

@@ -48,13 +48,6 @@ std::vector<uint8_t> run_other_run()
     return data;
 }
 
-// One value for longer than a table generation: the run strings reach thousands of bytes and
-// the table restarts in the middle.
-std::vector<uint8_t> one_value_past_restarts()
-{
-    return std::vector<uint8_t>(3 * 3839 * 2000 / 1000, 0x5A);
-}
-
 // Runs of 15, 16 and 17 bytes (either side of the fill threshold) mixed with noise.
 std::vector<uint8_t> runs_at_the_threshold()
 {
@@ -117,16 +110,7 @@ std::vector<uint8_t> rgb_ramps(std::size_t pixels)
     return data;
 }
 
-std::vector<uint8_t> ramps()
-{
-    return rgb_ramps(20000);
-}
-
-// Long enough that the table restarts several times in the middle of stretches.
-std::vector<uint8_t> ramps_past_restarts()
-{
-    return rgb_ramps(120000);
-}
+const auto ramps = [] { return rgb_ramps(20000); };
 
 // Blocks of ramps and blocks of one byte, so that some rows are short strings throughout and
 // others long runs: the choice of loop flips from row to row, and runs end stretches.
@@ -159,6 +143,10 @@ std::vector<uint8_t> motifs_in_noise()
     return data;
 }
 
+// One value for longer than a table generation: the run strings reach thousands of bytes and the
+// table restarts in the middle.
+const auto one_value = [] { return std::vector<uint8_t>(3 * 3839 * 2, 0x5A); };
+
 using tif_decode_patterns = testing::TestWithParam<pattern_case>;
 
 TEST_P(tif_decode_patterns, StripsDecodeToTheBytesCoded)
@@ -176,28 +164,27 @@ TEST_P(tif_decode_patterns, StripsDecodeToTheBytesCoded)
     EXPECT_EQ(back.bytes, data);
 }
 
-INSTANTIATE_TEST_SUITE_P(patterns, tif_decode_patterns,
-                         testing::Values(pattern_case{"closed_runs_wide_rows", runs_closed_by_other_bytes, 1000},
-                                         pattern_case{"closed_runs_one_byte_rows", runs_closed_by_other_bytes, 1},
-                                         pattern_case{"run_other_run", run_other_run, 77},
-                                         pattern_case{"restarts", one_value_past_restarts, 4096},
-                                         pattern_case{"restarts_narrow_rows", one_value_past_restarts, 3},
-                                         pattern_case{"threshold", runs_at_the_threshold, 64},
-                                         pattern_case{"runs_over_leftovers", runs_over_leftovers, 97},
-                                         pattern_case{"runs_near_row_ends", runs_ending_near_row_ends, 256},
-                                         pattern_case{"runs_near_row_ends_wider_rows", runs_ending_near_row_ends, 263},
-                                         pattern_case{"runs_near_row_ends_short_rows", runs_ending_near_row_ends, 40},
-                                         // Row widths below 8 put string ends near the row buffer's
-                                         // front, where a whole 8-byte store would begin before it.
-                                         pattern_case{"ramps_rgb_rows", ramps, 2304},
-                                         pattern_case{"ramps_rows_of_7", ramps, 7},
-                                         pattern_case{"ramps_rows_of_9", ramps, 9},
-                                         pattern_case{"ramps_one_byte_rows", ramps, 1},
-                                         pattern_case{"ramps_past_restarts", ramps_past_restarts, 768},
-                                         pattern_case{"ramps_and_runs", ramps_and_runs, 64},
-                                         pattern_case{"ramps_and_runs_wide", ramps_and_runs, 1000},
-                                         pattern_case{"motifs_in_noise", motifs_in_noise, 101},
-                                         pattern_case{"motifs_in_noise_rows_of_5", motifs_in_noise, 5}),
-                         [](const testing::TestParamInfo<pattern_case> &p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    patterns, tif_decode_patterns,
+    testing::Values(pattern_case{"closed_runs_wide_rows", runs_closed_by_other_bytes, 1000},
+                    pattern_case{"closed_runs_one_byte_rows", runs_closed_by_other_bytes, 1},
+                    pattern_case{"run_other_run", run_other_run, 77}, pattern_case{"restarts", one_value, 4096},
+                    pattern_case{"restarts_narrow_rows", one_value, 3},
+                    pattern_case{"threshold", runs_at_the_threshold, 64},
+                    pattern_case{"runs_over_leftovers", runs_over_leftovers, 97},
+                    pattern_case{"runs_near_row_ends", runs_ending_near_row_ends, 256},
+                    pattern_case{"runs_near_row_ends_wider_rows", runs_ending_near_row_ends, 263},
+                    pattern_case{"runs_near_row_ends_short_rows", runs_ending_near_row_ends, 40},
+                    // Row widths below 8 put string ends near the row buffer's front, where a whole
+                    // 8-byte store would begin before it.
+                    pattern_case{"ramps_rgb_rows", ramps, 2304}, pattern_case{"ramps_rows_of_7", ramps, 7},
+                    pattern_case{"ramps_rows_of_9", ramps, 9}, pattern_case{"ramps_one_byte_rows", ramps, 1},
+                    // Long enough that the table restarts several times in the middle of stretches.
+                    pattern_case{"ramps_past_restarts", [] { return rgb_ramps(120000); }, 768},
+                    pattern_case{"ramps_and_runs", ramps_and_runs, 64},
+                    pattern_case{"ramps_and_runs_wide", ramps_and_runs, 1000},
+                    pattern_case{"motifs_in_noise", motifs_in_noise, 101},
+                    pattern_case{"motifs_in_noise_rows_of_5", motifs_in_noise, 5}),
+    [](const testing::TestParamInfo<pattern_case> &p) { return std::string(p.param.name); });
 
 } // namespace

@@ -329,8 +329,7 @@ INSTANTIATE_TEST_SUITE_P(pieces, tif_read_pieces,
                          ::testing::Values(piece_case{"one_byte", pieces_of(1)},
                                            piece_case{"three_bytes", pieces_of(3)},
                                            piece_case{"random_small", random_pieces(7, 40)},
-                                           piece_case{"random_large", random_pieces(11, 30000)},
-                                           piece_case{"full_chunks", pieces_of(30000)}),
+                                           piece_case{"random_large", random_pieces(11, 30000)}),
                          [](const ::testing::TestParamInfo<piece_case> &p) { return std::string(p.param.name); });
 
 // Over full chunks every carry case occurs: refills ask for 30000 at the buffer, 29999 one byte in
