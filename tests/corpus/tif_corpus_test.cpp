@@ -79,29 +79,4 @@ TEST(tif_corpus, EveryStripDecodesToItsGroundTruth)
     std::printf("corpus: %zu strips, %zu exact, %zu old-style refused\n", strips, exact, refused_old);
 }
 
-// The strips of one file again in reads of awkward sizes: the same rows.
-TEST(tif_corpus, StripsDecodeTheSameInPieces)
-{
-    ORVELN1_NEED_CORPUS();
-    int files = 0;
-    for (const nlohmann::json &entry : shared_corpus().of_kind("tiff")) {
-        if (entry["name"] != "libtiffpic-oxford.tif" && entry["name"] != "pillow-hopper_lzw.tif")
-            continue;
-        ++files;
-        const std::vector<uint8_t> file = read_file(shared_corpus().path(entry["file"]));
-        for (const nlohmann::json &s : entry["directories"][0]["strips"]) {
-            const auto offset = s["offset"].get<std::size_t>();
-            const std::vector<uint8_t> strip(
-                file.begin() + static_cast<std::ptrdiff_t>(offset),
-                file.begin() + static_cast<std::ptrdiff_t>(offset + s["bytes_in_file"].get<std::size_t>()));
-            const tif_decoded out =
-                tif_decode_strip(strip, s["bytes_per_row"].get<uint32_t>(), s["rows"].get<uint32_t>(),
-                                 random_pieces(s["index"].get<uint32_t>(), 97));
-            EXPECT_EQ(out.result, 1);
-            EXPECT_EQ(sha256_hex(out.bytes.data(), out.bytes.size()), s["decoded_sha256"]);
-        }
-    }
-    EXPECT_EQ(files, 2) << "both files named above are in the corpus";
-}
-
 } // namespace

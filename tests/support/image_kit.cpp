@@ -74,6 +74,14 @@ std::vector<uint8_t> test_image::header() const
     return h;
 }
 
+std::vector<uint8_t> test_image::colour_table(int depth)
+{
+    std::vector<uint8_t> table;
+    for (int i = 0; i < 1 << depth; ++i)
+        table.insert(table.end(), {red(i), green(i), blue(i)});
+    return table;
+}
+
 std::vector<uint8_t> test_image::packed_row(int32_t y) const
 {
     const int64_t unpadded = depth == 4 ? (int64_t{width} + 1) / 2 : width;

@@ -38,6 +38,8 @@ struct test_image {
     [[nodiscard]] static uint8_t red(int i) { return static_cast<uint8_t>(i * 7 + 1); }
     [[nodiscard]] static uint8_t green(int i) { return static_cast<uint8_t>(i * 13 + 2); }
     [[nodiscard]] static uint8_t blue(int i) { return static_cast<uint8_t>(255 - i * 3); }
+    // The first 2^depth palette entries as a GIF colour table holds them: red, green, blue.
+    [[nodiscard]] static std::vector<uint8_t> colour_table(int depth);
 };
 
 // An image of the given kind, every pixel below 2^depth.

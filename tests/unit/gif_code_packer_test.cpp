@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The GIF compressor's hot-loop bit writer against codes packed one by one (the tests' bit packer)
-// and cut where a sub-block is due: the same writes to the test host, the same final bytes, a short
-// write ending it.
+// and cut where a sub-block is due: the same writes to the test host, the same final bytes.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <numeric>
 #include <vector>
 
-#include "boundary/result_codes.hpp"
 #include "gif/gif_code_packer.hpp"
 #include "gif/gif_compressor.hpp"
 #include "support/code_streams.hpp"
@@ -93,26 +90,6 @@ TEST_P(gif_code_packer_matches_reference, SameSubBlocksFlushPointsAndFinalBytes)
         EXPECT_EQ(host.values('w'), expected.sizes) << n << " codes";
         EXPECT_EQ(host.output, expected.bytes) << n << " codes";
         EXPECT_EQ(last, expected.last) << n << " codes";
-    }
-}
-
-TEST_P(gif_code_packer_matches_reference, ShortWriteStopsAtTheSameCall)
-{
-    const auto codes = code_stream(GetParam(), 4000);
-    const expected_writes all(codes);
-    for (const int64_t fail_at : {1, 2, 3, 6}) {
-        ASSERT_LT(fail_at, static_cast<int64_t>(all.sizes.size()));
-        test::test_host host;
-        host.fail_write_at = fail_at;
-        std::vector<uint8_t> unused;
-        EXPECT_EQ(pack(codes, host, unused), ERR_WRITE);
-        // Nothing is written after the short write, which takes one byte fewer than it gives.
-        const std::vector<int32_t> sizes(all.sizes.begin(), all.sizes.begin() + fail_at);
-        EXPECT_EQ(host.values('w'), sizes) << "failing write " << fail_at;
-        EXPECT_EQ(host.calls_after_failure, 0);
-        const auto taken = static_cast<std::ptrdiff_t>(std::accumulate(sizes.begin(), sizes.end(), 0) - 1);
-        EXPECT_EQ(host.output, std::vector<uint8_t>(all.bytes.begin(), all.bytes.begin() + taken))
-            << "failing write " << fail_at;
     }
 }
 

@@ -14,17 +14,6 @@ using namespace orveln1::test;
 namespace
 {
 
-std::vector<uint8_t> colour_table(int depth)
-{
-    std::vector<uint8_t> t;
-    for (int i = 0; i < (1 << depth); ++i) {
-        t.push_back(test_image::red(i));
-        t.push_back(test_image::green(i));
-        t.push_back(test_image::blue(i));
-    }
-    return t;
-}
-
 using gif_writer_interlace = ::testing::TestWithParam<int32_t>;
 
 TEST_P(gif_writer_interlace, TwoPixelImageIsThisStream)
@@ -37,7 +26,7 @@ TEST_P(gif_writer_interlace, TwoPixelImageIsThisStream)
     test_host host(image);
     ASSERT_EQ(run_write_gif_stream(host, image, interlaced), 0);
     std::vector<uint8_t> expected = {'G', 'I', 'F', '8', '7', 'a', 2, 0, 1, 0, 0x87, 0, 0};
-    const std::vector<uint8_t> table = colour_table(8);
+    const std::vector<uint8_t> table = test_image::colour_table(8);
     expected.insert(expected.end(), table.begin(), table.end());
     const std::vector<uint8_t> tail = {
         0x2C, 0,    0,    0,    0,    2,    0,    1,    0,   static_cast<uint8_t>(interlaced ? 0x47 : 0x07),
@@ -74,7 +63,7 @@ TEST_P(gif_writer_transparency, ExtensionCarriesTheIndexAsGiven)
     EXPECT_EQ(std::string(out.begin(), out.begin() + 6), "GIF89a");
     EXPECT_EQ(out[10], 0x80 | (c.depth - 1));
     EXPECT_EQ(std::vector<uint8_t>(out.begin() + 13, out.begin() + 13 + static_cast<long>(table_bytes)),
-              colour_table(c.depth));
+              test_image::colour_table(c.depth));
     const std::size_t ext = 13 + table_bytes;
     EXPECT_EQ(std::vector<uint8_t>(out.begin() + static_cast<long>(ext), out.begin() + static_cast<long>(ext) + 9),
               (std::vector<uint8_t>{0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, c.index, 0x00, 0x2C}));

@@ -35,32 +35,34 @@ TEST_F(table_fixture, EveryRootMissesEveryByteAfterReset)
             ASSERT_EQ(find(root, byte), STRING_TABLE_NONE);
 }
 
-TEST_F(table_fixture, FirstExtensionThenLaterOnesAreFound)
+// A prefix's first extension, a second and a third byte: the first extension is found in the
+// prefix's own record, the others are misses of another kind that go to the hash, and no new code
+// has an extension yet. Bytes 0 and 0xFF are ordinary bytes.
+struct extension_case {
+    int32_t prefix;
+    int first, second, third;
+};
+class string_table_extensions : public table_fixture, public ::testing::WithParamInterface<extension_case>
 {
-    ASSERT_EQ(add(find(65, 66), 65, 66, 258), 259);
-    EXPECT_EQ(find(65, 66), 258);
-    // A second extension of the same prefix is a miss of another kind: it goes to the hash.
-    const int32_t miss = find(65, 67);
+};
+TEST_P(string_table_extensions, FirstThenLaterOnesAreFound)
+{
+    const auto [prefix, first, second, third] = GetParam();
+    ASSERT_EQ(add(find(prefix, first), prefix, first, 258), 259);
+    EXPECT_EQ(find(prefix, first), 258);
+    const int32_t miss = find(prefix, second);
     ASSERT_LT(miss, STRING_TABLE_NONE);
-    EXPECT_EQ(add(miss, 65, 67, 259), 260);
-    EXPECT_EQ(find(65, 67), 259);
-    EXPECT_EQ(find(65, 66), 258);
-    EXPECT_LT(find(65, 68), STRING_TABLE_NONE);
-    // The new codes have no extension yet.
-    EXPECT_EQ(find(258, 66), STRING_TABLE_NONE);
-    EXPECT_EQ(find(259, 0), STRING_TABLE_NONE);
+    EXPECT_EQ(add(miss, prefix, second, 259), 260);
+    EXPECT_EQ(find(prefix, second), 259);
+    EXPECT_EQ(find(prefix, first), 258);
+    EXPECT_LT(find(prefix, third), STRING_TABLE_NONE);
+    for (const int byte : {0x00, 0xFF, first, second})
+        for (const int32_t code : {258, 259})
+            EXPECT_EQ(find(code, byte), STRING_TABLE_NONE) << code << " " << byte;
 }
-
-TEST_F(table_fixture, ByteZeroAndByteFFAreOrdinaryBytes)
-{
-    ASSERT_EQ(add(find(0, 0x00), 0, 0x00, 258), 259);
-    EXPECT_EQ(find(0, 0x00), 258);
-    EXPECT_LT(find(0, 0xFF), STRING_TABLE_NONE);
-    ASSERT_EQ(add(find(0, 0xFF), 0, 0xFF, 259), 260);
-    EXPECT_EQ(find(0, 0xFF), 259);
-    EXPECT_EQ(find(258, 0x00), STRING_TABLE_NONE);
-    EXPECT_EQ(find(258, 0xFF), STRING_TABLE_NONE);
-}
+INSTANTIATE_TEST_SUITE_P(string_table, string_table_extensions,
+                         testing::Values(extension_case{65, 66, 67, 68}, extension_case{0, 0x00, 0xFF, 0x80},
+                                         extension_case{255, 0xFF, 0x00, 1}));
 
 TEST_F(table_fixture, CodeReusedAfterResetStartsWithoutExtensions)
 {

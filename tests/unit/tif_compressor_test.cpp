@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// TIFF strip coding: the exact stream of a known row, byte order and row offset, argument
-// refusals, code widths at every length, write pieces, host failures and the blocks held.
+// TIFF strip coding: the exact stream of a known row, the export's callback checks, byte order and
+// row offset, argument refusals, code widths at every length, write pieces and the blocks held.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "boundary/image_header.hpp"
 #include "lzw/string_table.hpp"
+#include "orveln1.h"
 #include "support/codec_runs.hpp"
 #include "support/memory_instrumented.hpp"
 #include "tiff/tif_compressor.hpp"
@@ -51,6 +52,23 @@ TEST_F(tif_compressor, OneFlatRowGivesTheKnownStream)
     EXPECT_EQ(host.output, (std::vector<uint8_t>{0x80, 0x01, 0xE0, 0x40, 0x78, 0x08}));
     EXPECT_EQ(host.values('w'), std::vector<int32_t>{6});
     EXPECT_EQ(host.trail(), "gw");
+}
+
+// The export: a missing write callback or get_row is refused before any call, else it forwards.
+TEST_F(tif_compressor, ExportRefusesMissingCallbacksAndForwards)
+{
+    test_host host;
+    host.fill_row = [](uint8_t *buffer, int32_t, int32_t count) { std::fill_n(buffer, count, 7); };
+    const std::vector<uint8_t> header = image_header(4, 1, 8);
+    const int32_t io = host.handle();
+    set_callbacks(nullptr, nullptr, 0, nullptr);
+    EXPECT_EQ(encode_tif(header.data(), io, 0, 0, 1, &test_host::get_row, io, 0), ORVELN1_ERR_NO_CALLBACK);
+    set_callbacks(nullptr, &test_host::write, 0, nullptr);
+    EXPECT_EQ(encode_tif(header.data(), io, 0, 0, 1, nullptr, io, 0), ORVELN1_ERR_NO_CALLBACK);
+    EXPECT_EQ(host.trail(), "");
+    EXPECT_EQ(encode_tif(header.data(), io, 0, 0, 1, &test_host::get_row, io, 0), 0);
+    EXPECT_EQ(host.output, (std::vector<uint8_t>{0x80, 0x01, 0xE0, 0x40, 0x78, 0x08}));
+    set_callbacks(nullptr, nullptr, 0, nullptr);
 }
 
 struct byte_order_case {

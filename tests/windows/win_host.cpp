@@ -3,7 +3,6 @@
 // of the module sees: lookup by name and ordinal, callee-clean calls, a 4-byte-aligned stack.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -103,7 +102,6 @@ _host_stack_at_call:
 
 int passed = 0;
 int failed = 0;
-int skipped = 0;
 int case_failures = 0;
 const char *case_name = "";
 
@@ -162,7 +160,6 @@ struct host_state {
     size_t input_pos = 0;
     // write_fn
     std::vector<uint8_t> output;
-    std::vector<int32_t> write_sizes;
     // get_row_fn
     std::vector<std::vector<uint8_t>> image; // rows as the host holds them
     // put_row_fn
@@ -196,7 +193,6 @@ int32_t ORVELN1_CDECL host_write(int32_t handle, const uint8_t *buffer, int32_t 
 {
     host.bad_handles += handle != io_handle;
     host.events.push_back({'w', count, 0});
-    host.write_sizes.push_back(count);
     host.output.insert(host.output.end(), buffer, buffer + count);
     return count;
 }
@@ -230,65 +226,15 @@ std::vector<int32_t> events_of(char kind, bool second = false)
     return out;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Export wrappers: register the host callbacks, call, return the result.
-
-int32_t register_host(orveln1_put_row_fn put_row = host_put_row, int32_t spare = 0)
+// Registers the host's callbacks through the export, with the given spare word.
+int32_t register_host(int32_t spare = 0)
 {
-    return call_export(export_named<set_callbacks_fn>("set_callbacks"), host_read, host_write, spare, put_row);
+    return call_export(export_named<set_callbacks_fn>("set_callbacks"), host_read, host_write, spare, host_put_row);
 }
 
-int32_t run_encode_gif(bool interlaced, const std::vector<uint8_t> &header)
-{
-    register_host();
-    return call_export(export_named<encode_gif_fn>(interlaced ? "encode_gifi" : "encode_gif"), io_handle,
-                       static_cast<const void *>(header.data()), host_get_row, row_context);
-}
-
-int32_t run_decode_gif(const std::vector<uint8_t> &header, int32_t code_size_word, orveln1_put_row_fn put_row)
-{
-    register_host();
-    std::vector<uint8_t> read_buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    return call_export(export_named<decode_gif_fn>("decode_gif"), io_handle, read_buffer.data(),
-                       static_cast<const void *>(header.data()), put_row, row_context, code_size_word);
-}
-
-int32_t run_decode_tif(int32_t first_row, uint32_t row_bytes, uint32_t row_count, int32_t spare = 0)
-{
-    register_host(host_put_row, spare);
-    std::vector<uint8_t> read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES);
-    std::vector<uint8_t> row_buffer(row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES);
-    host.put_row_copy = row_bytes;
-    return call_export(export_named<decode_tif_fn>("decode_tif"), io_handle, read_buffer.data(), first_row, row_bytes,
-                       row_buffer.data(), row_count, row_context);
-}
-
-int32_t run_encode_tif(const std::vector<uint8_t> &header, int32_t row_offset, int32_t row_count, int32_t first_row,
-                       int32_t spare = 0)
-{
-    register_host();
-    return call_export(export_named<encode_tif_fn>("encode_tif"), static_cast<const void *>(header.data()), io_handle,
-                       row_offset, spare, row_count, host_get_row, row_context, first_row);
-}
-
-bool have(const char *name)
-{
-    return export_named<FARPROC>(name) != nullptr;
-}
-
-// Runs one case unless an export it drives is missing from the module.
 std::string case_label;
-std::vector<std::string> missing_exports;
-template <class Body> void run_case(const std::string &name, std::initializer_list<const char *> needs, Body body)
+template <class Body> void run_case(const std::string &name, Body body)
 {
-    for (const char *n : needs) {
-        if (!have(n)) {
-            ++skipped;
-            if (std::find(missing_exports.begin(), missing_exports.end(), std::string(n)) == missing_exports.end())
-                missing_exports.push_back(n);
-            return;
-        }
-    }
     case_label = name;
     case_name = case_label.c_str();
     case_failures = 0;
@@ -359,17 +305,19 @@ void gif_writer_two_pixel_image(bool interlaced)
 {
     const std::vector<uint8_t> header = test::image_header(2, 1, 8);
     host.image = {bytes({0, 1, 0xAA, 0xBB})};
-    CHECK_EQ(run_encode_gif(interlaced, header), 0);
+    register_host();
+    CHECK_EQ(call_export(export_named<encode_gif_fn>(interlaced ? "encode_gifi" : "encode_gif"), io_handle,
+                         static_cast<const void *>(header.data()), host_get_row, row_context),
+             0);
 
     std::vector<uint8_t> expected = bytes({'G', 'I', 'F', '8', '7', 'a', 2, 0, 1, 0, 0x87, 0, 0});
-    for (int i = 0; i < 256; ++i)
-        expected.insert(expected.end(),
-                        {test::test_image::red(i), test::test_image::green(i), test::test_image::blue(i)});
+    const std::vector<uint8_t> table = test::test_image::colour_table(8);
+    expected.insert(expected.end(), table.begin(), table.end());
     const std::vector<uint8_t> tail = bytes(
         {0x2C, 0, 0, 0, 0, 2, 0, 1, 0, interlaced ? 0x47 : 0x07, 8, 0x05, 0x00, 0x01, 0x04, 0x08, 0x08, 0x00, 0x3B});
     expected.insert(expected.end(), tail.begin(), tail.end());
     CHECK(host.output == expected);
-    CHECK(host.write_sizes == (std::vector<int32_t>{6, 2, 2, 1, 1, 1, 768, 1, 2, 2, 2, 2, 2, 1, 5, 1, 1}));
+    CHECK(events_of('w') == (std::vector<int32_t>{6, 2, 2, 1, 1, 1, 768, 1, 2, 2, 2, 2, 2, 1, 5, 1, 1}));
     CHECK(events_of('g', true) == std::vector<int32_t>{0});
     CHECK(events_of('g') == std::vector<int32_t>{4});
 }
@@ -383,7 +331,12 @@ void decode_gif_smoke()
 {
     host.input = two_pixel_data;
     host.put_row_copy = 4;
-    CHECK_EQ(run_decode_gif(test::image_header(2, 1, 8), 0x0800, host_put_row), 0);
+    register_host();
+    const std::vector<uint8_t> header = test::image_header(2, 1, 8);
+    std::vector<uint8_t> read_buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
+    CHECK_EQ(call_export(export_named<decode_gif_fn>("decode_gif"), io_handle, read_buffer.data(),
+                         static_cast<const void *>(header.data()), host_put_row, row_context, 0x0800),
+             0);
     CHECK(events_of('p') == std::vector<int32_t>{0});
     CHECK(events_of('p', true) == std::vector<int32_t>{4});
     CHECK(host.rows == std::vector<std::vector<uint8_t>>{bytes({0, 1, 0, 0})});
@@ -393,7 +346,12 @@ void decode_gif_smoke()
 void decode_tif_smoke()
 {
     host.input = three_a_strip;
-    CHECK_EQ(run_decode_tif(5, 3, 1, 0x7FFFFFFF), 1);
+    host.put_row_copy = 3;
+    register_host(0x7FFFFFFF);
+    std::vector<uint8_t> read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES), row_buffer(3 + ORVELN1_TIF_ROW_SLACK_BYTES);
+    CHECK_EQ(call_export(export_named<decode_tif_fn>("decode_tif"), io_handle, read_buffer.data(), 5, 3u,
+                         row_buffer.data(), 1u, row_context),
+             1);
     CHECK(events_of('p') == std::vector<int32_t>{5});
     CHECK(events_of('p', true) == std::vector<int32_t>{0});
     CHECK(host.rows == std::vector<std::vector<uint8_t>>{bytes({0x41, 0x41, 0x41})});
@@ -403,65 +361,26 @@ void decode_tif_smoke()
 void encode_tif_smoke()
 {
     host.image = {bytes({0x41, 0x41, 0x41, 0})};
-    CHECK_EQ(run_encode_tif(test::image_header(3, 1, 8), 0, 1, 0), 0);
+    register_host();
+    const std::vector<uint8_t> header = test::image_header(3, 1, 8);
+    CHECK_EQ(call_export(export_named<encode_tif_fn>("encode_tif"), static_cast<const void *>(header.data()), io_handle,
+                         0, 0, 1, host_get_row, row_context, 0),
+             0);
     CHECK(host.output == three_a_strip);
     CHECK(events_of('g', true) == std::vector<int32_t>{0});
 }
 
 void every_export_once()
 {
-    set_callbacks_returns_zero_for_anything();
-    reset_host();
-    gif_writer_two_pixel_image(false);
-    reset_host();
-    gif_writer_two_pixel_image(true);
-    reset_host();
-    decode_gif_smoke();
-    reset_host();
-    decode_tif_smoke();
-    reset_host();
-    encode_tif_smoke();
-}
-
-// ---------------------------------------------------------------------------------------------
-// Missing callbacks: each codec refuses before it calls anything, first with nothing registered,
-// then with the I/O registered but a null row callback passed (decode_tif takes the registered one).
-void codecs_refuse_missing_callbacks()
-{
-    const std::vector<uint8_t> header = test::image_header(4, 2, 8);
-    std::vector<uint8_t> read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES), row_buffer(4 + ORVELN1_TIF_ROW_SLACK_BYTES);
-    const void *h = header.data();
-    for (const bool registered : {false, true}) {
-        if (registered)
-            register_host();
-        else
-            CHECK_EQ(call_export(export_named<set_callbacks_fn>("set_callbacks"), static_cast<orveln1_read_fn>(nullptr),
-                                 static_cast<orveln1_write_fn>(nullptr), 0, static_cast<orveln1_put_row_fn>(nullptr)),
-                     0);
-        const orveln1_get_row_fn get_row = registered ? nullptr : host_get_row;
-        const orveln1_put_row_fn put_row = registered ? nullptr : host_put_row;
-        if (!registered && have("decode_tif"))
-            CHECK_EQ(call_export(export_named<decode_tif_fn>("decode_tif"), io_handle, read_buffer.data(), 0, 4u,
-                                 row_buffer.data(), 1u, row_context),
-                     ORVELN1_ERR_NO_CALLBACK);
-        if (have("decode_gif"))
-            CHECK_EQ(call_export(export_named<decode_gif_fn>("decode_gif"), io_handle, read_buffer.data(), h, put_row,
-                                 row_context, 0x0800),
-                     ORVELN1_ERR_NO_CALLBACK);
-        for (const char *name : {"encode_gif", "encode_gifi"})
-            if (have(name))
-                CHECK_EQ(call_export(export_named<encode_gif_fn>(name), io_handle, h, get_row, row_context),
-                         ORVELN1_ERR_NO_CALLBACK);
-        if (have("encode_tif"))
-            CHECK_EQ(
-                call_export(export_named<encode_tif_fn>("encode_tif"), h, io_handle, 0, 0, 2, get_row, row_context, 0),
-                ORVELN1_ERR_NO_CALLBACK);
+    for (void (*call)() :
+         {set_callbacks_returns_zero_for_anything, +[] { gif_writer_two_pixel_image(false); },
+          +[] { gif_writer_two_pixel_image(true); }, decode_gif_smoke, decode_tif_smoke, encode_tif_smoke}) {
+        reset_host();
+        call();
     }
-    CHECK(host.events.empty());
 }
 
 // ---------------------------------------------------------------------------------------------
-
 // Calls through the thunk with the stack pointer 4, 8 or 12 bytes past a 16-byte boundary, as
 // a 32-bit Windows caller may leave it (only 4-byte alignment is promised there): every export
 // must still give the right results. The thunk's own entry check shows the skew is real.
@@ -484,17 +403,17 @@ void exports_with_stack_skew(int32_t skew)
 // module sees, and one known call of every export.
 void run_all_cases()
 {
-    const std::initializer_list<const char *> all = {"set_callbacks", "decode_gif", "encode_gif",
-                                                     "encode_gifi",   "decode_tif", "encode_tif"};
-    run_case("exports resolve by name and ordinal", {}, exports_resolve_by_name_and_ordinal);
-    run_case("every export once", all, every_export_once);
+    run_case("exports resolve by name and ordinal", exports_resolve_by_name_and_ordinal);
+    // The calls below would go through a null address.
+    if (failed > 0)
+        return;
+    run_case("every export once", every_export_once);
 #if defined(__i386__)
-    run_case("stack thunk sees caller-clean calls", {}, stack_thunk_sees_caller_clean_calls);
+    run_case("stack thunk sees caller-clean calls", stack_thunk_sees_caller_clean_calls);
     for (int32_t skew : {4, 8, 12})
-        run_case("exports called with the stack " + std::to_string(16 - skew) + " mod 16", all,
+        run_case("exports called with the stack " + std::to_string(16 - skew) + " mod 16",
                  [skew] { exports_with_stack_skew(skew); });
 #endif
-    run_case("codecs refuse missing callbacks", {"set_callbacks"}, codecs_refuse_missing_callbacks);
 }
 
 } // namespace
@@ -517,13 +436,6 @@ int main(int argc, char **argv)
         std::printf("  FAIL FreeLibrary\n");
         ++failed;
     }
-    std::printf("%d passed, %d failed", passed, failed);
-    if (skipped > 0) {
-        std::printf(", %d skipped (missing:", skipped);
-        for (const std::string &name : missing_exports)
-            std::printf(" %s", name.c_str());
-        std::printf(")");
-    }
-    std::printf("\n");
+    std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
