@@ -427,6 +427,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // so that one comparison decides.
     bool short_judged = output.short_judged;
     uint32_t short_bound = 0;
+    const auto set_short_bound = [&] { short_bound = short_judged && roots_path_below == 0 ? bit_bound : 0; };
     uint64_t produced_at_cut = produced_before;
     uint32_t codes_at_cut = TIF_FIRST_TABLE_CODE - 1;
     tif_stop stop;
@@ -487,7 +488,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
             // A full table's next_code can step back by one (see settle); no entries were counted.
             const uint32_t codes = space.next_code > codes_at_cut ? space.next_code - codes_at_cut : 0;
             short_judged = produced - produced_at_cut < uint64_t{codes} * TIF_SHORT_LOOP_BYTES;
-            short_bound = short_judged && roots_path_below == 0 ? bit_bound : 0;
+            set_short_bound();
             produced_at_cut = produced;
             codes_at_cut = space.next_code;
         }
@@ -517,7 +518,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                                       static_cast<std::size_t>(out - row_buffer) - produced_before;
             // Fewer than one code in eight was not a root.
             roots_path_below = (produced - codes) * 8 < codes ? LZW_ROOTS : 0;
-            short_bound = short_judged && roots_path_below == 0 ? bit_bound : 0;
+            set_short_bound();
         }
 
         // A root names its own byte, and no table read is needed to know it. Content that does not
