@@ -118,6 +118,14 @@ inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, ui
 // their own loop.
 constexpr uint32_t TIF_SHORT_LOOP_BYTES = 4;
 
+// The stretch loop counts the codes it may take before either bound needs a check with shifts:
+// it takes 16 bits a code, at least any code's width, and 8 bytes a string, more than any string
+// it takes.
+constexpr int TIF_COUNT_CODE_BITS_LOG2 = 4;
+constexpr int TIF_COUNT_STRING_BYTES_LOG2 = 3;
+static_assert((1u << TIF_COUNT_CODE_BITS_LOG2) >= TIF_MAX_CODE_WIDTH);
+static_assert((1u << TIF_COUNT_STRING_BYTES_LOG2) == LZW_SHORT_STRING);
+
 // The loop state of a stretch of short strings (see tif_short_codes).
 struct tif_short_state {
     uint32_t bit_pos;
@@ -147,31 +155,50 @@ template <uint32_t code_width>
     uint8_t *out = state.out;
     uint64_t tail = state.tail;
     const uint32_t window_shift = 64 - code_width;
-    while (bit_pos < bit_bound && out < row_end) {
-        const uint32_t c = tif_window_code(read_buffer, bit_pos, window_shift);
-        uint64_t w;
-        uint32_t n;
-        if (c < next_code) [[likely]] {
-            // Control codes have a length no string reaches, so this check stops them too.
-            n = table.length(c);
-            w = table.word(c);
-        } else if (c == next_code) {
-            // The previous string followed by its own first byte.
-            n = prev_length + 1;
-            w = prev_word | (prev_word & 0xFF) << (8 * prev_length);
-        } else {
-            break;
+    for (;;) {
+        // The codes that may follow with neither bound checked: each of them still lies below
+        // bit_bound, and as every string here is shorter than 8 bytes, each still starts below
+        // row_end. One count for both bounds leaves each code a single check. The count is quick
+        // to find, by shifts (see TIF_COUNT_CODE_BITS_LOG2); near either bound it runs out early,
+        // and the last codes there go one at a time.
+        const std::ptrdiff_t by_bits =
+            (static_cast<int32_t>(bit_bound) - static_cast<int32_t>(bit_pos)) >> TIF_COUNT_CODE_BITS_LOG2;
+        const std::ptrdiff_t by_room = (row_end - out) >> TIF_COUNT_STRING_BYTES_LOG2;
+        std::ptrdiff_t count = std::min(by_bits, by_room);
+        if (count <= 0) {
+            if (bit_pos >= bit_bound || out >= row_end)
+                break;
+            count = 1;
         }
-        if (n >= LZW_SHORT_STRING) [[unlikely]]
+        for (; count != 0; --count) {
+            const uint32_t c = tif_window_code(read_buffer, bit_pos, window_shift);
+            uint64_t w;
+            uint32_t n;
+            if (c < next_code) [[likely]] {
+                // Control codes have a length no string reaches, so this check stops them too.
+                n = table.length(c);
+                w = table.word(c);
+            } else if (c == next_code) {
+                // The previous string followed by its own first byte.
+                n = prev_length + 1;
+                w = prev_word | (prev_word & 0xFF) << (8 * prev_length);
+            } else {
+                break;
+            }
+            if (n >= LZW_SHORT_STRING) [[unlikely]]
+                break;
+            bit_pos += code_width;
+            table.set(next_code, prev_word | (w & 0xFF) << (8 * prev_length), prev_length + 1);
+            ++next_code;
+            tail = tif_tail_after_short(tail, w, n);
+            out += n;
+            lzw_detail::store8(out - TIF_TAIL_BYTES, tail);
+            prev_word = w;
+            prev_length = n;
+        }
+        // A count left over: a code that needs anything else stopped the stretch.
+        if (count != 0)
             break;
-        bit_pos += code_width;
-        table.set(next_code, prev_word | (w & 0xFF) << (8 * prev_length), prev_length + 1);
-        ++next_code;
-        tail = tif_tail_after_short(tail, w, n);
-        out += n;
-        lzw_detail::store8(out - TIF_TAIL_BYTES, tail);
-        prev_word = w;
-        prev_length = n;
     }
     state = {bit_pos, next_code, prev_word, prev_length, out, tail};
 }
