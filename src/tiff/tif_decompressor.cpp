@@ -104,14 +104,21 @@ struct tif_code_space {
     [[nodiscard]] uint32_t codes_before_event() const noexcept { return event_code - next_code - 1; }
 };
 
-// The code at bit_pos, which lies below tif_fast_end: one 8-byte load.
-inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t window_shift) noexcept
+// The bits from bit_pos on, which lies below tif_fast_end, at the top of a word: one 8-byte load.
+// At least 57 of them are the stream's.
+inline uint64_t tif_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
 {
     uint64_t window;
     std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
     if constexpr (std::endian::native == std::endian::little)
         window = __builtin_bswap64(window);
-    return static_cast<uint32_t>((window << (bit_pos & 7)) >> window_shift);
+    return window << (bit_pos & 7);
+}
+
+// The code at bit_pos, which lies below tif_fast_end.
+inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t window_shift) noexcept
+{
+    return static_cast<uint32_t>(tif_window(read_buffer, bit_pos) >> window_shift);
 }
 
 // Below this many bytes per code on average, stretches of short strings are long enough to take
@@ -155,6 +162,8 @@ template <uint32_t code_width>
     uint8_t *out = state.out;
     uint64_t tail = state.tail;
     const uint32_t window_shift = 64 - code_width;
+    // One window holds two codes: they start at most 7 bits in.
+    static_assert(7 + 2 * code_width <= 64);
     for (;;) {
         // The codes that may follow with neither bound checked: each of them still lies below
         // bit_bound, and as every string here is shorter than 8 bytes, each still starts below
@@ -170,8 +179,8 @@ template <uint32_t code_width>
                 break;
             count = 1;
         }
-        for (; count != 0; --count) {
-            const uint32_t c = tif_window_code(read_buffer, bit_pos, window_shift);
+        // Takes code c if it gives a short string; else leaves it unread and returns false.
+        const auto take = [&](uint32_t c) {
             uint64_t w;
             uint32_t n;
             if (c < next_code) [[likely]] {
@@ -183,10 +192,10 @@ template <uint32_t code_width>
                 n = prev_length + 1;
                 w = prev_word | (prev_word & 0xFF) << (8 * prev_length);
             } else {
-                break;
+                return false;
             }
             if (n >= LZW_SHORT_STRING) [[unlikely]]
-                break;
+                return false;
             bit_pos += code_width;
             table.set(next_code, prev_word | (w & 0xFF) << (8 * prev_length), prev_length + 1);
             ++next_code;
@@ -195,7 +204,21 @@ template <uint32_t code_width>
             lzw_detail::store8(out - TIF_TAIL_BYTES, tail);
             prev_word = w;
             prev_length = n;
+            return true;
+        };
+        for (; count >= 2; count -= 2) {
+            const uint64_t window = tif_window(read_buffer, bit_pos);
+            if (!take(static_cast<uint32_t>(window >> window_shift)))
+                break;
+            if (!take(static_cast<uint32_t>(window << code_width >> window_shift))) {
+                --count;
+                break;
+            }
         }
+        // One code left: the count's odd one, or one that stopped a pair after its first, which
+        // stops the stretch here again.
+        if (count == 1 && take(tif_window_code(read_buffer, bit_pos, window_shift)))
+            count = 0;
         // A count left over: a code that needs anything else stopped the stretch.
         if (count != 0)
             break;
