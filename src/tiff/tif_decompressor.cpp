@@ -104,19 +104,34 @@ struct tif_code_space {
     [[nodiscard]] uint32_t codes_before_event() const noexcept { return event_code - next_code - 1; }
 };
 
-// The code at bit_pos, which lies below tif_fast_end: one 8-byte load.
-inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t window_shift) noexcept
+// The bits from bit_pos on, which lies below tif_fast_end, at the top of a word: one 8-byte load.
+// At least 57 of them are the stream's.
+inline uint64_t tif_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
 {
     uint64_t window;
     std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
     if constexpr (std::endian::native == std::endian::little)
         window = __builtin_bswap64(window);
-    return static_cast<uint32_t>((window << (bit_pos & 7)) >> window_shift);
+    return window << (bit_pos & 7);
+}
+
+// The code at bit_pos, which lies below tif_fast_end.
+inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t window_shift) noexcept
+{
+    return static_cast<uint32_t>(tif_window(read_buffer, bit_pos) >> window_shift);
 }
 
 // Below this many bytes per code on average, stretches of short strings are long enough to take
 // their own loop.
 constexpr uint32_t TIF_SHORT_LOOP_BYTES = 4;
+
+// The stretch loop counts the codes it may take before either bound needs a check with shifts:
+// it takes 16 bits a code, at least any code's width, and 8 bytes a string, more than any string
+// it takes.
+constexpr int TIF_COUNT_CODE_BITS_LOG2 = 4;
+constexpr int TIF_COUNT_STRING_BYTES_LOG2 = 3;
+static_assert((1u << TIF_COUNT_CODE_BITS_LOG2) >= TIF_MAX_CODE_WIDTH);
+static_assert((1u << TIF_COUNT_STRING_BYTES_LOG2) == LZW_SHORT_STRING);
 
 // The loop state of a stretch of short strings (see tif_short_codes).
 struct tif_short_state {
@@ -147,31 +162,66 @@ template <uint32_t code_width>
     uint8_t *out = state.out;
     uint64_t tail = state.tail;
     const uint32_t window_shift = 64 - code_width;
-    while (bit_pos < bit_bound && out < row_end) {
-        const uint32_t c = tif_window_code(read_buffer, bit_pos, window_shift);
-        uint64_t w;
-        uint32_t n;
-        if (c < next_code) [[likely]] {
-            // Control codes have a length no string reaches, so this check stops them too.
-            n = table.length(c);
-            w = table.word(c);
-        } else if (c == next_code) {
-            // The previous string followed by its own first byte.
-            n = prev_length + 1;
-            w = prev_word | (prev_word & 0xFF) << (8 * prev_length);
-        } else {
-            break;
+    // One window holds two codes: they start at most 7 bits in.
+    static_assert(7 + 2 * code_width <= 64);
+    for (;;) {
+        // The codes that may follow with neither bound checked: each of them still lies below
+        // bit_bound, and as every string here is shorter than 8 bytes, each still starts below
+        // row_end. One count for both bounds leaves each code a single check. The count is quick
+        // to find, by shifts (see TIF_COUNT_CODE_BITS_LOG2); near either bound it runs out early,
+        // and the last codes there go one at a time.
+        const std::ptrdiff_t by_bits =
+            (static_cast<int32_t>(bit_bound) - static_cast<int32_t>(bit_pos)) >> TIF_COUNT_CODE_BITS_LOG2;
+        const std::ptrdiff_t by_room = (row_end - out) >> TIF_COUNT_STRING_BYTES_LOG2;
+        std::ptrdiff_t count = std::min(by_bits, by_room);
+        if (count <= 0) {
+            if (bit_pos >= bit_bound || out >= row_end)
+                break;
+            count = 1;
         }
-        if (n >= LZW_SHORT_STRING) [[unlikely]]
+        // Takes code c if it gives a short string; else leaves it unread and returns false.
+        const auto take = [&](uint32_t c) {
+            uint64_t w;
+            uint32_t n;
+            if (c < next_code) [[likely]] {
+                // Control codes have a length no string reaches, so this check stops them too.
+                n = table.length(c);
+                w = table.word(c);
+            } else if (c == next_code) {
+                // The previous string followed by its own first byte.
+                n = prev_length + 1;
+                w = prev_word | (prev_word & 0xFF) << (8 * prev_length);
+            } else {
+                return false;
+            }
+            if (n >= LZW_SHORT_STRING) [[unlikely]]
+                return false;
+            bit_pos += code_width;
+            table.set(next_code, prev_word | (w & 0xFF) << (8 * prev_length), prev_length + 1);
+            ++next_code;
+            tail = tif_tail_after_short(tail, w, n);
+            out += n;
+            lzw_detail::store8(out - TIF_TAIL_BYTES, tail);
+            prev_word = w;
+            prev_length = n;
+            return true;
+        };
+        for (; count >= 2; count -= 2) {
+            const uint64_t window = tif_window(read_buffer, bit_pos);
+            if (!take(static_cast<uint32_t>(window >> window_shift)))
+                break;
+            if (!take(static_cast<uint32_t>(window << code_width >> window_shift))) {
+                --count;
+                break;
+            }
+        }
+        // One code left: the count's odd one, or one that stopped a pair after its first, which
+        // stops the stretch here again.
+        if (count == 1 && take(tif_window_code(read_buffer, bit_pos, window_shift)))
+            count = 0;
+        // A count left over: a code that needs anything else stopped the stretch.
+        if (count != 0)
             break;
-        bit_pos += code_width;
-        table.set(next_code, prev_word | (w & 0xFF) << (8 * prev_length), prev_length + 1);
-        ++next_code;
-        tail = tif_tail_after_short(tail, w, n);
-        out += n;
-        lzw_detail::store8(out - TIF_TAIL_BYTES, tail);
-        prev_word = w;
-        prev_length = n;
     }
     state = {bit_pos, next_code, prev_word, prev_length, out, tail};
 }
