@@ -92,7 +92,19 @@ void progress_done()
 }
 
 // Work shorter than this shows no progress line, so that small files do not flicker.
-constexpr std::chrono::milliseconds progress_delay{250};
+// ORVELN_PROGRESS_DELAY_MS sets another wait (0: from the first row), for a session recorded with
+// script(1) or a terminal that wants every line.
+std::chrono::milliseconds progress_delay()
+{
+    const char *text = std::getenv("ORVELN_PROGRESS_DELAY_MS");
+    if (text != nullptr && *text != '\0') {
+        char *end = nullptr;
+        const long ms = std::strtol(text, &end, 10);
+        if (*end == '\0' && ms >= 0 && ms <= 3600000)
+            return std::chrono::milliseconds{ms};
+    }
+    return std::chrono::milliseconds{250};
+}
 
 // A progress line on a terminal: "orveln: writing out.tif  42%", redrawn only when the percent
 // changes, and only once the work has taken long enough to be worth watching.
@@ -101,10 +113,10 @@ progress_fn progress_line(const std::string &what)
     if (!stderr_is_terminal())
         return {};
     auto last = std::make_shared<int>(-1);
-    const auto start = std::chrono::steady_clock::now();
-    return [what, last, start](double done) {
+    const auto shown_from = std::chrono::steady_clock::now() + progress_delay();
+    return [what, last, shown_from](double done) {
         const int percent = static_cast<int>(done * 100);
-        if (percent == *last || std::chrono::steady_clock::now() - start < progress_delay)
+        if (percent == *last || std::chrono::steady_clock::now() < shown_from)
             return;
         *last = percent;
         std::fprintf(stderr, "\r\033[Korveln: %s %3d%%", what.c_str(), percent);

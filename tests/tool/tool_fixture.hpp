@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "bmp_file.hpp"
@@ -95,8 +96,11 @@ class orveln_cli : public testing::Test
     }
     void TearDown() override
     {
-        if (!HasFailure())
-            fs::remove_all(dir_);
+        if (HasFailure())
+            return;
+        fs::remove_all(dir_);
+        std::error_code ignored; // the process's folder goes with its last test's
+        fs::remove(dir_.parent_path(), ignored);
     }
 
     fs::path at(const fs::path &name) const { return dir_ / name; }

@@ -96,31 +96,32 @@ struct progress_case {
     const char *name;
     const char *input;  // format of the input file
     const char *output; // and of the output
-    int side;           // of the square picture: large enough that the work outlasts the line's delay
 };
 
 class tool_progress : public orveln_cli, public testing::WithParamInterface<progress_case>
 {
 };
 
+// With the delay at 0 the line shows however fast the machine is; without a terminal it never shows.
 TEST_P(tool_progress, PercentOfRowsOnATerminalOnly)
 {
     const progress_case c = GetParam();
     if (std::system("command -v script > /dev/null 2>&1") != 0)
         GTEST_SKIP() << "no script(1) to give the tool a terminal";
-    // Reading PNG and writing TIFF are the fastest pair, so that case takes the larger picture.
-    spit(at("photo.bmp"), host::write_bmp(photo_like(c.side, c.side)));
+    spit(at("photo.bmp"), host::write_bmp(photo_like(300, 300)));
     const fs::path in = at(std::string("in.") + c.input);
     ASSERT_EQ(orveln("convert " + quote(at("photo.bmp")) + " " + quote(in)).exit_code, 0);
     const std::string out = at(std::string("out.") + c.output).string();
+    const std::string no_delay = "ORVELN_PROGRESS_DELAY_MS=0 ";
 
-    const run_result plain = orveln("convert " + quote(in) + " " + quote(out));
+    const run_result plain = shell(no_delay + quote(ORVELN_TOOL) + " convert " + quote(in) + " " + quote(out));
     ASSERT_EQ(plain.exit_code, 0) << plain.err;
     EXPECT_EQ(plain.err, "") << "progress without a terminal";
 
     fs::remove(out);
     const run_result terminal =
-        shell("script -qec " + quote(quote(ORVELN_TOOL) + " convert " + quote(in) + " " + quote(out)) + " /dev/null");
+        shell(no_delay + "script -qec " + quote(quote(ORVELN_TOOL) + " convert " + quote(in) + " " + quote(out)) +
+              " /dev/null");
     ASSERT_EQ(terminal.exit_code, 0) << terminal.out;
     EXPECT_NE(terminal.out.find("orveln: writing " + out), std::string::npos) << terminal.out;
     EXPECT_NE(terminal.out.find("100%"), std::string::npos) << terminal.out;
@@ -129,9 +130,9 @@ TEST_P(tool_progress, PercentOfRowsOnATerminalOnly)
 }
 
 INSTANTIATE_TEST_SUITE_P(formats, tool_progress,
-                         testing::Values(progress_case{"bmp_to_gif", "bmp", "gif", 2400},
-                                         progress_case{"png_to_tif", "png", "tif", 4800},
-                                         progress_case{"tif_to_png", "tif", "png", 2400}),
+                         testing::Values(progress_case{"bmp_to_gif", "bmp", "gif"},
+                                         progress_case{"png_to_tif", "png", "tif"},
+                                         progress_case{"tif_to_png", "tif", "png"}),
                          row_name);
 
 } // namespace
