@@ -55,8 +55,9 @@ TEST_P(tool_signal, DuringTheWriteLeavesNothingBehind)
             if (caught)
                 ::kill(child, sig); // held pending until the tool runs again
             ::kill(child, SIGCONT);
-            if (!caught)
+            if (!caught) {
                 ASSERT_EQ(::waitpid(child, &status, 0), child);
+            }
         }
         if (!caught) {
             fs::remove(at("out.tif"));
