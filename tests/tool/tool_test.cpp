@@ -66,15 +66,12 @@ TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
 // --transparent survives the reduction of a truecolour picture to a palette; predictor 2 is the
 // default where neighbouring samples are alike, never on palette indices.
 INSTANTIATE_TEST_SUITE_P(every_kind, tool_round_trip,
-                         testing::Values(round_trip_case{"bmp1", 1, "bmp", ""}, round_trip_case{"bmp32", 32, "bmp", ""},
-                                         round_trip_case{"gif1", 1, "gif", ""},
+                         testing::Values(round_trip_case{"gif1", 1, "gif", ""},
                                          round_trip_case{"gif4", 4, "gif", "--interlace --transparent 2", false, 2},
-                                         round_trip_case{"gif8", 8, "gif", ""},
                                          round_trip_case{"gif8i", 8, "gif", "--interlace --transparent 2", false, 2},
                                          round_trip_case{"gif24", 24, "gif", "--transparent 3", false, 3},
                                          round_trip_case{"gif32", 32, "gif", "--transparent 2", false, 2},
-                                         round_trip_case{"tif1", 1, "tif", ""}, round_trip_case{"tif4", 4, "tif", ""},
-                                         round_trip_case{"tif8", 8, "tif", ""},
+                                         round_trip_case{"tif1", 1, "tif", ""}, round_trip_case{"tif8", 8, "tif", ""},
                                          round_trip_case{"tif8p", 8, "tif", "--predictor", true},
                                          round_trip_case{"tif8grey", 8, "tif", "", true, -1, true},
                                          round_trip_case{"tif24", 24, "tif", "", true},
@@ -142,7 +139,7 @@ std::vector<uint8_t> cut(const std::vector<uint8_t> &v, std::size_t n)
     return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(std::min(n, v.size())));
 }
 
-std::vector<uint8_t> patched(std::vector<uint8_t> v, std::size_t offset, std::initializer_list<uint8_t> bytes)
+std::vector<uint8_t> patched(std::vector<uint8_t> v, std::size_t offset, std::string_view bytes)
 {
     std::copy(bytes.begin(), bytes.end(), v.begin() + static_cast<std::ptrdiff_t>(offset));
     return v;
@@ -166,50 +163,33 @@ TEST_P(tool_bad_input, GivesOneLineAndExitOneAndLeavesNoOutput)
     EXPECT_EQ(r.err.find(at(c.output).string()), std::string::npos) << "names the input, not the output: " << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    hostile, tool_bad_input,
-    testing::Values(bad_input_case{"empty", [](auto &) { return std::vector<uint8_t>{}; }, "o.gif"},
-                    bad_input_case{"text",
-                                   [](auto &) {
-                                       return std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'};
-                                   },
-                                   "o.tif"},
-                    bad_input_case{"truncated_bmp", [](auto &g) { return cut(g.bmp, g.bmp.size() - 100); }, "o.tif"},
-                    bad_input_case{"bmp_header_only", [](auto &g) { return cut(g.bmp, 30); }, "o.gif"},
-                    bad_input_case{"bmp_huge_size",
-                                   [](auto &g) {
-                                       return patched(g.bmp, 18, {0xFF, 0xFF, 0xFF, 0x7F});
-                                   },
-                                   "o.tif"},
-                    bad_input_case{"bmp_palette_overflow",
-                                   [](auto &g) {
-                                       return patched(g.bmp, 46, {0xFF, 0xFF, 0, 0});
-                                   },
-                                   "o.gif"},
-                    bad_input_case{"bmp_rle", [](auto &g) { return patched(g.bmp, 30, {1}); }, "o.gif"},
-                    bad_input_case{"truncated_tif", [](auto &g) { return cut(g.tif, g.tif.size() / 2); }, "o.bmp"},
-                    bad_input_case{"tif_corrupt_strips",
-                                   [](auto &g) {
-                                       auto v = g.tif;
-                                       for (std::size_t i = 8; i < v.size() / 2; ++i)
-                                           v[i] = static_cast<uint8_t>(i * 7);
-                                       return v;
-                                   },
-                                   "o.bmp"},
-                    bad_input_case{"truncated_gif_header", [](auto &g) { return cut(g.gif, 20); }, "o.bmp"},
-                    // The first sub-block shortened: the first code is not a clear code.
-                    bad_input_case{"gif_corrupt_data",
-                                   [](auto &g) {
-                                       return patched(g.gif, 13 + 768 + 11, {0x05, 0xFF});
-                                   },
-                                   "o.bmp"},
-                    // Pictures that are sound but cannot be written as asked.
-                    bad_input_case{"too_many_colours_for_exact",
-                                   [](auto &) { return host::write_bmp(photo_like(64, 64)); }, "o.gif", "--exact",
-                                   "256 colours"},
-                    bad_input_case{"predictor_on_bits", [](auto &) { return host::write_bmp(sample(1, 64, 64)); },
-                                   "o.tif", "--predictor"}),
-    row_name);
+const bad_input_case bad_inputs[] = {
+    {"empty", [](auto &) { return std::vector<uint8_t>(); }, "o.gif"},
+    {"text", [](auto &) { return std::vector<uint8_t>(5, 'h'); }, "o.tif"},
+    {"truncated_bmp", [](auto &g) { return cut(g.bmp, g.bmp.size() - 100); }, "o.tif"},
+    {"bmp_header_only", [](auto &g) { return cut(g.bmp, 30); }, "o.gif"},
+    {"bmp_huge_size", [](auto &g) { return patched(g.bmp, 18, "\xFF\xFF\xFF\x7F"); }, "o.tif"},
+    {"bmp_palette_overflow", [](auto &g) { return patched(g.bmp, 46, std::string_view("\xFF\xFF\0\0", 4)); }, "o.gif"},
+    {"bmp_rle", [](auto &g) { return patched(g.bmp, 30, "\x01"); }, "o.gif"},
+    {"truncated_tif", [](auto &g) { return cut(g.tif, g.tif.size() / 2); }, "o.bmp"},
+    {"tif_corrupt_strips",
+     [](auto &g) {
+         auto v = g.tif;
+         for (std::size_t i = 8; i < v.size() / 2; ++i)
+             v[i] = static_cast<uint8_t>(i * 7);
+         return v;
+     },
+     "o.bmp"},
+    {"truncated_gif_header", [](auto &g) { return cut(g.gif, 20); }, "o.bmp"},
+    // The first sub-block shortened: the first code is not a clear code.
+    {"gif_corrupt_data", [](auto &g) { return patched(g.gif, 13 + 768 + 11, "\x05\xFF"); }, "o.bmp"},
+    // Pictures that are sound but cannot be written as asked.
+    {"too_many_colours_for_exact", [](auto &) { return host::write_bmp(photo_like(64, 64)); }, "o.gif", "--exact",
+     "256 colours"},
+    {"predictor_on_bits", [](auto &) { return host::write_bmp(sample(1, 64, 64)); }, "o.tif", "--predictor"},
+};
+
+INSTANTIATE_TEST_SUITE_P(hostile, tool_bad_input, testing::ValuesIn(bad_inputs), row_name);
 
 // The reference pixels of each corpus file, compared with what Pillow reads from every file the
 // tool wrote from it: giflib's indices (from the manifest's expected blobs) through the image's
@@ -288,49 +268,25 @@ TEST_F(orveln_cli, CorpusFilesConvertToEveryFormatWithTheReferencePixels)
 {
     ORVELN1_NEED_CORPUS();
     const fs::path corpus = orveln1::test::shared_corpus().dir;
-    std::vector<std::string> files;
-    for (const nlohmann::json &entry : orveln1::test::shared_corpus().entries)
-        files.push_back(entry["file"].get<std::string>());
-    ASSERT_GT(files.size(), 0u);
-
-    // One shell runs every conversion, each leaving its exit code and standard error beside it.
-    struct job {
-        std::string rel;
-        fs::path out;
-    };
-    std::vector<job> jobs;
-    std::string script;
-    for (const std::string &rel : files)
-        for (const char *ext : {"bmp", "png", "gif", "tif"}) {
-            const fs::path out = at(fs::path(rel).filename().string() + "." + ext);
-            jobs.push_back({rel, out});
-            // GIF output keeps the colours exactly or refuses.
-            script += quote(ORVELN_TOOL) + " convert " + quote((corpus / rel).string()) + " " + quote(out.string()) +
-                      (std::string(ext) == "gif" ? " --exact" : "") + " 2>" + quote(out.string() + ".err") +
-                      "; echo $? >" + quote(out.string() + ".rc") + "\n";
-        }
-    spit(at("convert-all.sh"), script);
-    ASSERT_EQ(shell("sh " + quote(at("convert-all.sh").string())).exit_code, 0);
-
+    ASSERT_GT(orveln1::test::shared_corpus().entries.size(), 0u);
     std::string converted;
     int refused = 0;
-    for (const job &j : jobs) {
-        const std::string in = (corpus / j.rel).string();
-        run_result r;
-        r.exit_code = std::stoi(slurp(j.out.string() + ".rc"));
-        r.err = slurp(j.out.string() + ".err");
-        fs::remove(j.out.string() + ".rc");
-        fs::remove(j.out.string() + ".err");
-        if (r.exit_code == 0) {
-            converted += j.rel + " " + j.out.string() + "\n";
-            continue;
+    for (const nlohmann::json &entry : orveln1::test::shared_corpus().entries)
+        for (const char *ext : {"bmp", "png", "gif", "tif"}) {
+            const std::string rel = entry["file"].get<std::string>(), in = (corpus / rel).string();
+            const fs::path out = at(fs::path(rel).filename().string() + "." + ext);
+            // GIF output keeps the colours exactly or refuses.
+            const run_result r = convert(in, out, std::string(ext) == "gif" ? "--exact" : "");
+            if (r.exit_code == 0) {
+                converted += rel + " " + out.string() + "\n";
+                continue;
+            }
+            ++refused;
+            SCOPED_TRACE(out.string());
+            expect_clean_failure(r, out);
+            EXPECT_NE(r.err.find(in + ": "), std::string::npos) << r.err;
+            EXPECT_GT(r.err.size(), in.size() + 20) << "a reason is given: " << r.err;
         }
-        ++refused;
-        SCOPED_TRACE(j.out.string());
-        expect_clean_failure(r, j.out);
-        EXPECT_NE(r.err.find(in + ": "), std::string::npos) << r.err;
-        EXPECT_GT(r.err.size(), in.size() + 20) << "a reason is given: " << r.err;
-    }
     spit(at("converted.txt"), converted);
     const run_result check = python(corpus_check, quote(corpus.string()));
     EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
