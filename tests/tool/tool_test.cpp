@@ -195,68 +195,42 @@ INSTANTIATE_TEST_SUITE_P(hostile, tool_bad_input, testing::ValuesIn(bad_inputs),
 // tool wrote from it: giflib's indices (from the manifest's expected blobs) through the image's
 // colour table for GIF, Pillow's decode (through libtiff) of the first page for TIFF.
 const char *const corpus_check = R"(
-import json, subprocess
+import functools, json, subprocess
 corpus = sys.argv[2]
-converted = [l.split() for l in open(d + '/converted.txt')]
-manifest = {}
-for line in open(corpus + '/manifest.jsonl'):
-    m = json.loads(line)
-    manifest[m['file']] = m
+manifest = {m['file']: m for m in map(json.loads, open(corpus + '/manifest.jsonl'))}
 
-def gif_table(data, m):
-    tables = []
-    if data[10] & 0x80:
-        n = 2 << (data[10] & 7)
-        tables = data[13:13 + 3 * n]
-    d = m['descriptor_offset']
-    packed = data[d + 9]
-    if packed & 0x80:
-        n = 2 << (packed & 7)
-        tables = data[d + 10:d + 10 + 3 * n]
-    return tables
-
-cache = {}
-
+@functools.cache
 def reference(rel):
-    if rel in cache:
-        return cache[rel]
     m = manifest[rel]
     if m['kind'] == 'gif':
-        data = open(corpus + '/' + rel, 'rb').read()
-        table = gif_table(data, m)
-        entries = [bytes(table[3 * i:3 * i + 3]) if 3 * i + 3 <= len(table) else bytes(3) for i in range(256)]
+        data, at = open(corpus + '/' + rel, 'rb').read(), m['descriptor_offset']
+        table = data[13:13 + (6 << (data[10] & 7))] if data[10] & 0x80 else b''
+        if data[at + 9] & 0x80:
+            table = data[at + 10:at + 10 + (6 << (data[at + 9] & 7))]
+        table = table.ljust(768, b'\0')
         idx = open(corpus + '/' + m['expected']['idx'], 'rb').read()
-        cache[rel] = (m['width'], m['height']), b''.join(map(entries.__getitem__, idx)), None
-        return cache[rel]
+        return (m['width'], m['height']), b''.join(table[3 * i:3 * i + 3] for i in idx), None
     im = Image.open(corpus + '/' + rel)
     im.load()
-    raw = None
-    if im.tag_v2.get(338) in (1, (1,)):
-        # Associated alpha: Pillow divides the colours by alpha; libtiff's strips hold them
-        # multiplied, which is what formats without alpha get.
-        plain = d + '/plain.tif'
-        subprocess.run(['tiffcp', '-c', 'none', '-r', str(im.size[1]), corpus + '/' + rel, plain], check=True)
-        p = Image.open(plain)
-        data = open(plain, 'rb').read()
-        at = p.tag_v2[273][0] if isinstance(p.tag_v2[273], tuple) else p.tag_v2[273]
-        b = data[at:at + 4 * im.size[0] * im.size[1]]
-        raw = b''.join(b[i:i + 3] for i in range(0, len(b), 4))
-    cache[rel] = im.size, im.convert('RGBA' if raw else 'RGB').tobytes(), raw
-    return cache[rel]
+    if im.tag_v2.get(338) not in (1, (1,)):
+        return im.size, im.convert('RGB').tobytes(), None
+    # Associated alpha: Pillow divides the colours by alpha; libtiff's strips hold them multiplied,
+    # which is what formats without alpha get.
+    plain = d + '/plain.tif'
+    subprocess.run(['tiffcp', '-c', 'none', '-r', str(im.size[1]), corpus + '/' + rel, plain], check=True)
+    offsets = Image.open(plain).tag_v2[273]
+    at = offsets[0] if isinstance(offsets, tuple) else offsets
+    b = open(plain, 'rb').read()[at:at + 4 * im.size[0] * im.size[1]]
+    return im.size, im.convert('RGBA').tobytes(), b''.join(b[i:i + 3] for i in range(0, len(b), 4))
 
 bad = []
+converted = [l.split() for l in open(d + '/converted.txt')]
 for rel, made in converted:
     size, want, raw = reference(rel)
     got = Image.open(made)
-    if got.size != size:
-        bad.append(made)
-    elif raw is None:
-        if got.convert('RGB').tobytes() != want:
-            bad.append(made)
-    elif made.endswith('.bmp'):
-        if got.convert('RGB').tobytes() != raw:
-            bad.append(made)
-    elif any(abs(p - q) > 1 for p, q in zip(got.convert('RGBA').tobytes(), want)):
+    if got.size != size or (got.convert('RGB').tobytes() != want if raw is None else
+                            got.convert('RGB').tobytes() != raw if made.endswith('.bmp') else
+                            any(abs(p - q) > 1 for p, q in zip(got.convert('RGBA').tobytes(), want))):
         bad.append(made)
 print(len(converted), 'compared;', 'differ:', ' '.join(bad))
 sys.exit(1 if bad else 0)
