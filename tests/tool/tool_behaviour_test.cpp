@@ -401,7 +401,7 @@ TEST_F(orveln_cli, OldStyleLzwStripsAreReadAndNamed)
 
 struct cli_case {
     const char *name;
-    const char *args; // IN stands for in.bmp, OUT for out.tif, both quoted
+    const char *args; // run in the test's folder
     int exit_code;
     const char *message;   // in what the tool prints
     bool terminal = false; // standard output is a terminal
@@ -419,12 +419,7 @@ TEST_P(tool_command_line, FollowsTheCommonConventions)
     spit(at("in.bmp"), host::write_bmp(sample(24, 30, 20)));
     spit(at("-dash.bmp"), host::write_bmp(sample(24, 30, 20)));
     fs::create_directories(at("folder"));
-    std::string args = c.args;
-    for (const auto &[from, to] : {std::pair<std::string, std::string>{"IN", quote(at("in.bmp"))},
-                                   std::pair<std::string, std::string>{"OUT", quote(at("out.tif"))}})
-        for (std::size_t p = args.find(from); p != std::string::npos; p = args.find(from, p + to.size()))
-            args.replace(p, from.size(), to);
-    std::string command = quote(ORVELN_TOOL) + " " + args;
+    std::string command = quote(ORVELN_TOOL) + " " + c.args;
     if (c.terminal)
         command = "script -qec " + quote(command) + " /dev/null";
     const run_result r = shell("cd " + quote(dir_) + " && " + command);
@@ -442,27 +437,27 @@ TEST_P(tool_command_line, FollowsTheCommonConventions)
 
 INSTANTIATE_TEST_SUITE_P(
     conventions, tool_command_line,
-    testing::Values(cli_case{"attached_value", "convert IN OUT --threads=2 --to=tif", 0, ""},
-                    cli_case{"output_option", "convert -o OUT IN", 0, ""},
-                    cli_case{"output_option_long", "convert IN --output=OUT", 0, ""},
-                    cli_case{"double_dash", "convert -- -dash.bmp dash.tif", 0, ""},
-                    cli_case{"three_operands", "convert IN OUT extra", 2, "convert wants exactly IN and OUT, got 3"},
-                    cli_case{"output_and_two", "convert -o OUT IN extra", 2, "got 2"},
-                    cli_case{"flag_with_value", "convert IN OUT --force=yes", 2, "takes no value"},
-                    cli_case{"gif_option_for_tiff", "convert IN OUT --colors 8", 2, "GIF output only"},
-                    cli_case{"no_command", "", 2, "no command given"},
-                    cli_case{"unknown_command", "frobnicate", 2, "unknown command"},
-                    cli_case{"unknown_format", "convert a b --to jpg", 2, "not 'jpg'"},
-                    cli_case{"unknown_extension", "convert a b.xyz", 2, "cannot tell the output format"},
-                    cli_case{"no_threads", "convert a b.gif --threads 0", 2, "not '0'"},
-                    cli_case{"info_without_files", "info", 2, "at least one FILE"},
-                    cli_case{"stdout_needs_to", "convert IN -", 2, "standard output needs --to"},
-                    // Folders are refused with one line naming them, never an uncaught exception.
-                    cli_case{"folder_in", "convert folder OUT", 1, "folder"},
-                    cli_case{"folder_out", "convert IN folder --to tif", 1, "folder"},
-                    cli_case{"missing_folder_out", "convert IN no/such/dir/out.tif", 1, "no/such/dir/out.tif"},
-                    cli_case{"terminal", "convert IN - --to gif", 2, "will not write a binary image to a terminal",
-                             true}),
+    testing::Values(
+        cli_case{"attached_value", "convert in.bmp out.tif --threads=2 --to=tif", 0, ""},
+        cli_case{"output_option", "convert -o out.tif in.bmp", 0, ""},
+        cli_case{"output_option_long", "convert in.bmp --output=out.tif", 0, ""},
+        cli_case{"double_dash", "convert -- -dash.bmp dash.tif", 0, ""},
+        cli_case{"three_operands", "convert in.bmp out.tif extra", 2, "convert wants exactly IN and OUT, got 3"},
+        cli_case{"output_and_two", "convert -o out.tif in.bmp extra", 2, "got 2"},
+        cli_case{"flag_with_value", "convert in.bmp out.tif --force=yes", 2, "takes no value"},
+        cli_case{"gif_option_for_tiff", "convert in.bmp out.tif --colors 8", 2, "GIF output only"},
+        cli_case{"no_command", "", 2, "no command given"},
+        cli_case{"unknown_command", "frobnicate", 2, "unknown command"},
+        cli_case{"unknown_format", "convert a b --to jpg", 2, "not 'jpg'"},
+        cli_case{"unknown_extension", "convert a b.xyz", 2, "cannot tell the output format"},
+        cli_case{"no_threads", "convert a b.gif --threads 0", 2, "not '0'"},
+        cli_case{"info_without_files", "info", 2, "at least one FILE"},
+        cli_case{"stdout_needs_to", "convert in.bmp -", 2, "standard output needs --to"},
+        // Folders are refused with one line naming them, never an uncaught exception.
+        cli_case{"folder_in", "convert folder out.tif", 1, "folder"},
+        cli_case{"folder_out", "convert in.bmp folder --to tif", 1, "folder"},
+        cli_case{"missing_folder_out", "convert in.bmp no/such/dir/out.tif", 1, "no/such/dir/out.tif"},
+        cli_case{"terminal", "convert in.bmp - --to gif", 2, "will not write a binary image to a terminal", true}),
     row_name);
 
 } // namespace
