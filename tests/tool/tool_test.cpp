@@ -23,7 +23,7 @@ class tool_round_trip : public orveln_cli, public testing::WithParamInterface<ro
 };
 
 // Readers that share no code with the tool check each file on the way: Pillow reads the source's
-// colours from it, libtiff's tools read every strip, giflib's reads the GIF to its end.
+// colours from it, libtiff's tiffinfo decodes every strip, giflib's reads the GIF to its end.
 TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
 {
     const round_trip_case c = GetParam();
@@ -45,11 +45,9 @@ TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
     if (format == "tif") {
         r = shell("tiffinfo -D " + quote(at(mid)));
         EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;
         EXPECT_NE(r.out.find("LZW"), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("horizontal differencing") != std::string::npos, c.predicted) << r.out;
-        r = shell("tiffcp -c none " + quote(at(mid)) + " " + quote(at("plain.tif")));
-        EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_TRUE(r.err.empty()) << r.err;
     } else if (format == "gif") {
         r = shell("giftext " + quote(at(mid)));
         EXPECT_EQ(r.exit_code, 0) << r.err;
