@@ -220,16 +220,10 @@ INSTANTIATE_TEST_SUITE_P(
                      ".save('c.tif', compression='tiff_lzw')\"",
                      "c.tif", "CMYK|", 0},
         inspect_case{"pages", "tiffcp grey.tif rgb.tif pages.tif", "pages.tif", "2 pages|page 1:|8-bit RGB|", 0},
-        // The second page's ImageLength entry renamed to an unknown tag: the chain still counts two
-        // directories, but libtiff refuses to read the second.
-        inspect_case{"damaged_page",
-                     "tiffcp grey.tif rgb.tif pages.tif && /usr/bin/python3 -c \"import struct; b = bytearray(open("
-                     "'pages.tif', 'rb').read()); e = '<' if b[:2] == b'II' else '>'; first = struct.unpack_from(e + "
-                     "'I', b, 4)[0]; n = struct.unpack_from(e + 'H', b, first)[0]; second = struct.unpack_from(e + "
-                     "'I', b, first + 2 + 12 * n)[0]; m = struct.unpack_from(e + 'H', b, second)[0]; at = [second + "
-                     "2 + 12 * i for i in range(m) if struct.unpack_from(e + 'H', b, second + 2 + 12 * i)[0] == "
-                     "257][0]; struct.pack_into(e + 'H', b, at, 65000); open('bad.tif', 'wb').write(b)\"",
-                     "bad.tif", "2 pages|page 0:|8-bit grey|page 1: damaged directory, cannot be read|", 1},
+        // The second page's ImageLength made 0: the chain still counts two directories, but libtiff
+        // refuses to read the second.
+        inspect_case{"damaged_page", "tiffcp grey.tif rgb.tif bad.tif && tiffset -d 1 -s 257 0 bad.tif", "bad.tif",
+                     "2 pages|page 0:|8-bit grey|page 1: damaged directory, cannot be read|", 1},
         inspect_case{"damaged_gif", "head -c $(($(stat -c %s a.gif) - 40)) a.gif > cut.gif", "cut.gif",
                      "image 0: 50x40|of 40 rows complete|damaged|", 1},
         inspect_case{"gif", "true", "i.gif",
@@ -329,14 +323,10 @@ frames = [Image.new('RGB', (20, 10), c) for c in ((200, 0, 0), (0, 200, 0), (0, 
 for i, f in enumerate(frames):
     f.putpixel((i, i), (255, 255, 255))
 frames[0].save(d + '/anim.gif', save_all=True, append_images=frames[1:], duration=50, disposal=1)
-for i, f in enumerate(frames):
-    f.save(d + '/page%d.tif' % i, compression='tiff_lzw')
+frames[0].save(d + '/pages.tif', save_all=True, append_images=frames[1:], compression='tiff_lzw')
+frames[2].save(d + '/third.bmp')
 )";
     ASSERT_EQ(python(make).exit_code, 0);
-    ASSERT_EQ(shell("tiffcp " + quote(at("page0.tif")) + " " + quote(at("page1.tif")) + " " + quote(at("page2.tif")) +
-                    " " + quote(at("pages.tif")))
-                  .exit_code,
-              0);
     for (const char *file : {"anim.gif", "pages.tif"}) {
         run_result r = convert(file, "first.png");
         EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -344,7 +334,7 @@ for i, f in enumerate(frames):
         r = orveln("convert " + quote(at(file)) + " -o " + quote(at("third.png")) + " --image=2");
         ASSERT_EQ(r.exit_code, 0) << r.err;
         EXPECT_TRUE(r.err.empty()) << r.err;
-        EXPECT_TRUE(same_in_pillow("page2.tif", "third.png")) << file;
+        EXPECT_TRUE(same_in_pillow("third.bmp", "third.png")) << file;
         r = convert(file, "none.png", "--image 3");
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_NE(r.err.find("there is no"), std::string::npos) << r.err;
