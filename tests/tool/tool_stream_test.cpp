@@ -81,13 +81,11 @@ TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
 // bilevel ones; the input strips of 7, 1000 or 33 rows end inside a band, not at its edge.
 INSTANTIATE_TEST_SUITE_P(
     inputs, tool_stream,
-    testing::Values(stream_case{"tif_lzw_rgb", "tif", 24, 700, 2500, "-c lzw -r 7"},
-                    stream_case{"tif_lzw_rgb_predictor", "tif", 24, 700, 2500, "-c lzw:2 -r 33"},
+    testing::Values(stream_case{"tif_lzw_rgb_predictor", "tif", 24, 700, 2500, "-c lzw:2 -r 7"},
                     stream_case{"tif_lzw_rgba_one_strip", "tif", 32, 700, 1900, "-c lzw:2 -r 1900"},
                     stream_case{"tif_stored_grey", "tif", 8, 300, 15000, "-c none -r 1000"},
                     stream_case{"tif_lzw_bilevel", "tif", 1, 8000, 4500, "-c lzw -r 33"},
-                    stream_case{"png_rgb", "png", 24, 700, 2500}, stream_case{"png_rgba", "png", 32, 700, 1900},
-                    stream_case{"png_4bit_palette", "png", 4, 2001, 300}, stream_case{"bmp_rgb", "bmp", 24, 700, 2500},
+                    stream_case{"png_rgba", "png", 32, 700, 1900}, stream_case{"png_4bit_palette", "png", 4, 2001, 300},
                     stream_case{"bmp_8bit_palette", "bmp", 8, 301, 7001},
                     stream_case{"jpeg_rgb", "jpg", 24, 700, 2500}),
     row_name);

@@ -23,7 +23,7 @@ class tool_round_trip : public orveln_cli, public testing::WithParamInterface<ro
 };
 
 // Readers that share no code with the tool check each file on the way: Pillow reads the source's
-// colours from it, libtiff's tools read every strip, giflib's reads the GIF to its end.
+// colours from it, libtiff's tiffinfo decodes every strip, giflib's reads the GIF to its end.
 TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
 {
     const round_trip_case c = GetParam();
@@ -45,11 +45,9 @@ TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
     if (format == "tif") {
         r = shell("tiffinfo -D " + quote(at(mid)));
         EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;
         EXPECT_NE(r.out.find("LZW"), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("horizontal differencing") != std::string::npos, c.predicted) << r.out;
-        r = shell("tiffcp -c none " + quote(at(mid)) + " " + quote(at("plain.tif")));
-        EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_TRUE(r.err.empty()) << r.err;
     } else if (format == "gif") {
         r = shell("giftext " + quote(at(mid)));
         EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -66,15 +64,12 @@ TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
 // --transparent survives the reduction of a truecolour picture to a palette; predictor 2 is the
 // default where neighbouring samples are alike, never on palette indices.
 INSTANTIATE_TEST_SUITE_P(every_kind, tool_round_trip,
-                         testing::Values(round_trip_case{"bmp1", 1, "bmp", ""}, round_trip_case{"bmp32", 32, "bmp", ""},
-                                         round_trip_case{"gif1", 1, "gif", ""},
+                         testing::Values(round_trip_case{"gif1", 1, "gif", ""},
                                          round_trip_case{"gif4", 4, "gif", "--interlace --transparent 2", false, 2},
-                                         round_trip_case{"gif8", 8, "gif", ""},
                                          round_trip_case{"gif8i", 8, "gif", "--interlace --transparent 2", false, 2},
                                          round_trip_case{"gif24", 24, "gif", "--transparent 3", false, 3},
                                          round_trip_case{"gif32", 32, "gif", "--transparent 2", false, 2},
-                                         round_trip_case{"tif1", 1, "tif", ""}, round_trip_case{"tif4", 4, "tif", ""},
-                                         round_trip_case{"tif8", 8, "tif", ""},
+                                         round_trip_case{"tif1", 1, "tif", ""}, round_trip_case{"tif8", 8, "tif", ""},
                                          round_trip_case{"tif8p", 8, "tif", "--predictor", true},
                                          round_trip_case{"tif8grey", 8, "tif", "", true, -1, true},
                                          round_trip_case{"tif24", 24, "tif", "", true},
@@ -142,7 +137,7 @@ std::vector<uint8_t> cut(const std::vector<uint8_t> &v, std::size_t n)
     return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(std::min(n, v.size())));
 }
 
-std::vector<uint8_t> patched(std::vector<uint8_t> v, std::size_t offset, std::initializer_list<uint8_t> bytes)
+std::vector<uint8_t> patched(std::vector<uint8_t> v, std::size_t offset, std::string_view bytes)
 {
     std::copy(bytes.begin(), bytes.end(), v.begin() + static_cast<std::ptrdiff_t>(offset));
     return v;
@@ -166,117 +161,74 @@ TEST_P(tool_bad_input, GivesOneLineAndExitOneAndLeavesNoOutput)
     EXPECT_EQ(r.err.find(at(c.output).string()), std::string::npos) << "names the input, not the output: " << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    hostile, tool_bad_input,
-    testing::Values(bad_input_case{"empty", [](auto &) { return std::vector<uint8_t>{}; }, "o.gif"},
-                    bad_input_case{"text",
-                                   [](auto &) {
-                                       return std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'};
-                                   },
-                                   "o.tif"},
-                    bad_input_case{"truncated_bmp", [](auto &g) { return cut(g.bmp, g.bmp.size() - 100); }, "o.tif"},
-                    bad_input_case{"bmp_header_only", [](auto &g) { return cut(g.bmp, 30); }, "o.gif"},
-                    bad_input_case{"bmp_huge_size",
-                                   [](auto &g) {
-                                       return patched(g.bmp, 18, {0xFF, 0xFF, 0xFF, 0x7F});
-                                   },
-                                   "o.tif"},
-                    bad_input_case{"bmp_palette_overflow",
-                                   [](auto &g) {
-                                       return patched(g.bmp, 46, {0xFF, 0xFF, 0, 0});
-                                   },
-                                   "o.gif"},
-                    bad_input_case{"bmp_rle", [](auto &g) { return patched(g.bmp, 30, {1}); }, "o.gif"},
-                    bad_input_case{"truncated_tif", [](auto &g) { return cut(g.tif, g.tif.size() / 2); }, "o.bmp"},
-                    bad_input_case{"tif_corrupt_strips",
-                                   [](auto &g) {
-                                       auto v = g.tif;
-                                       for (std::size_t i = 8; i < v.size() / 2; ++i)
-                                           v[i] = static_cast<uint8_t>(i * 7);
-                                       return v;
-                                   },
-                                   "o.bmp"},
-                    bad_input_case{"truncated_gif_header", [](auto &g) { return cut(g.gif, 20); }, "o.bmp"},
-                    // The first sub-block shortened: the first code is not a clear code.
-                    bad_input_case{"gif_corrupt_data",
-                                   [](auto &g) {
-                                       return patched(g.gif, 13 + 768 + 11, {0x05, 0xFF});
-                                   },
-                                   "o.bmp"},
-                    // Pictures that are sound but cannot be written as asked.
-                    bad_input_case{"too_many_colours_for_exact",
-                                   [](auto &) { return host::write_bmp(photo_like(64, 64)); }, "o.gif", "--exact",
-                                   "256 colours"},
-                    bad_input_case{"predictor_on_bits", [](auto &) { return host::write_bmp(sample(1, 64, 64)); },
-                                   "o.tif", "--predictor"}),
-    row_name);
+const bad_input_case bad_inputs[] = {
+    {"empty", [](auto &) { return std::vector<uint8_t>(); }, "o.gif"},
+    {"text", [](auto &) { return std::vector<uint8_t>(5, 'h'); }, "o.tif"},
+    {"truncated_bmp", [](auto &g) { return cut(g.bmp, g.bmp.size() - 100); }, "o.tif"},
+    {"bmp_header_only", [](auto &g) { return cut(g.bmp, 30); }, "o.gif"},
+    {"bmp_huge_size", [](auto &g) { return patched(g.bmp, 18, "\xFF\xFF\xFF\x7F"); }, "o.tif"},
+    {"bmp_palette_overflow", [](auto &g) { return patched(g.bmp, 46, std::string_view("\xFF\xFF\0\0", 4)); }, "o.gif"},
+    {"bmp_rle", [](auto &g) { return patched(g.bmp, 30, "\x01"); }, "o.gif"},
+    {"truncated_tif", [](auto &g) { return cut(g.tif, g.tif.size() / 2); }, "o.bmp"},
+    {"tif_corrupt_strips",
+     [](auto &g) {
+         auto v = g.tif;
+         for (std::size_t i = 8; i < v.size() / 2; ++i)
+             v[i] = static_cast<uint8_t>(i * 7);
+         return v;
+     },
+     "o.bmp"},
+    {"truncated_gif_header", [](auto &g) { return cut(g.gif, 20); }, "o.bmp"},
+    // The first sub-block shortened: the first code is not a clear code.
+    {"gif_corrupt_data", [](auto &g) { return patched(g.gif, 13 + 768 + 11, "\x05\xFF"); }, "o.bmp"},
+    // Pictures that are sound but cannot be written as asked.
+    {"too_many_colours_for_exact", [](auto &) { return host::write_bmp(photo_like(64, 64)); }, "o.gif", "--exact",
+     "256 colours"},
+    {"predictor_on_bits", [](auto &) { return host::write_bmp(sample(1, 64, 64)); }, "o.tif", "--predictor"},
+};
+
+INSTANTIATE_TEST_SUITE_P(hostile, tool_bad_input, testing::ValuesIn(bad_inputs), row_name);
 
 // The reference pixels of each corpus file, compared with what Pillow reads from every file the
 // tool wrote from it: giflib's indices (from the manifest's expected blobs) through the image's
 // colour table for GIF, Pillow's decode (through libtiff) of the first page for TIFF.
 const char *const corpus_check = R"(
-import json, subprocess
+import functools, json, subprocess
 corpus = sys.argv[2]
-converted = [l.split() for l in open(d + '/converted.txt')]
-manifest = {}
-for line in open(corpus + '/manifest.jsonl'):
-    m = json.loads(line)
-    manifest[m['file']] = m
+manifest = {m['file']: m for m in map(json.loads, open(corpus + '/manifest.jsonl'))}
 
-def gif_table(data, m):
-    tables = []
-    if data[10] & 0x80:
-        n = 2 << (data[10] & 7)
-        tables = data[13:13 + 3 * n]
-    d = m['descriptor_offset']
-    packed = data[d + 9]
-    if packed & 0x80:
-        n = 2 << (packed & 7)
-        tables = data[d + 10:d + 10 + 3 * n]
-    return tables
-
-cache = {}
-
+@functools.cache
 def reference(rel):
-    if rel in cache:
-        return cache[rel]
     m = manifest[rel]
     if m['kind'] == 'gif':
-        data = open(corpus + '/' + rel, 'rb').read()
-        table = gif_table(data, m)
-        entries = [bytes(table[3 * i:3 * i + 3]) if 3 * i + 3 <= len(table) else bytes(3) for i in range(256)]
+        data, at = open(corpus + '/' + rel, 'rb').read(), m['descriptor_offset']
+        table = data[13:13 + (6 << (data[10] & 7))] if data[10] & 0x80 else b''
+        if data[at + 9] & 0x80:
+            table = data[at + 10:at + 10 + (6 << (data[at + 9] & 7))]
+        table = table.ljust(768, b'\0')
         idx = open(corpus + '/' + m['expected']['idx'], 'rb').read()
-        cache[rel] = (m['width'], m['height']), b''.join(map(entries.__getitem__, idx)), None
-        return cache[rel]
+        return (m['width'], m['height']), b''.join(table[3 * i:3 * i + 3] for i in idx), None
     im = Image.open(corpus + '/' + rel)
     im.load()
-    raw = None
-    if im.tag_v2.get(338) in (1, (1,)):
-        # Associated alpha: Pillow divides the colours by alpha; libtiff's strips hold them
-        # multiplied, which is what formats without alpha get.
-        plain = d + '/plain.tif'
-        subprocess.run(['tiffcp', '-c', 'none', '-r', str(im.size[1]), corpus + '/' + rel, plain], check=True)
-        p = Image.open(plain)
-        data = open(plain, 'rb').read()
-        at = p.tag_v2[273][0] if isinstance(p.tag_v2[273], tuple) else p.tag_v2[273]
-        b = data[at:at + 4 * im.size[0] * im.size[1]]
-        raw = b''.join(b[i:i + 3] for i in range(0, len(b), 4))
-    cache[rel] = im.size, im.convert('RGBA' if raw else 'RGB').tobytes(), raw
-    return cache[rel]
+    if im.tag_v2.get(338) not in (1, (1,)):
+        return im.size, im.convert('RGB').tobytes(), None
+    # Associated alpha: Pillow divides the colours by alpha; libtiff's strips hold them multiplied,
+    # which is what formats without alpha get.
+    plain = d + '/plain.tif'
+    subprocess.run(['tiffcp', '-c', 'none', '-r', str(im.size[1]), corpus + '/' + rel, plain], check=True)
+    offsets = Image.open(plain).tag_v2[273]
+    at = offsets[0] if isinstance(offsets, tuple) else offsets
+    b = open(plain, 'rb').read()[at:at + 4 * im.size[0] * im.size[1]]
+    return im.size, im.convert('RGBA').tobytes(), b''.join(b[i:i + 3] for i in range(0, len(b), 4))
 
 bad = []
+converted = [l.split() for l in open(d + '/converted.txt')]
 for rel, made in converted:
     size, want, raw = reference(rel)
     got = Image.open(made)
-    if got.size != size:
-        bad.append(made)
-    elif raw is None:
-        if got.convert('RGB').tobytes() != want:
-            bad.append(made)
-    elif made.endswith('.bmp'):
-        if got.convert('RGB').tobytes() != raw:
-            bad.append(made)
-    elif any(abs(p - q) > 1 for p, q in zip(got.convert('RGBA').tobytes(), want)):
+    if got.size != size or (got.convert('RGB').tobytes() != want if raw is None else
+                            got.convert('RGB').tobytes() != raw if made.endswith('.bmp') else
+                            any(abs(p - q) > 1 for p, q in zip(got.convert('RGBA').tobytes(), want))):
         bad.append(made)
 print(len(converted), 'compared;', 'differ:', ' '.join(bad))
 sys.exit(1 if bad else 0)
@@ -288,49 +240,25 @@ TEST_F(orveln_cli, CorpusFilesConvertToEveryFormatWithTheReferencePixels)
 {
     ORVELN1_NEED_CORPUS();
     const fs::path corpus = orveln1::test::shared_corpus().dir;
-    std::vector<std::string> files;
-    for (const nlohmann::json &entry : orveln1::test::shared_corpus().entries)
-        files.push_back(entry["file"].get<std::string>());
-    ASSERT_GT(files.size(), 0u);
-
-    // One shell runs every conversion, each leaving its exit code and standard error beside it.
-    struct job {
-        std::string rel;
-        fs::path out;
-    };
-    std::vector<job> jobs;
-    std::string script;
-    for (const std::string &rel : files)
-        for (const char *ext : {"bmp", "png", "gif", "tif"}) {
-            const fs::path out = at(fs::path(rel).filename().string() + "." + ext);
-            jobs.push_back({rel, out});
-            // GIF output keeps the colours exactly or refuses.
-            script += quote(ORVELN_TOOL) + " convert " + quote((corpus / rel).string()) + " " + quote(out.string()) +
-                      (std::string(ext) == "gif" ? " --exact" : "") + " 2>" + quote(out.string() + ".err") +
-                      "; echo $? >" + quote(out.string() + ".rc") + "\n";
-        }
-    spit(at("convert-all.sh"), script);
-    ASSERT_EQ(shell("sh " + quote(at("convert-all.sh").string())).exit_code, 0);
-
+    ASSERT_GT(orveln1::test::shared_corpus().entries.size(), 0u);
     std::string converted;
     int refused = 0;
-    for (const job &j : jobs) {
-        const std::string in = (corpus / j.rel).string();
-        run_result r;
-        r.exit_code = std::stoi(slurp(j.out.string() + ".rc"));
-        r.err = slurp(j.out.string() + ".err");
-        fs::remove(j.out.string() + ".rc");
-        fs::remove(j.out.string() + ".err");
-        if (r.exit_code == 0) {
-            converted += j.rel + " " + j.out.string() + "\n";
-            continue;
+    for (const nlohmann::json &entry : orveln1::test::shared_corpus().entries)
+        for (const char *ext : {"bmp", "png", "gif", "tif"}) {
+            const std::string rel = entry["file"].get<std::string>(), in = (corpus / rel).string();
+            const fs::path out = at(fs::path(rel).filename().string() + "." + ext);
+            // GIF output keeps the colours exactly or refuses.
+            const run_result r = convert(in, out, std::string(ext) == "gif" ? "--exact" : "");
+            if (r.exit_code == 0) {
+                converted += rel + " " + out.string() + "\n";
+                continue;
+            }
+            ++refused;
+            SCOPED_TRACE(out.string());
+            expect_clean_failure(r, out);
+            EXPECT_NE(r.err.find(in + ": "), std::string::npos) << r.err;
+            EXPECT_GT(r.err.size(), in.size() + 20) << "a reason is given: " << r.err;
         }
-        ++refused;
-        SCOPED_TRACE(j.out.string());
-        expect_clean_failure(r, j.out);
-        EXPECT_NE(r.err.find(in + ": "), std::string::npos) << r.err;
-        EXPECT_GT(r.err.size(), in.size() + 20) << "a reason is given: " << r.err;
-    }
     spit(at("converted.txt"), converted);
     const run_result check = python(corpus_check, quote(corpus.string()));
     EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
