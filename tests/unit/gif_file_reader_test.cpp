@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The C++ interface's GIF stream reader, decode_gif_file and error_text: every image of a stream
-// with its own table and graphic control, refusals with their result codes, cut streams read
-// without a byte outside them, and a name for every result code.
+// The C++ interface's GIF stream reader, decode_gif_file and error_text: per-image tables and
+// graphic controls, refusals, cut streams read inside their bytes, a name for every result code.
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "orveln1.hpp"
 #include "support/code_streams.hpp"
@@ -59,9 +59,7 @@ TEST(gif_stream_reader, EveryImageWithItsOwnTableAndGraphicControl)
     const three_images t;
     const result<gif_stream> r = read_gif_stream(t.s.out);
     ASSERT_EQ(r.code, 0);
-    EXPECT_EQ(r.value.screen_width, 20);
-    EXPECT_EQ(r.value.screen_height, 10);
-    EXPECT_EQ(r.value.background_index, 3);
+    EXPECT_EQ(std::tuple(r.value.screen_width, r.value.screen_height, r.value.background_index), std::tuple(20, 10, 3));
     EXPECT_TRUE(same_bytes(r.value.global_colour_table, t.s.global));
     EXPECT_EQ(r.value.bytes_read, t.s.out.size());
     const expected_image want[3] = {{1, 2, 5, 4, false, false, 4, true, 3, 0, 1, 0x0200},
@@ -72,20 +70,13 @@ TEST(gif_stream_reader, EveryImageWithItsOwnTableAndGraphicControl)
         SCOPED_TRACE("image " + std::to_string(k));
         const gif_image &im = r.value.images[k];
         const expected_image &w = want[k];
-        EXPECT_EQ(im.left, w.left);
-        EXPECT_EQ(im.top, w.top);
-        EXPECT_EQ(im.width, w.width);
-        EXPECT_EQ(im.height, w.height);
-        EXPECT_EQ(im.interlaced, w.interlaced);
-        EXPECT_EQ(im.local_colour_table, w.local);
+        EXPECT_EQ(std::tuple(im.left, im.top, im.width, im.height, im.interlaced, im.local_colour_table),
+                  std::tuple(w.left, w.top, w.width, w.height, w.interlaced, w.local));
+        EXPECT_EQ(std::tuple(im.graphic_control, im.transparent_index, im.delay, im.disposal, im.code_size_word),
+                  std::tuple(w.control, w.transparent, w.delay, w.disposal, w.code_size_word));
         EXPECT_EQ(im.colour_table.size(), 3u * static_cast<std::size_t>(w.entries));
         EXPECT_TRUE(
             same_bytes(im.colour_table, w.local ? gif_stream_builder::colour_table(w.entries, 100) : t.s.global));
-        EXPECT_EQ(im.graphic_control, w.control);
-        EXPECT_EQ(im.transparent_index, w.transparent);
-        EXPECT_EQ(im.delay, w.delay);
-        EXPECT_EQ(im.disposal, w.disposal);
-        EXPECT_EQ(im.code_size_word, w.code_size_word);
         EXPECT_TRUE(im.data_complete);
         EXPECT_EQ(im.sub_blocks.data(), t.s.out.data() + t.s.data_offsets[k]);
         EXPECT_TRUE(same_bytes(im.sub_blocks, t.data[k]));
@@ -286,19 +277,14 @@ TEST(error_text, NamesEveryResultCode)
     const int32_t codes[] = {ORVELN1_ERR_NO_MEMORY,         ORVELN1_ERR_BAD_DATA,       ORVELN1_ERR_WRITE,
                              ORVELN1_ERR_UNSUPPORTED_DEPTH, ORVELN1_ERR_NO_CALLBACK,    ORVELN1_ERR_NOT_GIF,
                              ORVELN1_ERR_GIF_TRUNCATED,     ORVELN1_ERR_GIF_BAD_RECORD, ORVELN1_ERR_GIF_NO_IMAGE};
-    std::set<std::string> texts;
-    for (const int32_t code : codes) {
+    std::set<std::string> texts = {"success"};
+    for (const int32_t code : codes) { // its own text, not success nor a refusal's
         const std::string text = error_text(code);
-        EXPECT_FALSE(text.empty());
-        EXPECT_EQ(text.find("refused"), std::string::npos) << code;
-        EXPECT_NE(text, "success");
-        texts.insert(text);
+        EXPECT_TRUE(!text.empty() && text.find("refused") == std::string::npos && texts.insert(text).second) << code;
     }
-    EXPECT_EQ(texts.size(), std::size(codes)) << "each code its own text";
     EXPECT_EQ(error_text(ORVELN1_OK), "success");
     EXPECT_EQ(error_text(1), "success");
     EXPECT_EQ(error_text(-7), "host callback refused (-7)");
-    EXPECT_EQ(error_text(-1000), "host callback refused (-1000)");
     EXPECT_EQ(error_text(ORVELN1_ERR_NOT_GIF), "not a GIF stream");
 }
 
