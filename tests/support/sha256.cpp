@@ -39,8 +39,8 @@ void compress(std::array<uint32_t, 8> &h, const uint8_t *block)
     }
     std::array<uint32_t, 8> v = h; // a b c d e f g h
     for (int i = 0; i < 64; ++i) {
-        const uint32_t t1 = v[7] + (rotr(v[4], 6) ^ rotr(v[4], 11) ^ rotr(v[4], 25)) + ((v[4] & v[5]) ^ (~v[4] & v[6])) +
-                            round_constants[i] + w[i];
+        const uint32_t t1 = v[7] + (rotr(v[4], 6) ^ rotr(v[4], 11) ^ rotr(v[4], 25)) +
+                            ((v[4] & v[5]) ^ (~v[4] & v[6])) + round_constants[i] + w[i];
         const uint32_t t2 =
             (rotr(v[0], 2) ^ rotr(v[0], 13) ^ rotr(v[0], 22)) + ((v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]));
         for (int k = 7; k > 0; --k)
