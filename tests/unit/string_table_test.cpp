@@ -28,33 +28,7 @@ struct table_fixture : ::testing::Test {
     }
 };
 
-// First extension in the prefix's record, later ones through the hash; bytes 0 and 0xFF ordinary.
-struct extension_case {
-    int32_t prefix;
-    int first, second, third;
-};
-class string_table_extensions : public table_fixture, public ::testing::WithParamInterface<extension_case>
-{
-};
-TEST_P(string_table_extensions, FirstThenLaterOnesAreFound)
-{
-    const auto [prefix, first, second, third] = GetParam();
-    ASSERT_EQ(add(find(prefix, first), prefix, first, 258), 259);
-    EXPECT_EQ(find(prefix, first), 258);
-    const int32_t miss = find(prefix, second);
-    ASSERT_LT(miss, STRING_TABLE_NONE);
-    EXPECT_EQ(add(miss, prefix, second, 259), 260);
-    EXPECT_EQ(find(prefix, second), 259);
-    EXPECT_EQ(find(prefix, first), 258);
-    EXPECT_LT(find(prefix, third), STRING_TABLE_NONE);
-    for (const int byte : {0x00, 0xFF, first, second})
-        for (const int32_t code : {258, 259})
-            EXPECT_EQ(find(code, byte), STRING_TABLE_NONE) << code << " " << byte;
-}
-INSTANTIATE_TEST_SUITE_P(string_table, string_table_extensions,
-                         testing::Values(extension_case{65, 66, 67, 68}, extension_case{0, 0x00, 0xFF, 0x80},
-                                         extension_case{255, 0xFF, 0x00, 1}));
-
+// 256 extensions of one prefix: the first in its record, every later one through the hash.
 TEST_F(table_fixture, AllByteValuesOfOnePrefix)
 {
     int32_t next = 258;
