@@ -28,9 +28,10 @@ bool same_bytes(std::span<const uint8_t> a, const bytes &b)
 // is used up by a plain text extension); the third after a comment and a graphic control without
 // transparency.
 struct three_images {
-    bytes data[3] = {sub_blocks(gif_reference_encode(make_pixels(image_kind::noise, 5, 4, 4), 2), 7),
-                     sub_blocks(gif_reference_encode(make_pixels(image_kind::gradient, 9, 3, 8), 3)),
-                     sub_blocks(gif_reference_encode(make_pixels(image_kind::stripes, 2, 6, 4), 2), 1)};
+    bytes pixels[3] = {make_pixels(image_kind::noise, 5, 4, 4), make_pixels(image_kind::gradient, 9, 3, 8),
+                       make_pixels(image_kind::stripes, 2, 6, 4)};
+    bytes data[3] = {sub_blocks(gif_reference_encode(pixels[0], 2), 7), sub_blocks(gif_reference_encode(pixels[1], 3)),
+                     sub_blocks(gif_reference_encode(pixels[2], 2), 1)};
     gif_stream_builder s{20, 10, 4};
 
     three_images()
@@ -208,8 +209,6 @@ TEST(gif_stream_reader, SubBlockContentsStopAtTheTerminatorOrTheEnd)
 TEST(decode_gif_file, DecodesImageKWithItsPaletteAndTransparency)
 {
     const three_images t;
-    const bytes pixels[3] = {make_pixels(image_kind::noise, 5, 4, 4), make_pixels(image_kind::gradient, 9, 3, 8),
-                             make_pixels(image_kind::stripes, 2, 6, 4)};
     const int transparent[3] = {3, -1, -1};
     for (int k = 0; k < 3; ++k) {
         SCOPED_TRACE("image " + std::to_string(k));
@@ -220,13 +219,11 @@ TEST(decode_gif_file, DecodesImageKWithItsPaletteAndTransparency)
         EXPECT_EQ(p.depth, 8);
         EXPECT_EQ(p.transparent_index, transparent[k]);
         EXPECT_EQ(p.palette, read_gif_stream(t.s.out).value.images[static_cast<std::size_t>(k)].palette());
-        // The three images are interlaced only in the second; rows then arrive in pass order but
-        // are stored in place, so compare with the source rows in pass order.
-        const std::vector<int32_t> order =
-            k == 1 ? interlace_order(p.height) : std::vector<int32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+        // The second is interlaced: its rows are coded in pass order and stored in place.
+        const std::vector<int32_t> order = interlace_order(p.height, k == 1);
         for (int32_t i = 0; i < p.height; ++i) {
             const auto w = static_cast<std::size_t>(p.width);
-            const auto src = pixels[k].begin() + static_cast<std::ptrdiff_t>(w * static_cast<std::size_t>(i));
+            const auto src = t.pixels[k].begin() + static_cast<std::ptrdiff_t>(w * static_cast<std::size_t>(i));
             EXPECT_TRUE(
                 std::equal(src, src + static_cast<std::ptrdiff_t>(w), p.row(order[static_cast<std::size_t>(i)])))
                 << "row " << i;
