@@ -19,16 +19,10 @@ using namespace orveln1::test;
 namespace
 {
 
-std::vector<nlohmann::json> gif_entries()
-{
-    return shared_corpus().of_kind("gif");
-}
-
-// The cases of the suite: one per GIF of the manifest, or a single one that skips (or fails) with
-// the reason when there is no manifest to read.
+// One case per GIF of the manifest, or one that skips (or fails) with the reason without a manifest.
 std::vector<nlohmann::json> gif_cases()
 {
-    std::vector<nlohmann::json> cases = gif_entries();
+    std::vector<nlohmann::json> cases = shared_corpus().of_kind("gif");
     if (cases.empty())
         cases.push_back(nlohmann::json{{"name", "corpus_unavailable"}});
     return cases;
@@ -105,9 +99,8 @@ TEST_P(gif_corpus, DecodesToTheReferencePixels)
     const int root_size = gif_settle_code_size(info.code_size_word).root_size;
     const int min_code_size = info.code_size_word >> 8;
     if (root_size != min_code_size) {
-        // The reference decoders read the code size byte as it stands; here a code size of 0 or
-        // above 8 is replaced by the packed byte's size field plus one. The data then decodes
-        // under the wrong root size: it ends with 0 or is refused, and never faults.
+        // A code size of 0 or above 8 is settled from the packed byte here (the reference
+        // decoders take it as it stands): the data ends with 0 or is refused, and never faults.
         SCOPED_TRACE("code size " + std::to_string(min_code_size) + " settled from the packed byte as " +
                      std::to_string(root_size));
         EXPECT_TRUE(d.result == 0 || d.result == ORVELN1_ERR_BAD_DATA);
@@ -115,8 +108,7 @@ TEST_P(gif_corpus, DecodesToTheReferencePixels)
     }
     const nlohmann::json &lzw = m["lzw"];
     if (lzw.contains("first_code_is_clear") && !lzw["first_code_is_clear"].get<bool>()) {
-        // The reference decoders take data that does not begin with a clear code; such data is
-        // refused here, before any row.
+        // Data not opening with a clear code is refused here, before any row.
         SCOPED_TRACE("image data does not begin with a clear code");
         EXPECT_EQ(d.result, ORVELN1_ERR_BAD_DATA);
         EXPECT_TRUE(d.indices.empty());
@@ -134,8 +126,7 @@ TEST_P(gif_corpus, DecodesToTheReferencePixels)
     const std::string name = m["name"].get<std::string>();
     const std::size_t cut = name.find(".truncated");
     if (cut != std::string::npos) {
-        // The reference decoders gave up on this cut file; the rows its data completes must be
-        // those of the whole file.
+        // The reference decoders gave up on this cut file: compare with the whole file's rows.
         reference = read_file(c.path("expected/" + name.substr(0, cut) + ".idx"));
         rows_to_compare = d.indices.size();
         EXPECT_GT(rows_to_compare, 0u);
@@ -165,8 +156,8 @@ INSTANTIATE_TEST_SUITE_P(corpus, gif_corpus, testing::ValuesIn(gif_cases()),
 TEST(gif_stream_reader, EveryPrefixOfEveryCorpusFileIsReadSafely)
 {
     ORVELN1_NEED_CORPUS();
-    ASSERT_FALSE(gif_entries().empty());
-    for (const nlohmann::json &m : gif_entries()) {
+    ASSERT_FALSE(shared_corpus().of_kind("gif").empty());
+    for (const nlohmann::json &m : shared_corpus().of_kind("gif")) {
         const std::vector<uint8_t> file = read_file(shared_corpus().path(m["file"]));
         const std::size_t data_offset = m["data_offset"].get<std::size_t>();
         for (std::size_t n = 0; n <= std::min(file.size(), data_offset + 1); ++n) {

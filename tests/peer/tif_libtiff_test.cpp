@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// TIFF strips against libtiff: every strip encode_tif writes reads back through libtiff to the
-// coded bytes, and every LZW strip libtiff writes decodes to libtiff's bytes.
+// TIFF strips against libtiff both ways: our strips read back through libtiff, libtiff's decode here.
 #include <gtest/gtest.h>
 
 #include <tiffio.h>
@@ -29,9 +28,8 @@ struct tiff_file {
     std::string path;
 };
 
-// One strip of a one-strip 8-bit grey image `row_bytes` wide (so that its bytes are the coded bytes
-// as they are) through a file: an LZW strip of ours stored raw and read back decoded by libtiff
-// (decode), or plain bytes coded by libtiff and read back raw (encode). Empty when libtiff refuses.
+// The one strip of an 8-bit grey image `row_bytes` wide through a file: our LZW strip stored raw and
+// read back decoded by libtiff (decode), or bytes coded by libtiff and read back raw. Empty on refusal.
 std::vector<uint8_t> through_libtiff(bool decode, const std::vector<uint8_t> &bytes, uint32_t row_bytes, uint32_t rows,
                                      const std::string &name)
 {
@@ -106,14 +104,12 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
 
     // What the strip must hold: each row's meaningful bytes, with 3- or 4-byte groups red first.
     std::vector<uint8_t> coded;
-    for (int32_t r = 0; r < k.rows; ++r) {
-        std::vector<uint8_t> row(pixels.begin() + static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(r)),
-                                 pixels.begin() +
-                                     static_cast<std::ptrdiff_t>(padded * static_cast<std::size_t>(r + 1)));
-        const std::size_t group = k.depth == 24 ? 3 : k.depth == 32 ? 4 : 0;
-        for (std::size_t i = 0; group != 0 && i + 2 < row.size(); i += group)
-            std::swap(row[i], row[i + 2]);
-        coded.insert(coded.end(), row.begin(), row.begin() + static_cast<std::ptrdiff_t>(meaningful));
+    const std::size_t group = k.depth == 24 ? 3 : k.depth == 32 ? 4 : 0;
+    for (std::size_t at = 0; at < pixels.size(); at += padded) {
+        coded.insert(coded.end(), pixels.begin() + static_cast<std::ptrdiff_t>(at),
+                     pixels.begin() + static_cast<std::ptrdiff_t>(at + meaningful));
+        for (std::size_t i = coded.size() - meaningful; group != 0 && i + 2 < coded.size(); i += group)
+            std::swap(coded[i], coded[i + 2]);
     }
 
     test_host host;
@@ -124,9 +120,6 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
         through_libtiff(true, host.output, static_cast<uint32_t>(meaningful), rows, peer_name({k, 0}));
     ASSERT_EQ(back.size(), coded.size());
     EXPECT_TRUE(back == coded);
-    // Our own decoder agrees, rows counted or not.
-    EXPECT_TRUE(tif_decode_strip(host.output, static_cast<uint32_t>(meaningful), rows).bytes == coded);
-    EXPECT_TRUE(tif_decode_strip(host.output, static_cast<uint32_t>(meaningful), 0).bytes == coded);
 }
 
 TEST_P(tif_peer, WeDecodeLibtiffStrips)
@@ -159,8 +152,7 @@ std::vector<peer_case> peer_cases()
 
 INSTANTIATE_TEST_SUITE_P(libtiff, tif_peer, ::testing::ValuesIn(peer_cases()), peer_name);
 
-// Strips that end at every point of a table cycle: wherever the last code lands (just before a
-// width step, at it, next to the restart after code 4079), libtiff reads the end code.
+// Wherever the last code lands (at a width step, next to the restart), libtiff reads the end code.
 TEST(tif_peer_lengths, LibtiffReadsEveryLength)
 {
     TIFFSetWarningHandler(nullptr);

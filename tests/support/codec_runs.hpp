@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The codecs run against the test host (its handle as io_handle and row_context) with host buffers
-// of exactly the documented sizes, and TIFF strips coded from and decoded to plain bytes.
+// The codecs run against the test host with buffers of exactly the documented sizes, and TIFF
+// strips coded from and decoded to plain bytes.
 #pragma once
 
 #include <cstddef>
@@ -19,8 +19,7 @@ int32_t run_gif_decompress(test_host &host, const std::vector<uint8_t> &header, 
                            uint8_t *read_buffer = nullptr);
 // The same through the decode_gif entry point and its registered read callback, as a host calls it.
 int32_t run_decode_gif(test_host &host, const std::vector<uint8_t> &header, int32_t code_size_word);
-// A strip from host.input into rows of row_bytes (kept whole by the host); the row buffer starts
-// filled with 0xEE. The buffers may be given, else they are the host's own.
+// A strip from host.input into rows of row_bytes; buffers given or the host's own (rows 0xEE-filled).
 int32_t run_tif_decompress(test_host &host, int32_t first_row, uint32_t row_bytes, uint32_t row_count,
                            uint8_t *read_buffer = nullptr, uint8_t *row_buffer = nullptr);
 // Rows from the host's get_row coded as one strip.
@@ -42,8 +41,7 @@ struct tif_decoded {
     std::size_t rows;
     std::size_t reads;
 };
-// Decodes a strip into rows of row_bytes, reads served in the pieces that read_piece chooses
-// (all that fit when empty). The row buffer starts filled with 0xEE.
+// A strip into rows of row_bytes, read in the pieces read_piece chooses (all that fit when empty).
 tif_decoded tif_decode_strip(const std::vector<uint8_t> &strip, uint32_t row_bytes, uint32_t row_count,
                              const std::function<int32_t(int32_t, int)> &read_piece = {});
 

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The shared corpus of real GIF and TIFF files as the tests see it: where it is, its manifest, and
-// whether it can be checked. A missing corpus skips its tests (or fails them when
-// ORVELN1_REQUIRE_CORPUS is set); a corpus with fewer files than its manifest names fails them.
+// The shared corpus of real GIF and TIFF files: where it is, its manifest, whether it can be checked.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -37,8 +35,8 @@ struct corpus {
 
 } // namespace orveln1::test
 
-// First statement of every corpus test: skips with the reason when the corpus is absent, fails
-// when it is required but absent, or present but incomplete.
+// First statement of every corpus test: skips with the reason when the corpus is absent; fails
+// when it is absent but ORVELN1_REQUIRE_CORPUS is set, or present but incomplete.
 #define ORVELN1_NEED_CORPUS()                                                                                          \
     do {                                                                                                               \
         const ::orveln1::test::corpus &need_corpus_ = ::orveln1::test::shared_corpus();                                \

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The tests' images: indexed pixels of a few reproducible kinds, the bitmap info header and palette
-// the codecs read, rows in the padded scan-line layout both ways, and GIF's four-pass row order.
+// The tests' images: reproducible pixels, the header and palette the codecs read, scan lines, and
+// GIF's row order.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +12,7 @@ namespace orveln1::test
 
 enum class image_kind { flat, noise, gradient, stripes };
 
-// width x height pixels, each below `colours`, top row first. flat: every pixel is seed % colours;
-// noise: a fixed pseudo-random sequence per seed.
+// width x height pixels below `colours`, top row first (flat: seed % colours; noise: seeded).
 [[nodiscard]] std::vector<uint8_t> make_pixels(image_kind kind, int32_t width, int32_t height, int colours,
                                                uint32_t seed = 1);
 // `count` bytes of the given kind, every byte value possible.
@@ -48,8 +47,7 @@ struct test_image {
 // The header alone, for codecs that read only the geometry, depth and compression.
 [[nodiscard]] std::vector<uint8_t> image_header(int32_t width, int32_t height, int depth, uint32_t compression = 0);
 
-// The order GIF stores the rows of an image of the given height in: the four passes when
-// interlaced, else top to bottom.
+// The order GIF stores rows in: the four passes when interlaced, else top to bottom.
 [[nodiscard]] inline std::vector<int32_t> interlace_order(int32_t height, bool interlaced = true)
 {
     std::vector<int32_t> order;
@@ -70,8 +68,8 @@ struct test_image {
                         : static_cast<uint8_t>((row[i / 8] >> (7 - i % 8)) & 1);
 }
 
-// One pixel a byte into the scan-line layout at depth 1, 4 or 8, as a decoder hands a row over:
-// the bits past the last pixel and the padding to a multiple of 4 bytes are 0.
+// One pixel a byte into the scan-line layout at depth 1, 4 or 8, as a decoder hands a row over
+// (the bits past the last pixel and the padding 0).
 [[nodiscard]] inline std::vector<uint8_t> scan_line(const uint8_t *pixels, std::size_t width, int depth)
 {
     const std::size_t unpadded = depth == 1 ? (width + 7) / 8 : depth == 4 ? (width + 1) / 2 : width;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 #include "boundary/memory.hpp"
 
@@ -24,53 +25,24 @@ std::atomic<int> fill_byte{-1};
 
 // Sizes of live blocks, so that a release can be accounted in bytes. Kept beside the blocks, not in
 // front of them, so that a write before a block still lands outside it where a sanitizer sees it.
-// Codec calls hold at most four blocks each; a full table only loses byte accounting.
-struct size_entry {
-    const void *address;
-    std::size_t bytes;
-};
-constexpr std::size_t size_slots = 4096;
-size_entry live_sizes[size_slots];
+std::unordered_map<const void *, std::size_t> live_sizes;
 std::mutex live_sizes_lock;
 
-std::size_t slot_of(const void *address) noexcept
+void remember_size(const void *address, std::size_t bytes)
 {
-    return (reinterpret_cast<uintptr_t>(address) >> 4) % size_slots;
+    const std::lock_guard<std::mutex> hold(live_sizes_lock);
+    live_sizes[address] = bytes;
 }
 
-void remember_size(const void *address, std::size_t bytes) noexcept
+std::size_t forget_size(const void *address)
 {
-    std::lock_guard<std::mutex> hold(live_sizes_lock);
-    for (std::size_t i = 0, s = slot_of(address); i < size_slots; ++i, s = (s + 1) % size_slots) {
-        if (live_sizes[s].address == nullptr) {
-            live_sizes[s] = size_entry{address, bytes};
-            return;
-        }
-    }
-}
-
-std::size_t forget_size(const void *address) noexcept
-{
-    std::lock_guard<std::mutex> hold(live_sizes_lock);
-    for (std::size_t i = 0, s = slot_of(address); i < size_slots; ++i, s = (s + 1) % size_slots) {
-        if (live_sizes[s].address == address) {
-            const std::size_t bytes = live_sizes[s].bytes;
-            // Close the gap so that later probes for other addresses still find their entries.
-            live_sizes[s] = size_entry{nullptr, 0};
-            for (std::size_t j = (s + 1) % size_slots; live_sizes[j].address != nullptr; j = (j + 1) % size_slots) {
-                const size_entry moved = live_sizes[j];
-                live_sizes[j] = size_entry{nullptr, 0};
-                for (std::size_t t = slot_of(moved.address);; t = (t + 1) % size_slots) {
-                    if (live_sizes[t].address == nullptr) {
-                        live_sizes[t] = moved;
-                        break;
-                    }
-                }
-            }
-            return bytes;
-        }
-    }
-    return 0;
+    const std::lock_guard<std::mutex> hold(live_sizes_lock);
+    const auto it = live_sizes.find(address);
+    if (it == live_sizes.end())
+        return 0;
+    const std::size_t bytes = it->second;
+    live_sizes.erase(it);
+    return bytes;
 }
 
 bool injected_failure() noexcept

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The test build's working memory: block accounting, failure of the k-th allocation and fill
-// patterns, through which tests prove that no codec path leaks or mishandles a failure. Linked
-// (orveln1_core_instrumented) in place of the shipped module's plain lzw_alloc/lzw_free.
+// The test build's working memory (orveln1_core_instrumented, in place of the plain lzw_alloc/
+// lzw_free): block accounting, failure of the k-th allocation and fill patterns.
 #pragma once
 
 #include <cstdint>

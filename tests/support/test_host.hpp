@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The one scriptable host every codec test runs against: a byte source handed out in chosen pieces,
-// a byte sink, rows served from an image and rows received, each call on one event trail, and
-// failure injection for every kind of callback.
+// The scriptable host every codec test runs against: bytes in chosen pieces, a byte sink, rows
+// served and received, every call on one event trail, and failure injection for each callback.
 #pragma once
 
 #include <cstddef>
@@ -24,13 +23,10 @@ struct host_event {
     bool operator==(const host_event &) const = default;
 };
 
-// io_handle and row_context are both the host's handle, which the static callbacks map back to it,
-// so several hosts can live side by side in one test.
-//
-// Failure injection, for every kind of callback alike: fail_<kind>_at = k makes the k-th call of
-// that kind (counted from 1, as the block accounting counts allocations) and every later one fail;
-// 0 never. A failing read returns read_failure, a failing write takes short_by bytes fewer than it
-// was given, a failing get_row or put_row returns get_row_failure or put_row_failure.
+// io_handle and row_context are the host's handle, so several hosts can live side by side.
+// fail_<kind>_at = k fails the k-th call of that kind (from 1) and every later one; 0 never. A
+// failing read returns read_failure, a write takes short_by bytes fewer, get_row and put_row
+// return get_row_failure and put_row_failure.
 class test_host
 {
   public:
@@ -52,10 +48,9 @@ class test_host
     // --- compressed input (read) ---
     std::vector<uint8_t> input;
     std::size_t input_pos = 0;
-    // Bytes to deliver for the call-th read (from 0) asking `asked`; default: all that fit. The
-    // piece is cut to what is left.
+    // Bytes to deliver for the call-th read (from 0) asking `asked`; default: all that fit.
     std::function<int32_t(int32_t asked, int call)> read_piece;
-    // When set, what read reports instead of the count delivered (an understated or overstated claim).
+    // When set, what read reports instead of the count delivered.
     std::function<int32_t(int32_t delivered, int call)> read_claim;
     int64_t fail_read_at = 0;
     int32_t read_failure = -1;
@@ -73,12 +68,10 @@ class test_host
     int64_t writes = 0;
 
     // --- rows to encode (get_row) ---
-    // Serves the image's packed rows (serve_image), or fills the buffer with fill_row; without
-    // either the buffer is left as it is.
+    // The image's packed rows (serve_image), else fill_row, else the buffer as it is.
     void serve_image(const test_image &image);
     std::function<void(uint8_t *buffer, int32_t index, int32_t count)> fill_row;
-    // A fill_row that serves row k as `stride` bytes of data from k * stride on, zeros past its end.
-    // The data must outlive the host's calls.
+    // A fill_row serving row k as data[k * stride ..] (stride bytes, zeros past the end); data outlives the host.
     void serve_bytes(const std::vector<uint8_t> &data, std::size_t stride);
     int64_t fail_get_row_at = 0;
     int32_t get_row_failure = -5;
@@ -92,13 +85,10 @@ class test_host
     bool bad_row_count = false; // a served row was asked for with other than its padded length
 
     // --- decoded rows (put_row) ---
-    // Bytes kept of each row put; 0: the row_bytes the call gives (decode_tif gives 0, so its tests say).
+    // Bytes kept of each row put; 0: the call's row_bytes (decode_tif gives 0, so its tests say).
     std::size_t put_row_bytes = 0;
-    // Off: rows are counted, joined (see rows_joined) and the last one kept, nothing more; for
-    // millions of rows.
-    bool record_puts = true;
-    // Off as well: not even joined.
-    bool join_rows = true;
+    bool record_puts = true; // off: rows only counted, joined and the last kept (millions of rows)
+    bool join_rows = true;   // off: not even joined
     int64_t fail_put_row_at = 0;
     int32_t put_row_failure = -7;
     std::size_t put_count = 0;
@@ -112,11 +102,11 @@ class test_host
     std::vector<put_call> puts;
     std::vector<uint8_t> last_row;
 
-    // Every call in order, and callbacks made after an injected failure.
+    // Every call in order; calls made after an injected failure.
     std::vector<host_event> events;
     int64_t calls_after_failure = 0;
 
-    // The kinds of the events in order ("rrp..."), and the values of one kind.
+    // The event kinds in order ("rrp..."); the values of one kind.
     [[nodiscard]] std::string trail() const;
     [[nodiscard]] std::vector<int32_t> values(char kind) const;
     // The kept bytes of every row put, one after the other.

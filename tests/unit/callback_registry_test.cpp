@@ -19,22 +19,12 @@ TEST(callback_registry, LaterStoreReplacesAllFourSlots)
 {
     registry_store(read_a, write_a, 17, put_a);
     callback_registry r = registry_load();
-    EXPECT_EQ(r.read, read_a);
-    EXPECT_EQ(r.write, write_a);
-    EXPECT_EQ(r.spare, 17);
-    EXPECT_EQ(r.put_row, put_a);
-
+    EXPECT_TRUE(r.read == read_a && r.write == write_a && r.spare == 17 && r.put_row == put_a);
     registry_store(read_b, nullptr, 0, nullptr);
     r = registry_load();
-    EXPECT_EQ(r.read, read_b);
-    EXPECT_EQ(r.write, nullptr);
-    EXPECT_EQ(r.spare, 0);
-    EXPECT_EQ(r.put_row, nullptr);
-
+    EXPECT_TRUE(r.read == read_b && r.write == nullptr && r.spare == 0 && r.put_row == nullptr);
     const codec_callbacks c = registered_callbacks();
-    EXPECT_EQ(c.read, read_b);
-    EXPECT_EQ(c.write, nullptr);
-    EXPECT_EQ(c.put_row, nullptr);
+    EXPECT_TRUE(c.read == read_b && c.write == nullptr && c.put_row == nullptr);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The GIF stream writer: exact streams and write_fn call sizes, transparency, the palette through
-// the header size, and refusals before any callback (giflib reads its streams in peer/).
+// The GIF stream writer: exact streams and write sizes, transparency, the palette through the
+// header size, refusals before any callback (giflib reads its streams in peer/).
 #include <gtest/gtest.h>
 
 #include "gif/gif_compressor.hpp"

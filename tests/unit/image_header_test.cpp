@@ -2,7 +2,6 @@
 // Header fields read by offset, and the scan-line length rule at every depth.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
 #include <vector>
 
@@ -32,12 +31,10 @@ TEST_P(padded_row_bytes_cases, MatchesTheBitmapRule)
 INSTANTIATE_TEST_SUITE_P(Examples, padded_row_bytes_cases,
                          ::testing::Values(row_case{10, 1, 4}, row_case{5, 4, 4}, row_case{5, 8, 8},
                                            row_case{5, 24, 16}, row_case{3, 16, 8}, row_case{0, 1, 0},
-                                           row_case{0, 4, 0}, row_case{0, 8, 0}, row_case{0, 16, 0}, row_case{0, 24, 0},
-                                           row_case{0, 32, 0}, row_case{1, 1, 4}, row_case{32, 1, 4},
-                                           row_case{33, 1, 8}, row_case{8, 4, 4}, row_case{9, 4, 8}, row_case{4, 8, 4},
-                                           row_case{1, 32, 4}, row_case{7, 24, 24},
+                                           row_case{0, 24, 0}, row_case{32, 1, 4}, row_case{33, 1, 8},
+                                           row_case{8, 4, 4}, row_case{9, 4, 8}, row_case{1, 32, 4},
                                            // Depths no codec serves take the width unchanged, like depth 8.
-                                           row_case{5, 2, 8}, row_case{5, 3, 8}, row_case{5, 0, 8},
+                                           row_case{5, 2, 8}, row_case{5, 0, 8},
                                            // Widths whose row sizes pass 32 bits are computed exactly.
                                            row_case{INT32_MAX, 32, 8589934588LL}, row_case{INT32_MAX, 24, 6442450944LL},
                                            row_case{INT32_MAX, 8, 2147483648LL}, row_case{INT32_MAX, 1, 268435456LL}));
@@ -66,10 +63,13 @@ std::vector<uint8_t> make_header(uint32_t header_size)
 
 using header_sizes = ::testing::TestWithParam<uint32_t>;
 
+// The palette is found through the header size; read from an odd address (no aligned loads).
 TEST_P(header_sizes, FieldsAndPaletteAreFoundThroughHeaderSize)
 {
     const std::vector<uint8_t> bytes = make_header(GetParam());
-    const image_header_view h = read_image_header(bytes.data());
+    std::vector<uint8_t> store(1 + bytes.size());
+    std::memcpy(store.data() + 1, bytes.data(), bytes.size());
+    const image_header_view h = read_image_header(store.data() + 1);
     EXPECT_EQ(h.size(), GetParam());
     EXPECT_EQ(h.width(), -2);
     EXPECT_EQ(h.height(), 300);
@@ -93,16 +93,6 @@ TEST(image_header_fields, TransparencyIsBit0x10OfTheSecondColourByteOnly)
     bytes[33] = 0x10;
     bytes[34] = 0xFF;
     EXPECT_TRUE(read_image_header(bytes.data()).has_transparency());
-}
-
-TEST(image_header_fields, ReadFromUnalignedMemory)
-{
-    std::vector<uint8_t> store(1 + 40 + 1024);
-    const std::vector<uint8_t> bytes = make_header(40);
-    std::memcpy(store.data() + 1, bytes.data(), bytes.size());
-    const image_header_view h = read_image_header(store.data() + 1);
-    EXPECT_EQ(h.height(), 300);
-    EXPECT_EQ(h.depth(), 24);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The encoder dictionary: the kinds of search result, first extensions and later ones, restarts, and
-// whole generations against a map of every string added.
+// The encoder dictionary: first and later extensions, hash collisions, and whole generations of
+// every form against a map of every string added.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -28,58 +28,7 @@ struct table_fixture : ::testing::Test {
     }
 };
 
-TEST_F(table_fixture, EveryRootMissesEveryByteAfterReset)
-{
-    for (int root = 0; root < 256; ++root)
-        for (int byte = 0; byte < 256; ++byte)
-            ASSERT_EQ(find(root, byte), STRING_TABLE_NONE);
-}
-
-// A prefix's first extension, a second and a third byte: the first extension is found in the
-// prefix's own record, the others are misses of another kind that go to the hash, and no new code
-// has an extension yet. Bytes 0 and 0xFF are ordinary bytes.
-struct extension_case {
-    int32_t prefix;
-    int first, second, third;
-};
-class string_table_extensions : public table_fixture, public ::testing::WithParamInterface<extension_case>
-{
-};
-TEST_P(string_table_extensions, FirstThenLaterOnesAreFound)
-{
-    const auto [prefix, first, second, third] = GetParam();
-    ASSERT_EQ(add(find(prefix, first), prefix, first, 258), 259);
-    EXPECT_EQ(find(prefix, first), 258);
-    const int32_t miss = find(prefix, second);
-    ASSERT_LT(miss, STRING_TABLE_NONE);
-    EXPECT_EQ(add(miss, prefix, second, 259), 260);
-    EXPECT_EQ(find(prefix, second), 259);
-    EXPECT_EQ(find(prefix, first), 258);
-    EXPECT_LT(find(prefix, third), STRING_TABLE_NONE);
-    for (const int byte : {0x00, 0xFF, first, second})
-        for (const int32_t code : {258, 259})
-            EXPECT_EQ(find(code, byte), STRING_TABLE_NONE) << code << " " << byte;
-}
-INSTANTIATE_TEST_SUITE_P(string_table, string_table_extensions,
-                         testing::Values(extension_case{65, 66, 67, 68}, extension_case{0, 0x00, 0xFF, 0x80},
-                                         extension_case{255, 0xFF, 0x00, 1}));
-
-TEST_F(table_fixture, CodeReusedAfterResetStartsWithoutExtensions)
-{
-    // Code 300 gains extensions in one generation; after a reset it is handed out again and must
-    // not show them.
-    int32_t next = 258;
-    while (next <= 300)
-        next = add(find(next - 1 < 258 ? 1 : next - 1, 9), next - 1 < 258 ? 1 : next - 1, 9, next);
-    ASSERT_EQ(add(find(300, 4), 300, 4, next), next + 1);
-    ASSERT_EQ(find(300, 4), next);
-    string_table_reset(table.data());
-    for (next = 258; next <= 300; ++next)
-        ASSERT_EQ(add(find(next % 256, next / 256 + 20), next % 256, next / 256 + 20, next), next + 1);
-    EXPECT_EQ(find(300, 4), STRING_TABLE_NONE);
-    EXPECT_EQ(find(300, 9), STRING_TABLE_NONE);
-}
-
+// 256 extensions of one prefix: the first in its record, every later one through the hash.
 TEST_F(table_fixture, AllByteValuesOfOnePrefix)
 {
     int32_t next = 258;
@@ -92,12 +41,10 @@ TEST_F(table_fixture, AllByteValuesOfOnePrefix)
         ASSERT_EQ(find(9, byte), 258 + (255 - byte));
 }
 
-// Whole generations of the shapes the encoders make (long chains, bushy roots, random strings),
-// each up to the last code before a restart, checked against a map after every step. From
-// parameter 6 on the generations run hashed, hashed, with records, hashed, each reset as the coder
-// resets for the form that follows (the hashed form clears its slots only), so that each starts on
-// what the last left behind; from 9 on, the records name their first extension by its place, as
-// the GIF coder keeps them.
+// Generations (chains, bushy roots, random strings) to the restart against a map of every string:
+// a junk block, a missed reset or a reused code's stale extension shows as a wrong hit. From 6 on
+// the forms alternate on what the last left (hashed, hashed, records, hashed); from 9 on the
+// records name their first extension by place, as the GIF coder keeps them.
 class string_table_generations : public table_fixture, public ::testing::WithParamInterface<int>
 {
 };
@@ -177,8 +124,7 @@ TEST_P(string_table_generations, AgreeWithAMapOfEveryString)
 }
 INSTANTIATE_TEST_SUITE_P(string_table, string_table_generations, testing::Range(0, 12));
 
-// Strings whose later extensions all hash to one slot: they queue in the following slots, past the
-// last slot round to the first, and each is still found; one more of them still misses.
+// Later extensions sharing a home slot queue after it, wrapping past the last slot.
 class string_table_collisions : public table_fixture, public ::testing::WithParamInterface<uint32_t>
 {
 };
@@ -216,9 +162,8 @@ INSTANTIATE_TEST_SUITE_P(string_table, string_table_collisions,
                          testing::Values(0u, 1u, STRING_HASH_SLOTS / 2u, STRING_HASH_SLOTS - 2u,
                                          STRING_HASH_SLOTS - 1u));
 
-// The direct form shares the block with the others: generations alternate between it and the form
-// with records on one block of the direct form's size, each starting on junk the other left, and
-// every string added is found again; every pair never added misses.
+// The direct form and the record form alternate on one block: every string added is found, every
+// pair never added misses.
 class string_table_direct : public ::testing::TestWithParam<int>
 {
 };

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// TIFF strip coding: the exact stream of a known row, the export's callback checks, byte order and
-// row offset, argument refusals, code widths at every length, write pieces and the blocks held.
+// TIFF strip coding: the export, byte order and row offset, refusals, code widths at every length,
+// write pieces and the blocks held.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -44,17 +44,8 @@ class tif_compressor : public ::testing::Test
     }
 };
 
-TEST_F(tif_compressor, OneFlatRowGivesTheKnownStream)
-{
-    test_host host;
-    EXPECT_EQ(encode(host, image_header(4, 1, 8), {{7, 7, 7, 7}}, 1), 0);
-    // 256, 7, 258, 7, 257 at 9 bits, in one final write.
-    EXPECT_EQ(host.output, (std::vector<uint8_t>{0x80, 0x01, 0xE0, 0x40, 0x78, 0x08}));
-    EXPECT_EQ(host.values('w'), std::vector<int32_t>{6});
-    EXPECT_EQ(host.trail(), "gw");
-}
-
-// The export: a missing write callback or get_row is refused before any call, else it forwards.
+// The export refuses a missing write callback or get_row before any call, else gives the known
+// stream of one flat row (256, 7, 258, 7, 257 at 9 bits) in one final write.
 TEST_F(tif_compressor, ExportRefusesMissingCallbacksAndForwards)
 {
     test_host host;
@@ -68,6 +59,8 @@ TEST_F(tif_compressor, ExportRefusesMissingCallbacksAndForwards)
     EXPECT_EQ(host.trail(), "");
     EXPECT_EQ(encode_tif(header.data(), io, 0, 0, 1, &test_host::get_row, io, 0), 0);
     EXPECT_EQ(host.output, (std::vector<uint8_t>{0x80, 0x01, 0xE0, 0x40, 0x78, 0x08}));
+    EXPECT_EQ(host.values('w'), std::vector<int32_t>{6});
+    EXPECT_EQ(host.trail(), "gw");
     set_callbacks(nullptr, nullptr, 0, nullptr);
 }
 
@@ -199,8 +192,7 @@ INSTANTIATE_TEST_SUITE_P(arguments, tif_refusals,
                                            refusal_case{"offset_at_block_end", 8, 4, 20, 0}),
                          [](const ::testing::TestParamInfo<refusal_case> &p) { return std::string(p.param.name); });
 
-// Every length decodes back, so the width steps, the end code's width and the restart after code
-// 4079 agree with the decoder's one-code-early steps wherever the data ends.
+// Width steps, the end code's width and the restart after 4079 agree with the decoder at any length.
 TEST_F(tif_compressor, EveryLengthRoundTrips)
 {
     const std::vector<uint8_t> noise = make_bytes(image_kind::noise, 4400, 5);
@@ -214,8 +206,7 @@ TEST_F(tif_compressor, EveryLengthRoundTrips)
     }
 }
 
-// Output goes out in pieces of 1000 or 1001 bytes and a last one of at most 1002 (1001 whole
-// bytes and the end code's partial byte).
+// Writes of 1000 or 1001 bytes, the last at most 1002 (with the end code's partial byte).
 TEST_F(tif_compressor, WritesInPiecesOfAThousand)
 {
     const std::vector<uint8_t> data = make_bytes(image_kind::noise, 50000, 9);
@@ -235,7 +226,7 @@ TEST_F(tif_compressor, WritesInPiecesOfAThousand)
 
 TEST_F(tif_compressor, HoldsFourBlocksWhateverTheRows)
 {
-    for (int32_t rows : {1, 50, 3000}) {
+    for (int32_t rows : {1, 3000}) {
         for (int depth : {1, 24}) {
             memory_stats_reset();
             test_host host;
