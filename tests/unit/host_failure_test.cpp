@@ -21,24 +21,15 @@ namespace
 
 // --- the codec calls, each on fixed input ---
 
-test_image transparent(test_image image)
-{
-    image.transparent = true;
-    image.transparent_index = 3;
-    return image;
-}
-
-const test_image &writer_image(int which)
-{
-    static const test_image images[3] = {make_image(150, 20, 8, image_kind::noise),
-                                         transparent(make_image(301, 19, 4, image_kind::noise)),
-                                         transparent(make_image(1, 9, 8, image_kind::gradient))};
-    return images[which];
-}
-
 int32_t write_stream(test_host &host, int which, int32_t interlaced)
 {
-    return run_write_gif_stream(host, writer_image(which), interlaced);
+    static const test_image images[3] = {make_image(150, 20, 8, image_kind::noise),
+                                         make_image(301, 19, 4, image_kind::noise),
+                                         make_image(1, 9, 8, image_kind::gradient)};
+    test_image image = images[which];
+    image.transparent = which != 0;
+    image.transparent_index = 3;
+    return run_write_gif_stream(host, image, interlaced);
 }
 
 // The GIF writer sends the header group (6 writes) and the descriptor group (5, from write 9, or 13
@@ -201,9 +192,8 @@ std::string case_name(const testing::TestParamInfo<failure_case> &p)
     return std::string(p.param.codec->name) + "_" + kinds[static_cast<int>(p.param.what)];
 }
 
-// The encoders under every failure they can meet, the decoders under theirs. The one-pixel-wide
-// writer only under refused rows (it asks for a pixel a row): its header groups and blocks come
-// as the other transparent writer's do.
+// Each codec under the failures it can meet; the one-pixel-wide writer only under refused rows (its
+// write groups and blocks are the other transparent writer's).
 INSTANTIATE_TEST_SUITE_P(
     codecs, host_failure,
     testing::Values(failure_case{&runs[0], failing::write}, failure_case{&runs[0], failing::get_row},

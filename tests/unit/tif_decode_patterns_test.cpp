@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The TIFF decoder's fast paths, by the patterns that take them: strings of one repeated byte go
-// out as a fill instead of a walk, and stretches of strings shorter than 8 bytes take a loop of
-// their own, chosen row by row. Strings that only begin with a run, runs around the fill
-// threshold, runs and stretches that outlast a table generation, rows that cut through either,
-// width steps and rows where the choice of loop flips must all come back byte for byte.
+// The TIFF decoder's fast paths (runs of one byte as a fill, stretches of strings under 8 bytes in a
+// loop of their own chosen row by row) against the patterns that take them or nearly do: every
+// strip comes back byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -178,12 +178,9 @@ TEST_F(tif_decompressor, TableFullWithoutClearDecodesOn)
     EXPECT_EQ(host.rows_joined(), std::vector<uint8_t>(5007, 0x41));
 }
 
-// Random strips against the byte model: roots of few values (so runs and repeats form), recent
-// codes, and the code being defined (one byte longer than the string before), alone or in chains
-// that make long stretches of one byte. Short strips into rows of 1 to 40 bytes; long ones, across
-// the steps to wider codes, into rows of several widths. Each: every complete row, then two owed
-// ones (the unfinished row after the end code shows its decoded bytes over the row before it); a
-// row count met partway, inside a string or a stretch; and a refusal partway.
+// Random strips of few roots, recent codes and chains of the code being defined (long runs) match
+// the byte model: complete rows then owed ones (the unfinished row over the one before it), a row
+// count met inside a string or run, and a refusal partway.
 TEST_F(tif_decompressor, RandomStripsMatchTheByteModel)
 {
     std::mt19937 engine(4242);
@@ -251,9 +248,8 @@ TEST_F(tif_decompressor, ReadPiecesDecodeAsTheWholeStripDoes)
     }
 }
 
-// Over full chunks every carry case occurs: refills ask for 30000 at the buffer, 29999 one byte in
-// and 29998 two bytes in. A coded strip's bit positions do not depend on its content (every table
-// cycle has the same codes and widths), so extra opening clear codes shift it by 9 bits each.
+// Refills carry 0, 1 or 2 bytes (asking 30000, 29999, 29998): extra opening clear codes shift a
+// strip's bits by 9 each, so over 8 shifts every carry case occurs.
 TEST_F(tif_decompressor, FullChunksMeetEveryCarryCase)
 {
     const std::vector<uint8_t> data = make_bytes(image_kind::noise, 64 * 1600, 3);
