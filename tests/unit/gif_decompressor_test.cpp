@@ -142,6 +142,7 @@ struct stream_case {
     int32_t word; // the root size << 8, 0x40 when interlaced
     int piece = 255;
     gif_encode_options options = {};
+    friend void PrintTo(const stream_case &c, std::ostream *os) { *os << c.name; }
 };
 
 std::vector<stream_case> stream_cases()
