@@ -107,6 +107,19 @@ const std::vector<uint8_t> row_a = {0x41}, row_b = {0x42}, row_c = {0x43}, row_u
 const std::vector<uint8_t> strip_aaa = {0x80, 0x10, 0x60, 0x50, 0x10}, strip_abc = {0x80, 0x10, 0x48, 0x44, 0x38, 0x08},
                            strip_a300 = {0x80, 0x10, 0x65, 0x90, 0x10};
 constexpr int32_t bad = ERR_BAD_DATA;
+// The clear code, "A", `count` more codes of "A" (next_code 258 -> 258 + count), then `tail`.
+std::vector<uint8_t> a_codes(std::size_t count, std::vector<uint32_t> tail)
+{
+    tail.insert(tail.begin(), count + 2, 65);
+    tail[0] = 256;
+    return tif_codes(tail);
+}
+std::vector<uint8_t> a_then_b(std::size_t count)
+{
+    std::vector<uint8_t> row(count, 0x41);
+    row.push_back(0x42);
+    return row;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     strips, tif_known_strips,
@@ -134,6 +147,16 @@ INSTANTIATE_TEST_SUITE_P(
             "later_clear_code_259", tif_codes({256, 65, 66, 256, 259, 257}), 0, 1, 3, bad, {row_a, row_b, row_b}},
         known_strip{"high_code_after_clear", tif_codes({256, 65, 256, 500, 257}), 0, 1, 0, bad, {row_a}},
         known_strip{"dry_after_clear", tif_codes({256, 65, 66, 256}), 0, 1, 3, bad, {row_a, row_b, row_b}},
+        // The clear code after the code bringing next_code to 511 is 10 bits wide, the byte after it 9.
+        known_strip{"clear_at_the_width_step", a_codes(253, {256, 66, 257}), 0, 255, 0, 1, {a_then_b(254)}},
+        // Past a full table nothing is defined and decoding goes on; 4095 still names "AA".
+        known_strip{"table_full_without_clear",
+                    a_codes(5000, {4095, 4095, 4095, 257}),
+                    0,
+                    5007,
+                    1,
+                    1,
+                    {std::vector<uint8_t>(5007, 0x41)}},
         // Data that stops without an end code: complete rows, then the owed ones.
         known_strip{
             "no_end_code", tif_codes({256, 65, 66, 67}), 0, 2, 3, bad, {{0x41, 0x42}, {0x43, 0x42}, {0x43, 0x42}}}),
@@ -146,36 +169,6 @@ TEST_F(tif_decompressor, RowBytesZeroIsRefusedBeforeAnythingIsRead)
     EXPECT_EQ(decode(host, 0, 0, 1), ERR_BAD_DATA);
     EXPECT_EQ(host.trail(), "");
     EXPECT_EQ(memory_stats_now().obtained, 0);
-}
-
-// The clear code that follows the code bringing next_code to 511 is already 10 bits wide, and the
-// literal after it is back to 9.
-TEST_F(tif_decompressor, WidthStepsOneCodeEarly)
-{
-    std::vector<uint32_t> codes = {256, 65};
-    codes.insert(codes.end(), 253, 65); // next_code 258 -> 511
-    codes.insert(codes.end(), {256, 66, 257});
-    test_host host;
-    host.input = tif_codes(codes);
-    // The clear code at 10 bits: 9 bits of zero then 256's top bit.
-    ASSERT_EQ(decode(host, 0, 255, 0), 1);
-    std::vector<uint8_t> want(254, 0x41);
-    want.push_back(0x42);
-    EXPECT_EQ(host.rows_joined(), want);
-}
-
-// 5000 codes without a clear code overrun the 4096 codes a table can name: the decoder stops
-// defining entries and decodes on; code 4095 still names the string it was given.
-TEST_F(tif_decompressor, TableFullWithoutClearDecodesOn)
-{
-    std::vector<uint32_t> codes = {256, 65};
-    codes.insert(codes.end(), 5000, 65);
-    codes.insert(codes.end(), 3, 4095); // 4095 = "AA"
-    codes.push_back(257);
-    test_host host;
-    host.input = tif_codes(codes);
-    ASSERT_EQ(decode(host, 0, 5007, 1), 1);
-    EXPECT_EQ(host.rows_joined(), std::vector<uint8_t>(5007, 0x41));
 }
 
 // Random strips of few roots, recent codes and chains of the code being defined (long runs) match
