@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "orveln1.h"
 #include "support/code_streams.hpp"
@@ -95,8 +96,8 @@ INSTANTIATE_TEST_SUITE_P(tif_decompressor, tif_guard,
                                          tif_guard_case{"clear_owed_rows", strings_then_clear, 5000, 3}),
                          [](const auto &p) { return std::string(p.param.name); });
 
-// The reader reads whole refills of 30 sub-blocks of 255 bytes into a buffer of exactly the
-// documented size.
+// Refills of at most 30 full sub-blocks into a read buffer of exactly the documented size: the 31st
+// is read only when their codes are used up, after rows have gone out.
 TEST(gif_decompressor, ReadBufferOfTheDocumentedSize)
 {
     const int32_t width = 97, height = 300;
@@ -107,6 +108,7 @@ TEST(gif_decompressor, ReadBufferOfTheDocumentedSize)
     ASSERT_TRUE(read_buffer.data());
     EXPECT_EQ(run_gif_decompress(host, image_header(width, height, 8), 0x0800, read_buffer.data()), 0);
     EXPECT_EQ(host.pixels(width), pixels);
+    EXPECT_EQ(host.trail().substr(0, 61), std::string(60, 'r') + 'p'); // a count and a sub-block a read
 }
 
 } // namespace

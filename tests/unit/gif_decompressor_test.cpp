@@ -106,24 +106,6 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_pack,
                                          pack_case{4, {0x1A, 0x2B, 0xC}, 2, {0xAB}},
                                          pack_case{8, {9, 8, 7}, 3, {9, 8, 7}}));
 
-// 31 full sub-blocks: a refill reads 30; the 31st is read only when their codes are used up,
-// after rows have gone out.
-TEST(gif_decompressor, RefillReadsThirtySubBlocksAtMost)
-{
-    const int32_t width = 64, height = 200;
-    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, width, height, 256);
-    const std::vector<uint8_t> codes = gif_reference_encode(pixels, 8);
-    ASSERT_GT(codes.size(), 31u * 255u);
-    decode_run run(sub_blocks(codes), width, height, 8, 0x0800);
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.host.pixels(width), pixels);
-    const std::string log = run.host.trail();
-    ASSERT_GE(run.host.values('r').size(), 62u);
-    for (int i = 0; i < 60; ++i)
-        ASSERT_EQ(log[static_cast<std::size_t>(i)], 'r');
-    EXPECT_EQ(log[60], 'p');
-}
-
 // Depth 8 pixels in runs: pixel i is 7 + i / run % values, but a lone 9 to 11 every `speck` pixels.
 std::vector<uint8_t> runs(int32_t width, int32_t height, int32_t run, int32_t values, int32_t speck = 0)
 {
