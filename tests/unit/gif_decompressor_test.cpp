@@ -77,35 +77,6 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_code_size_word,
                                          code_size_case{0x0943, 4, false}, code_size_case{0x0000, 1, false},
                                          code_size_case{0x0C45, 6, false}, code_size_case{0x0100, 1, false}));
 
-struct pack_case {
-    int depth;
-    std::vector<uint8_t> pixels; // the row, followed by the next row's first pixel
-    int32_t width;
-    std::vector<uint8_t> packed;
-};
-using gif_pack = testing::TestWithParam<pack_case>;
-TEST_P(gif_pack, PacksIntoTheScanLineLayout)
-{
-    // Into a separate slot, as the decoder packs, and in place.
-    const std::vector<uint8_t> &pixels = GetParam().pixels;
-    std::vector<uint8_t> slot(pixels.size(), 0xEE);
-    gif_pack_row(slot.data(), pixels.data(), GetParam().width, GetParam().depth);
-    std::vector<uint8_t> row = pixels;
-    gif_pack_row(row.data(), row.data(), GetParam().width, GetParam().depth);
-    const auto packed = static_cast<std::ptrdiff_t>(GetParam().packed.size());
-    EXPECT_EQ(std::vector<uint8_t>(slot.begin(), slot.begin() + packed), GetParam().packed);
-    EXPECT_EQ(std::vector<uint8_t>(row.begin(), row.begin() + packed), GetParam().packed);
-}
-INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_pack,
-                         testing::Values(pack_case{1, {1, 0, 1, 1, 0, 0, 1, 0, 1, 1, 7}, 10, {0xB2, 0xC0}},
-                                         // A multiple of 8: a zero byte follows inside the spent pixels.
-                                         pack_case{1, {1, 1, 1, 1, 1, 1, 1, 1, 9}, 8, {0xFF, 0x00}},
-                                         pack_case{1, {3, 2}, 1, {0x80}},
-                                         // An odd width at depth 4: the last low nibble is 0, not the next row's pixel.
-                                         pack_case{4, {1, 2, 3, 15}, 3, {0x12, 0x30}},
-                                         pack_case{4, {0x1A, 0x2B, 0xC}, 2, {0xAB}},
-                                         pack_case{8, {9, 8, 7}, 3, {9, 8, 7}}));
-
 // Depth 8 pixels in runs: pixel i is 7 + i / run % values, but a lone 9 to 11 every `speck` pixels.
 std::vector<uint8_t> runs(int32_t width, int32_t height, int32_t run, int32_t values, int32_t speck = 0)
 {
@@ -150,6 +121,10 @@ std::vector<stream_case> stream_cases()
         // Packed rows: at an odd width at depth 4 the last low nibble is 0 even when the next row's
         // first pixel is already decoded.
         {"depth_4_odd_width", make_pixels(image_kind::flat, 3, 4, 16, 0xF), 3, 4, 4, 0x0400},
+        {"depth_4_even_width", make_pixels(noise, 2, 20, 16), 2, 20, 4, 0x0400},
+        {"depth_1_width_1", make_pixels(noise, 1, 20, 2), 1, 20, 1, 0x0200},
+        {"depth_1_width_8", make_pixels(noise, 8, 20, 2), 8, 20, 1, 0x0200},
+        {"depth_1_width_10", make_pixels(noise, 10, 20, 2), 10, 20, 1, 0x0200},
         {"depth_4_narrow", make_pixels(image_kind::flat, 3, 4000, 4), 3, 4000, 4, 0x0200},
         {"depth_4_interlaced", make_pixels(gradient, 13, 37, 16), 13, 37, 4, 0x0440},
         {"depth_1_interlaced", make_pixels(image_kind::stripes, 9, 21, 2), 9, 21, 1, 0x0240},
