@@ -41,69 +41,61 @@ std::vector<uint8_t> bit_packer::bytes() const
 
 namespace
 {
-// A GIF decoder's view of the code width, advanced code by code.
-struct gif_width_tracker {
-    uint32_t root;
-    uint32_t clear;
+// A decoder's view of the code width, advanced code by code: one entry defined per data code after
+// the first since a clear code; wider once the next entry (TIFF: one code early) reaches 2^width.
+struct width_tracker {
+    int root_size;
+    uint32_t early = 0;
     int width = 0;
     uint32_t next = 0;
     bool first = true;
 
+    [[nodiscard]] uint32_t clear() const { return 1u << root_size; }
     void reset()
     {
-        width = static_cast<int>(root) + 1;
-        next = clear + 2;
+        width = root_size + 1;
+        next = clear() + 2;
         first = true;
     }
-    // After the decoder has taken a data code.
-    void took_data_code()
+    void took(uint32_t code)
+    {
+        if (code == clear())
+            reset();
+        else if (code != clear() + 1)
+            took_data();
+    }
+    void took_data()
     {
         if (!first && next < 4096)
             ++next;
         first = false;
-        if (next >= (1u << width) && width < 12)
+        if (next + early >= (1u << width) && width < 12)
             ++width;
     }
 };
+
+std::vector<uint8_t> pack_codes(const std::vector<uint32_t> &codes, int root_size, bit_order order, uint32_t early)
+{
+    bit_packer packer(order);
+    width_tracker w{root_size, early};
+    w.reset();
+    w.first = early == 0; // a TIFF strip that opens without a clear code defines an entry at once
+    for (const uint32_t c : codes) {
+        packer.put(c, w.width);
+        w.took(c);
+    }
+    return packer.bytes();
+}
 } // namespace
 
 std::vector<uint8_t> gif_codes(const std::vector<uint32_t> &codes, int root_size)
 {
-    bit_packer packer(bit_order::lsb_first);
-    gif_width_tracker w{static_cast<uint32_t>(root_size), 1u << root_size};
-    w.reset();
-    for (const uint32_t c : codes) {
-        packer.put(c, w.width);
-        if (c == w.clear)
-            w.reset();
-        else if (c != w.clear + 1)
-            w.took_data_code();
-    }
-    return packer.bytes();
+    return pack_codes(codes, root_size, bit_order::lsb_first, 0);
 }
 
 std::vector<uint8_t> tif_codes(const std::vector<uint32_t> &codes)
 {
-    bit_packer packer(bit_order::msb_first);
-    int width = 9;
-    uint32_t next = 258;
-    bool after_clear = false;
-    for (uint32_t c : codes) {
-        packer.put(c, width);
-        if (c == 256) {
-            width = 9;
-            next = 258;
-            after_clear = true;
-        } else if (c != 257) {
-            if (after_clear) {
-                after_clear = false;
-            } else if (next < 4096) {
-                ++next;
-                width = next >= 2047 ? 12 : next >= 1023 ? 11 : next >= 511 ? 10 : 9;
-            }
-        }
-    }
-    return packer.bytes();
+    return pack_codes(codes, 8, bit_order::msb_first, 1);
 }
 
 std::vector<uint32_t> longest_strings(int root_size, uint32_t first)
@@ -120,41 +112,36 @@ std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, in
 {
     const uint32_t clear = 1u << root_size;
     bit_packer packer(bit_order::lsb_first);
-    gif_width_tracker w{static_cast<uint32_t>(root_size), clear};
+    width_tracker w{root_size};
     w.reset();
     std::map<std::pair<uint32_t, uint8_t>, uint32_t> dict;
     uint32_t next = clear + 2;
-    auto emit = [&](uint32_t code) {
+    const auto emit = [&](uint32_t code) {
         packer.put(code, w.width);
-        if (code == clear)
-            w.reset();
-        else
-            w.took_data_code();
+        if (code != clear)
+            return w.took_data();
+        w.reset();
+        dict.clear();
+        next = clear + 2;
     };
     emit(clear);
     if (!pixels.empty()) {
         uint32_t prefix = pixels[0];
         for (std::size_t i = 1; i < pixels.size(); ++i) {
-            const uint8_t s = pixels[i];
-            const auto found = dict.find({prefix, s});
+            const auto found = dict.find({prefix, pixels[i]});
             if (found != dict.end()) {
                 prefix = found->second;
                 continue;
             }
             emit(prefix);
             if (next < 4096) {
-                dict[{prefix, s}] = next++;
-                if (options.clear_after != 0 && next > options.clear_after) {
+                dict[{prefix, pixels[i]}] = next++;
+                if (options.clear_after != 0 && next > options.clear_after)
                     emit(clear);
-                    dict.clear();
-                    next = clear + 2;
-                }
             } else if (options.clear_when_full) {
                 emit(clear);
-                dict.clear();
-                next = clear + 2;
             }
-            prefix = s;
+            prefix = pixels[i];
         }
         emit(prefix);
     }
@@ -182,42 +169,27 @@ gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_siz
     gif_code_walk walk;
     std::vector<uint8_t> bytes;
     std::size_t at = 0;
-    while (at < size) {
+    while (at < size && data[at] != 0) {
         const uint8_t n = data[at++];
-        if (n == 0)
-            break;
         walk.sub_block_sizes.push_back(n);
         const std::size_t take = std::min<std::size_t>(n, size - at);
         bytes.insert(bytes.end(), data + at, data + at + take);
         at += take;
     }
-    walk.trailer_at = at;
+    walk.trailer_at = at < size ? at + 1 : at;
     walk.bits_total = static_cast<int64_t>(bytes.size()) * 8;
-    gif_width_tracker w{static_cast<uint32_t>(root_size), 1u << root_size};
+    width_tracker w{root_size};
     w.reset();
-    int64_t bit = 0;
-    while (true) {
-        if (bit + w.width > walk.bits_total) {
-            walk.overran = true;
-            break;
-        }
-        uint32_t code = 0;
-        for (int i = 0; i < w.width; ++i, ++bit)
-            code |= ((bytes[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1u) << i;
+    bit_reader reader(bytes, bit_order::lsb_first);
+    for (uint32_t code = 0; !walk.ended && reader.next(w.width, code); w.took(code)) {
         walk.codes.push_back(static_cast<uint16_t>(code));
         walk.widths.push_back(static_cast<uint8_t>(w.width));
-        if (code == w.clear) {
-            w.reset();
-        } else if (code == w.clear + 1) {
-            walk.ended = true;
-            walk.final_next = static_cast<int>(w.next);
-            walk.final_width = w.width;
-            break;
-        } else {
-            w.took_data_code();
-        }
+        walk.ended = code == w.clear() + 1;
+        walk.final_next = walk.ended ? static_cast<int>(w.next) : 0;
+        walk.final_width = walk.ended ? w.width : 0;
     }
-    walk.bits_used = bit;
+    walk.overran = !walk.ended;
+    walk.bits_used = static_cast<int64_t>(reader.bits_read());
     return walk;
 }
 

@@ -28,6 +28,33 @@ class bit_packer
     int held_ = 0;
 };
 
+// Codes read back one bit at a time; next() is false when fewer than `width` bits are left.
+class bit_reader
+{
+  public:
+    bit_reader(const std::vector<uint8_t> &bytes, bit_order order) : bytes_(bytes), order_(order) {}
+    bool next(int width, uint32_t &code)
+    {
+        if (bit_ + static_cast<std::size_t>(width) > bytes_.size() * 8)
+            return false;
+        code = 0;
+        for (int i = 0; i < width; ++i, ++bit_) {
+            const uint8_t byte = bytes_[bit_ / 8];
+            if (order_ == bit_order::lsb_first)
+                code |= static_cast<uint32_t>((byte >> (bit_ % 8)) & 1) << i;
+            else
+                code = code << 1 | ((byte >> (7 - bit_ % 8)) & 1);
+        }
+        return true;
+    }
+    [[nodiscard]] std::size_t bits_read() const { return bit_; }
+
+  private:
+    const std::vector<uint8_t> &bytes_;
+    bit_order order_;
+    std::size_t bit_ = 0;
+};
+
 // Codes given by hand, each at the width a GIF decoder reads it with: the widths follow the
 // decoder's table as the codes define entries, clear codes resetting it.
 [[nodiscard]] std::vector<uint8_t> gif_codes(const std::vector<uint32_t> &codes, int root_size);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "orveln1.h"
+#include "support/code_streams.hpp"
 #include "support/image_kit.hpp"
 
 namespace orveln1::test
@@ -32,81 +33,23 @@ struct reference_refusal {
     int32_t refusal = -7;
 };
 
-// Codes read one bit at a time from bytes; next() is false when fewer than `width` bits are left.
-// GIF fills each byte from bit 0 up (least significant bit first), TIFF from bit 7 down.
-class reference_bit_reader
-{
-  public:
-    reference_bit_reader(const std::vector<uint8_t> &bytes, bool lsb_first) : bytes_(bytes), lsb_first_(lsb_first) {}
-
-    bool next(int width, uint32_t &code)
-    {
-        if (bit_ + static_cast<std::size_t>(width) > bytes_.size() * 8)
-            return false;
-        code = 0;
-        for (int i = 0; i < width; ++i, ++bit_) {
-            const uint8_t byte = bytes_[bit_ / 8];
-            if (lsb_first_)
-                code |= static_cast<uint32_t>((byte >> (bit_ % 8)) & 1) << i;
-            else
-                code = code << 1 | ((byte >> (7 - bit_ % 8)) & 1);
-        }
-        return true;
-    }
-
-  private:
-    const std::vector<uint8_t> &bytes_;
-    bool lsb_first_;
-    std::size_t bit_ = 0;
-};
-
-// The string table of one generation: every string spelt out. Codes below `roots` name one byte;
-// the two after them are the clear and end codes; entries are added from there up to 4095.
-class reference_table
-{
-  public:
-    explicit reference_table(uint32_t roots)
-    {
-        for (uint32_t c = 0; c < roots + 2; ++c)
-            strings_.push_back({static_cast<uint8_t>(c)});
-    }
-    [[nodiscard]] uint32_t next_code() const { return static_cast<uint32_t>(strings_.size()); }
-    [[nodiscard]] const std::vector<uint8_t> &operator[](uint32_t code) const { return strings_[code]; }
-    // The previous string plus the first byte of the current one; nothing once 4096 entries exist.
-    void add(const std::vector<uint8_t> &prev, uint8_t first)
-    {
-        if (strings_.size() < 4096) {
-            strings_.push_back(prev);
-            strings_.back().push_back(first);
-        }
-    }
-
-  private:
-    std::vector<std::vector<uint8_t>> strings_;
-};
-
 // Hands the rows to the host in order until one is refused; the result is then the refusal.
 inline reference_decode reference_deliver(std::vector<reference_row> rows, int32_t result, reference_refusal refusal)
 {
-    reference_decode out;
-    out.result = result;
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        out.rows.push_back(std::move(rows[k]));
-        if (static_cast<int64_t>(k) == refusal.refuse_at) {
-            out.result = refusal.refusal;
-            break;
-        }
+    if (refusal.refuse_at >= 0 && static_cast<std::size_t>(refusal.refuse_at) < rows.size()) {
+        rows.resize(static_cast<std::size_t>(refusal.refuse_at) + 1);
+        result = refusal.refusal;
     }
-    return out;
+    return {result, std::move(rows)};
 }
 
 // The bytes a code stream expands to, and whether it ended with the end code. The stream opens
-// with a clear code; the code after every clear code is read at the first width and names the byte
-// of its value (its value below 256), the end code or another clear code; anything else ends the
-// data. Then each code names a table string or the one being defined, and the width grows as soon
-// as the next free code plus `early` no longer fits (GIF: 0, TIFF widens one code early: 1), up to
-// 12 bits. The data also ends at a code beyond the next free one or with too few bits left.
-// opened is false when the first code is no clear code.
+// with a clear code (else opened is false); the code after every clear code is read at the first
+// width and names the byte of its value (its value below 256), the end code or another clear code;
+// anything else ends the data. Then each code names a table string (every string spelt out) or the
+// one being defined, and the width grows as soon as the next free code plus `early` no longer fits
+// (GIF: 0, TIFF widens one code early: 1), up to 12 bits. The data also ends at a code beyond the
+// next free one or with too few bits left.
 struct reference_expansion {
     bool opened = false;
     bool ended = false;
@@ -117,51 +60,42 @@ inline reference_expansion reference_expand(const std::vector<uint8_t> &data, bo
                                             uint32_t early, std::size_t wanted)
 {
     const uint32_t clear = 1u << root_size;
-    const uint32_t end = clear + 1;
-    const int first_width = static_cast<int>(root_size) + 1;
     reference_expansion out;
-    std::vector<uint8_t> &bytes = out.bytes;
-    reference_bit_reader reader(data, lsb_first);
+    bit_reader reader(data, lsb_first ? bit_order::lsb_first : bit_order::msb_first);
     uint32_t c = 0;
-    if (!reader.next(first_width, c) || c != clear)
-        return out;
-    out.opened = true;
-    bool cleared = true;
-    while (cleared && (wanted == 0 || bytes.size() < wanted)) {
-        cleared = false;
-        if (!reader.next(first_width, c))
+    out.opened = reader.next(static_cast<int>(root_size) + 1, c) && c == clear;
+    std::vector<std::vector<uint8_t>> table; // empty right after a clear code
+    std::vector<uint8_t> prev;
+    while (out.opened && (wanted == 0 || out.bytes.size() < wanted)) {
+        const auto next = static_cast<uint32_t>(table.size());
+        int width = static_cast<int>(root_size) + 1;
+        while (!table.empty() && width < 12 && next + early >= (1u << width))
+            ++width;
+        if (!reader.next(width, c) || (!table.empty() && c > next))
             break;
+        out.ended = c == clear + 1;
         if (c == clear) {
-            cleared = true;
+            table.clear();
             continue;
         }
-        out.ended = c == end;
-        if (c == end || c >= 256)
+        if (out.ended || (table.empty() && c >= 256))
             break;
-        reference_table table(clear);
-        std::vector<uint8_t> prev = {static_cast<uint8_t>(c)};
-        bytes.push_back(static_cast<uint8_t>(c));
-        while (wanted == 0 || bytes.size() < wanted) {
-            const uint32_t next = table.next_code();
-            int width = first_width;
-            while (width < 12 && next + early >= (1u << width))
-                ++width;
-            if (!reader.next(width, c) || c > next)
-                break;
-            out.ended = c == end;
-            if (c == end)
-                break;
-            if (c == clear) {
-                cleared = true;
-                break;
-            }
-            std::vector<uint8_t> s = c < next ? table[c] : prev;
-            if (c == next)
-                s.push_back(prev[0]);
-            table.add(prev, s[0]);
-            bytes.insert(bytes.end(), s.begin(), s.end());
-            prev = s;
+        if (table.empty()) {
+            for (uint32_t root = 0; root < clear + 2; ++root)
+                table.push_back({static_cast<uint8_t>(root)});
+            prev = {static_cast<uint8_t>(c)};
+            out.bytes.push_back(prev[0]);
+            continue;
         }
+        std::vector<uint8_t> s = c < next ? table[c] : prev;
+        if (c == next)
+            s.push_back(prev[0]);
+        if (table.size() < 4096) {
+            table.push_back(prev);
+            table.back().push_back(s[0]);
+        }
+        out.bytes.insert(out.bytes.end(), s.begin(), s.end());
+        prev = s;
     }
     return out;
 }

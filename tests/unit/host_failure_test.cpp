@@ -21,24 +21,15 @@ namespace
 
 // --- the codec calls, each on fixed input ---
 
-test_image transparent(test_image image)
-{
-    image.transparent = true;
-    image.transparent_index = 3;
-    return image;
-}
-
-const test_image &writer_image(int which)
-{
-    static const test_image images[3] = {make_image(150, 20, 8, image_kind::noise),
-                                         transparent(make_image(301, 19, 4, image_kind::noise)),
-                                         transparent(make_image(1, 9, 8, image_kind::gradient))};
-    return images[which];
-}
-
 int32_t write_stream(test_host &host, int which, int32_t interlaced)
 {
-    return run_write_gif_stream(host, writer_image(which), interlaced);
+    static const test_image images[3] = {make_image(150, 20, 8, image_kind::noise),
+                                         make_image(301, 19, 4, image_kind::noise),
+                                         make_image(1, 9, 8, image_kind::gradient)};
+    test_image image = images[which];
+    image.transparent = which != 0;
+    image.transparent_index = 3;
+    return run_write_gif_stream(host, image, interlaced);
 }
 
 // The GIF writer sends the header group (6 writes) and the descriptor group (5, from write 9, or 13
@@ -59,28 +50,24 @@ int32_t tif_compress(test_host &host)
     return run_tif_compress(host, image_header(800, 10, 8), 10);
 }
 
-int32_t gif_decompress(test_host &host, std::vector<uint8_t> data, int32_t width, int32_t height, int32_t word)
+// The decoders: the GIF worked example, 9x300 noise in sub-blocks of 7, one TIFF byte, and a strip
+// of 10 rows of 4 decoded from row 3 with 4 rows owed after it ends.
+int32_t decode(test_host &host, int which)
 {
-    host.input = std::move(data);
-    return run_gif_decompress(host, image_header(width, height, 8), word);
-}
-
-int32_t tif_decompress(test_host &host, std::vector<uint8_t> strip, int32_t first_row, uint32_t row_bytes,
-                       uint32_t row_count)
-{
-    host.input = std::move(strip);
-    return run_tif_decompress(host, first_row, row_bytes, row_count);
-}
-
-int32_t gif_9x300(test_host &h)
-{
-    const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, 9, 300, 8);
-    return gif_decompress(h, sub_blocks(gif_reference_encode(pixels, 3), 7), 9, 300, 0x0300);
-}
-// 10 rows of 4 from row 3, then 4 owed rows after the strip ends.
-int32_t tif_owed_rows(test_host &h)
-{
-    return tif_decompress(h, tif_encode_bytes(make_bytes(image_kind::gradient, 40, 3), 4).strip, 3, 4, 14);
+    if (which == 0) {
+        host.input = {0x04, 0x8C, 0x23, 0x29, 0x05, 0x00};
+        return run_gif_decompress(host, image_header(4, 2, 8), 0x0200);
+    }
+    if (which == 1) {
+        host.input = sub_blocks(gif_reference_encode(make_pixels(image_kind::noise, 9, 300, 8), 3), 7);
+        return run_gif_decompress(host, image_header(9, 300, 8), 0x0300);
+    }
+    if (which == 2) {
+        host.input = tif_codes({256, 65, 257});
+        return run_tif_decompress(host, 0, 1, 1);
+    }
+    host.input = tif_encode_bytes(make_bytes(image_kind::gradient, 40, 3), 4).strip;
+    return run_tif_decompress(host, 3, 4, 14);
 }
 
 struct codec_run {
@@ -93,9 +80,6 @@ struct codec_run {
     int64_t writer_descriptor = 0; // GIF writer: the first descriptor write (0: every write judged alone)
 };
 
-const std::vector<uint8_t> gif_worked_example = {0x04, 0x8C, 0x23, 0x29, 0x05, 0x00};
-const std::vector<uint8_t> tif_one_byte = tif_codes({256, 65, 257});
-
 const codec_run runs[] = {
     {"gif_writer_plain8", [](test_host &h) { return write_stream(h, 0, 0); }, ERR_WRITE, ERR_WRITE, 13, 1, 9},
     {"gif_writer_transparent4_interlaced", [](test_host &h) { return write_stream(h, 1, 1); }, ERR_WRITE, ERR_WRITE, 17,
@@ -103,12 +87,10 @@ const codec_run runs[] = {
     {"gif_writer_narrow_transparent8", [](test_host &h) { return write_stream(h, 2, 0); }, ERR_WRITE, ERR_WRITE, 17, 1,
      13},
     {"tif_compressor_800x10", tif_compress, 0, ERR_NO_MEMORY, 0, 1},
-    {"gif_decompressor_worked_example",
-     [](test_host &h) { return gif_decompress(h, gif_worked_example, 4, 2, 0x0200); }, 0, ERR_NO_MEMORY, 0, 1},
-    {"gif_decompressor_9x300", gif_9x300, 0, ERR_NO_MEMORY, 0, 13},
-    {"tif_decompressor_one_byte", [](test_host &h) { return tif_decompress(h, tif_one_byte, 0, 1, 1); }, 0,
-     ERR_NO_MEMORY, 0, 1},
-    {"tif_decompressor_owed_rows", tif_owed_rows, 0, ERR_NO_MEMORY, 0, 1},
+    {"gif_decompressor_worked_example", [](test_host &h) { return decode(h, 0); }, 0, ERR_NO_MEMORY, 0, 1},
+    {"gif_decompressor_9x300", [](test_host &h) { return decode(h, 1); }, 0, ERR_NO_MEMORY, 0, 13},
+    {"tif_decompressor_one_byte", [](test_host &h) { return decode(h, 2); }, 0, ERR_NO_MEMORY, 0, 1},
+    {"tif_decompressor_owed_rows", [](test_host &h) { return decode(h, 3); }, 0, ERR_NO_MEMORY, 0, 1},
 };
 
 enum class failing { write, get_row, put_row, block };
@@ -201,9 +183,8 @@ std::string case_name(const testing::TestParamInfo<failure_case> &p)
     return std::string(p.param.codec->name) + "_" + kinds[static_cast<int>(p.param.what)];
 }
 
-// The encoders under every failure they can meet, the decoders under theirs. The one-pixel-wide
-// writer only under refused rows (it asks for a pixel a row): its header groups and blocks come
-// as the other transparent writer's do.
+// Each codec under the failures it can meet; the one-pixel-wide writer only under refused rows (its
+// write groups and blocks are the other transparent writer's).
 INSTANTIATE_TEST_SUITE_P(
     codecs, host_failure,
     testing::Values(failure_case{&runs[0], failing::write}, failure_case{&runs[0], failing::get_row},

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The TIFF decoder's fast paths, by the patterns that take them: strings of one repeated byte go
-// out as a fill instead of a walk, and stretches of strings shorter than 8 bytes take a loop of
-// their own, chosen row by row. Strings that only begin with a run, runs around the fill
-// threshold, runs and stretches that outlast a table generation, rows that cut through either,
-// width steps and rows where the choice of loop flips must all come back byte for byte.
+// The TIFF decoder's fast paths (runs of one byte as a fill, stretches of strings under 8 bytes in a
+// loop of their own chosen row by row) against the patterns that take them or nearly do: every
+// strip comes back byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -22,6 +20,22 @@ struct pattern_case {
     std::vector<uint8_t> (*make)();
     int32_t width;
 };
+
+// `count` pieces: piece i is run(i) bytes of the value byte(i), then tail(i) bytes of noise.
+template <class Run, class Byte, class Tail>
+std::vector<uint8_t> runs_and_noise(int count, Run run, Byte byte, Tail tail)
+{
+    std::vector<uint8_t> data;
+    uint32_t seed = 4242;
+    for (int i = 0; i < count; ++i) {
+        data.insert(data.end(), static_cast<std::size_t>(run(i)), static_cast<uint8_t>(byte(i)));
+        for (int j = 0; j < tail(i); ++j) {
+            seed = seed * 1103515245u + 12345u;
+            data.push_back(static_cast<uint8_t>(seed >> 24));
+        }
+    }
+    return data;
+}
 
 // Runs of growing length, each closed by a different byte, so that the table holds entries that
 // are a run followed by one other byte: those must not be taken for runs.
@@ -51,51 +65,26 @@ std::vector<uint8_t> run_other_run()
 // Runs of 15, 16 and 17 bytes (either side of the fill threshold) mixed with noise.
 std::vector<uint8_t> runs_at_the_threshold()
 {
-    std::vector<uint8_t> data;
-    uint32_t seed = 12345;
-    for (int i = 0; i < 400; ++i) {
-        data.insert(data.end(), static_cast<std::size_t>(15 + i % 3), static_cast<uint8_t>(i % 7));
-        for (int j = 0; j < 3; ++j) {
-            seed = seed * 1103515245u + 12345u;
-            data.push_back(static_cast<uint8_t>(seed >> 24));
-        }
-    }
-    return data;
+    return runs_and_noise(
+        400, [](int i) { return 15 + i % 3; }, [](int i) { return i % 7; }, [](int) { return 3; });
 }
 
 // Long runs of one byte that start part way into rows, after noise or a run of another byte: the
 // row buffer's front holds the run's byte from an earlier run except where later bytes went.
 std::vector<uint8_t> runs_over_leftovers()
 {
-    std::vector<uint8_t> data;
-    uint32_t seed = 777;
-    for (int i = 0; i < 300; ++i) {
-        data.insert(data.end(), static_cast<std::size_t>(20 + i * 37 % 260), i % 11 == 0 ? 'b' : 'a');
-        for (int j = 0; j < i % 4 * 5; ++j) {
-            seed = seed * 1103515245u + 12345u;
-            data.push_back(static_cast<uint8_t>(seed >> 24));
-        }
-    }
-    return data;
+    return runs_and_noise(
+        300, [](int i) { return 20 + i * 37 % 260; }, [](int i) { return i % 11 == 0 ? 'b' : 'a'; },
+        [](int i) { return i % 4 * 5; });
 }
 
-// Long runs that end at every distance up to 40 bytes before a row's end, the rest of the row
-// noise: the chains of codes that each lengthen a run by one byte stop short of the row's end,
-// exactly at it, or would cross it.
+// Long runs that end at every distance up to 40 bytes before the end of a 256-byte row, the rest of
+// the row noise: chains of codes that each lengthen a run stop short of the row's end, at it, or
+// would cross it.
 std::vector<uint8_t> runs_ending_near_row_ends()
 {
-    constexpr std::size_t width = 256;
-    std::vector<uint8_t> data;
-    uint32_t seed = 4242;
-    for (std::size_t row = 0; row < 400; ++row) {
-        const std::size_t noise = row % 41;
-        data.insert(data.end(), width - noise, static_cast<uint8_t>(row / 3 % 4));
-        for (std::size_t j = 0; j < noise; ++j) {
-            seed = seed * 1103515245u + 12345u;
-            data.push_back(static_cast<uint8_t>(seed >> 24));
-        }
-    }
-    return data;
+    return runs_and_noise(
+        400, [](int i) { return 256 - i % 41; }, [](int i) { return i / 3 % 4; }, [](int i) { return i % 41; });
 }
 
 // Three channels ramping at different rates: nearly every string is 2 or 3 bytes long.

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numeric>
+#include <random>
 #include <string>
 
 #include "orveln1.h"
@@ -107,6 +107,19 @@ const std::vector<uint8_t> row_a = {0x41}, row_b = {0x42}, row_c = {0x43}, row_u
 const std::vector<uint8_t> strip_aaa = {0x80, 0x10, 0x60, 0x50, 0x10}, strip_abc = {0x80, 0x10, 0x48, 0x44, 0x38, 0x08},
                            strip_a300 = {0x80, 0x10, 0x65, 0x90, 0x10};
 constexpr int32_t bad = ERR_BAD_DATA;
+// The clear code, "A", `count` more codes of "A" (next_code 258 -> 258 + count), then `tail`.
+std::vector<uint8_t> a_codes(std::size_t count, std::vector<uint32_t> tail)
+{
+    tail.insert(tail.begin(), count + 2, 65);
+    tail[0] = 256;
+    return tif_codes(tail);
+}
+std::vector<uint8_t> a_then_b(std::size_t count)
+{
+    std::vector<uint8_t> row(count, 0x41);
+    row.push_back(0x42);
+    return row;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     strips, tif_known_strips,
@@ -130,15 +143,20 @@ INSTANTIATE_TEST_SUITE_P(
         known_strip{"clear_byte_end_only_row", tif_codes({256, 65, 257}), 0, 1, 1, 1, {row_a}},
         known_strip{"repeated_clear_codes", tif_codes({256, 256, 256, 65, 257}), 0, 1, 0, 1, {row_a}},
         known_strip{"table_code_after_clear", tif_codes({256, 258, 257}), 0, 1, 2, bad, {row_unwritten, row_unwritten}},
-        known_strip{"table_code_after_later_clear",
-                    tif_codes({256, 65, 66, 256, 259, 257}),
-                    0,
-                    1,
-                    3,
-                    bad,
-                    {row_a, row_b, row_b}},
+        known_strip{
+            "later_clear_code_259", tif_codes({256, 65, 66, 256, 259, 257}), 0, 1, 3, bad, {row_a, row_b, row_b}},
         known_strip{"high_code_after_clear", tif_codes({256, 65, 256, 500, 257}), 0, 1, 0, bad, {row_a}},
         known_strip{"dry_after_clear", tif_codes({256, 65, 66, 256}), 0, 1, 3, bad, {row_a, row_b, row_b}},
+        // The clear code after the code bringing next_code to 511 is 10 bits wide, the byte after it 9.
+        known_strip{"clear_at_the_width_step", a_codes(253, {256, 66, 257}), 0, 255, 0, 1, {a_then_b(254)}},
+        // Past a full table nothing is defined and decoding goes on; 4095 still names "AA".
+        known_strip{"table_full_without_clear",
+                    a_codes(5000, {4095, 4095, 4095, 257}),
+                    0,
+                    5007,
+                    1,
+                    1,
+                    {std::vector<uint8_t>(5007, 0x41)}},
         // Data that stops without an end code: complete rows, then the owed ones.
         known_strip{
             "no_end_code", tif_codes({256, 65, 66, 67}), 0, 2, 3, bad, {{0x41, 0x42}, {0x43, 0x42}, {0x43, 0x42}}}),
@@ -153,188 +171,78 @@ TEST_F(tif_decompressor, RowBytesZeroIsRefusedBeforeAnythingIsRead)
     EXPECT_EQ(memory_stats_now().obtained, 0);
 }
 
-// The clear code that follows the code bringing next_code to 511 is already 10 bits wide, and the
-// literal after it is back to 9.
-TEST_F(tif_decompressor, WidthStepsOneCodeEarly)
+// Random strips of few roots, recent codes and chains of the code being defined (long runs) match
+// the byte model: complete rows then owed ones (the unfinished row over the one before it), a row
+// count met inside a string or run, and a refusal partway.
+TEST_F(tif_decompressor, RandomStripsMatchTheByteModel)
 {
-    std::vector<uint32_t> codes = {256, 65};
-    codes.insert(codes.end(), 253, 65); // next_code 258 -> 511
-    codes.insert(codes.end(), {256, 66, 257});
-    test_host host;
-    host.input = tif_codes(codes);
-    // The clear code at 10 bits: 9 bits of zero then 256's top bit.
-    ASSERT_EQ(decode(host, 0, 255, 0), 1);
-    std::vector<uint8_t> want(254, 0x41);
-    want.push_back(0x42);
-    EXPECT_EQ(host.rows_joined(), want);
-}
-
-// 5000 codes without a clear code overrun the 4096 codes a table can name: the decoder stops
-// defining entries and decodes on; code 4095 still names the string it was given.
-TEST_F(tif_decompressor, TableFullWithoutClearDecodesOn)
-{
-    std::vector<uint32_t> codes = {256, 65};
-    codes.insert(codes.end(), 5000, 65);
-    codes.insert(codes.end(), 3, 4095); // 4095 = "AA"
-    codes.push_back(257);
-    test_host host;
-    host.input = tif_codes(codes);
-    ASSERT_EQ(decode(host, 0, 5007, 1), 1);
-    EXPECT_EQ(host.rows_joined(), std::vector<uint8_t>(5007, 0x41));
-}
-
-// Codes 258 to 4095 each the code being defined: strings of 2 to 3839 bytes, the longest any code
-// can name, into one-byte rows and a row buffer of exactly row_bytes + 3838.
-TEST_F(tif_decompressor, LongestStringFitsTheRowSlack)
-{
-    test_host host;
-    host.input = tif_codes(longest_strings(8, 65));
-    host.record_puts = false;
-    EXPECT_EQ(decode(host, 0, 1, 0), 1);
-    EXPECT_EQ(host.put_count, 1 + (2u + 3839u) * 3838u / 2);
-}
-
-// A small repeatable source of code choices for the strip generators below.
-struct random_below {
-    uint32_t state;
-    uint32_t operator()(uint32_t below)
-    {
-        state = state * 1103515245u + 12345u;
-        return (state >> 8) % below;
-    }
-};
-
-// Strips of strings of every length from 1 to a few dozen bytes, the code being defined among
-// them, ending mid-row: the unfinished row delivered after the end code shows its decoded bytes
-// and, after them, the bytes of the row before it, whatever stores wrote the strings.
-TEST_F(tif_decompressor, UnfinishedRowAfterTheEndCodeMatchesTheByteModel)
-{
-    random_below next_random{12345};
-    for (int round = 0; round < 300; ++round) {
-        std::vector<uint32_t> codes = {256, next_random(256)};
-        uint32_t next_code = 258;
-        const uint32_t count = 1 + next_random(300);
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t pick = next_random(8);
-            uint32_t c;
-            if (pick == 0)
-                c = next_random(4); // few byte values, so that runs and repeats form
-            else if (pick < 3 || next_code == 258)
-                c = next_code; // the code being defined: one byte longer than the previous string
-            else
-                c = next_code - 1 - next_random(std::min<uint32_t>(next_code - 258, 20));
-            codes.push_back(c);
-            ++next_code;
-        }
-        codes.push_back(257);
-        const uint32_t row_bytes = 1 + next_random(40);
-        const std::vector<uint8_t> strip = tif_codes(codes);
-        const auto complete = static_cast<uint32_t>(tif_reference_decode(strip, {0, row_bytes, 0, 0xEE}).rows.size());
-        SCOPED_TRACE("round " + std::to_string(round));
-        // Every complete row, then two owed ones; then a row count met partway, inside a string or
-        // a run over several rows, ends it there.
-        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, complete + 2));
-        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, std::max<uint32_t>(1, complete / 2)));
-    }
-}
-
-// Long stretches of one byte (chains of codes each the one being defined) between roots and
-// earlier codes, into rows of several widths: the rows, the unfinished row after the end code, a
-// row count met inside a stretch and a refusal inside one all match the byte model, however many
-// codes of a stretch the decoder takes before it hands rows over.
-class tif_long_runs : public tif_decompressor, public ::testing::WithParamInterface<uint32_t>
-{
-};
-
-TEST_P(tif_long_runs, MatchTheByteModel)
-{
-    const uint32_t row_bytes = GetParam();
-    random_below next_random{4242 + row_bytes};
-    for (int round = 0; round < 25; ++round) {
-        std::vector<uint32_t> codes = {256, next_random(4)};
-        uint32_t next_code = 258;
-        // Up to a full table, so that stretches cross the steps to wider codes.
-        const uint32_t count = 200 + next_random(3600);
-        while (next_code - 258 < count) {
-            const uint32_t pick = next_random(4);
-            if (pick >= 2) {
-                for (uint32_t chain = 1 + next_random(150); chain > 0; --chain)
-                    codes.push_back(next_code++);
-                continue;
+    std::mt19937 engine(4242);
+    const auto next_random = [&](uint32_t below) { return static_cast<uint32_t>(engine() % below); };
+    for (const uint32_t width : {0u, 13u, 64u, 768u, 5000u}) {
+        const bool short_strips = width == 0;
+        for (int round = 0; round < (short_strips ? 300 : 25); ++round) {
+            std::vector<uint32_t> codes = {256, next_random(4)};
+            uint32_t next_code = 258;
+            const uint32_t count = short_strips ? 1 + next_random(300) : 200 + next_random(3600);
+            while (next_code - 258 < count) {
+                const uint32_t pick = next_random(4);
+                if (pick >= 2) {
+                    for (uint32_t chain = short_strips ? 1 : 1 + next_random(150); chain > 0; --chain)
+                        codes.push_back(next_code++);
+                    continue;
+                }
+                if (pick == 0 || next_code == 258)
+                    codes.push_back(next_random(4));
+                else
+                    codes.push_back(next_code - 1 - next_random(std::min<uint32_t>(next_code - 258, 30)));
+                ++next_code;
             }
-            // A root, or one of the last few codes defined.
-            if (pick == 0 || next_code == 258)
-                codes.push_back(next_random(4));
-            else
-                codes.push_back(next_code - 1 - next_random(std::min<uint32_t>(next_code - 258, 30)));
-            ++next_code;
+            codes.push_back(257);
+            const uint32_t row_bytes = short_strips ? 1 + next_random(40) : width;
+            const std::vector<uint8_t> strip = tif_codes(codes);
+            const auto complete =
+                static_cast<uint32_t>(tif_reference_decode(strip, {0, row_bytes, 0, 0xEE}).rows.size());
+            SCOPED_TRACE("rows of " + std::to_string(row_bytes) + ", round " + std::to_string(round));
+            ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, complete + 2));
+            const uint32_t fewer = 1 + next_random(std::max<uint32_t>(1, complete));
+            ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, fewer));
+            const int64_t refused = next_random(std::max<uint32_t>(1, complete));
+            ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, complete + 2, refused));
         }
-        codes.push_back(257);
-        const std::vector<uint8_t> strip = tif_codes(codes);
-        const auto complete = static_cast<uint32_t>(tif_reference_decode(strip, {0, row_bytes, 0, 0xEE}).rows.size());
-        SCOPED_TRACE("round " + std::to_string(round));
-        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, complete + 2));
-        const uint32_t fewer = 1 + next_random(std::max<uint32_t>(1, complete));
-        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, fewer));
-        const int64_t refused = next_random(std::max<uint32_t>(1, complete));
-        ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, complete + 2, refused));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(widths, tif_long_runs, ::testing::Values(13u, 64u, 768u, 5000u));
-
-// A strip decodes to the same rows whatever pieces the host hands it in.
-struct piece_case {
-    const char *name;
-    std::function<int32_t(int32_t, int)> pieces;
-};
-
-class tif_read_pieces : public tif_decompressor, public ::testing::WithParamInterface<piece_case>
-{
-};
-
-std::vector<uint8_t> mixed_content(uint32_t seed)
-{
-    std::vector<uint8_t> data = make_bytes(image_kind::noise, 70000 + seed * 1000, seed);
-    const std::vector<uint8_t> grad = make_bytes(image_kind::gradient, 90000, seed);
-    const std::vector<uint8_t> flat = make_bytes(image_kind::flat, 50000, seed);
-    data.insert(data.end(), grad.begin(), grad.end());
-    data.insert(data.end(), flat.begin(), flat.end());
-    return data;
-}
-
-TEST_P(tif_read_pieces, DecodeAsTheWholeStripDoes)
+// A strip decodes to the same rows whatever pieces the host hands it in: whole, and cut short (no
+// end code) at a few places, one of them inside a chunk.
+TEST_F(tif_decompressor, ReadPiecesDecodeAsTheWholeStripDoes)
 {
     for (uint32_t seed = 1; seed <= 3; ++seed) {
-        const std::vector<uint8_t> data = mixed_content(seed);
+        std::vector<uint8_t> data = make_bytes(image_kind::noise, 70000 + seed * 1000, seed);
+        for (const auto &[kind, count] : {std::pair{image_kind::gradient, 90000}, std::pair{image_kind::flat, 50000}}) {
+            const std::vector<uint8_t> more = make_bytes(kind, count, seed);
+            data.insert(data.end(), more.begin(), more.end());
+        }
         const tif_encoded enc = tif_encode_bytes(data, 100);
         ASSERT_EQ(enc.result, 0);
         ASSERT_GT(enc.strip.size(), 90000u);
-        // Whole, and cut short (no end code) at a few places, one of them inside a chunk.
         for (std::size_t keep : {enc.strip.size(), enc.strip.size() - 1, std::size_t{30001}, std::size_t{45678}}) {
             const std::vector<uint8_t> strip(enc.strip.begin(), enc.strip.begin() + static_cast<std::ptrdiff_t>(keep));
             const tif_decoded whole = tif_decode_strip(strip, 100, 0, pieces_of(INT32_MAX));
-            const tif_decoded pieces = tif_decode_strip(strip, 100, 0, GetParam().pieces);
-            EXPECT_EQ(pieces.result, whole.result) << "seed " << seed << " keep " << keep;
-            EXPECT_EQ(pieces.bytes, whole.bytes) << "seed " << seed << " keep " << keep;
             if (keep == enc.strip.size()) {
                 EXPECT_EQ(whole.result, 1);
                 EXPECT_TRUE(std::equal(data.begin(), data.end(), whole.bytes.begin()));
             }
+            for (const auto &pieces : {pieces_of(1), pieces_of(3), random_pieces(7, 40), random_pieces(11, 30000)}) {
+                const tif_decoded in_pieces = tif_decode_strip(strip, 100, 0, pieces);
+                EXPECT_EQ(in_pieces.result, whole.result) << "seed " << seed << " keep " << keep;
+                EXPECT_EQ(in_pieces.bytes, whole.bytes) << "seed " << seed << " keep " << keep;
+            }
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(pieces, tif_read_pieces,
-                         ::testing::Values(piece_case{"one_byte", pieces_of(1)},
-                                           piece_case{"three_bytes", pieces_of(3)},
-                                           piece_case{"random_small", random_pieces(7, 40)},
-                                           piece_case{"random_large", random_pieces(11, 30000)}),
-                         [](const ::testing::TestParamInfo<piece_case> &p) { return std::string(p.param.name); });
-
-// Over full chunks every carry case occurs: refills ask for 30000 at the buffer, 29999 one byte in
-// and 29998 two bytes in. A coded strip's bit positions do not depend on its content (every table
-// cycle has the same codes and widths), so extra opening clear codes shift it by 9 bits each.
+// Refills carry 0, 1 or 2 bytes (asking 30000, 29999, 29998): extra opening clear codes shift a
+// strip's bits by 9 each, so over 8 shifts every carry case occurs.
 TEST_F(tif_decompressor, FullChunksMeetEveryCarryCase)
 {
     const std::vector<uint8_t> data = make_bytes(image_kind::noise, 64 * 1600, 3);
