@@ -69,8 +69,10 @@ struct model_check {
     int64_t refuse_at = -1;
     std::size_t calls = 0;
 
-    [[noreturn]] void differ(const char *what, long long got, long long want) const
+    void expect(bool same, const char *what, long long got, long long want) const
     {
+        if (same)
+            return;
         std::fprintf(stderr, "%s: %s differs at call %zu: decoder %lld, model %lld\n", target, what, calls, got, want);
         std::abort();
     }
@@ -79,28 +81,25 @@ struct model_check {
     // negative.
     int32_t row(const uint8_t *row, int32_t row_index, int32_t row_bytes, std::size_t compared)
     {
-        if (calls >= expected->rows.size())
-            differ("row count", static_cast<long long>(calls + 1), static_cast<long long>(expected->rows.size()));
+        const auto rows = static_cast<long long>(expected->rows.size());
+        expect(static_cast<long long>(calls) < rows, "row count", static_cast<long long>(calls + 1), rows);
         const orveln1::test::reference_row &want = expected->rows[calls];
-        if (row_index != want.index)
-            differ("row index", row_index, want.index);
-        if (row_bytes >= 0 && static_cast<std::size_t>(row_bytes) != want.bytes.size())
-            differ("row length", row_bytes, static_cast<long long>(want.bytes.size()));
+        expect(row_index == want.index, "row index", row_index, want.index);
+        const auto length = static_cast<long long>(want.bytes.size());
+        expect(row_bytes < 0 || row_bytes == length, "row length", row_bytes, length);
         for (std::size_t i = 0; i < compared; ++i)
-            if (row[i] != want.bytes[i])
-                differ("row byte", row[i], want.bytes[i]);
+            expect(row[i] == want.bytes[i], "row byte", row[i], want.bytes[i]);
         return static_cast<int64_t>(calls++) == refuse_at ? refusal : 0;
     }
 
     // After the call: as many rows as the model, its result, no block held.
     void finish(int32_t result) const
     {
-        if (calls != expected->rows.size())
-            differ("row count", static_cast<long long>(calls), static_cast<long long>(expected->rows.size()));
-        if (result != expected->result)
-            differ("result", result, expected->result);
-        if (orveln1::memory_stats_now().live != 0)
-            differ("blocks held", static_cast<long long>(orveln1::memory_stats_now().live), 0);
+        const auto rows = static_cast<long long>(expected->rows.size());
+        expect(static_cast<long long>(calls) == rows, "row count", static_cast<long long>(calls), rows);
+        expect(result == expected->result, "result", result, expected->result);
+        const auto live = static_cast<long long>(orveln1::memory_stats_now().live);
+        expect(live == 0, "blocks held", live, 0);
     }
 };
 

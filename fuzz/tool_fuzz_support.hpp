@@ -72,11 +72,6 @@ template <typename Open> std::unique_ptr<row_source> open_file(std::span<const u
     }
 }
 
-inline int64_t pixels_of(const picture &shape)
-{
-    return int64_t{shape.width} * shape.height;
-}
-
 // A shape a reader may promise: a size the tool takes and a depth it has rows for.
 inline void require_sane_shape(const picture &shape)
 {
@@ -106,13 +101,14 @@ void read_banded_and_whole(std::span<const uint8_t> file, int32_t band_rows, Ope
         if (const std::unique_ptr<row_source> source = open_file(file, open); source != nullptr) {
             const picture &shape = source->shape();
             require_sane_shape(shape);
-            if (pixels_of(shape) <= largest_banded_pixels) {
+            const int64_t pixels = int64_t{shape.width} * shape.height;
+            if (pixels <= largest_banded_pixels) {
                 band_rows = std::clamp(band_rows, 1, shape.height);
                 picture band = make_picture(shape.width, band_rows, shape.depth);
                 for (int32_t y = 0; y < shape.height; y += band_rows)
                     source->read_rows(y, std::min(band_rows, shape.height - y), band, 0);
             }
-            small = pixels_of(shape) <= largest_whole_pixels;
+            small = pixels <= largest_whole_pixels;
             if (small)
                 if (const std::unique_ptr<row_source> again = open_file(file, open); again != nullptr)
                     banded = again->take_all();
