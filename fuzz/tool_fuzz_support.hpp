@@ -87,14 +87,19 @@ inline void require_whole(const picture &image)
     require(image.pixels.size() == image.stride() * static_cast<std::size_t>(image.height));
 }
 
-// Reads the whole file band_rows rows at a time into one band, as a conversion into TIFF does,
-// through a source from open_file(file, open), and, when the picture is small, whole through a
-// second one and whole from memory through read_whole; when both whole reads succeed they give the
-// same picture. open and read_whole throw failure for what they refuse. No codec block outlives
-// the run, whatever the reader made of the input.
+// One run of a reader's target: reads the whole input in bands of 1 + (its last byte %
+// band_choices) rows into one band, as a conversion into TIFF does, through a source from
+// open_file(input, open), and, when the picture is small, whole through a second one and whole
+// from memory through read_whole; when both whole reads succeed they give the same picture. open
+// and read_whole throw failure for what they refuse. No codec block outlives the run, whatever the
+// reader made of the input.
 template <typename Open, typename ReadWhole>
-void read_banded_and_whole(std::span<const uint8_t> file, int32_t band_rows, Open open, ReadWhole read_whole)
+int read_steered(const uint8_t *data, std::size_t size, int32_t band_choices, Open open, ReadWhole read_whole)
 {
+    if (size < 1)
+        return 0;
+    const std::span<const uint8_t> file(data, size);
+    int32_t band_rows = 1 + data[size - 1] % band_choices;
     picture banded;
     bool small = false;
     try {
@@ -126,15 +131,6 @@ void read_banded_and_whole(std::span<const uint8_t> file, int32_t band_rows, Ope
         }
     }
     require(memory_stats_now().live == 0);
-}
-
-// One run of a reader's target: read_banded_and_whole with bands of 1 + (the input's last byte %
-// band_choices) rows.
-template <typename Open, typename ReadWhole>
-int read_steered(const uint8_t *data, std::size_t size, int32_t band_choices, Open open, ReadWhole read_whole)
-{
-    if (size >= 1)
-        read_banded_and_whole(std::span(data, size), 1 + data[size - 1] % band_choices, open, read_whole);
     return 0;
 }
 
