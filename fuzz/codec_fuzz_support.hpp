@@ -20,6 +20,9 @@
 namespace codec_fuzz
 {
 
+using namespace orveln1;
+using namespace orveln1::test;
+
 inline void require(bool ok)
 {
     if (!ok)
@@ -65,7 +68,7 @@ constexpr int32_t refusal = -7;
 // numbered refuse_at is answered with `refusal`.
 struct model_check {
     const char *target = "";
-    const orveln1::test::reference_decode *expected = nullptr;
+    const reference_decode *expected = nullptr;
     int64_t refuse_at = -1;
     std::size_t calls = 0;
 
@@ -83,7 +86,7 @@ struct model_check {
     {
         const auto rows = static_cast<long long>(expected->rows.size());
         expect(static_cast<long long>(calls) < rows, "row count", static_cast<long long>(calls + 1), rows);
-        const orveln1::test::reference_row &want = expected->rows[calls];
+        const reference_row &want = expected->rows[calls];
         expect(row_index == want.index, "row index", row_index, want.index);
         const auto length = static_cast<long long>(want.bytes.size());
         expect(row_bytes < 0 || row_bytes == length, "row length", row_bytes, length);
@@ -98,7 +101,7 @@ struct model_check {
         const auto rows = static_cast<long long>(expected->rows.size());
         expect(static_cast<long long>(calls) == rows, "row count", static_cast<long long>(calls), rows);
         expect(result == expected->result, "result", result, expected->result);
-        const auto live = static_cast<long long>(orveln1::memory_stats_now().live);
+        const auto live = static_cast<long long>(memory_stats_now().live);
         expect(live == 0, "blocks held", live, 0);
     }
 };

@@ -6,7 +6,6 @@
 #include "gif/gif_decompressor.hpp"
 #include "orveln1.h"
 
-using namespace orveln1;
 using namespace codec_fuzz;
 
 namespace
@@ -23,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     input = {data, size - 7};
     height = steer[2] | steer[3] << 8;
     rows = 0;
-    const auto header = test::image_header(steer[0] | steer[1] << 8, height, steered_gif_depth(steer[4]));
+    const auto header = image_header(steer[0] | steer[1] << 8, height, steered_gif_depth(steer[4]));
     auto read_buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
     const auto take_row = [](const uint8_t *row, int32_t, int32_t row_index, int32_t row_bytes) {
         // Every row inside the image, never more rows than it has; the host may read the whole

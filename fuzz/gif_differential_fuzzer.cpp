@@ -5,7 +5,6 @@
 #include "codec_fuzz_support.hpp"
 #include "orveln1.h"
 
-using namespace orveln1::test;
 using namespace codec_fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)

@@ -10,7 +10,6 @@
 #include "orveln1.h"
 #include "orveln1.hpp"
 
-using namespace orveln1;
 using namespace codec_fuzz;
 
 namespace
@@ -58,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     for (std::size_t i = 0; i < pixels; ++i)
         rows[(i / data_per_row) * row_bytes + i % data_per_row] = data[i];
 
-    test::test_image image;
+    test_image image;
     image.width = width;
     image.height = height;
     image.depth = depth;

@@ -5,7 +5,6 @@
 #include "codec_fuzz_support.hpp"
 #include "orveln1.hpp"
 
-using namespace orveln1;
 using namespace codec_fuzz;
 
 namespace

@@ -6,7 +6,6 @@
 #include "orveln1.h"
 #include "tiff/tif_decompressor.hpp"
 
-using namespace orveln1;
 using namespace codec_fuzz;
 
 namespace

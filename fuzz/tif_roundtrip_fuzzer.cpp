@@ -8,7 +8,6 @@
 #include "tiff/tif_compressor.hpp"
 #include "tiff/tif_decompressor.hpp"
 
-using namespace orveln1;
 using namespace codec_fuzz;
 
 namespace
@@ -69,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     strip.clear();
     decoded.clear();
     const int32_t rows = static_cast<int32_t>(std::max<std::size_t>(1, (pixels.size() + padded - 1) / padded));
-    const std::vector<uint8_t> header = test::image_header(width, rows, depth, compression);
+    const std::vector<uint8_t> header = image_header(width, rows, depth, compression);
 
     memory_stats_reset();
     const codec_callbacks cb{read_input, write_out, put_row};
