@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "support/image_kit.hpp"
@@ -17,6 +19,9 @@
 
 namespace codec_fuzz
 {
+
+using namespace orveln1;
+using namespace orveln1::test;
 
 inline void require(bool ok)
 {
@@ -29,8 +34,9 @@ struct byte_source {
     const uint8_t *data = nullptr;
     std::size_t size = 0;
     std::size_t pos = 0;
+    std::size_t piece = SIZE_MAX;
 
-    int32_t take(uint8_t *buffer, int32_t count, std::size_t piece = SIZE_MAX)
+    int32_t take(uint8_t *buffer, int32_t count)
     {
         const std::size_t n = std::min({static_cast<std::size_t>(count < 0 ? 0 : count), piece, size - pos});
         // An empty input has no bytes at all, not even an address to copy nothing from.
@@ -41,6 +47,14 @@ struct byte_source {
     }
 };
 
+// What the decoder under test reads, through read_input.
+inline byte_source input;
+
+inline int32_t read_input(int32_t, uint8_t *buffer, int32_t count)
+{
+    return input.take(buffer, count);
+}
+
 // Mostly depths the GIF decoder serves; now and then any value, to reach the refusals.
 inline int steered_gif_depth(uint8_t steer)
 {
@@ -48,56 +62,50 @@ inline int steered_gif_depth(uint8_t steer)
     return (steer & 0x80) ? (steer & 0x3F) : served[steer & 3];
 }
 
-// A decoder's put_row calls checked one by one against the model's, then its result.
-class model_check
-{
-  public:
-    model_check(const char *target, const orveln1::test::reference_decode &expected, int64_t refuse_at, int32_t refusal)
-        : target_(target), expected_(expected), refuse_at_(refuse_at), refusal_(refusal)
-    {
-    }
+constexpr int32_t refusal = -7;
 
-    // The answer to the call: the refusal at the refused row, else 0. `compared` bytes of the row
-    // are compared; the model's row length too when row_bytes is not negative.
-    int32_t row(const uint8_t *row, int32_t row_index, int32_t row_bytes, std::size_t compared)
-    {
-        const std::size_t k = calls_++;
-        if (k >= expected_.rows.size())
-            differ("row count", k, static_cast<long long>(k + 1), static_cast<long long>(expected_.rows.size()));
-        const orveln1::test::reference_row &want = expected_.rows[k];
-        if (row_index != want.index)
-            differ("row index of call", k, row_index, want.index);
-        if (row_bytes >= 0 && static_cast<std::size_t>(row_bytes) != want.bytes.size())
-            differ("row length of call", k, row_bytes, static_cast<long long>(want.bytes.size()));
-        for (std::size_t i = 0; i < compared; ++i)
-            if (row[i] != want.bytes[i])
-                differ("row byte of call", k, static_cast<long long>(i), static_cast<long long>(want.bytes[i]));
-        return static_cast<int64_t>(k) == refuse_at_ ? refusal_ : 0;
-    }
+// A decoder's put_row calls checked one by one against the model's, then its result; the call
+// numbered refuse_at is answered with `refusal`.
+struct model_check {
+    const char *target = "";
+    const reference_decode *expected = nullptr;
+    int64_t refuse_at = -1;
+    std::size_t calls = 0;
 
-    // After the call: as many rows as the model, its result, no block held.
-    void finish(int32_t result)
+    void expect(bool same, const char *what, long long got, long long want) const
     {
-        if (calls_ != expected_.rows.size())
-            differ("row count", calls_, static_cast<long long>(calls_), static_cast<long long>(expected_.rows.size()));
-        if (result != expected_.result)
-            differ("result", calls_, result, expected_.result);
-        if (orveln1::memory_stats_now().live != 0)
-            differ("blocks held after the call", 0, static_cast<long long>(orveln1::memory_stats_now().live), 0);
-    }
-
-  private:
-    [[noreturn]] void differ(const char *what, std::size_t at, long long got, long long want) const
-    {
-        std::fprintf(stderr, "%s: %s differs at %zu: decoder %lld, model %lld\n", target_, what, at, got, want);
+        if (same)
+            return;
+        std::fprintf(stderr, "%s: %s differs at call %zu: decoder %lld, model %lld\n", target, what, calls, got, want);
         std::abort();
     }
 
-    const char *target_;
-    const orveln1::test::reference_decode &expected_;
-    int64_t refuse_at_;
-    int32_t refusal_;
-    std::size_t calls_ = 0;
+    // `compared` bytes of the row are compared; the model's row length too when row_bytes is not
+    // negative.
+    int32_t row(const uint8_t *row, int32_t row_index, int32_t row_bytes, std::size_t compared)
+    {
+        const auto rows = static_cast<long long>(expected->rows.size());
+        expect(static_cast<long long>(calls) < rows, "row count", static_cast<long long>(calls + 1), rows);
+        const reference_row &want = expected->rows[calls];
+        expect(row_index == want.index, "row index", row_index, want.index);
+        const auto length = static_cast<long long>(want.bytes.size());
+        expect(row_bytes < 0 || row_bytes == length, "row length", row_bytes, length);
+        for (std::size_t i = 0; i < compared; ++i)
+            expect(row[i] == want.bytes[i], "row byte", row[i], want.bytes[i]);
+        return static_cast<int64_t>(calls++) == refuse_at ? refusal : 0;
+    }
+
+    // After the call: as many rows as the model, its result, no block held.
+    void finish(int32_t result) const
+    {
+        const auto rows = static_cast<long long>(expected->rows.size());
+        expect(static_cast<long long>(calls) == rows, "row count", static_cast<long long>(calls), rows);
+        expect(result == expected->result, "result", result, expected->result);
+        const auto live = static_cast<long long>(memory_stats_now().live);
+        expect(live == 0, "blocks held", live, 0);
+    }
 };
+
+inline model_check check;
 
 } // namespace codec_fuzz

@@ -2,42 +2,16 @@
 // Differential fuzz target for decode_gif: arbitrary image data, decoded through the entry point
 // and by the byte-at-a-time reference model, must give the host the same rows and the same result.
 // The input's last eight bytes steer: width, height, depth, code_size_word and the refused row.
-#include <memory>
-
 #include "codec_fuzz_support.hpp"
 #include "orveln1.h"
 
-using namespace orveln1;
-using namespace orveln1::test;
 using namespace codec_fuzz;
-
-namespace
-{
-
-constexpr std::size_t steering_bytes = 8;
-constexpr int32_t refusal_value = -7;
-
-byte_source input;
-model_check *check = nullptr;
-
-int32_t ORVELN1_CDECL read_input(int32_t, uint8_t *buffer, int32_t count)
-{
-    return input.take(buffer, count);
-}
-
-// Each row is checked as it arrives against the model's row of that call.
-int32_t ORVELN1_CDECL take_row(const uint8_t *row, int32_t, int32_t row_index, int32_t row_bytes)
-{
-    return check->row(row, row_index, row_bytes, static_cast<std::size_t>(row_bytes));
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 {
-    if (size < steering_bytes)
+    if (size < 8)
         return 0;
-    const uint8_t *steer = data + size - steering_bytes;
+    const uint8_t *steer = data + size - 8;
     // Small images (0 to 299 pixels each way, 0 refused), so that the model stays quick.
     const int32_t width = (steer[0] | steer[1] << 8) % 300;
     const int32_t height = (steer[2] | steer[3] << 8) % 300;
@@ -45,19 +19,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const int32_t code_size_word = steer[5] | steer[6] << 8;
     const int64_t refuse_at = steer[7] == 0xFF ? -1 : steer[7];
 
-    const std::vector<uint8_t> sub_blocks(data, data + size - steering_bytes);
+    const std::vector<uint8_t> sub_blocks(data, data + size - 8);
     const reference_decode expected =
-        gif_reference_decode(sub_blocks, {width, height, depth, code_size_word}, {refuse_at, refusal_value});
+        gif_reference_decode(sub_blocks, {width, height, depth, code_size_word}, {refuse_at, refusal});
     const auto header = image_header(width, height, depth);
-
-    // The read buffer is a block of exactly the documented size, so that any access past it is caught.
     auto read_buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
-    model_check checked("gif_differential", expected, refuse_at, refusal_value);
-    input = byte_source{sub_blocks.data(), sub_blocks.size(), 0};
-    check = &checked;
+    input = {sub_blocks.data(), sub_blocks.size()};
+    check = {"gif_differential", &expected, refuse_at};
     set_callbacks(read_input, nullptr, 0, nullptr);
-    const int32_t r = decode_gif(0, read_buffer.get(), header.data(), take_row, 0, code_size_word);
-    check = nullptr;
-    checked.finish(r);
+    const auto take_row = [](const uint8_t *row, int32_t, int32_t row_index, int32_t row_bytes) {
+        return check.row(row, row_index, row_bytes, static_cast<std::size_t>(row_bytes));
+    };
+    check.finish(decode_gif(0, read_buffer.get(), header.data(), take_row, 0, code_size_word));
     return 0;
 }

@@ -2,14 +2,9 @@
 // Fuzz target for the GIF stream reader: any bytes are walked without a read outside them, every
 // span it gives lies inside them in stream order, and each small image decodes through decode_gif_data
 // and decode_gif_file alike, with no block left behind.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-
 #include "codec_fuzz_support.hpp"
 #include "orveln1.hpp"
 
-using namespace orveln1;
 using namespace codec_fuzz;
 
 namespace

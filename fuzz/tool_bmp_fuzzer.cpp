@@ -5,15 +5,10 @@
 #include "tool_fuzz_support.hpp"
 
 using namespace tool_fuzz;
-using namespace orveln1::tool;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     return read_steered(
-        data, size, 17,
-        [](const uint8_t *d, size_t n) -> std::unique_ptr<row_source> {
-            const int fd = as_descriptor(d, n);
-            return fd < 0 ? nullptr : open_bmp(fd);
-        },
+        data, size, 17, [](int fd) { return open_bmp(fd); },
         [](std::span<const uint8_t> file) { return read_bmp(file); });
 }

@@ -2,11 +2,9 @@
 // Fuzz target for the tool's GIF reader and describer: any bytes; the image to read comes from the
 // input's last byte. Image data without a clear code in front is read behind one put there.
 #include "gif_file.hpp"
-#include "tool_error.hpp"
 #include "tool_fuzz_support.hpp"
 
 using namespace tool_fuzz;
-using namespace orveln1::tool;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -30,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         static_cast<void>(describe_gif(file, nowhere()));
     }
-    require_no_block_left();
+    require(memory_stats_now().live == 0);
     return 0;
 }

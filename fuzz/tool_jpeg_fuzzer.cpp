@@ -5,7 +5,6 @@
 #include "tool_fuzz_support.hpp"
 
 using namespace tool_fuzz;
-using namespace orveln1::tool;
 
 namespace
 {
@@ -30,11 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (frame_pixels(data, size) > largest_whole_pixels)
         return 0;
     return read_steered(
-        data, size, 19,
-        [](const uint8_t *d, size_t n) -> std::unique_ptr<row_source> {
-            std::FILE *stream = as_stream(d, n);
-            return stream == nullptr ? nullptr : open_jpeg(stream);
-        },
+        data, size, 19, [](std::FILE *stream) { return open_jpeg(stream); },
         [](std::span<const uint8_t> file) {
             picture p = read_jpeg(file);
             require(p.depth == 8 || p.depth == 24);

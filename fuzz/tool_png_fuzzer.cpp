@@ -5,15 +5,10 @@
 #include "tool_fuzz_support.hpp"
 
 using namespace tool_fuzz;
-using namespace orveln1::tool;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     return read_steered(
-        data, size, 23,
-        [](const uint8_t *d, size_t n) -> std::unique_ptr<row_source> {
-            std::FILE *stream = as_stream(d, n);
-            return stream == nullptr ? nullptr : open_png(stream);
-        },
+        data, size, 23, [](std::FILE *stream) { return open_png(stream); },
         [](std::span<const uint8_t> file) { return read_png(file); });
 }
