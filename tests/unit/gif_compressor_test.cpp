@@ -25,6 +25,16 @@ int32_t compress(const test_image &image, test_host &host, int32_t interlaced = 
                             &test_host::get_row, host.handle(), interlaced, image.depth * 256 + image.depth - 1);
 }
 
+test_image row_of(int depth, std::vector<uint8_t> pixels, bool tall = false)
+{
+    test_image image;
+    image.depth = depth;
+    image.width = tall ? 1 : static_cast<int32_t>(pixels.size());
+    image.height = tall ? static_cast<int32_t>(pixels.size()) : 1;
+    image.pixels = std::move(pixels);
+    return image;
+}
+
 TEST(gif_interlace, RowOrderIsTheFourPassOrderForEveryHeight)
 {
     for (int32_t total = 1; total <= 100; ++total) {
@@ -59,13 +69,10 @@ TEST_P(gif_compressor_golden, WritesExactlyTheseBytes)
 
 INSTANTIATE_TEST_SUITE_P(
     gif_compressor, gif_compressor_golden,
-    ::testing::Values(golden_case{"four_nibbles",
-                                  {.width = 4, .depth = 4, .pixels = {3, 3, 3, 3}},
-                                  {0x04, 0x70, 0xC8, 0x11, 0x01, 0x00, 0x3B}},
-                      golden_case{"four_nibbles_tall",
-                                  {.height = 4, .depth = 4, .pixels = {3, 3, 3, 3}},
-                                  {0x04, 0x70, 0xC8, 0x11, 0x01, 0x00, 0x3B}},
-                      golden_case{"single_pixel", {.pixels = {7}}, {0x04, 0x00, 0x0F, 0x04, 0x04, 0x00, 0x3B}}),
+    ::testing::Values(
+        golden_case{"four_nibbles", row_of(4, {3, 3, 3, 3}), {0x04, 0x70, 0xC8, 0x11, 0x01, 0x00, 0x3B}},
+        golden_case{"four_nibbles_tall", row_of(4, {3, 3, 3, 3}, true), {0x04, 0x70, 0xC8, 0x11, 0x01, 0x00, 0x3B}},
+        golden_case{"single_pixel", row_of(8, {7}), {0x04, 0x00, 0x0F, 0x04, 0x04, 0x00, 0x3B}}),
     [](const ::testing::TestParamInfo<golden_case> &case_info) { return std::string(case_info.param.name); });
 
 // At every length the end code ends the data, at whatever width the decoder has reached.
