@@ -91,19 +91,27 @@ void progress_done()
         std::fprintf(stderr, "\r\033[K");
 }
 
+// A whole decimal number from low to high, or nothing when the text is anything else.
+std::optional<unsigned> read_count(const std::string &text, unsigned low, unsigned high)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < static_cast<long>(low) || v > static_cast<long>(high))
+        return std::nullopt;
+    return static_cast<unsigned>(v);
+}
+
 // Work shorter than this shows no progress line, so that small files do not flicker.
 // ORVELN_PROGRESS_DELAY_MS sets another wait (0: from the first row), for a session recorded with
 // script(1) or a terminal that wants every line.
 std::chrono::milliseconds progress_delay()
 {
     const char *text = std::getenv("ORVELN_PROGRESS_DELAY_MS");
-    if (text != nullptr && *text != '\0') {
-        char *end = nullptr;
-        const long ms = std::strtol(text, &end, 10);
-        if (*end == '\0' && ms >= 0 && ms <= 3600000)
-            return std::chrono::milliseconds{ms};
-    }
-    return std::chrono::milliseconds{250};
+    // A value the tool cannot read keeps the default: the variable only tunes the display, so it is
+    // no reason to refuse the conversion.
+    const auto ms = text != nullptr ? read_count(text, 0, 3600000) : std::nullopt;
+    return std::chrono::milliseconds{ms.value_or(250)};
 }
 
 // A progress line on a terminal: "orveln: writing out.tif  42%", redrawn only when the percent
@@ -131,13 +139,10 @@ void progress(const std::string &what)
 
 unsigned parse_count(const std::string &option, const std::string &value, unsigned low, unsigned high)
 {
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || errno != 0 || v < static_cast<long>(low) || v > static_cast<long>(high))
-        throw usage_error(option + " wants a number from " + std::to_string(low) + " to " + std::to_string(high) +
-                          ", not '" + value + "'");
-    return static_cast<unsigned>(v);
+    if (const auto v = read_count(value, low, high))
+        return *v;
+    throw usage_error(option + " wants a number from " + std::to_string(low) + " to " + std::to_string(high) +
+                      ", not '" + value + "'");
 }
 
 enum class command_kind { convert, info, demo };
