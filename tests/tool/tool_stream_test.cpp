@@ -2,9 +2,7 @@
 // The tool's memory and progress: conversions into TIFF that read their input a band of rows at a
 // time give the pixels and bytes of a whole read, wherever the bands cut the input's strips; the
 // progress line shows on a terminal only; hostile sizes in the tags take no memory.
-#include "jpeg_file.hpp"
 #include "png_file.hpp"
-#include "tiff_file.hpp"
 #include "tool_fixture.hpp"
 
 #if defined(__has_feature)
@@ -42,11 +40,12 @@ TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
     if (format == "tif" && c.depth <= 8)
         p = in_grey(p); // written as greyscale
     const fs::path in = at("in." + format);
-    if (format == "png" || format == "tif")
-        spit(at("in.png"), host::write_png(p, c.depth == 32 ? host::sample_meaning::unassociated_alpha
-                                                            : host::sample_meaning::unspecified));
+    const std::string source = format == "png" || format == "tif" ? "in.png" : "in.bmp";
+    if (source == "in.png")
+        spit(at(source), host::write_png(p, c.depth == 32 ? host::sample_meaning::unassociated_alpha
+                                                          : host::sample_meaning::unspecified));
     else
-        spit(at("in.bmp"), host::write_bmp(p));
+        spit(at(source), host::write_bmp(p));
     if (format == "tif") {
         ASSERT_EQ(convert("in.png", "tool.tif", "--no-predictor").exit_code, 0);
         const run_result r = shell("tiffcp " + std::string(c.tiffcp) + " " + quote(at("tool.tif")) + " " + quote(in));
@@ -65,16 +64,8 @@ TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
                                    " convert - - --to tif --threads 1 > " + quote(at("whole.tif")));
     ASSERT_EQ(whole.exit_code, 0) << whole.err;
     EXPECT_EQ(slurp(at("banded.tif")), slurp(at("whole.tif")));
-
-    const picture back = host::read_tiff(slurp_bytes(at("banded.tif")));
-    ASSERT_EQ(back.width, p.width);
-    ASSERT_EQ(back.height, p.height);
-    // JPEG is lossy: its pixels are those of the reader's whole decode.
-    const picture expected = format == "jpg" ? host::read_jpeg(slurp_bytes(in)) : p;
-    EXPECT_TRUE(colours_of(back) == colours_of(expected));
-    if (c.depth == 32) {
-        EXPECT_TRUE(back.pixels == p.pixels);
-    }
+    // JPEG is lossy: its pixels are those of Pillow's decode, through the same libjpeg.
+    EXPECT_TRUE(same_in_pillow(format == "jpg" ? in : at(source), "banded.tif", c.depth == 32 ? "RGBA" : "RGB"));
 }
 
 // Output strips of about 1 MiB: 499 rows at 700 RGB pixels, 3495 at 300 grey ones, 1048 at 8000
