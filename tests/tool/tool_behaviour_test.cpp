@@ -3,9 +3,6 @@
 // links and protected files respected, transparency dropped aloud, info over many files, PNG, JPEG,
 // colour reduction, images and pages, and the command-line conventions.
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <thread>

@@ -21,7 +21,6 @@
 #include "bmp_file.hpp"
 #include "orveln1.hpp"
 #include "support/corpus.hpp"
-#include "support/image_kit.hpp"
 
 namespace fs = std::filesystem;
 using namespace orveln1;
@@ -73,9 +72,7 @@ class orveln_cli : public testing::Test
     {
         const auto *info = testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char &c : name)
-            if (c == '/')
-                c = '_';
+        std::replace(name.begin(), name.end(), '/', '_');
         dir_ = fs::temp_directory_path() / ("orveln-tool-test-" + std::to_string(::getpid())) / name;
         fs::remove_all(dir_);
         fs::create_directories(dir_);
@@ -193,9 +190,6 @@ inline picture sample(int depth, int32_t width, int32_t height)
         for (std::size_t i = 0; i < meaningful; ++i)
             p.row(y)[i] =
                 static_cast<uint8_t>(depth >= 24 ? (i % 3 == 0 ? y / 8 * 30 : (i / 3) % 7 * 30) : (i + y / 4) * 37);
-    if ((width * depth) % 8 != 0)
-        for (int32_t y = 0; y < height; ++y)
-            p.row(y)[meaningful - 1] &= static_cast<uint8_t>(0xFF << (8 - (width * depth) % 8));
     return p;
 }
 
