@@ -211,31 +211,23 @@ INSTANTIATE_TEST_SUITE_P(
                      "a.gif: GIF|missing.gif|folder|text.txt|grey.tif: TIFF|", 1}),
     row_name);
 
-// Pictures Pillow writes in every PNG colour type, and a JPEG, read as Pillow reads them; what the
-// tool writes from them reads the same in Pillow again (alpha included where the format has it).
-TEST_F(orveln_cli, PngAndJpegReadAsPillowReadsThem)
+// PNG colour types besides those of the tool's own PNGs (which the stream tests read, as they read
+// Pillow's JPEG), as Pillow writes them: read as Pillow reads them, and what the tool writes from them
+// reads the same in Pillow again (alpha included where the format has it).
+TEST_F(orveln_cli, PngReadAsPillowReadsIt)
 {
     const std::string make = R"(
 w, h = 37, 23
 rgba = Image.new('RGBA', (w, h))
 rgba.putdata([(x * 7 % 256, y * 11 % 256, (x * y) % 256, (x * 13 + y) % 256) for y in range(h) for x in range(w)])
 rgba.save(d + '/rgba.png')
-rgba.convert('RGB').save(d + '/rgb.png')
-rgba.convert('L').save(d + '/grey.png')
 rgba.convert('LA').save(d + '/greyalpha.png')
-rgba.convert('1').save(d + '/bits.png')
-p = rgba.convert('RGB').quantize(16)
-p.save(d + '/p4.png', bits=4)
-p.info['transparency'] = 3
-p.save(d + '/ptrans.png', transparency=3)
+rgba.convert('RGB').quantize(16).save(d + '/ptrans.png', transparency=3)
 Image.new('I;16', (w, h), 1000).save(d + '/g16.png')
-rgba.convert('RGB').save(d + '/photo.jpg', quality=90)
 )";
     ASSERT_EQ(python(make).exit_code, 0);
     // Each input, and whether it has alpha for the formats that keep it (BMP does not).
-    const std::pair<std::string, bool> inputs[] = {{"rgba.png", true},      {"rgb.png", false},  {"grey.png", false},
-                                                   {"greyalpha.png", true}, {"bits.png", false}, {"p4.png", false},
-                                                   {"ptrans.png", false},   {"photo.jpg", false}};
+    const std::pair<std::string, bool> inputs[] = {{"rgba.png", true}, {"greyalpha.png", true}, {"ptrans.png", false}};
     for (const auto &[in, alpha] : inputs)
         for (const std::string ext : {"png", "tif", "bmp"}) {
             const std::string out = in + "." + ext;
