@@ -312,8 +312,8 @@ frames[2].save(d + '/third.bmp')
     }
 }
 
-// Corpus files read in ways that convert -v and info name: old-style LZW strips by libtiff's decoder,
-// GIF data without a clear code in front (its pixels are checked with the rest of the corpus).
+// Corpus files read in ways that convert -v and info name (their pixels are checked with the rest of
+// the corpus): old-style LZW strips by libtiff's decoder, GIF data without a clear code in front.
 TEST_F(orveln_cli, UnusualLzwIsReadAndNamed)
 {
     ORVELN1_NEED_CORPUS();
@@ -324,7 +324,6 @@ TEST_F(orveln_cli, UnusualLzwIsReadAndNamed)
         ASSERT_EQ(r.exit_code, 0) << r.err;
         EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
         EXPECT_NE(orveln("info " + quote(file)).out.find(note), std::string::npos) << rel;
-        EXPECT_TRUE(same_in_pillow("o.png", file));
     }
 }
 
