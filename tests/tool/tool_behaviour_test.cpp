@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The orveln tool's promises to its users, run as a subprocess: nothing left behind by a signal,
-// links and protected files respected, transparency dropped aloud, info over many files, PNG, JPEG,
-// colour reduction, images and pages, and the command-line conventions.
+// links and protected files respected, transparency dropped aloud, info on every kind of file, PNG
+// colour types, colour reduction, images and pages, and the command-line conventions.
 #include <signal.h>
 
 #include <chrono>
