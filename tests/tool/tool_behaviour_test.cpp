@@ -1,16 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The orveln tool's promises to its users, run as a subprocess: nothing left behind by a signal,
-// links and protected files respected, transparency dropped aloud, info over many files, PNG, JPEG,
-// colour reduction, images and pages, and the command-line conventions.
+// links and protected files respected, transparency dropped aloud, info on every kind of file, PNG
+// colour types, colour reduction, images and pages, and the command-line conventions.
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
-#include "support/code_streams.hpp"
 #include "tool_fixture.hpp"
 
 using namespace tool_test;
@@ -41,8 +37,7 @@ TEST_P(tool_signal, DuringTheWriteLeavesNothingBehind)
             ::_exit(127);
         }
         int status = 0;
-        bool caught = false;
-        while (!caught && ::waitpid(child, &status, WNOHANG) == 0) {
+        while (::waitpid(child, &status, WNOHANG) == 0) {
             if (!temporary_left()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 continue;
@@ -51,39 +46,26 @@ TEST_P(tool_signal, DuringTheWriteLeavesNothingBehind)
             ASSERT_EQ(::waitpid(child, &status, WUNTRACED), child);
             if (!WIFSTOPPED(status))
                 break; // it ended before the stop took hold
-            caught = temporary_left();
+            const bool caught = temporary_left();
             if (caught)
                 ::kill(child, sig); // held pending until the tool runs again
             ::kill(child, SIGCONT);
-            if (!caught) {
-                ASSERT_EQ(::waitpid(child, &status, 0), child);
-            }
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            if (!caught)
+                break;
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+            EXPECT_FALSE(temporary_left());
+            EXPECT_FALSE(fs::exists(at("out.tif")));
+            return;
         }
-        if (!caught) {
-            fs::remove(at("out.tif"));
-            continue;
-        }
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
-        EXPECT_FALSE(temporary_left());
-        EXPECT_FALSE(fs::exists(at("out.tif")));
-        return;
+        fs::remove(at("out.tif"));
     }
     FAIL() << "the conversion ended five times before its temporary file was seen";
 }
 
-INSTANTIATE_TEST_SUITE_P(fatal, tool_signal, testing::Values(SIGINT, SIGTERM, SIGHUP),
+// SIGXFSZ is what the system sends when the output outgrows the file size limit.
+INSTANTIATE_TEST_SUITE_P(fatal, tool_signal, testing::Values(SIGINT, SIGTERM, SIGHUP, SIGXFSZ),
                          [](const auto &i) { return std::to_string(i.param); });
-
-TEST_F(orveln_cli, FileSizeLimitDuringTheWriteLeavesNothingBehind)
-{
-    spit(at("big.bmp"), host::write_bmp(photo_like(1000, 1000)));
-    const run_result r = shell("ulimit -f 100; exec " + quote(ORVELN_TOOL) + " convert " + quote(at("big.bmp")) + " " +
-                               quote(at("out.tif")));
-    EXPECT_EQ(r.exit_code, 128 + SIGXFSZ) << r.err;
-    EXPECT_FALSE(temporary_left());
-    EXPECT_FALSE(fs::exists(at("out.tif")));
-}
 
 // Converting onto a symbolic link replaces what it points to and keeps the link, as cp does.
 TEST_F(orveln_cli, SymbolicLinkIsWrittenThrough)
@@ -133,8 +115,7 @@ TEST_F(orveln_cli, WriteProtectedTargetNeedsForce)
 // formats that keep a transparent index, and the impossible transparency is dropped with a warning.
 TEST_F(orveln_cli, OutOfRangeTransparentIndexIsDroppedAloud)
 {
-    const picture p = sample(4, 24, 16);
-    spit(at("in.bmp"), host::write_bmp(p));
+    spit(at("in.bmp"), host::write_bmp(sample(4, 24, 16)));
     ASSERT_EQ(convert("in.bmp", "t.gif", "--transparent 3").exit_code, 0);
     std::vector<uint8_t> gif = slurp_bytes(at("t.gif"));
     const uint8_t label[] = {0x21, 0xF9, 4};
@@ -146,33 +127,14 @@ TEST_F(orveln_cli, OutOfRangeTransparentIndexIsDroppedAloud)
         const run_result r = convert("odd.gif", out);
         ASSERT_EQ(r.exit_code, 0) << out << r.err;
         EXPECT_NE(r.err.find("transparency dropped"), std::string::npos) << out << r.err;
-        ASSERT_EQ(convert(out, "back.bmp", "-f").exit_code, 0);
-        EXPECT_EQ(colours_of(host::read_bmp(slurp_bytes(at("back.bmp")))), colours_of(p)) << out;
+        EXPECT_TRUE(same_in_pillow("in.bmp", out));
     }
-}
-
-// info reads every file it is given, says what it can of the bad ones and fails at the end.
-TEST_F(orveln_cli, InfoGoesThroughEveryFileAndFailsAtTheEnd)
-{
-    spit(at("in.bmp"), host::write_bmp(sample(8, 20, 20)));
-    ASSERT_EQ(convert("in.bmp", "a.gif").exit_code, 0);
-    ASSERT_EQ(convert("in.bmp", "b.tif").exit_code, 0);
-    spit(at("text.txt"), std::vector<uint8_t>{'h', 'i'});
-    fs::create_directories(at("folder"));
-    const run_result r = orveln("info " + quote(at("a.gif")) + " " + quote(at("missing.gif")) + " " +
-                                quote(at("folder")) + " " + quote(at("text.txt")) + " " + quote(at("b.tif")));
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.out.find("a.gif: GIF"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("b.tif: TIFF"), std::string::npos) << r.out;
-    for (const char *bad : {"missing.gif", "folder", "text.txt"})
-        EXPECT_NE(r.err.find(bad), std::string::npos) << bad << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r.err;
 }
 
 struct inspect_case {
     const char *name;
     const char *make; // shell commands run in the test folder, which holds grey.tif, rgb.tif, a.gif, i.gif
-    const char *file;
+    const char *files;
     const char *expected; // what info says, each part ending with '|'
     int exit_code;
 };
@@ -182,7 +144,8 @@ class tool_inspect : public orveln_cli, public testing::WithParamInterface<inspe
 };
 
 // info describes what convert writes, and the files it refuses from their tags and libtiff's own
-// decoding.
+// decoding; it goes through every file it is given and fails at the end if one was bad; it takes
+// little memory whatever the tags promise.
 TEST_P(tool_inspect, DescribesEveryKindOfFile)
 {
     const inspect_case &c = GetParam();
@@ -195,11 +158,20 @@ TEST_P(tool_inspect, DescribesEveryKindOfFile)
         ASSERT_EQ(convert(in, out, options).exit_code, 0);
     const run_result made = shell("cd " + quote(dir_) + " && " + c.make);
     ASSERT_EQ(made.exit_code, 0) << made.err;
-    const run_result r = orveln("info " + quote(at(c.file)));
+    // AddressSanitizer reserves terabytes of address space for its shadow, so a limit on address
+    // space stops an instrumented tool starting; its own cap on one allocation catches the same fault.
+    const std::string limit = "ulimit -v 400000; ";
+    const std::string memory_cap =
+        shell(limit + quote(ORVELN_TOOL) + " --version").exit_code == 0
+            ? limit
+            : "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}max_allocation_size_mb=400\"; ";
+    const fs::path crashers = fs::path(__FILE__).parent_path() / "../data/crashers/tool_tiff_fuzzer";
+    const run_result r = shell("cd " + quote(dir_) + " && crashers=" + quote(crashers) + " && " + memory_cap +
+                               quote(ORVELN_TOOL) + " info " + c.files);
     EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
-    const std::string expected = c.expected;
+    const std::string expected = c.expected, said = r.out + r.err;
     for (std::size_t at = 0, bar; (bar = expected.find('|', at)) != std::string::npos; at = bar + 1)
-        EXPECT_NE(r.out.find(expected.substr(at, bar - at)), std::string::npos) << expected.substr(at) << "\n" << r.out;
+        EXPECT_NE(said.find(expected.substr(at, bar - at)), std::string::npos) << expected.substr(at) << "\n" << said;
     EXPECT_EQ(r.out.find("palette"), std::string::npos) << "none of these is a palette image: " << r.out;
 }
 
@@ -229,34 +201,33 @@ INSTANTIATE_TEST_SUITE_P(
                      "image 0: 50x40|of 40 rows complete|damaged|", 1},
         inspect_case{"gif", "true", "i.gif",
                      "GIF|global colour table|1 image|image 0: 50x40|; interlaced; transparency: index 7|ratio|", 0},
-        inspect_case{"bmp", "true", "rgb.bmp", "BMP|50x40|", 0}),
+        inspect_case{"bmp", "true", "rgb.bmp", "BMP|50x40|", 0},
+        // A few hundred bytes whose tags promise strips of gigabytes: 1.7 GB in one strip (and a damaged
+        // second directory), 1.8 GB guessed by libtiff without byte counts.
+        inspect_case{"huge_strip", "true", "$crashers/info-strip-buffer-sized-by-tags", "0 of 65302 rows complete|", 1},
+        inspect_case{"huge_guessed_strip", "true", "$crashers/info-strip-without-byte-counts", "0 of 23 rows complete|",
+                     0},
+        inspect_case{"many", "mkdir folder && echo hi > text.txt", "a.gif missing.gif folder text.txt grey.tif",
+                     "a.gif: GIF|missing.gif|folder|text.txt|grey.tif: TIFF|", 1}),
     row_name);
 
-// Pictures Pillow writes in every PNG colour type, and a JPEG, read as Pillow reads them; what the
-// tool writes from them reads the same in Pillow again (alpha included where the format has it).
-TEST_F(orveln_cli, PngAndJpegReadAsPillowReadsThem)
+// PNG colour types besides those of the tool's own PNGs (which the stream tests read, as they read
+// Pillow's JPEG), as Pillow writes them: read as Pillow reads them, and what the tool writes from them
+// reads the same in Pillow again (alpha included where the format has it).
+TEST_F(orveln_cli, PngReadAsPillowReadsIt)
 {
     const std::string make = R"(
 w, h = 37, 23
 rgba = Image.new('RGBA', (w, h))
 rgba.putdata([(x * 7 % 256, y * 11 % 256, (x * y) % 256, (x * 13 + y) % 256) for y in range(h) for x in range(w)])
 rgba.save(d + '/rgba.png')
-rgba.convert('RGB').save(d + '/rgb.png')
-rgba.convert('L').save(d + '/grey.png')
 rgba.convert('LA').save(d + '/greyalpha.png')
-rgba.convert('1').save(d + '/bits.png')
-p = rgba.convert('RGB').quantize(16)
-p.save(d + '/p4.png', bits=4)
-p.info['transparency'] = 3
-p.save(d + '/ptrans.png', transparency=3)
+rgba.convert('RGB').quantize(16).save(d + '/ptrans.png', transparency=3)
 Image.new('I;16', (w, h), 1000).save(d + '/g16.png')
-rgba.convert('RGB').save(d + '/photo.jpg', quality=90)
 )";
     ASSERT_EQ(python(make).exit_code, 0);
     // Each input, and whether it has alpha for the formats that keep it (BMP does not).
-    const std::pair<std::string, bool> inputs[] = {{"rgba.png", true},      {"rgb.png", false},  {"grey.png", false},
-                                                   {"greyalpha.png", true}, {"bits.png", false}, {"p4.png", false},
-                                                   {"ptrans.png", false},   {"photo.jpg", false}};
+    const std::pair<std::string, bool> inputs[] = {{"rgba.png", true}, {"greyalpha.png", true}, {"ptrans.png", false}};
     for (const auto &[in, alpha] : inputs)
         for (const std::string ext : {"png", "tif", "bmp"}) {
             const std::string out = in + "." + ext;
@@ -272,7 +243,6 @@ rgba.convert('RGB').save(d + '/photo.jpg', quality=90)
     EXPECT_NE(shell("tiffinfo " + quote(at("rgba.png.tif"))).out.find("unassoc-alpha"), std::string::npos);
     ASSERT_EQ(convert("rgba.png.tif", "back.png").exit_code, 0);
     EXPECT_TRUE(same_in_pillow("rgba.png", "back.png", "RGBA"));
-    EXPECT_EQ(python("sys.exit(Image.open(d + '/back.png').mode != 'RGBA')").exit_code, 0);
     const run_result gif = convert("rgba.png", "rgba.gif");
     EXPECT_EQ(gif.exit_code, 0);
     EXPECT_NE(gif.err.find("alpha"), std::string::npos) << "dropping alpha is said: " << gif.err;
@@ -342,59 +312,26 @@ frames[2].save(d + '/third.bmp')
     }
 }
 
-// Image data whose first code is not a clear code: the tool reads it as giflib and Pillow do.
-TEST_F(orveln_cli, GifDataWithoutAnInitialClearCodeIsRead)
-{
-    const picture p = sample(8, 45, 31);
-    spit(at("in.bmp"), host::write_bmp(p));
-    ASSERT_EQ(convert("in.bmp", "a.gif").exit_code, 0);
-    // Take the clear code off the front: the codes after it, each at the width it was read with,
-    // packed again into sub-blocks.
-    const std::vector<uint8_t> gif = slurp_bytes(at("a.gif"));
-    const std::size_t descriptor = 13 + 3 * 256;
-    ASSERT_EQ(gif[descriptor], 0x2C);
-    const std::size_t code_size_at = descriptor + 10;
-    const auto walk =
-        test::walk_gif_codes(gif.data() + code_size_at + 1, gif.size() - code_size_at - 1, gif[code_size_at]);
-    ASSERT_TRUE(walk.ended);
-    ASSERT_EQ(walk.codes.at(0), 1 << gif[code_size_at]);
-    test::bit_packer codes(test::bit_order::lsb_first);
-    for (std::size_t i = 1; i < walk.codes.size(); ++i)
-        codes.put(walk.codes[i], walk.widths[i]);
-    std::vector<uint8_t> out(gif.begin(), gif.begin() + static_cast<std::ptrdiff_t>(code_size_at + 1));
-    const std::vector<uint8_t> blocks = test::sub_blocks(codes.bytes());
-    out.insert(out.end(), blocks.begin(), blocks.end());
-    out.push_back(0x3B);
-    spit(at("noclear.gif"), out);
-
-    const run_result r = convert("noclear.gif", "back.bmp", "-v");
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.err.find("does not begin with a clear code"), std::string::npos) << r.err;
-    EXPECT_EQ(colours_of(host::read_bmp(slurp_bytes(at("back.bmp")))), colours_of(p));
-    // giflib reads the same pixels from it.
-    const run_result giflib = shell("gifbuild -d " + quote(at("noclear.gif")) + " >/dev/null && gifclrmp " +
-                                    quote(at("noclear.gif")) + " > /dev/null");
-    EXPECT_EQ(giflib.exit_code, 0) << giflib.err;
-    EXPECT_TRUE(same_in_pillow("noclear.gif", "in.bmp"));
-}
-
-// Old-style LZW strips are read by libtiff's decoder, and both convert -v and info say so.
-TEST_F(orveln_cli, OldStyleLzwStripsAreReadAndNamed)
+// Corpus files read in ways that convert -v and info name (their pixels are checked with the rest of
+// the corpus): old-style LZW strips by libtiff's decoder, GIF data without a clear code in front.
+TEST_F(orveln_cli, UnusualLzwIsReadAndNamed)
 {
     ORVELN1_NEED_CORPUS();
-    const fs::path file = fs::path(orveln1::test::shared_corpus().dir) / "tiff" / "libtiff-quad-lzw-compat.tif";
-    const run_result r = convert(file, "o.png", "-v");
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.err.find("old-style LZW from before TIFF 6.0"), std::string::npos) << r.err;
-    EXPECT_NE(orveln("info " + quote(file)).out.find("old-style LZW from before TIFF 6.0"), std::string::npos);
-    EXPECT_TRUE(same_in_pillow("o.png", file));
+    for (const auto &[rel, note] : {std::pair{"tiff/libtiff-quad-lzw-compat.tif", "old-style LZW from before TIFF 6.0"},
+                                    {"gif/pygif-no-clear.gif", "does not begin with a clear code"}}) {
+        const fs::path file = fs::path(orveln1::test::shared_corpus().dir) / rel;
+        const run_result r = convert(file, "o.png", "-v -f");
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+        EXPECT_NE(orveln("info " + quote(file)).out.find(note), std::string::npos) << rel;
+    }
 }
 
 struct cli_case {
     const char *name;
     const char *args; // run in the test's folder
     int exit_code;
-    const char *message;   // in what the tool prints
+    const char *message;   // in what the tool prints; where it begins on success
     bool terminal = false; // standard output is a terminal
 };
 
@@ -414,14 +351,14 @@ TEST_P(tool_command_line, FollowsTheCommonConventions)
     if (c.terminal)
         command = "script -qec " + quote(command) + " /dev/null";
     const run_result r = shell("cd " + quote(dir_) + " && " + command);
-    const std::string said = c.terminal ? r.out : r.err;
+    const std::string said = r.out + r.err;
     EXPECT_EQ(r.exit_code, c.exit_code) << said;
     EXPECT_NE(said.find(c.message), std::string::npos) << said;
+    EXPECT_EQ(fs::exists(at("out.tif")), c.exit_code == 0 && std::string_view(c.args).starts_with("convert"));
     if (c.exit_code == 0) {
-        EXPECT_TRUE(fs::exists(at("out.tif")) || fs::exists(at("dash.tif")));
+        EXPECT_EQ(said.rfind(c.message, 0), 0u) << said;
     } else {
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-        EXPECT_FALSE(fs::exists(at("out.tif")));
         EXPECT_FALSE(temporary_left());
     }
 }
@@ -431,8 +368,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         cli_case{"attached_value", "convert in.bmp out.tif --threads=2 --to=tif", 0, ""},
         cli_case{"output_option", "convert -o out.tif in.bmp", 0, ""},
-        cli_case{"output_option_long", "convert in.bmp --output=out.tif", 0, ""},
-        cli_case{"double_dash", "convert -- -dash.bmp dash.tif", 0, ""},
+        cli_case{"double_dash", "convert -- -dash.bmp out.tif", 0, ""}, cli_case{"help", "--help", 0, "usage: orveln"},
+        cli_case{"version", "--version", 0, "orveln " ORVELN1_VERSION_STRING "\n"},
         cli_case{"three_operands", "convert in.bmp out.tif extra", 2, "convert wants exactly IN and OUT, got 3"},
         cli_case{"output_and_two", "convert -o out.tif in.bmp extra", 2, "got 2"},
         cli_case{"flag_with_value", "convert in.bmp out.tif --force=yes", 2, "takes no value"},

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -22,7 +21,6 @@
 #include "bmp_file.hpp"
 #include "orveln1.hpp"
 #include "support/corpus.hpp"
-#include "support/image_kit.hpp"
 
 namespace fs = std::filesystem;
 using namespace orveln1;
@@ -49,15 +47,11 @@ inline std::vector<uint8_t> slurp_bytes(const fs::path &p)
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
-inline void spit(const fs::path &p, std::span<const uint8_t> data)
+// Writes a string or a byte vector to the file.
+inline void spit(const fs::path &p, const auto &data)
 {
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-inline void spit(const fs::path &p, std::string_view text)
-{
-    spit(p, std::span(reinterpret_cast<const uint8_t *>(text.data()), text.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char *>(std::data(data)), static_cast<std::streamsize>(std::size(data)));
 }
 
 inline std::string quote(const std::string &s)
@@ -66,15 +60,6 @@ inline std::string quote(const std::string &s)
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
-}
-
-// Whether a temporary file of the tool's is in the folder.
-inline bool temporary_in(const fs::path &dir)
-{
-    for (const auto &entry : fs::directory_iterator(dir))
-        if (entry.path().filename().string().find(".orveln-") != std::string::npos)
-            return true;
-    return false;
 }
 
 // Names each case of a table after its row, for INSTANTIATE_TEST_SUITE_P.
@@ -87,9 +72,7 @@ class orveln_cli : public testing::Test
     {
         const auto *info = testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char &c : name)
-            if (c == '/')
-                c = '_';
+        std::replace(name.begin(), name.end(), '/', '_');
         dir_ = fs::temp_directory_path() / ("orveln-tool-test-" + std::to_string(::getpid())) / name;
         fs::remove_all(dir_);
         fs::create_directories(dir_);
@@ -135,7 +118,7 @@ class orveln_cli : public testing::Test
         EXPECT_EQ(r.err.rfind("orveln: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(fs::exists(output));
-        EXPECT_FALSE(temporary_in(output.parent_path())) << "temporary file left";
+        EXPECT_FALSE(temporary_left()) << "temporary file left";
     }
 
     // Runs a Python program with sys and Pillow's Image imported, and the test's folder in d and in
@@ -162,7 +145,14 @@ sys.exit(0 if a.size == b.size and a.tobytes() == b.tobytes() else 1)
         return testing::AssertionFailure() << "Pillow reads other pixels from " << a << " and " << b << r.err;
     }
 
-    [[nodiscard]] bool temporary_left() const { return temporary_in(dir_); }
+    // Whether a temporary file of the tool's is in the test's folder.
+    [[nodiscard]] bool temporary_left() const
+    {
+        for (const auto &entry : fs::directory_iterator(dir_))
+            if (entry.path().filename().string().find(".orveln-") != std::string::npos)
+                return true;
+        return false;
+    }
 
     fs::path dir_;
 };
@@ -200,9 +190,6 @@ inline picture sample(int depth, int32_t width, int32_t height)
         for (std::size_t i = 0; i < meaningful; ++i)
             p.row(y)[i] =
                 static_cast<uint8_t>(depth >= 24 ? (i % 3 == 0 ? y / 8 * 30 : (i / 3) % 7 * 30) : (i + y / 4) * 37);
-    if ((width * depth) % 8 != 0)
-        for (int32_t y = 0; y < height; ++y)
-            p.row(y)[meaningful - 1] &= static_cast<uint8_t>(0xFF << (8 - (width * depth) % 8));
     return p;
 }
 
@@ -214,25 +201,6 @@ inline picture in_grey(picture p)
         p.palette[i] = colour{v, v, v};
     }
     return p;
-}
-
-// The same pixels at 24 bits, blue-green-red, for comparing pictures across depths.
-inline std::vector<uint8_t> colours_of(const picture &p)
-{
-    std::vector<uint8_t> out;
-    for (int32_t y = 0; y < p.height; ++y)
-        for (int32_t x = 0; x < p.width; ++x) {
-            const uint8_t *row = p.row(y);
-            if (p.depth >= 24) {
-                const uint8_t *px = row + static_cast<std::size_t>(x) * static_cast<std::size_t>(p.depth / 8);
-                out.insert(out.end(), {px[0], px[1], px[2]});
-                continue;
-            }
-            const std::size_t index = orveln1::test::index_at(row, x, p.depth);
-            const colour c = index < p.palette.size() ? p.palette[index] : colour{};
-            out.insert(out.end(), {c.blue, c.green, c.red});
-        }
-    return out;
 }
 
 } // namespace tool_test

@@ -1,20 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The tool's memory and progress: conversions into TIFF that read their input a band of rows at a
 // time give the pixels and bytes of a whole read, wherever the bands cut the input's strips; the
-// progress line shows on a terminal only; hostile sizes in the tags take no memory.
-#include "jpeg_file.hpp"
+// progress line shows on a terminal only.
 #include "png_file.hpp"
-#include "tiff_file.hpp"
 #include "tool_fixture.hpp"
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ORVELN_HAS_ADDRESS_SANITIZER 1
-#endif
-#endif
-#ifndef ORVELN_HAS_ADDRESS_SANITIZER
-#define ORVELN_HAS_ADDRESS_SANITIZER 0
-#endif
 
 using namespace tool_test;
 
@@ -42,11 +31,12 @@ TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
     if (format == "tif" && c.depth <= 8)
         p = in_grey(p); // written as greyscale
     const fs::path in = at("in." + format);
-    if (format == "png" || format == "tif")
-        spit(at("in.png"), host::write_png(p, c.depth == 32 ? host::sample_meaning::unassociated_alpha
-                                                            : host::sample_meaning::unspecified));
+    const std::string source = format == "png" || format == "tif" ? "in.png" : "in.bmp";
+    if (source == "in.png")
+        spit(at(source), host::write_png(p, c.depth == 32 ? host::sample_meaning::unassociated_alpha
+                                                          : host::sample_meaning::unspecified));
     else
-        spit(at("in.bmp"), host::write_bmp(p));
+        spit(at(source), host::write_bmp(p));
     if (format == "tif") {
         ASSERT_EQ(convert("in.png", "tool.tif", "--no-predictor").exit_code, 0);
         const run_result r = shell("tiffcp " + std::string(c.tiffcp) + " " + quote(at("tool.tif")) + " " + quote(in));
@@ -60,21 +50,13 @@ TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
     const run_result banded = orveln("convert " + quote(in) + " " + quote(at("banded.tif")) + " --threads 1");
     ASSERT_EQ(banded.exit_code, 0) << banded.err;
     // Standard input, here a pipe, is read whole before the conversion starts; standard output gets
-    // the bytes a file gets.
+    // the bytes a file gets, whatever the threads that read and code the strips.
     const run_result whole = shell("cat " + quote(in) + " | " + quote(ORVELN_TOOL) +
-                                   " convert - - --to tif --threads 1 > " + quote(at("whole.tif")));
+                                   " convert - - --to tif --threads 7 > " + quote(at("whole.tif")));
     ASSERT_EQ(whole.exit_code, 0) << whole.err;
     EXPECT_EQ(slurp(at("banded.tif")), slurp(at("whole.tif")));
-
-    const picture back = host::read_tiff(slurp_bytes(at("banded.tif")));
-    ASSERT_EQ(back.width, p.width);
-    ASSERT_EQ(back.height, p.height);
-    // JPEG is lossy: its pixels are those of the reader's whole decode.
-    const picture expected = format == "jpg" ? host::read_jpeg(slurp_bytes(in)) : p;
-    EXPECT_TRUE(colours_of(back) == colours_of(expected));
-    if (c.depth == 32) {
-        EXPECT_TRUE(back.pixels == p.pixels);
-    }
+    // JPEG is lossy: its pixels are those of Pillow's decode, through the same libjpeg.
+    EXPECT_TRUE(same_in_pillow(format == "jpg" ? in : at(source), "banded.tif", c.depth == 32 ? "RGBA" : "RGB"));
 }
 
 // Output strips of about 1 MiB: 499 rows at 700 RGB pixels, 3495 at 300 grey ones, 1048 at 8000
@@ -104,8 +86,6 @@ class tool_progress : public orveln_cli, public testing::WithParamInterface<prog
 TEST_P(tool_progress, PercentOfRowsOnATerminalOnly)
 {
     const progress_case c = GetParam();
-    if (std::system("command -v script > /dev/null 2>&1") != 0)
-        GTEST_SKIP() << "no script(1) to give the tool a terminal";
     spit(at("photo.bmp"), host::write_bmp(photo_like(300, 300)));
     const fs::path in = at(std::string("in.") + c.input);
     ASSERT_EQ(orveln("convert " + quote(at("photo.bmp")) + " " + quote(in)).exit_code, 0);
@@ -134,33 +114,3 @@ INSTANTIATE_TEST_SUITE_P(formats, tool_progress,
                          row_name);
 
 } // namespace
-
-// TIFF files of a few hundred bytes whose tags promise strips of gigabytes: describing them must
-// take no more memory than their coded bytes can fill, here under a limit far below the promise.
-TEST_F(orveln_cli, InfoStaysSmallForAHugeStripInTheTags)
-{
-    const fs::path crashers = fs::path(__FILE__).parent_path() / "../data/crashers/tool_tiff_fuzzer";
-    const struct {
-        const char *file;
-        const char *rows;
-        int exit_code; // the first file's second directory is damaged too, and info says so
-    } cases[] = {
-        {"info-strip-buffer-sized-by-tags", "0 of 65302 rows complete", 1}, // 1.7 GB in one strip
-        {"info-strip-without-byte-counts", "0 of 23 rows complete", 0},     // 1.8 GB guessed by libtiff
-    };
-    // AddressSanitizer reserves terabytes of address space for its shadow, so a limit on address
-    // space stops it starting; its own cap on one allocation catches the same fault there.
-#if defined(__SANITIZE_ADDRESS__) || ORVELN_HAS_ADDRESS_SANITIZER
-    const std::string memory_cap =
-        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}max_allocation_size_mb=400\"; ";
-#else
-    const std::string memory_cap = "ulimit -v 400000; ";
-#endif
-    for (const auto &c : cases) {
-        const fs::path file = crashers / c.file;
-        ASSERT_TRUE(fs::exists(file)) << file;
-        const run_result r = shell(memory_cap + quote(ORVELN_TOOL) + " info " + quote(file.string()));
-        EXPECT_EQ(r.exit_code, c.exit_code) << c.file << ": " << r.err;
-        EXPECT_NE(r.out.find(c.rows), std::string::npos) << c.file << ": " << r.out;
-    }
-}

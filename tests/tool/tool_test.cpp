@@ -14,21 +14,29 @@ struct round_trip_case {
     const char *format;
     const char *options;
     bool predicted = false; // TIFF: the file says horizontal differencing
-    int transparent = -1;   // GIF: the index the file marks transparent
     bool grey = false;      // a grey ramp for the palette
+    bool top_down = false;  // the bitmap's rows stored from the top (a negative height)
 };
 
 class tool_round_trip : public orveln_cli, public testing::WithParamInterface<round_trip_case>
 {
 };
 
-// Readers that share no code with the tool check each file on the way: Pillow reads the source's
-// colours from it, libtiff's tiffinfo decodes every strip, giflib's reads the GIF to its end.
+// Pillow reads the source's colours from each file on the way; libtiff's tiffinfo decodes every strip
+// without a warning. (How the GIF marks transparency is the library's and info's to check.)
 TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
 {
     const round_trip_case c = GetParam();
     const picture original = c.grey ? in_grey(sample(c.depth, 83, 61)) : sample(c.depth, 83, 61);
-    spit(at("in.bmp"), host::write_bmp(original));
+    std::vector<uint8_t> bmp = host::write_bmp(original);
+    if (c.top_down) {
+        const int32_t negative = -original.height;
+        std::memcpy(bmp.data() + 22, &negative, 4);
+        for (int32_t y = 0; y < original.height; ++y)
+            std::memcpy(bmp.data() + (bmp[10] | bmp[11] << 8) + static_cast<std::size_t>(y) * original.stride(),
+                        original.row(y), original.stride());
+    }
+    spit(at("in.bmp"), bmp);
     const std::string format = c.format;
     const std::string mid = "mid." + format;
     run_result r = convert("in.bmp", mid, c.options);
@@ -36,11 +44,9 @@ TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
     EXPECT_TRUE(r.err.empty() && r.out.empty()) << "silent on success";
     r = convert(mid, "back.bmp");
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    const picture back = host::read_bmp(slurp_bytes(at("back.bmp")));
-    EXPECT_EQ(colours_of(back), colours_of(original));
-    if (format != "gif" || c.depth != 1) { // GIF widens 1-bit pictures to 4 bits
-        EXPECT_EQ(back.depth, c.depth <= 8 || format != "gif" ? c.depth : 8);
-    }
+    EXPECT_TRUE(same_in_pillow("in.bmp", "back.bmp"));
+    // The bitmap's bit count: GIF widens 1-bit pictures to 4 bits and gives truecolour as 8.
+    EXPECT_EQ(slurp(at("back.bmp"))[28], format != "gif" ? c.depth : c.depth == 1 ? 4 : std::min(c.depth, 8));
     EXPECT_TRUE(same_in_pillow("in.bmp", mid));
     if (format == "tif") {
         r = shell("tiffinfo -D " + quote(at(mid)));
@@ -48,16 +54,6 @@ TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
         EXPECT_TRUE(r.err.empty()) << r.err;
         EXPECT_NE(r.out.find("LZW"), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("horizontal differencing") != std::string::npos, c.predicted) << r.out;
-    } else if (format == "gif") {
-        r = shell("giftext " + quote(at(mid)));
-        EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_NE(r.out.find("GIF file terminated normally"), std::string::npos) << r.out;
-        r = orveln("info " + quote(at(mid)));
-        const std::string marked = c.transparent < 0 ? "none" : "index " + std::to_string(c.transparent);
-        EXPECT_NE(r.out.find("transparency: " + marked), std::string::npos) << r.out;
-        if (c.transparent >= 0) {
-            EXPECT_EQ(slurp(at(mid)).substr(0, 6), "GIF89a");
-        }
     }
 }
 
@@ -65,59 +61,16 @@ TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
 // default where neighbouring samples are alike, never on palette indices.
 INSTANTIATE_TEST_SUITE_P(every_kind, tool_round_trip,
                          testing::Values(round_trip_case{"gif1", 1, "gif", ""},
-                                         round_trip_case{"gif4", 4, "gif", "--interlace --transparent 2", false, 2},
-                                         round_trip_case{"gif8i", 8, "gif", "--interlace --transparent 2", false, 2},
-                                         round_trip_case{"gif24", 24, "gif", "--transparent 3", false, 3},
-                                         round_trip_case{"gif32", 32, "gif", "--transparent 2", false, 2},
+                                         round_trip_case{"gif4", 4, "gif", "--interlace --transparent 2"},
+                                         round_trip_case{"gif24", 24, "gif", "--transparent 3"},
+                                         round_trip_case{"gif32", 32, "gif", "--transparent 2"},
                                          round_trip_case{"tif1", 1, "tif", ""}, round_trip_case{"tif8", 8, "tif", ""},
-                                         round_trip_case{"tif8p", 8, "tif", "--predictor", true},
-                                         round_trip_case{"tif8grey", 8, "tif", "", true, -1, true},
+                                         round_trip_case{"tif8p_top_down", 8, "tif", "--predictor", true, false, true},
+                                         round_trip_case{"tif8grey", 8, "tif", "", true, true},
                                          round_trip_case{"tif24", 24, "tif", "", true},
                                          round_trip_case{"tif24_no_predictor", 24, "tif", "--no-predictor"},
                                          round_trip_case{"tif32", 32, "tif", "", true}),
                          row_name);
-
-TEST_F(orveln_cli, TopDownBitmapReadsLikeBottomUp)
-{
-    const picture p = sample(8, 20, 9);
-    std::vector<uint8_t> bmp = host::write_bmp(p);
-    spit(at("up.bmp"), bmp);
-    // Make it top-down: negative height and the rows reversed.
-    const int32_t negative = -p.height;
-    std::memcpy(bmp.data() + 22, &negative, 4);
-    const std::size_t offset = bmp[10] | bmp[11] << 8;
-    const std::size_t stride = p.stride();
-    for (int32_t y = 0; y < p.height; ++y)
-        std::memcpy(bmp.data() + offset + static_cast<std::size_t>(y) * stride, p.row(y), stride);
-    spit(at("down.bmp"), bmp);
-    ASSERT_EQ(convert("down.bmp", "down.tif").exit_code, 0);
-    ASSERT_EQ(convert("down.tif", "back.bmp").exit_code, 0);
-    EXPECT_EQ(slurp(at("back.bmp")), slurp(at("up.bmp")));
-}
-
-TEST_F(orveln_cli, TiffStripsAreTheSameOnOneThreadAndOnMany)
-{
-    const picture p = sample(24, 1000, 1200); // 4 strips
-    spit(at("in.bmp"), host::write_bmp(p));
-    for (const std::string opts : {"", "--no-predictor"}) {
-        ASSERT_EQ(convert("in.bmp", "one.tif", "--threads 1 " + opts).exit_code, 0);
-        ASSERT_EQ(convert("in.bmp", "many.tif", "--threads 7 " + opts).exit_code, 0);
-        EXPECT_EQ(slurp(at("one.tif")), slurp(at("many.tif"))) << opts;
-        ASSERT_EQ(convert("many.tif", "back1.bmp", "--threads 1").exit_code, 0);
-        ASSERT_EQ(convert("many.tif", "back7.bmp", "--threads 7").exit_code, 0);
-        EXPECT_EQ(slurp(at("back1.bmp")), slurp(at("back7.bmp")));
-    }
-}
-
-TEST_F(orveln_cli, HelpAndVersion)
-{
-    run_result r = orveln("--help");
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_NE(r.out.find("orveln convert"), std::string::npos);
-    r = orveln("--version");
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, std::string("orveln ") + ORVELN1_VERSION_STRING + "\n");
-}
 
 // Good files made into bad ones.
 struct good_files {
@@ -170,17 +123,9 @@ const bad_input_case bad_inputs[] = {
     {"bmp_palette_overflow", [](auto &g) { return patched(g.bmp, 46, std::string_view("\xFF\xFF\0\0", 4)); }, "o.gif"},
     {"bmp_rle", [](auto &g) { return patched(g.bmp, 30, "\x01"); }, "o.gif"},
     {"truncated_tif", [](auto &g) { return cut(g.tif, g.tif.size() / 2); }, "o.bmp"},
-    {"tif_corrupt_strips",
-     [](auto &g) {
-         auto v = g.tif;
-         for (std::size_t i = 8; i < v.size() / 2; ++i)
-             v[i] = static_cast<uint8_t>(i * 7);
-         return v;
-     },
+    {"tif_corrupt_strips", [](auto &g) { return patched(g.tif, 8, std::string(g.tif.size() / 2 - 8, '\x55')); },
      "o.bmp"},
     {"truncated_gif_header", [](auto &g) { return cut(g.gif, 20); }, "o.bmp"},
-    // The first sub-block shortened: the first code is not a clear code.
-    {"gif_corrupt_data", [](auto &g) { return patched(g.gif, 13 + 768 + 11, "\x05\xFF"); }, "o.bmp"},
     // Pictures that are sound but cannot be written as asked.
     {"too_many_colours_for_exact", [](auto &) { return host::write_bmp(photo_like(64, 64)); }, "o.gif", "--exact",
      "256 colours"},
