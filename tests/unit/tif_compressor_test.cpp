@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// TIFF strip coding: the export, byte order and row offset, refusals, code widths at every length,
-// write pieces and the blocks held.
+// TIFF strip coding: the export, byte order and row offset, row requests, refusals, write pieces
+// and the blocks held (libtiff reads every length in peer/).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -133,8 +133,6 @@ TEST_P(tif_row_requests, EachRowOnceInOrderWithThePaddedCount)
     for (std::size_t i = 0; i < k.indices.size(); ++i) {
         EXPECT_EQ(host.gets[i].index, k.indices[i]);
         EXPECT_EQ(host.gets[i].count, 8);
-        EXPECT_EQ(host.gets[i].row_context, host.handle());
-        EXPECT_EQ(host.gets[i].buffer, host.gets[0].buffer);
     }
     const tif_decoded out = tif_decode_strip(host.output, 1, 0);
     EXPECT_EQ(out.result, 1);
@@ -184,20 +182,6 @@ INSTANTIATE_TEST_SUITE_P(arguments, tif_refusals,
                                            refusal_case{"offset_past_block", 8, 4, 21, ERR_BAD_DATA},
                                            refusal_case{"offset_at_block_end", 8, 4, 20, 0}),
                          [](const ::testing::TestParamInfo<refusal_case> &p) { return std::string(p.param.name); });
-
-// Width steps, the end code's width and the restart after 4079 agree with the decoder at any length.
-TEST_F(tif_compressor, EveryLengthRoundTrips)
-{
-    const std::vector<uint8_t> noise = make_bytes(image_kind::noise, 4400, 5);
-    for (std::size_t n = 1; n <= noise.size(); n += (n < 2100 || n > 3700) ? 1 : 37) {
-        const std::vector<uint8_t> data(noise.begin(), noise.begin() + static_cast<std::ptrdiff_t>(n));
-        const tif_encoded enc = tif_encode_bytes(data, static_cast<int32_t>(n));
-        ASSERT_EQ(enc.result, 0);
-        const tif_decoded out = tif_decode_strip(enc.strip, static_cast<uint32_t>(n), 1);
-        ASSERT_EQ(out.result, 1) << n;
-        ASSERT_EQ(out.bytes, data) << n;
-    }
-}
 
 // Writes of 1000 or 1001 bytes, the last at most 1002 (with the end code's partial byte).
 TEST_F(tif_compressor, WritesInPiecesOfAThousand)
