@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The GIF LZW compressor: exact bytes of small images, the interlace order, width steps and
-// restarts against greedy LZW, its blocks and refusals.
+// The GIF LZW compressor: exact bytes of small images, the interlace order, width steps, restarts
+// and sub-block cuts against greedy LZW, its blocks and refusals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,6 +33,25 @@ test_image row_of(int depth, std::vector<uint8_t> pixels, bool tall = false)
     image.height = tall ? static_cast<int32_t>(pixels.size()) : 1;
     image.pixels = std::move(pixels);
     return image;
+}
+
+// The codes as a decoder reads them. A sub-block is cut before a code whenever GIF_FLUSH_BITS or
+// more bits wait, so its sizes follow from the code widths.
+gif_code_walk walk(const std::vector<uint8_t> &out, int depth)
+{
+    gif_code_walk t = walk_gif_codes(out.data(), out.size(), depth);
+    std::vector<int32_t> sizes;
+    int64_t bits = 0, cut = 0;
+    for (const uint8_t width : t.widths) {
+        if (bits - cut * 8 >= GIF_FLUSH_BITS) {
+            sizes.push_back(static_cast<int32_t>(bits / 8 - cut));
+            cut = bits / 8;
+        }
+        bits += width;
+    }
+    sizes.push_back(static_cast<int32_t>((bits + 7) / 8 - cut));
+    EXPECT_EQ(t.sub_block_sizes, sizes);
+    return t;
 }
 
 // Small images whose whole image data is known.
@@ -72,7 +91,7 @@ TEST_P(gif_compressor_end_code, DecoderReadsTheEndCodeAtItsOwnWidth)
         const test_image image = make_image(length, 1, depth, image_kind::noise, 7);
         test_host host(image);
         ASSERT_EQ(compress(image, host), 0);
-        const gif_code_walk t = walk_gif_codes(host.output.data(), host.output.size(), depth);
+        const gif_code_walk t = walk(host.output, depth);
         ASSERT_TRUE(t.ended) << "length " << length;
         ASSERT_EQ((t.bits_used + 7) / 8, t.bits_total / 8) << "length " << length;
         if (t.final_next == (1 << (t.final_width - 1)))
@@ -105,7 +124,7 @@ TEST_P(gif_compressor_forms, BandsOfShortAndLongStringsCodeAsGreedyLzw)
     image.height = static_cast<int32_t>(image.pixels.size() / width);
     test_host host(image);
     ASSERT_EQ(compress(image, host), 0);
-    const gif_code_walk t = walk_gif_codes(host.output.data(), host.output.size(), depth);
+    const gif_code_walk t = walk(host.output, depth);
     ASSERT_TRUE(t.ended);
     gif_encode_options restart_early;
     restart_early.clear_after = GIF_ENCODER_LAST_LIMIT;
