@@ -2,7 +2,6 @@
 // Header fields read by offset, and the scan-line length rule at every depth.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "boundary/image_header.hpp"
@@ -59,8 +58,8 @@ TEST(image_header_fields, AreReadByOffsetAndThePaletteThroughTheHeaderSize)
     image.transparent_index = 0xC8;
     image.header_size = 52;
     const std::vector<uint8_t> bytes = image.header();
-    std::vector<uint8_t> store(1 + bytes.size());
-    std::memcpy(store.data() + 1, bytes.data(), bytes.size());
+    std::vector<uint8_t> store = {0};
+    store.insert(store.end(), bytes.begin(), bytes.end());
     const image_header_view h = read_image_header(store.data() + 1);
     EXPECT_EQ(h.size(), 52u);
     EXPECT_EQ(h.width(), -2);
