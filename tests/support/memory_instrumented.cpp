@@ -28,31 +28,12 @@ std::atomic<int> fill_byte{-1};
 std::unordered_map<const void *, std::size_t> live_sizes;
 std::mutex live_sizes_lock;
 
-void remember_size(const void *address, std::size_t bytes)
-{
-    const std::lock_guard<std::mutex> hold(live_sizes_lock);
-    live_sizes[address] = bytes;
-}
-
-std::size_t forget_size(const void *address)
-{
-    const std::lock_guard<std::mutex> hold(live_sizes_lock);
-    const auto it = live_sizes.find(address);
-    if (it == live_sizes.end())
-        return 0;
-    const std::size_t bytes = it->second;
-    live_sizes.erase(it);
-    return bytes;
-}
-
 bool injected_failure() noexcept
 {
     int64_t left = fail_countdown.load(std::memory_order_relaxed);
-    while (left > 0) {
-        if (fail_countdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed))
-            return left == 1;
+    while (left > 0 && !fail_countdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
     }
-    return false;
+    return left == 1;
 }
 
 } // namespace
@@ -65,7 +46,10 @@ void *lzw_alloc(std::size_t bytes) noexcept
     void *block = std::malloc(bytes == 0 ? 1 : bytes);
     if (block == nullptr)
         return nullptr;
-    remember_size(block, bytes);
+    {
+        const std::lock_guard<std::mutex> hold(live_sizes_lock);
+        live_sizes[block] = bytes;
+    }
     if (int pattern = fill_byte.load(std::memory_order_relaxed); pattern >= 0)
         std::memset(block, pattern, bytes);
 
@@ -83,7 +67,14 @@ int32_t lzw_free(void *address) noexcept
 {
     if (address == nullptr)
         return 0;
-    const std::size_t bytes = forget_size(address);
+    std::size_t bytes = 0;
+    {
+        const std::lock_guard<std::mutex> hold(live_sizes_lock);
+        if (const auto it = live_sizes.find(address); it != live_sizes.end()) {
+            bytes = it->second;
+            live_sizes.erase(it);
+        }
+    }
     blocks_live.fetch_sub(1, std::memory_order_relaxed);
     bytes_live.fetch_sub(static_cast<int64_t>(bytes), std::memory_order_relaxed);
     std::free(address);

