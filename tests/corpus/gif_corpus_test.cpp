@@ -113,22 +113,4 @@ INSTANTIATE_TEST_SUITE_P(corpus, gif_corpus, testing::ValuesIn(gif_cases()),
                              return n;
                          });
 
-// Cut streams: the reader reads nothing outside the bytes it is given (each prefix is copied to a
-// block of its own size for the sanitizers), and yields the first image once its data begins.
-TEST(gif_stream_reader, EveryPrefixOfEveryCorpusFileIsReadSafely)
-{
-    ORVELN1_NEED_CORPUS();
-    ASSERT_FALSE(shared_corpus().of_kind("gif").empty());
-    for (const nlohmann::json &m : shared_corpus().of_kind("gif")) {
-        const std::vector<uint8_t> file = read_file(shared_corpus().path(m["file"]));
-        const std::size_t data_offset = m["data_offset"].get<std::size_t>();
-        for (std::size_t n = 0; n <= std::min(file.size(), data_offset + 1); ++n) {
-            std::vector<uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
-            const result<gif_stream> r = read_gif_stream(prefix);
-            ASSERT_EQ(r.code, ORVELN1_ERR_GIF_TRUNCATED) << m["name"] << " " << n;
-            ASSERT_EQ(r.value.images.size(), n < data_offset ? 0u : 1u) << m["name"] << " " << n;
-        }
-    }
-}
-
 } // namespace
