@@ -128,7 +128,8 @@ std::vector<peer_case> peer_cases()
 
 INSTANTIATE_TEST_SUITE_P(libtiff, tif_peer, ::testing::ValuesIn(peer_cases()), peer_name);
 
-// Wherever the last code lands (at a width step, next to the restart), libtiff reads the end code.
+// Wherever the last codes land (at a width step, next to the restart), libtiff reads them; libtiff
+// stops at the last row, so the end code's width shows when this decoder reads to the end code.
 TEST(tif_peer_lengths, LibtiffReadsEveryLength)
 {
     const std::vector<uint8_t> noise = make_bytes(image_kind::noise, 4400, 21);
@@ -137,6 +138,8 @@ TEST(tif_peer_lengths, LibtiffReadsEveryLength)
         const tif_encoded enc = tif_encode_bytes(data, static_cast<int32_t>(n));
         ASSERT_EQ(enc.result, 0);
         ASSERT_EQ(through_libtiff(true, enc.strip, static_cast<uint32_t>(n), 1, "length"), data) << n;
+        const tif_decoded to_end = tif_decode_strip(enc.strip, static_cast<uint32_t>(n), 0);
+        ASSERT_TRUE(to_end.result == 1 && to_end.bytes == data) << n;
     }
 }
 
