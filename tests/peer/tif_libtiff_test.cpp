@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "boundary/image_header.hpp"
 #include "support/codec_runs.hpp"
@@ -55,35 +56,32 @@ std::vector<uint8_t> through_libtiff(bool decode, const std::vector<uint8_t> &by
     return back;
 }
 
-struct peer_case {
-    int depth;
-    int32_t width;
-    int32_t rows;
-    image_kind kind;
-};
+using peer_case = std::tuple<int, std::pair<int32_t, int32_t>, image_kind>; // depth, (width, rows), kind
 
-std::string peer_name(const ::testing::TestParamInfo<peer_case> &p)
+std::string peer_name(const peer_case &k)
 {
     static const char *const kinds[] = {"flat", "noise", "gradient"};
-    return "d" + std::to_string(p.param.depth) + "_w" + std::to_string(p.param.width) + "_r" +
-           std::to_string(p.param.rows) + "_" + kinds[static_cast<int>(p.param.kind)];
+    const auto [depth, shape, kind] = k;
+    return "d" + std::to_string(depth) + "_w" + std::to_string(shape.first) + "_r" + std::to_string(shape.second) +
+           "_" + kinds[static_cast<int>(kind)];
 }
 
 using tif_peer = ::testing::TestWithParam<peer_case>;
 
 TEST_P(tif_peer, LibtiffReadsOurStrips)
 {
-    const peer_case &k = GetParam();
+    const auto [depth, shape, kind] = GetParam();
+    const auto [width, rows] = shape;
     // The 32-bit case also takes the red-blue exchange.
-    const uint32_t compression = k.depth == 32 ? HEADER_COMPRESSION_SWAP_RB : 0;
-    const auto padded = static_cast<std::size_t>(padded_row_bytes(k.width, k.depth));
-    const auto meaningful = static_cast<std::size_t>(unpadded_row_bytes(k.width, k.depth));
+    const uint32_t compression = depth == 32 ? HEADER_COMPRESSION_SWAP_RB : 0;
+    const auto padded = static_cast<std::size_t>(padded_row_bytes(width, depth));
+    const auto meaningful = static_cast<std::size_t>(unpadded_row_bytes(width, depth));
     const std::vector<uint8_t> pixels =
-        make_bytes(k.kind, padded * static_cast<std::size_t>(k.rows), static_cast<uint32_t>(k.width * 31 + k.depth));
+        make_bytes(kind, padded * static_cast<std::size_t>(rows), static_cast<uint32_t>(width * 31 + depth));
 
     // What the strip must hold: each row's meaningful bytes, with 3- or 4-byte groups red first.
     std::vector<uint8_t> coded;
-    const std::size_t group = k.depth == 24 ? 3 : k.depth == 32 ? 4 : 0;
+    const std::size_t group = depth == 24 ? 3 : depth == 32 ? 4 : 0;
     for (std::size_t at = 0; at < pixels.size(); at += padded) {
         coded.insert(coded.end(), pixels.begin() + static_cast<std::ptrdiff_t>(at),
                      pixels.begin() + static_cast<std::ptrdiff_t>(at + meaningful));
@@ -93,20 +91,20 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
 
     test_host host;
     host.serve_bytes(pixels, padded);
-    ASSERT_EQ(run_tif_compress(host, image_header(k.width, k.rows, k.depth, compression), k.rows), 0);
-    EXPECT_TRUE(through_libtiff(true, host.output, static_cast<uint32_t>(meaningful), static_cast<uint32_t>(k.rows),
-                                peer_name({k, 0})) == coded);
+    ASSERT_EQ(run_tif_compress(host, image_header(width, rows, depth, compression), rows), 0);
+    EXPECT_TRUE(through_libtiff(true, host.output, static_cast<uint32_t>(meaningful), static_cast<uint32_t>(rows),
+                                peer_name(GetParam())) == coded);
 }
 
 // Read with the row count and, in random pieces, to the end code.
 TEST_P(tif_peer, WeDecodeLibtiffStrips)
 {
-    const peer_case &k = GetParam();
-    const auto row_bytes = static_cast<uint32_t>(unpadded_row_bytes(k.width, k.depth));
-    const auto rows = static_cast<uint32_t>(k.rows);
+    const auto [depth, shape, kind] = GetParam();
+    const auto row_bytes = static_cast<uint32_t>(unpadded_row_bytes(shape.first, depth));
+    const auto rows = static_cast<uint32_t>(shape.second);
     const std::vector<uint8_t> data =
-        make_bytes(k.kind, static_cast<std::size_t>(row_bytes) * rows, static_cast<uint32_t>(k.width + k.depth));
-    const std::vector<uint8_t> strip = through_libtiff(false, data, row_bytes, rows, peer_name({k, 0}) + "_in");
+        make_bytes(kind, static_cast<std::size_t>(row_bytes) * rows, static_cast<uint32_t>(shape.first + depth));
+    const std::vector<uint8_t> strip = through_libtiff(false, data, row_bytes, rows, peer_name(GetParam()) + "_in");
     ASSERT_FALSE(strip.empty());
     for (const tif_decoded &got : {tif_decode_strip(strip, row_bytes, rows),
                                    tif_decode_strip(strip, row_bytes, 0, random_pieces(row_bytes, 5000))}) {
@@ -115,18 +113,13 @@ TEST_P(tif_peer, WeDecodeLibtiffStrips)
     }
 }
 
-std::vector<peer_case> peer_cases()
-{
-    std::vector<peer_case> cases;
-    const std::pair<int32_t, int32_t> shapes[] = {{1, 1}, {3, 7}, {17, 200}, {640, 40}, {1, 3000}, {97, 3000}};
-    for (int depth : {1, 4, 8, 16, 24, 32})
-        for (const auto &[width, rows] : shapes)
-            for (image_kind kind : {image_kind::flat, image_kind::noise, image_kind::gradient})
-                cases.push_back({depth, width, rows, kind});
-    return cases;
-}
-
-INSTANTIATE_TEST_SUITE_P(libtiff, tif_peer, ::testing::ValuesIn(peer_cases()), peer_name);
+INSTANTIATE_TEST_SUITE_P(
+    libtiff, tif_peer,
+    ::testing::Combine(::testing::Values(1, 4, 8, 16, 24, 32),
+                       ::testing::Values(std::pair{1, 1}, std::pair{3, 7}, std::pair{17, 200}, std::pair{640, 40},
+                                         std::pair{1, 3000}, std::pair{97, 3000}),
+                       ::testing::Values(image_kind::flat, image_kind::noise, image_kind::gradient)),
+    [](const ::testing::TestParamInfo<peer_case> &p) { return peer_name(p.param); });
 
 // Wherever the last codes land (at a width step, next to the restart), libtiff reads them; libtiff
 // stops at the last row, so the end code's width shows when this decoder reads to the end code.
