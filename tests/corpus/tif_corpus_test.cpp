@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <string>
 
@@ -34,7 +35,6 @@ std::string sha256_hex(const std::vector<uint8_t> &data)
         0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
         0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
         0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-    auto rotr = [](uint32_t x, int n) { return x >> n | x << (32 - n); };
     // The message padded: a one bit, zeros, and the length in bits, to a multiple of 64 bytes.
     std::vector<uint8_t> m = data;
     m.push_back(0x80);
@@ -48,14 +48,14 @@ std::string sha256_hex(const std::vector<uint8_t> &data)
         for (std::size_t i = 0; i < 64; ++i)
             w[i] = i < 16 ? uint32_t{m[at + 4 * i]} << 24 | uint32_t{m[at + 4 * i + 1]} << 16 |
                                 uint32_t{m[at + 4 * i + 2]} << 8 | m[at + 4 * i + 3]
-                          : w[i - 16] + (rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3)) + w[i - 7] +
-                                (rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10));
+                          : w[i - 16] + (std::rotr(w[i - 15], 7) ^ std::rotr(w[i - 15], 18) ^ (w[i - 15] >> 3)) +
+                                w[i - 7] + (std::rotr(w[i - 2], 17) ^ std::rotr(w[i - 2], 19) ^ (w[i - 2] >> 10));
         std::array<uint32_t, 8> v = h; // a b c d e f g h
         for (std::size_t i = 0; i < 64; ++i) {
-            const uint32_t t1 = v[7] + (rotr(v[4], 6) ^ rotr(v[4], 11) ^ rotr(v[4], 25)) +
+            const uint32_t t1 = v[7] + (std::rotr(v[4], 6) ^ std::rotr(v[4], 11) ^ std::rotr(v[4], 25)) +
                                 ((v[4] & v[5]) ^ (~v[4] & v[6])) + k[i] + w[i];
-            const uint32_t t2 =
-                (rotr(v[0], 2) ^ rotr(v[0], 13) ^ rotr(v[0], 22)) + ((v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]));
+            const uint32_t t2 = (std::rotr(v[0], 2) ^ std::rotr(v[0], 13) ^ std::rotr(v[0], 22)) +
+                                ((v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]));
             std::copy_backward(v.begin(), v.end() - 1, v.end());
             v[4] += t1;
             v[0] = t1 + t2;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "orveln1.h"
@@ -19,30 +20,24 @@ int main(int argc, char **argv)
         return 2;
     }
     set_callbacks(nullptr, &test_host::write, 0, nullptr);
-    struct sample {
-        int32_t width, height;
-        int depth;
-        image_kind kind;
-        int interlaced;
-        bool transparent;
-    };
-    const sample samples[] = {
+    // width, height, depth, kind, interlaced, transparent (index 3)
+    const std::tuple<int32_t, int32_t, int, image_kind, int, bool> samples[] = {
         {1, 1, 8, image_kind::flat, 0, false},         {1, 700, 4, image_kind::noise, 1, true},
         {900, 1, 8, image_kind::noise, 0, true},       {17, 11, 4, image_kind::gradient, 1, false},
         {320, 240, 8, image_kind::noise, 1, false},    {640, 200, 4, image_kind::stripes, 0, true},
         {1500, 30, 8, image_kind::gradient, 0, false}, {33, 2049, 4, image_kind::noise, 1, false},
     };
     for (int n = 0; n < static_cast<int>(std::size(samples)); ++n) {
-        const sample &s = samples[n];
-        test_image image = make_image(s.width, s.height, s.depth, s.kind, 11 + static_cast<uint32_t>(n));
-        image.transparent = s.transparent;
+        const auto [width, height, depth, kind, interlaced, transparent] = samples[n];
+        test_image image = make_image(width, height, depth, kind, 11 + static_cast<uint32_t>(n));
+        image.transparent = transparent;
         image.transparent_index = 3;
         test_host host(image);
-        const int32_t r = (s.interlaced != 0 ? encode_gifi : encode_gif)(host.handle(), image.header().data(),
-                                                                         &test_host::get_row, host.handle());
+        const int32_t r = (interlaced != 0 ? encode_gifi : encode_gif)(host.handle(), image.header().data(),
+                                                                       &test_host::get_row, host.handle());
         const std::string name = std::string(argv[1]) + "/sample" + std::to_string(n);
         std::ofstream gif(name + ".gif", std::ios::binary), expect(name + ".expect", std::ios::binary);
-        expect << s.width << ' ' << s.height << ' ' << s.interlaced << ' ' << (s.transparent ? 3 : -1) << '\n';
+        expect << width << ' ' << height << ' ' << interlaced << ' ' << (transparent ? 3 : -1) << '\n';
         gif.write(reinterpret_cast<const char *>(host.output.data()), static_cast<std::streamsize>(host.output.size()));
         expect.write(reinterpret_cast<const char *>(image.pixels.data()),
                      static_cast<std::streamsize>(image.pixels.size()));
