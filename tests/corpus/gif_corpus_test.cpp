@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
 #include <string>
 
 #include "gif/gif_decompressor.hpp"
@@ -98,9 +101,8 @@ TEST_P(gif_corpus, DecodesToTheReferencePixels)
 INSTANTIATE_TEST_SUITE_P(corpus, gif_corpus, testing::ValuesIn(gif_cases()),
                          [](const testing::TestParamInfo<nlohmann::json> &p) {
                              std::string n = p.param["name"].get<std::string>();
-                             for (char &ch : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
+                             std::replace_if(
+                                 n.begin(), n.end(), [](unsigned char ch) { return !std::isalnum(ch); }, '_');
                              return n;
                          });
 

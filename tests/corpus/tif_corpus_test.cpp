@@ -109,12 +109,10 @@ TEST(tif_corpus, EveryStripDecodesToItsGroundTruth)
                     // clear code) or all of them, the complete ones first.
                     EXPECT_LE(out.result, 1);
                     EXPECT_TRUE(out.rows == rows || (out.result == ERR_BAD_DATA && out.rows == 0));
-                    const auto complete = check["complete_rows"].get<std::size_t>();
-                    if (complete > 0 && check["partial_sha256"].is_string()) {
+                    if (check["complete_rows"] > 0 && check["partial_sha256"].is_string()) {
                         // One-byte rows without a row count: every byte the strip decodes to.
                         const tif_decoded all = tif_decode_strip(strip, 1, 0);
                         EXPECT_EQ(sha256_hex(all.bytes), check["partial_sha256"]);
-                        EXPECT_GE(all.bytes.size(), complete * row_bytes);
                     }
                 }
             }

@@ -15,10 +15,8 @@ using namespace orveln1::test;
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
-        return 2;
-    }
+    if (argc != 2)
+        return 2; // usage: gif_pillow_samples FOLDER
     set_callbacks(nullptr, &test_host::write, 0, nullptr);
     // width, height, depth, kind, interlaced, transparent (index 3)
     const std::tuple<int32_t, int32_t, int, image_kind, int, bool> samples[] = {

@@ -21,13 +21,14 @@ namespace
 
 // The one strip of an 8-bit grey image `row_bytes` wide through a file: our LZW strip stored raw and
 // read back decoded by libtiff (decode), or bytes coded by libtiff and read back raw. Empty on refusal.
-std::vector<uint8_t> through_libtiff(bool decode, const std::vector<uint8_t> &bytes, uint32_t row_bytes, uint32_t rows,
-                                     const std::string &name)
+std::vector<uint8_t> through_libtiff(bool decode, const std::vector<uint8_t> &bytes, uint32_t row_bytes, uint32_t rows)
 {
     TIFFSetWarningHandler(nullptr);
     TIFFSetErrorHandler(nullptr);
-    // Named by process too: two build trees may run the same case at the same time.
-    const std::string path = ::testing::TempDir() + "orveln1_peer_" + name + "_" + std::to_string(getpid()) + ".tif";
+    // Named by process: two build trees may run the same case at the same time.
+    static int serial = 0;
+    const std::string path =
+        ::testing::TempDir() + "orveln1_peer_" + std::to_string(getpid()) + "_" + std::to_string(++serial) + ".tif";
     TIFF *out = TIFFOpen(path.c_str(), "w");
     if (out == nullptr)
         return {};
@@ -58,10 +59,10 @@ std::vector<uint8_t> through_libtiff(bool decode, const std::vector<uint8_t> &by
 
 using peer_case = std::tuple<int, std::pair<int32_t, int32_t>, image_kind>; // depth, (width, rows), kind
 
-std::string peer_name(const peer_case &k)
+std::string peer_name(const ::testing::TestParamInfo<peer_case> &p)
 {
     static const char *const kinds[] = {"flat", "noise", "gradient"};
-    const auto [depth, shape, kind] = k;
+    const auto [depth, shape, kind] = p.param;
     return "d" + std::to_string(depth) + "_w" + std::to_string(shape.first) + "_r" + std::to_string(shape.second) +
            "_" + kinds[static_cast<int>(kind)];
 }
@@ -92,8 +93,8 @@ TEST_P(tif_peer, LibtiffReadsOurStrips)
     test_host host;
     host.serve_bytes(pixels, padded);
     ASSERT_EQ(run_tif_compress(host, image_header(width, rows, depth, compression), rows), 0);
-    EXPECT_TRUE(through_libtiff(true, host.output, static_cast<uint32_t>(meaningful), static_cast<uint32_t>(rows),
-                                peer_name(GetParam())) == coded);
+    EXPECT_TRUE(through_libtiff(true, host.output, static_cast<uint32_t>(meaningful), static_cast<uint32_t>(rows)) ==
+                coded);
 }
 
 // Read with the row count and, in random pieces, to the end code.
@@ -104,7 +105,7 @@ TEST_P(tif_peer, WeDecodeLibtiffStrips)
     const auto rows = static_cast<uint32_t>(shape.second);
     const std::vector<uint8_t> data =
         make_bytes(kind, static_cast<std::size_t>(row_bytes) * rows, static_cast<uint32_t>(shape.first + depth));
-    const std::vector<uint8_t> strip = through_libtiff(false, data, row_bytes, rows, peer_name(GetParam()) + "_in");
+    const std::vector<uint8_t> strip = through_libtiff(false, data, row_bytes, rows);
     ASSERT_FALSE(strip.empty());
     for (const tif_decoded &got : {tif_decode_strip(strip, row_bytes, rows),
                                    tif_decode_strip(strip, row_bytes, 0, random_pieces(row_bytes, 5000))}) {
@@ -119,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(std::pair{1, 1}, std::pair{3, 7}, std::pair{17, 200}, std::pair{640, 40},
                                          std::pair{1, 3000}, std::pair{97, 3000}),
                        ::testing::Values(image_kind::flat, image_kind::noise, image_kind::gradient)),
-    [](const ::testing::TestParamInfo<peer_case> &p) { return peer_name(p.param); });
+    peer_name);
 
 // Wherever the last codes land (at a width step, next to the restart), libtiff reads them; libtiff
 // stops at the last row, so the end code's width shows when this decoder reads to the end code.
@@ -130,7 +131,7 @@ TEST(tif_peer_lengths, LibtiffReadsEveryLength)
         const std::vector<uint8_t> data(noise.begin(), noise.begin() + static_cast<std::ptrdiff_t>(n));
         const tif_encoded enc = tif_encode_bytes(data, static_cast<int32_t>(n));
         ASSERT_EQ(enc.result, 0);
-        ASSERT_EQ(through_libtiff(true, enc.strip, static_cast<uint32_t>(n), 1, "length"), data) << n;
+        ASSERT_EQ(through_libtiff(true, enc.strip, static_cast<uint32_t>(n), 1), data) << n;
         const tif_decoded to_end = tif_decode_strip(enc.strip, static_cast<uint32_t>(n), 0);
         ASSERT_TRUE(to_end.result == 1 && to_end.bytes == data) << n;
     }
