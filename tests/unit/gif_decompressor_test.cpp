@@ -53,25 +53,21 @@ TEST(gif_decompressor, WorkedExampleRowsAndReadCalls)
     EXPECT_EQ(memory_stats_now().live, 0);
 }
 
-struct code_size_case {
-    int32_t word;
-    int root_size;
-    bool interlaced;
-};
-using gif_code_size_word = testing::TestWithParam<code_size_case>;
-TEST_P(gif_code_size_word, SettlesRootSizeAndInterlace)
+// The root size and interlace flag a code-size word settles on; bits 16 to 31 change nothing.
+TEST(gif_decompressor, CodeSizeWordSettlesRootSizeAndInterlace)
 {
-    const gif_code_size s = gif_settle_code_size(GetParam().word);
-    EXPECT_EQ(s.root_size, GetParam().root_size);
-    EXPECT_EQ(s.interlaced, GetParam().interlaced);
-    // Bits 16 to 31 change nothing.
-    const gif_code_size high = gif_settle_code_size(GetParam().word | 0x5A5A0000);
-    EXPECT_EQ(high.root_size, s.root_size);
-    EXPECT_EQ(high.interlaced, s.interlaced);
+    const struct {
+        int32_t word;
+        int root_size;
+        bool interlaced;
+    } cases[] = {{0x0440, 4, true}, {0x0847, 8, true}, {0x0047, 8, false}, {0x0943, 4, false}};
+    for (const auto &c : cases) {
+        for (const int32_t high : {0, 0x5A5A0000}) {
+            const gif_code_size s = gif_settle_code_size(c.word | high);
+            EXPECT_EQ(std::pair(s.root_size, s.interlaced), std::pair(c.root_size, c.interlaced)) << c.word;
+        }
+    }
 }
-INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_code_size_word,
-                         testing::Values(code_size_case{0x0440, 4, true}, code_size_case{0x0847, 8, true},
-                                         code_size_case{0x0047, 8, false}, code_size_case{0x0943, 4, false}));
 
 // Depth 8 pixels in runs: pixel i is 7 + i / run % values, but a lone 9 to 11 every `speck` pixels.
 std::vector<uint8_t> runs(int32_t width, int32_t height, int32_t run, int32_t values, int32_t speck = 0)
@@ -195,26 +191,24 @@ INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_hand_codes,
 
 // Narrow images whose strings reach the longest a table generation holds: every write stays in
 // the row block (the sanitizers watch its edges), and every pixel arrives.
-struct long_string_case {
-    int32_t width;
-    int depth;
-};
-using gif_long_strings = testing::TestWithParam<long_string_case>;
-TEST_P(gif_long_strings, StayInsideTheRowBlock)
+TEST(gif_decompressor, LongestStringsStayInsideTheRowBlock)
 {
     // clear, 1, then 6, 7, ..., 4095: each names the entry it defines, one pixel longer each time.
     const int64_t total = 1 + (4091LL * 4092 / 2 - 1);
-    const int32_t width = GetParam().width;
-    decode_run run(sub_blocks(gif_codes(longest_strings(2, 1), 2)), width, 1 << 30, GetParam().depth, 0x0200, false);
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(static_cast<int64_t>(run.host.put_count), total / width);
     // Every pixel is 1: one byte each at depth 8, the first pixel in the high bits when packed.
-    const uint8_t expect = GetParam().depth == 8 ? 1 : (GetParam().depth == 4 ? 0x10 : 0x80);
-    EXPECT_EQ(run.host.last_row[0], expect);
+    const struct {
+        int32_t width;
+        int depth;
+        uint8_t first_byte;
+    } cases[] = {{1, 8, 1}, {1, 1, 0x80}, {1, 4, 0x10}, {7, 8, 1}, {398, 8, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " at depth " + std::to_string(c.depth));
+        decode_run run(sub_blocks(gif_codes(longest_strings(2, 1), 2)), c.width, 1 << 30, c.depth, 0x0200, false);
+        EXPECT_EQ(run.result, 0);
+        EXPECT_EQ(static_cast<int64_t>(run.host.put_count), total / c.width);
+        EXPECT_EQ(run.host.last_row[0], c.first_byte);
+    }
 }
-INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_long_strings,
-                         testing::Values(long_string_case{1, 8}, long_string_case{1, 1}, long_string_case{1, 4},
-                                         long_string_case{7, 8}, long_string_case{398, 8}));
 
 // Data after the block terminator belongs to the host: no read after it, and a code that would
 // need more bits ends the call with 0.
@@ -273,26 +267,24 @@ TEST(gif_decompressor, FailingReadEndsTheCall)
     }
 }
 
-struct refusal_case {
-    int32_t width;
-    int32_t height;
-    int depth;
-    int32_t result;
-};
-using gif_refusal = testing::TestWithParam<refusal_case>;
-TEST_P(gif_refusal, ComesBeforeAnythingIsObtainedOrRead)
+// Refusals come before anything is obtained or read.
+TEST(gif_decompressor, RefusesBeforeAnythingIsObtainedOrRead)
 {
-    memory_stats_reset();
-    decode_run run(worked_example, GetParam().width, GetParam().height, GetParam().depth, 0x0200);
-    EXPECT_EQ(run.result, GetParam().result);
-    EXPECT_TRUE(run.host.values('r').empty());
-    EXPECT_EQ(memory_stats_now().obtained, 0);
+    const struct {
+        int32_t width, height;
+        int depth;
+        int32_t result;
+    } cases[] = {{0, 2, 8, ERR_BAD_DATA},         {4, -2, 8, ERR_BAD_DATA},
+                 {INT32_MAX, 2, 8, ERR_BAD_DATA}, {INT32_MAX - 4000, 2, 1, ERR_BAD_DATA},
+                 {4, 2, 2, ERR_UNSUPPORTED_DEPTH}, {4, 2, 0x108, ERR_UNSUPPORTED_DEPTH}};
+    for (const auto &c : cases) {
+        memory_stats_reset();
+        decode_run run(worked_example, c.width, c.height, c.depth, 0x0200);
+        EXPECT_EQ(run.result, c.result) << c.width << "x" << c.height << " at depth " << c.depth;
+        EXPECT_TRUE(run.host.values('r').empty());
+        EXPECT_EQ(memory_stats_now().obtained, 0);
+    }
 }
-INSTANTIATE_TEST_SUITE_P(
-    gif_decompressor, gif_refusal,
-    testing::Values(refusal_case{0, 2, 8, ERR_BAD_DATA}, refusal_case{4, -2, 8, ERR_BAD_DATA},
-                    refusal_case{INT32_MAX, 2, 8, ERR_BAD_DATA}, refusal_case{INT32_MAX - 4000, 2, 1, ERR_BAD_DATA},
-                    refusal_case{4, 2, 2, ERR_UNSUPPORTED_DEPTH}, refusal_case{4, 2, 0x108, ERR_UNSUPPORTED_DEPTH}));
 
 // The export refuses missing callbacks before reading anything.
 TEST(gif_decompressor, ExportRefusesMissingCallbacks)
