@@ -87,11 +87,11 @@ struct gif_encode_options {
 struct gif_code_walk {
     std::vector<uint16_t> codes;
     std::vector<uint8_t> widths;
-    bool ended = false;    // the end code was read
-    int64_t bits_used = 0; // through the end code
+    bool ended = false;     // the end code was read
+    int64_t bits_used = 0;  // through the end code
     int64_t bits_total = 0; // bytes of data x 8
-    int final_next = 0;    // the decoder's next entry after the last data code
-    int final_width = 0;   // and its code width then
+    int final_next = 0;     // the decoder's next entry after the last data code
+    int final_width = 0;    // and its code width then
 };
 // data points at the first sub-block's count byte.
 [[nodiscard]] gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_size);

@@ -66,8 +66,8 @@ TEST(tif_decompressor, RowBufferOfRowBytesPlusTheDocumentedSlack)
         const std::vector<uint32_t> &codes;
         uint32_t row_bytes;
         uint32_t row_count;
-    } cases[] = {{longest, 1, 0}, {longest, 7, 0}, {longest, 9, 0}, {longest, 4096, 0}, {then_clear, 3, 0},
-                 {then_clear, 5000, 3}};
+    } cases[] = {{longest, 1, 0},    {longest, 7, 0},    {longest, 9, 0},
+                 {longest, 4096, 0}, {then_clear, 3, 0}, {then_clear, 5000, 3}};
     for (const auto &t : cases) {
         SCOPED_TRACE(t.row_bytes);
         const std::vector<uint8_t> strip = tif_codes(t.codes);

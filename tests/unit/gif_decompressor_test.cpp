@@ -274,8 +274,8 @@ TEST(gif_decompressor, RefusesBeforeAnythingIsObtainedOrRead)
         int32_t width, height;
         int depth;
         int32_t result;
-    } cases[] = {{0, 2, 8, ERR_BAD_DATA},         {4, -2, 8, ERR_BAD_DATA},
-                 {INT32_MAX, 2, 8, ERR_BAD_DATA}, {INT32_MAX - 4000, 2, 1, ERR_BAD_DATA},
+    } cases[] = {{0, 2, 8, ERR_BAD_DATA},          {4, -2, 8, ERR_BAD_DATA},
+                 {INT32_MAX, 2, 8, ERR_BAD_DATA},  {INT32_MAX - 4000, 2, 1, ERR_BAD_DATA},
                  {4, 2, 2, ERR_UNSUPPORTED_DEPTH}, {4, 2, 0x108, ERR_UNSUPPORTED_DEPTH}};
     for (const auto &c : cases) {
         memory_stats_reset();
