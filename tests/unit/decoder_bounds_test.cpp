@@ -55,7 +55,7 @@ class guarded_buffer
 
 // Strips that stretch the row buffer: strings grow to the longest any code can name (3839 bytes),
 // or long runs end in a clear code mid-row. The rows are the byte model's, the result 1.
-TEST(tif_decompressor, RowBufferOfRowBytesPlusTheDocumentedSlack)
+TEST(tif_guard, RowBufferOfRowBytesPlusTheDocumentedSlack)
 {
     std::vector<uint32_t> then_clear = {256, 7};
     for (uint32_t c = 258; c < 1200; ++c)

@@ -139,6 +139,12 @@ INSTANTIATE_TEST_SUITE_P(
         // A graphic control whose block is too short carries nothing, and is stepped over.
         refusal_case{"short_graphic_control", with(header89, {0x21, 0xF9, 2, 1, 0, 0, 0x3B}), ORVELN1_ERR_GIF_NO_IMAGE,
                      0, 20},
+        // A global colour table of 256 entries announced, 3 bytes present.
+        refusal_case{"global_table_cut",
+                     {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x87, 0, 0, 1, 2, 3},
+                     ORVELN1_ERR_GIF_TRUNCATED,
+                     0,
+                     13},
         refusal_case{"local_table_cut", with(header89, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0x81, 1, 2, 3}),
                      ORVELN1_ERR_GIF_TRUNCATED, 0, 23}),
     [](const testing::TestParamInfo<refusal_case> &p) { return std::string(p.param.name); });
