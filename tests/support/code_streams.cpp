@@ -12,31 +12,13 @@ namespace orveln1::test
 
 void bit_packer::put(uint32_t code, int width)
 {
-    const uint64_t value = code & ((1u << width) - 1);
-    if (order_ == bit_order::msb_first) {
-        bits_ = bits_ << width | value;
-        held_ += width;
-        while (held_ >= 8) {
-            held_ -= 8;
-            bytes_.push_back(static_cast<uint8_t>(bits_ >> held_));
-        }
-    } else {
-        bits_ |= value << held_;
-        held_ += width;
-        while (held_ >= 8) {
-            bytes_.push_back(static_cast<uint8_t>(bits_));
-            bits_ >>= 8;
-            held_ -= 8;
-        }
+    for (int i = 0; i < width; ++i, ++held_) {
+        if (held_ % 8 == 0)
+            bytes_.push_back(0);
+        const bool lsb = order_ == bit_order::lsb_first;
+        if ((code >> (lsb ? i : width - 1 - i)) & 1)
+            bytes_.back() |= static_cast<uint8_t>(lsb ? 1 << (held_ % 8) : 0x80 >> (held_ % 8));
     }
-}
-
-std::vector<uint8_t> bit_packer::bytes() const
-{
-    std::vector<uint8_t> out = bytes_;
-    if (held_ > 0)
-        out.push_back(static_cast<uint8_t>(order_ == bit_order::msb_first ? bits_ << (8 - held_) : bits_));
-    return out;
 }
 
 namespace
@@ -170,13 +152,11 @@ gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_siz
     std::vector<uint8_t> bytes;
     std::size_t at = 0;
     while (at < size && data[at] != 0) {
-        const uint8_t n = data[at++];
-        walk.sub_block_sizes.push_back(n);
-        const std::size_t take = std::min<std::size_t>(n, size - at);
+        const std::size_t n = data[at++];
+        const std::size_t take = std::min(n, size - at);
         bytes.insert(bytes.end(), data + at, data + at + take);
         at += take;
     }
-    walk.trailer_at = at < size ? at + 1 : at;
     walk.bits_total = static_cast<int64_t>(bytes.size()) * 8;
     width_tracker w{root_size};
     w.reset();
@@ -188,7 +168,6 @@ gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_siz
         walk.final_next = walk.ended ? static_cast<int>(w.next) : 0;
         walk.final_width = walk.ended ? w.width : 0;
     }
-    walk.overran = !walk.ended;
     walk.bits_used = static_cast<int64_t>(reader.bits_read());
     return walk;
 }

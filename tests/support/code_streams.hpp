@@ -19,13 +19,12 @@ class bit_packer
   public:
     explicit bit_packer(bit_order order) : order_(order) {}
     void put(uint32_t code, int width);
-    [[nodiscard]] std::vector<uint8_t> bytes() const;
+    [[nodiscard]] std::vector<uint8_t> bytes() const { return bytes_; }
 
   private:
     bit_order order_;
     std::vector<uint8_t> bytes_;
-    uint64_t bits_ = 0;
-    int held_ = 0;
+    std::size_t held_ = 0; // bits
 };
 
 // Codes read back one bit at a time; next() is false when fewer than `width` bits are left.
@@ -88,14 +87,11 @@ struct gif_encode_options {
 struct gif_code_walk {
     std::vector<uint16_t> codes;
     std::vector<uint8_t> widths;
-    std::vector<int32_t> sub_block_sizes;
-    bool ended = false;         // the end code was read
-    bool overran = false;       // a code needed bits past the data
-    int64_t bits_used = 0;      // through the end code
-    int64_t bits_total = 0;     // bytes of data x 8
-    std::size_t trailer_at = 0; // offset of the byte after the block terminator
-    int final_next = 0;         // the decoder's next entry after the last data code
-    int final_width = 0;        // and its code width then
+    bool ended = false;     // the end code was read
+    int64_t bits_used = 0;  // through the end code
+    int64_t bits_total = 0; // bytes of data x 8
+    int final_next = 0;     // the decoder's next entry after the last data code
+    int final_width = 0;    // and its code width then
 };
 // data points at the first sub-block's count byte.
 [[nodiscard]] gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_size);

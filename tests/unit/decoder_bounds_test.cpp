@@ -55,46 +55,34 @@ class guarded_buffer
 
 // Strips that stretch the row buffer: strings grow to the longest any code can name (3839 bytes),
 // or long runs end in a clear code mid-row. The rows are the byte model's, the result 1.
-const auto tif_longest_strings = [] { return longest_strings(8, 65); };
-std::vector<uint32_t> strings_then_clear()
+TEST(tif_guard, RowBufferOfRowBytesPlusTheDocumentedSlack)
 {
-    std::vector<uint32_t> codes = {256, 7};
+    std::vector<uint32_t> then_clear = {256, 7};
     for (uint32_t c = 258; c < 1200; ++c)
-        codes.push_back(c);
-    codes.insert(codes.end(), {256, 200, 1, 258, 259, 257});
-    return codes;
+        then_clear.push_back(c);
+    then_clear.insert(then_clear.end(), {256, 200, 1, 258, 259, 257});
+    const std::vector<uint32_t> longest = longest_strings(8, 65);
+    const struct {
+        const std::vector<uint32_t> &codes;
+        uint32_t row_bytes;
+        uint32_t row_count;
+    } cases[] = {{longest, 1, 0},    {longest, 7, 0},    {longest, 9, 0},
+                 {longest, 4096, 0}, {then_clear, 3, 0}, {then_clear, 5000, 3}};
+    for (const auto &t : cases) {
+        SCOPED_TRACE(t.row_bytes);
+        const std::vector<uint8_t> strip = tif_codes(t.codes);
+        guarded_buffer read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES);
+        guarded_buffer row_buffer(t.row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES);
+        ASSERT_TRUE(read_buffer.data() && row_buffer.data());
+        test_host host;
+        host.input = strip;
+        host.record_puts = false;
+        EXPECT_EQ(run_tif_decompress(host, 0, t.row_bytes, t.row_count, read_buffer.data(), row_buffer.data()), 1);
+        std::vector<uint8_t> rows = reference_expand(strip, false, 8, 1, std::size_t{t.row_bytes} * t.row_count).bytes;
+        rows.resize(rows.size() / t.row_bytes * t.row_bytes);
+        EXPECT_EQ(host.rows_joined(), rows);
+    }
 }
-
-struct tif_guard_case {
-    const char *name;
-    std::vector<uint32_t> (*codes)();
-    uint32_t row_bytes;
-    uint32_t row_count;
-};
-using tif_guard = testing::TestWithParam<tif_guard_case>;
-TEST_P(tif_guard, RowBufferOfRowBytesPlusTheDocumentedSlack)
-{
-    const tif_guard_case &t = GetParam();
-    const std::vector<uint8_t> strip = tif_codes(t.codes());
-    guarded_buffer read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES);
-    guarded_buffer row_buffer(t.row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES);
-    ASSERT_TRUE(read_buffer.data() && row_buffer.data());
-    test_host host;
-    host.input = strip;
-    host.record_puts = false;
-    EXPECT_EQ(run_tif_decompress(host, 0, t.row_bytes, t.row_count, read_buffer.data(), row_buffer.data()), 1);
-    std::vector<uint8_t> rows = reference_expand(strip, false, 8, 1, std::size_t{t.row_bytes} * t.row_count).bytes;
-    rows.resize(rows.size() / t.row_bytes * t.row_bytes);
-    EXPECT_EQ(host.rows_joined(), rows);
-}
-INSTANTIATE_TEST_SUITE_P(tif_decompressor, tif_guard,
-                         testing::Values(tif_guard_case{"longest_1", tif_longest_strings, 1, 0},
-                                         tif_guard_case{"longest_7", tif_longest_strings, 7, 0},
-                                         tif_guard_case{"longest_9", tif_longest_strings, 9, 0},
-                                         tif_guard_case{"longest_4096", tif_longest_strings, 4096, 0},
-                                         tif_guard_case{"clear_3", strings_then_clear, 3, 0},
-                                         tif_guard_case{"clear_owed_rows", strings_then_clear, 5000, 3}),
-                         [](const auto &p) { return std::string(p.param.name); });
 
 // Refills of at most 30 full sub-blocks into a read buffer of exactly the documented size: the 31st
 // is read only when their codes are used up, after rows have gone out.

@@ -132,26 +132,19 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         refusal_case{"unknown_version", {'G', 'I', 'F', '8', '8', 'a', 1, 0, 1, 0, 0, 0, 0}, ORVELN1_ERR_NOT_GIF, 0, 0},
         refusal_case{"other_format", {'P', 'N', 'G'}, ORVELN1_ERR_NOT_GIF, 0, 0},
-        refusal_case{"empty", {}, ORVELN1_ERR_GIF_TRUNCATED, 0, 0},
         refusal_case{"trailer_only", with(header89, {0x3B}), ORVELN1_ERR_GIF_NO_IMAGE, 0, 14},
-        refusal_case{"extension_then_trailer", with(header89, {0x21, 0xFE, 1, 'x', 0, 0x3B}), ORVELN1_ERR_GIF_NO_IMAGE,
-                     0, 19},
-        refusal_case{"bad_record_first", with(header89, {0x99, 0x3B}), ORVELN1_ERR_GIF_BAD_RECORD, 0, 13},
         refusal_case{"bad_record_after_an_image", with(one_image, {0x00, 0x3B}), ORVELN1_ERR_GIF_BAD_RECORD, 1,
                      one_image.size()},
-        refusal_case{"no_trailer", one_image, ORVELN1_ERR_GIF_TRUNCATED, 1, one_image.size()},
         refusal_case{"whole", with(one_image, {0x3B}), 0, 1, one_image.size() + 1},
+        // A graphic control whose block is too short carries nothing, and is stepped over.
+        refusal_case{"short_graphic_control", with(header89, {0x21, 0xF9, 2, 1, 0, 0, 0x3B}), ORVELN1_ERR_GIF_NO_IMAGE,
+                     0, 20},
         // A global colour table of 256 entries announced, 3 bytes present.
         refusal_case{"global_table_cut",
                      {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x87, 0, 0, 1, 2, 3},
                      ORVELN1_ERR_GIF_TRUNCATED,
                      0,
                      13},
-        // An extension sub-block longer than the bytes left.
-        refusal_case{"extension_cut", with(header89, {0x21, 0xF9, 200, 1}), ORVELN1_ERR_GIF_TRUNCATED, 0, 17},
-        // A graphic control whose block is too short carries nothing, and is stepped over.
-        refusal_case{"short_graphic_control", with(header89, {0x21, 0xF9, 2, 1, 0, 0, 0x3B}), ORVELN1_ERR_GIF_NO_IMAGE,
-                     0, 20},
         refusal_case{"local_table_cut", with(header89, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0x81, 1, 2, 3}),
                      ORVELN1_ERR_GIF_TRUNCATED, 0, 23}),
     [](const testing::TestParamInfo<refusal_case> &p) { return std::string(p.param.name); });
@@ -225,28 +218,15 @@ TEST(decode_gif_file, DecodesImageKWithItsPaletteAndTransparency)
     EXPECT_EQ(decode_gif_file(t.s.out, 3).code, ORVELN1_ERR_GIF_NO_IMAGE);
     EXPECT_EQ(decode_gif_file(t.s.out, -1).code, ORVELN1_ERR_GIF_NO_IMAGE);
     EXPECT_EQ(decode_gif_file(bytes{'B', 'M', 0}).code, ORVELN1_ERR_NOT_GIF);
-}
-
-TEST(decode_gif_file, ACutStreamStillDecodesTheImagesWhoseDataBegan)
-{
-    const three_images t;
-    // Cut inside the second image's data.
-    const std::size_t cut = t.s.data_offsets[1] + 3;
-    const bytes prefix(t.s.out.begin(), t.s.out.begin() + static_cast<std::ptrdiff_t>(cut));
-    const result<gif_decoded> first = decode_gif_file(prefix, 0);
-    ASSERT_EQ(first.code, 0);
-    EXPECT_EQ(first.value.rows_delivered, 4);
-    const result<gif_decoded> second = decode_gif_file(prefix, 1);
-    ASSERT_EQ(second.code, 0);
-    EXPECT_LT(second.value.rows_delivered, 3);
-    EXPECT_EQ(decode_gif_file(prefix, 2).code, ORVELN1_ERR_GIF_TRUNCATED);
-}
-
-TEST(decode_gif_file, ImageDataNotOpeningWithAClearCodeIsTheDecodersRefusal)
-{
+    // Cut inside the second image's data: the images whose data began still decode.
+    const bytes cut(t.s.out.begin(), t.s.out.begin() + static_cast<std::ptrdiff_t>(t.s.data_offsets[1] + 3));
+    EXPECT_EQ(decode_gif_file(cut, 0).value.rows_delivered, 4);
+    const result<gif_decoded> second = decode_gif_file(cut, 1);
+    EXPECT_TRUE(second.code == 0 && second.value.rows_delivered < 3);
+    EXPECT_EQ(decode_gif_file(cut, 2).code, ORVELN1_ERR_GIF_TRUNCATED);
+    // Data not opening with a clear code is the decoder's refusal.
     gif_stream_builder s(1, 1, 2);
     s.image(0, 0, 1, 1, false, 0, 2, bytes{1, 0x05, 0}).trailer();
-    EXPECT_EQ(read_gif_stream(s.out).code, 0);
     EXPECT_EQ(decode_gif_file(s.out).code, ORVELN1_ERR_BAD_DATA);
 }
 
@@ -263,7 +243,6 @@ TEST(error_text, NamesEveryResultCode)
     EXPECT_EQ(error_text(ORVELN1_OK), "success");
     EXPECT_EQ(error_text(1), "success");
     EXPECT_EQ(error_text(-7), "host callback refused (-7)");
-    EXPECT_EQ(error_text(ORVELN1_ERR_NOT_GIF), "not a GIF stream");
 }
 
 } // namespace
