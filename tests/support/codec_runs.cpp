@@ -25,7 +25,8 @@ int32_t run_gif_decompress(test_host &host, const std::vector<uint8_t> &header, 
 int32_t run_decode_gif(test_host &host, const std::vector<uint8_t> &header, int32_t code_size_word)
 {
     auto buffer = std::make_unique<uint8_t[]>(ORVELN1_GIF_READ_BUFFER_BYTES);
-    set_callbacks(&test_host::read, nullptr, 0, nullptr);
+    // The spare word is stored and must change nothing.
+    set_callbacks(&test_host::read, nullptr, 0x7FFFFFFF, nullptr);
     const int32_t r =
         decode_gif(host.handle(), buffer.get(), header.data(), &test_host::put_row, host.handle(), code_size_word);
     set_callbacks(nullptr, nullptr, 0, nullptr);

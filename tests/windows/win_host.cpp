@@ -152,14 +152,15 @@ int32_t ORVELN1_CDECL host_put_row(const uint8_t *row, int32_t context, int32_t 
     return 0;
 }
 
-// A fresh host with the given row (served or the length to keep), registered through the export.
+// A fresh host with the given row (served or the length to keep), registered through the export
+// with a spare word that must change nothing.
 void reset_host(std::vector<uint8_t> row, std::vector<uint8_t> input = {})
 {
     CHECK(host.bad_handles == 0);
     host = host_state{};
     host.input = std::move(input);
     host.row = std::move(row);
-    CHECK(CALL_EXPORT(set_callbacks, host_read, host_write, 0, host_put_row) == 0);
+    CHECK(CALL_EXPORT(set_callbacks, host_read, host_write, 0x7FFFFFFF, host_put_row) == 0);
 }
 
 // A 3x1 8-bit image of 'A's is this TIFF strip: clear, 'A', code 258 ("AA"), end, 9 bits each.
