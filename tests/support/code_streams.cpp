@@ -153,6 +153,7 @@ gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_siz
     std::size_t at = 0;
     while (at < size && data[at] != 0) {
         const std::size_t n = data[at++];
+        walk.sub_block_sizes.push_back(static_cast<int32_t>(n));
         const std::size_t take = std::min(n, size - at);
         bytes.insert(bytes.end(), data + at, data + at + take);
         at += take;

@@ -87,6 +87,7 @@ struct gif_encode_options {
 struct gif_code_walk {
     std::vector<uint16_t> codes;
     std::vector<uint8_t> widths;
+    std::vector<int32_t> sub_block_sizes;
     bool ended = false;     // the end code was read
     int64_t bits_used = 0;  // through the end code
     int64_t bits_total = 0; // bytes of data x 8
