@@ -49,27 +49,16 @@ inline std::FILE *nowhere()
 template <typename Open> std::unique_ptr<row_source> open_file(std::span<const uint8_t> file, Open open)
 {
     const int fd = ::memfd_create("fuzz-input", MFD_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    for (std::size_t done = 0; done < file.size();) {
-        const ssize_t n = ::write(fd, file.data() + done, file.size() - done);
-        if (n <= 0) {
-            ::close(fd);
-            return nullptr;
-        }
-        done += static_cast<std::size_t>(n);
+    // A memory file takes the whole input in one write unless the system is out of memory.
+    if (fd >= 0 && ::write(fd, file.data(), file.size()) == static_cast<ssize_t>(file.size())) {
+        if constexpr (std::is_invocable_v<Open, int>)
+            return open(fd);
+        else if (std::FILE *stream = (::lseek(fd, 0, SEEK_SET), ::fdopen(fd, "rb")); stream != nullptr)
+            return open(stream);
     }
-    if constexpr (std::is_invocable_v<Open, int>) {
-        return open(fd);
-    } else {
-        ::lseek(fd, 0, SEEK_SET);
-        std::FILE *stream = ::fdopen(fd, "rb");
-        if (stream == nullptr) {
-            ::close(fd);
-            return nullptr;
-        }
-        return open(stream);
-    }
+    if (fd >= 0)
+        ::close(fd);
+    return nullptr;
 }
 
 // A shape a reader may promise: a size the tool takes and a depth it has rows for.

@@ -13,11 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int image = data[size - 1] % 4;
     const std::span<const uint8_t> file(data, size);
     // Only streams whose images are all small are decoded, so that one input runs in milliseconds.
-    const result<gif_stream> stream = read_gif_stream(file);
-    bool small = true;
-    for (const gif_image &g : stream.value.images)
-        small = small && int64_t{g.width} * g.height <= largest_whole_pixels;
-    if (small) {
+    const auto small = [](const gif_image &g) { return int64_t{g.width} * g.height <= largest_whole_pixels; };
+    if (std::ranges::all_of(read_gif_stream(file).value.images, small)) {
         try {
             int images = 0;
             const picture p = read_gif(file, image, &images);
