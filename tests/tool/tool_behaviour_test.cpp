@@ -14,9 +14,7 @@ using namespace tool_test;
 namespace
 {
 
-class tool_signal : public orveln_cli, public testing::WithParamInterface<int>
-{
-};
+using tool_signal = orveln_table<int>;
 
 // A signal during the write removes the temporary file and ends the tool by that signal. The tool is
 // stopped while its temporary file is there, so the signal cannot arrive after the rename however
@@ -30,9 +28,7 @@ TEST_P(tool_signal, DuringTheWriteLeavesNothingBehind)
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::signal(sig, SIG_DFL);
-            const std::string in = at("big.bmp").string();
-            const std::string out = at("out.tif").string();
-            ::execl(ORVELN_TOOL, "orveln", "convert", in.c_str(), out.c_str(), "--threads", "1",
+            ::execl(ORVELN_TOOL, "orveln", "convert", at("big.bmp").c_str(), at("out.tif").c_str(), "--threads", "1",
                     static_cast<char *>(nullptr));
             ::_exit(127);
         }
@@ -91,7 +87,8 @@ TEST_F(orveln_cli, WriteProtectedTargetNeedsForce)
 {
     spit(at("in.bmp"), host::write_bmp(sample(8, 30, 20)));
     spit(at("keep.gif"), std::vector<uint8_t>{'k', 'e', 'e', 'p'});
-    fs::permissions(at("keep.gif"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(at("keep.gif"), read_only);
     run_result r = convert("in.bmp", "keep.gif");
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("keep.gif"), std::string::npos) << r.err;
@@ -101,8 +98,7 @@ TEST_F(orveln_cli, WriteProtectedTargetNeedsForce)
         r = convert("in.bmp", "keep.gif", force);
         EXPECT_EQ(r.exit_code, 0) << r.err;
         EXPECT_EQ(slurp(at("keep.gif")).rfind("GIF8", 0), 0u);
-        EXPECT_EQ(fs::status(at("keep.gif")).permissions() & fs::perms::all,
-                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        EXPECT_EQ(fs::status(at("keep.gif")).permissions() & fs::perms::all, read_only);
     }
     // A conversion that fails leaves the file it was to write as it was.
     const std::string before = slurp(at("keep.gif"));
@@ -117,7 +113,7 @@ TEST_F(orveln_cli, OutOfRangeTransparentIndexIsDroppedAloud)
 {
     spit(at("in.bmp"), host::write_bmp(sample(4, 24, 16)));
     ASSERT_EQ(convert("in.bmp", "t.gif", "--transparent 3").exit_code, 0);
-    std::vector<uint8_t> gif = slurp_bytes(at("t.gif"));
+    std::vector<uint8_t> gif = slurp<bytes>(at("t.gif"));
     const uint8_t label[] = {0x21, 0xF9, 4};
     const auto gce = std::search(gif.begin(), gif.end(), std::begin(label), std::end(label));
     ASSERT_NE(gce, gif.end());
@@ -139,9 +135,7 @@ struct inspect_case {
     int exit_code;
 };
 
-class tool_inspect : public orveln_cli, public testing::WithParamInterface<inspect_case>
-{
-};
+using tool_inspect = orveln_table<inspect_case>;
 
 // info describes what convert writes, and the files it refuses from their tags and libtiff's own
 // decoding; it goes through every file it is given and fails at the end if one was bad; it takes
@@ -255,9 +249,7 @@ struct reduction_case {
     double mean_error; // largest mean absolute difference per sample
 };
 
-class tool_reduction : public orveln_cli, public testing::WithParamInterface<reduction_case>
-{
-};
+using tool_reduction = orveln_table<reduction_case>;
 
 // A photo of thousands of colours becomes a GIF of at most N colours, more than N / 2 of them used,
 // that stays close to it.
@@ -335,9 +327,7 @@ struct cli_case {
     bool terminal = false; // standard output is a terminal
 };
 
-class tool_command_line : public orveln_cli, public testing::WithParamInterface<cli_case>
-{
-};
+using tool_command_line = orveln_table<cli_case>;
 
 // A refusal is one line and writes nothing; with standard output a terminal, the line is on the
 // terminal too.

@@ -35,16 +35,12 @@ struct run_result {
     std::string err;
 };
 
-inline std::string slurp(const fs::path &p)
+// The file's contents as a string or, with slurp<bytes>, as a byte vector.
+using bytes = std::vector<uint8_t>;
+template <typename Contents = std::string> Contents slurp(const fs::path &p)
 {
     std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline std::vector<uint8_t> slurp_bytes(const fs::path &p)
-{
-    const std::string s = slurp(p);
-    return std::vector<uint8_t>(s.begin(), s.end());
+    return Contents(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Writes a string or a byte vector to the file.
@@ -155,6 +151,11 @@ sys.exit(0 if a.size == b.size and a.tobytes() == b.tobytes() else 1)
     }
 
     fs::path dir_;
+};
+
+// The fixture of a table of cases, one row type per table.
+template <typename Row> class orveln_table : public orveln_cli, public testing::WithParamInterface<Row>
+{
 };
 
 // A 24-bit picture of smooth gradients with noise, as a photo has: far more than 256 colours and

@@ -19,9 +19,7 @@ struct stream_case {
     const char *tiffcp = ""; // a TIFF input: libtiff's tiffcp rewrites the tool's file with these options
 };
 
-class tool_stream : public orveln_cli, public testing::WithParamInterface<stream_case>
-{
-};
+using tool_stream = orveln_table<stream_case>;
 
 TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
 {
@@ -78,9 +76,7 @@ struct progress_case {
     const char *output; // and of the output
 };
 
-class tool_progress : public orveln_cli, public testing::WithParamInterface<progress_case>
-{
-};
+using tool_progress = orveln_table<progress_case>;
 
 // With the delay at 0 the line shows however fast the machine is; without a terminal it never shows.
 TEST_P(tool_progress, PercentOfRowsOnATerminalOnly)
@@ -88,18 +84,15 @@ TEST_P(tool_progress, PercentOfRowsOnATerminalOnly)
     const progress_case c = GetParam();
     spit(at("photo.bmp"), host::write_bmp(photo_like(300, 300)));
     const fs::path in = at(std::string("in.") + c.input);
-    ASSERT_EQ(orveln("convert " + quote(at("photo.bmp")) + " " + quote(in)).exit_code, 0);
+    ASSERT_EQ(convert("photo.bmp", in).exit_code, 0);
     const std::string out = at(std::string("out.") + c.output).string();
-    const std::string no_delay = "ORVELN_PROGRESS_DELAY_MS=0 ";
-
-    const run_result plain = shell(no_delay + quote(ORVELN_TOOL) + " convert " + quote(in) + " " + quote(out));
+    const std::string command =
+        "ORVELN_PROGRESS_DELAY_MS=0 " + quote(ORVELN_TOOL) + " convert " + quote(in) + " " + quote(out);
+    const run_result plain = shell(command);
     ASSERT_EQ(plain.exit_code, 0) << plain.err;
     EXPECT_EQ(plain.err, "") << "progress without a terminal";
-
     fs::remove(out);
-    const run_result terminal =
-        shell(no_delay + "script -qec " + quote(quote(ORVELN_TOOL) + " convert " + quote(in) + " " + quote(out)) +
-              " /dev/null");
+    const run_result terminal = shell("script -qec " + quote(command) + " /dev/null");
     ASSERT_EQ(terminal.exit_code, 0) << terminal.out;
     EXPECT_NE(terminal.out.find("orveln: writing " + out), std::string::npos) << terminal.out;
     EXPECT_NE(terminal.out.find("100%"), std::string::npos) << terminal.out;

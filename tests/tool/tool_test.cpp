@@ -18,9 +18,7 @@ struct round_trip_case {
     bool top_down = false;  // the bitmap's rows stored from the top (a negative height)
 };
 
-class tool_round_trip : public orveln_cli, public testing::WithParamInterface<round_trip_case>
-{
-};
+using tool_round_trip = orveln_table<round_trip_case>;
 
 // Pillow reads the source's colours from each file on the way; libtiff's tiffinfo decodes every strip
 // without a warning. (How the GIF marks transparency is the library's and info's to check.)
@@ -96,9 +94,7 @@ std::vector<uint8_t> patched(std::vector<uint8_t> v, std::size_t offset, std::st
     return v;
 }
 
-class tool_bad_input : public orveln_cli, public testing::WithParamInterface<bad_input_case>
-{
-};
+using tool_bad_input = orveln_table<bad_input_case>;
 
 TEST_P(tool_bad_input, GivesOneLineAndExitOneAndLeavesNoOutput)
 {
@@ -106,7 +102,8 @@ TEST_P(tool_bad_input, GivesOneLineAndExitOneAndLeavesNoOutput)
     spit(at("good.bmp"), host::write_bmp(sample(8, 120, 80)));
     ASSERT_EQ(convert("good.bmp", "good.tif").exit_code, 0);
     ASSERT_EQ(convert("good.bmp", "good.gif").exit_code, 0);
-    spit(at("bad.in"), c.make({slurp_bytes(at("good.bmp")), slurp_bytes(at("good.tif")), slurp_bytes(at("good.gif"))}));
+    spit(at("bad.in"),
+         c.make({slurp<bytes>(at("good.bmp")), slurp<bytes>(at("good.tif")), slurp<bytes>(at("good.gif"))}));
     const run_result r = convert("bad.in", c.output, c.options);
     expect_clean_failure(r, at(c.output));
     EXPECT_NE(r.err.find(at("bad.in").string() + ":"), std::string::npos) << r.err;
