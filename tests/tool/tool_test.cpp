@@ -35,8 +35,7 @@ TEST_P(tool_round_trip, BmpThroughTheFormatAndBackKeepsEveryPixel)
                         original.row(y), original.stride());
     }
     spit(at("in.bmp"), bmp);
-    const std::string format = c.format;
-    const std::string mid = "mid." + format;
+    const std::string format = c.format, mid = "mid." + format;
     run_result r = convert("in.bmp", mid, c.options);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_TRUE(r.err.empty() && r.out.empty()) << "silent on success";
