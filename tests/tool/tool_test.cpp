@@ -111,8 +111,8 @@ TEST_P(tool_bad_input, GivesOneLineAndExitOneAndLeavesNoOutput)
 }
 
 const bad_input_case bad_inputs[] = {
-    {"empty", [](auto &) { return std::vector<uint8_t>(); }, "o.gif"},
-    {"text", [](auto &) { return std::vector<uint8_t>(5, 'h'); }, "o.tif"},
+    {"empty", [](auto &) { return std::vector<uint8_t>(); }, "o.gif", "", "empty file"},
+    {"text", [](auto &) { return std::vector<uint8_t>(5, 'h'); }, "o.tif", "", "unknown file format"},
     {"truncated_bmp", [](auto &g) { return cut(g.bmp, g.bmp.size() - 100); }, "o.tif"},
     {"bmp_header_only", [](auto &g) { return cut(g.bmp, 30); }, "o.gif"},
     {"bmp_huge_size", [](auto &g) { return patched(g.bmp, 18, "\xFF\xFF\xFF\x7F"); }, "o.tif"},
