@@ -4,7 +4,6 @@
 // result, no callback follows it (beyond a group of writes already under way), and no block is left.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "boundary/result_codes.hpp"
@@ -19,8 +18,6 @@ using namespace orveln1::test;
 namespace
 {
 
-// --- the codec calls, each on fixed input ---
-
 int32_t write_stream(test_host &host, int which, int32_t interlaced)
 {
     static const test_image images[3] = {make_image(150, 20, 8, image_kind::noise),
@@ -30,17 +27,6 @@ int32_t write_stream(test_host &host, int which, int32_t interlaced)
     image.transparent = which != 0;
     image.transparent_index = 3;
     return run_write_gif_stream(host, image, interlaced);
-}
-
-// The GIF writer sends the header group (6 writes) and the descriptor group (5, from write 9, or 13
-// after a graphic control extension) whole before judging them.
-int64_t writer_last_write(int64_t k, int64_t descriptor_first)
-{
-    if (k <= 6)
-        return 6;
-    if (k >= descriptor_first && k < descriptor_first + 5)
-        return descriptor_first + 4;
-    return k;
 }
 
 int32_t tif_compress(test_host &host)
@@ -100,82 +86,77 @@ struct failure_case {
     failing what;
 };
 
-class host_failure : public testing::TestWithParam<failure_case>
-{
-  protected:
-    void TearDown() override { memory_fail_at(0); }
-};
+using host_failure = testing::TestWithParam<failure_case>;
 
 TEST_P(host_failure, StopsAtOnceAndLeavesNoBlock)
 {
     const codec_run &c = *GetParam().codec;
+    const failing what = GetParam().what;
     test_host clean;
     memory_stats_reset();
     ASSERT_GE(c.run(clean), 0);
-    const int64_t blocks = memory_stats_now().obtained;
-
-    switch (GetParam().what) {
-    case failing::write:
-        for (int64_t k = 1; k <= clean.writes; ++k) {
-            for (int32_t short_by : {1, 1000}) {
-                test_host host;
-                host.fail_write_at = k;
-                host.short_by = short_by;
-                memory_stats_reset();
-                ASSERT_EQ(c.run(host), ERR_WRITE) << "write " << k;
-                EXPECT_EQ(memory_stats_now().live, 0);
-                ASSERT_EQ(host.writes, c.writer_descriptor != 0 ? writer_last_write(k, c.writer_descriptor) : k)
-                    << "write " << k;
-                // No row is asked for once a write has failed.
-                std::size_t failed_at = 0;
-                for (int64_t seen = 0; failed_at < host.events.size(); ++failed_at)
-                    if (host.events[failed_at].kind == 'w' && ++seen == k)
-                        break;
-                for (std::size_t e = failed_at; e < host.events.size(); ++e)
-                    ASSERT_EQ(host.events[e].kind, 'w');
-            }
-        }
-        break;
-    case failing::get_row:
-        for (int64_t k = 1; k <= static_cast<int64_t>(clean.gets.size()); ++k) {
+    const int64_t reached[] = {clean.writes, static_cast<int64_t>(clean.gets.size()),
+                               static_cast<int64_t>(clean.put_count), memory_stats_now().obtained};
+    ASSERT_GT(reached[static_cast<int>(what)], 0);
+    for (int64_t k = 1; k <= reached[static_cast<int>(what)]; k += what == failing::put_row ? c.put_row_step : 1)
+        for (const int32_t short_by : {1, 1000}) {
+            if (short_by != 1 && what != failing::write)
+                continue;
+            SCOPED_TRACE("k " + std::to_string(k) + " short by " + std::to_string(short_by));
             test_host host;
-            host.fail_get_row_at = k;
+            host.short_by = short_by;
+            host.fail_write_at = what == failing::write ? k : 0;
+            host.fail_get_row_at = what == failing::get_row ? k : 0;
+            host.fail_put_row_at = what == failing::put_row ? k : 0;
             memory_stats_reset();
-            ASSERT_EQ(c.run(host), c.refused_row_result != 0 ? c.refused_row_result : host.get_row_failure)
-                << "row " << k;
-            EXPECT_EQ(host.calls_after_failure, 0);
-            EXPECT_EQ(static_cast<int64_t>(host.gets.size()), k);
-            EXPECT_EQ(memory_stats_now().live, 0);
-        }
-        break;
-    case failing::put_row:
-        for (int64_t k = 1; k <= static_cast<int64_t>(clean.put_count); k += c.put_row_step) {
-            test_host host;
-            host.fail_put_row_at = k;
-            memory_stats_reset();
-            ASSERT_EQ(c.run(host), host.put_row_failure) << "row " << k;
-            EXPECT_EQ(static_cast<int64_t>(host.puts.size()), k);
-            // The refused row was the last callback of any kind.
-            EXPECT_EQ(host.calls_after_failure, 0);
-            EXPECT_EQ(host.trail().back(), 'p');
-            EXPECT_EQ(memory_stats_now().live, 0);
-        }
-        break;
-    case failing::block:
-        ASSERT_GT(blocks, 0);
-        for (int64_t k = 1; k <= blocks; ++k) {
-            test_host host;
-            memory_stats_reset();
-            memory_fail_at(k);
-            ASSERT_EQ(c.run(host), c.no_block_result) << "block " << k;
+            memory_fail_at(what == failing::block ? k : 0);
+            const int32_t result = c.run(host);
             memory_fail_at(0);
             EXPECT_EQ(memory_stats_now().live, 0);
-            EXPECT_EQ(memory_stats_now().obtained, k - 1);
-            EXPECT_EQ(host.trail(), std::string(static_cast<std::size_t>(c.writes_before_blocks), 'w'));
+            const std::string trail = host.trail();
+            switch (what) {
+            case failing::write: {
+                ASSERT_EQ(result, ERR_WRITE);
+                // The GIF writer sends the header group (6 writes) and the descriptor group (5) whole
+                // before judging them.
+                const int64_t d = c.writer_descriptor;
+                ASSERT_EQ(host.writes, d == 0 ? k : k <= 6 ? 6 : k >= d && k < d + 5 ? d + 4 : k);
+                // No row is asked for once a write has failed.
+                std::size_t failed_at = 0;
+                for (int64_t seen = 0; failed_at < trail.size(); ++failed_at)
+                    if (trail[failed_at] == 'w' && ++seen == k)
+                        break;
+                EXPECT_EQ(trail.find_first_not_of('w', failed_at), std::string::npos);
+                break;
+            }
+            case failing::get_row:
+                ASSERT_EQ(result, c.refused_row_result != 0 ? c.refused_row_result : host.get_row_failure);
+                EXPECT_EQ(static_cast<int64_t>(host.gets.size()), k);
+                EXPECT_EQ(host.calls_after_failure, 0);
+                break;
+            case failing::put_row:
+                ASSERT_EQ(result, host.put_row_failure);
+                EXPECT_EQ(static_cast<int64_t>(host.puts.size()), k);
+                // The refused row was the last callback of any kind.
+                EXPECT_EQ(host.calls_after_failure, 0);
+                EXPECT_EQ(trail.back(), 'p');
+                break;
+            case failing::block:
+                ASSERT_EQ(result, c.no_block_result);
+                EXPECT_EQ(memory_stats_now().obtained, k - 1);
+                EXPECT_EQ(trail, std::string(static_cast<std::size_t>(c.writes_before_blocks), 'w'));
+                break;
+            }
         }
-        break;
-    }
 }
+
+// Each codec under the failures it can meet; the one-pixel-wide writer only under refused rows (its
+// write groups and blocks are the other transparent writer's).
+const failure_case cases[] = {{&runs[0], failing::write},   {&runs[0], failing::get_row}, {&runs[0], failing::block},
+                              {&runs[1], failing::write},   {&runs[1], failing::get_row}, {&runs[1], failing::block},
+                              {&runs[2], failing::get_row}, {&runs[3], failing::write},   {&runs[3], failing::get_row},
+                              {&runs[3], failing::block},   {&runs[4], failing::block},   {&runs[5], failing::put_row},
+                              {&runs[6], failing::block},   {&runs[7], failing::put_row}};
 
 std::string case_name(const testing::TestParamInfo<failure_case> &p)
 {
@@ -183,17 +164,6 @@ std::string case_name(const testing::TestParamInfo<failure_case> &p)
     return std::string(p.param.codec->name) + "_" + kinds[static_cast<int>(p.param.what)];
 }
 
-// Each codec under the failures it can meet; the one-pixel-wide writer only under refused rows (its
-// write groups and blocks are the other transparent writer's).
-INSTANTIATE_TEST_SUITE_P(
-    codecs, host_failure,
-    testing::Values(failure_case{&runs[0], failing::write}, failure_case{&runs[0], failing::get_row},
-                    failure_case{&runs[0], failing::block}, failure_case{&runs[1], failing::write},
-                    failure_case{&runs[1], failing::get_row}, failure_case{&runs[1], failing::block},
-                    failure_case{&runs[2], failing::get_row}, failure_case{&runs[3], failing::write},
-                    failure_case{&runs[3], failing::get_row}, failure_case{&runs[3], failing::block},
-                    failure_case{&runs[4], failing::block}, failure_case{&runs[5], failing::put_row},
-                    failure_case{&runs[6], failing::block}, failure_case{&runs[7], failing::put_row}),
-    case_name);
+INSTANTIATE_TEST_SUITE_P(codecs, host_failure, testing::ValuesIn(cases), case_name);
 
 } // namespace

@@ -16,24 +16,22 @@ using namespace orveln1;
 namespace
 {
 
-// A picture whose pixels vary enough to exercise the dictionary but repeat enough to compress.
+// A picture whose pixels vary enough to exercise the dictionary but repeat enough to compress;
+// the bits past the width at depths 1 and 4 are zero, as they are not part of the image.
 picture sample_picture(int32_t width, int32_t height, int depth, uint32_t seed = 1)
 {
     picture p = make_picture(width, height, depth);
     for (int i = 0; i < (depth <= 8 ? 1 << depth : 0); ++i)
         p.palette.push_back(
             colour{static_cast<uint8_t>(i * 3), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i)});
+    const int64_t bits = static_cast<int64_t>(width) * depth;
     uint32_t state = seed;
-    const auto meaningful = static_cast<std::size_t>((static_cast<int64_t>(width) * depth + 7) / 8);
     for (int32_t y = 0; y < height; ++y)
-        for (std::size_t i = 0; i < meaningful; ++i) {
+        for (int64_t i = 0; i < (bits + 7) / 8; ++i) {
             state = state * 1103515245u + 12345u;
-            p.row(y)[i] = static_cast<uint8_t>((state >> 16) % 5 == 0 ? state >> 24 : (i / 7 + y / 3) * 13);
+            const auto kept = static_cast<uint8_t>(i < bits / 8 ? 0xFF : 0xFF << (8 - bits % 8));
+            p.row(y)[i] = kept & static_cast<uint8_t>((state >> 16) % 5 == 0 ? state >> 24 : (i / 7 + y / 3) * 13);
         }
-    // Pixels past the width at depths 1 and 4 are not part of the image.
-    if (depth < 8 && (width * depth) % 8 != 0)
-        for (int32_t y = 0; y < height; ++y)
-            p.row(y)[meaningful - 1] &= static_cast<uint8_t>(0xFF << (8 - (width * depth) % 8));
     return p;
 }
 
@@ -163,23 +161,21 @@ TEST(memory_api, RefusalsCarryTheirResultCodes)
 TEST(memory_api, StripStoresRedGreenBlueInTiffOrder)
 {
     picture p = make_picture(2, 1, 24);
-    const uint8_t bgr[] = {1, 2, 3, 4, 5, 6};
-    std::memcpy(p.row(0), bgr, sizeof bgr);
+    p.pixels.assign({1, 2, 3, 4, 5, 6, 0, 0});
     const result<byte_vector> ok = encode_tif_strip(p, tif_strip_format{2, 24, false, false}, 0, 1);
     ASSERT_EQ(ok.code, 0);
     picture raw = make_picture(6, 1, 8);
     ASSERT_EQ(decode_tif_strip(ok.value, tif_strip_format{6, 8, false, false}, raw, 0, 1), 1);
-    const uint8_t rgb[] = {3, 2, 1, 6, 5, 4};
-    EXPECT_EQ(0, std::memcmp(raw.row(0), rgb, sizeof rgb));
-
-    uint8_t row[] = {10, 20, 30, 11, 22, 33, 250, 5, 7};
-    const std::vector<uint8_t> original(row, row + sizeof row);
-    apply_horizontal_predictor(row, sizeof row, 3);
+    EXPECT_EQ(raw.pixels, (byte_vector{3, 2, 1, 6, 5, 4, 0, 0}));
+    byte_vector row = {10, 20, 30, 11, 22, 33, 250, 5, 7};
+    const byte_vector original = row;
+    apply_horizontal_predictor(row.data(), row.size(), 3);
     EXPECT_EQ(row[3], 1); // 11 - 10
-    undo_horizontal_predictor(row, sizeof row, 3);
-    EXPECT_EQ(std::vector<uint8_t>(row, row + sizeof row), original);
+    undo_horizontal_predictor(row.data(), row.size(), 3);
+    EXPECT_EQ(row, original);
 }
 
+// A block not obtained inside a codec is reported, and what was obtained is released.
 TEST(memory_api, OutOfMemoryInsideTheCodecIsReportedAndLeavesNothing)
 {
     const picture p = sample_picture(64, 64, 8);
@@ -193,39 +189,39 @@ TEST(memory_api, OutOfMemoryInsideTheCodecIsReportedAndLeavesNothing)
     EXPECT_EQ(memory_stats_now().live, 0);
 }
 
+// Shared state between calls shows as a result differing from the one-thread one.
 TEST(memory_api, CallsOnManyThreadsAtOnceGiveTheOneThreadResults)
 {
-    constexpr int threads = 6;
+    constexpr std::size_t threads = 6;
     std::vector<picture> pictures;
-    std::vector<byte_vector> gif_expected;
-    std::vector<byte_vector> tif_expected;
-    for (int t = 0; t < threads; ++t) {
-        pictures.push_back(sample_picture(120 + t * 7, 90, 8, static_cast<uint32_t>(t + 1)));
-        gif_expected.push_back(encode_gif_file(pictures.back(), t % 2 == 1).value);
-        const picture &p = pictures.back();
-        tif_expected.push_back(encode_tif_strip(p, tif_strip_format{p.width, 8, false, t % 3 == 0}, 0, p.height).value);
+    std::vector<tif_strip_format> formats;
+    std::vector<byte_vector> gif_expected, tif_expected;
+    for (std::size_t t = 0; t < threads; ++t) {
+        const picture &p = pictures.emplace_back(
+            sample_picture(120 + static_cast<int32_t>(t) * 7, 90, 8, static_cast<uint32_t>(t + 1)));
+        formats.push_back(tif_strip_format{p.width, 8, false, t % 3 == 0});
+        gif_expected.push_back(encode_gif_file(p, t % 2 == 1).value);
+        tif_expected.push_back(encode_tif_strip(p, formats.back(), 0, p.height).value);
     }
     std::vector<int> mismatches(threads, 0);
     std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t)
+    for (std::size_t t = 0; t < threads; ++t)
         pool.emplace_back([&, t] {
-            const picture &p = pictures[static_cast<std::size_t>(t)];
-            const tif_strip_format f{p.width, 8, false, t % 3 == 0};
+            const picture &p = pictures[t];
             for (int round = 0; round < 8; ++round) {
                 const result<byte_vector> gif = encode_gif_file(p, t % 2 == 1);
-                const result<gif_decoded> back = decode_gif_data(image_of(gif.value).data());
-                const result<byte_vector> strip = encode_tif_strip(p, f, 0, p.height);
+                const result<byte_vector> strip = encode_tif_strip(p, formats[t], 0, p.height);
                 picture rows = make_picture(p.width, p.height, 8);
-                const int32_t r = decode_tif_strip(strip.value, f, rows, 0, p.height);
-                if (gif.value != gif_expected[static_cast<std::size_t>(t)] || back.value.image.pixels != p.pixels ||
-                    strip.value != tif_expected[static_cast<std::size_t>(t)] || r != 1 || rows.pixels != p.pixels)
-                    ++mismatches[static_cast<std::size_t>(t)];
+                const int32_t r = decode_tif_strip(strip.value, formats[t], rows, 0, p.height);
+                if (gif.value != gif_expected[t] ||
+                    decode_gif_data(image_of(gif.value).data()).value.image.pixels != p.pixels ||
+                    strip.value != tif_expected[t] || r != 1 || rows.pixels != p.pixels)
+                    ++mismatches[t];
             }
         });
     for (auto &thread : pool)
         thread.join();
-    for (int t = 0; t < threads; ++t)
-        EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << "thread " << t;
+    EXPECT_EQ(mismatches, std::vector<int>(threads, 0));
 }
 
 } // namespace

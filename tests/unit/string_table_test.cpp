@@ -18,35 +18,24 @@ enum class form { records, placed, hashed, direct };
 
 int32_t find(form f, int32_t prefix, uint8_t byte, const uint8_t *table)
 {
-    switch (f) {
-    case form::records:
-        return string_table_find(prefix, byte, table);
-    case form::hashed:
-        return string_table_find_hashed(prefix, byte, table);
-    case form::direct:
-        return string_table_find_direct(static_cast<uint32_t>(prefix), byte, table);
-    default: { // the GIF coder's two halves on places
-        uint32_t place = string_table_place(static_cast<uint32_t>(prefix));
-        uint32_t record = 0;
-        if (string_table_find_first_placed(place, byte, table, record))
-            return static_cast<int32_t>(string_table_code_at(place));
-        return string_table_find_later_placed(string_table_place(static_cast<uint32_t>(prefix)), byte, record, table);
+    const auto code = static_cast<uint32_t>(prefix);
+    if (f == form::placed) { // the GIF coder's two halves on places
+        uint32_t place = string_table_place(code), record = 0;
+        return string_table_find_first_placed(place, byte, table, record)
+                   ? static_cast<int32_t>(string_table_code_at(place))
+                   : string_table_find_later_placed(string_table_place(code), byte, record, table);
     }
-    }
+    return f == form::records  ? string_table_find(prefix, byte, table)
+           : f == form::hashed ? string_table_find_hashed(prefix, byte, table)
+                               : string_table_find_direct(code, byte, table);
 }
 
 int32_t add(form f, int32_t found, int32_t prefix, uint8_t byte, int32_t code, uint8_t *table)
 {
-    switch (f) {
-    case form::records:
-        return string_table_add(found, prefix, byte, code, table);
-    case form::hashed:
-        return string_table_add_hashed(found, prefix, byte, code, table);
-    case form::direct:
-        return string_table_add_direct(static_cast<uint32_t>(prefix), byte, code, table);
-    default:
-        return string_table_add_placed(found, prefix, byte, code, table);
-    }
+    return f == form::records  ? string_table_add(found, prefix, byte, code, table)
+           : f == form::hashed ? string_table_add_hashed(found, prefix, byte, code, table)
+           : f == form::direct ? string_table_add_direct(static_cast<uint32_t>(prefix), byte, code, table)
+                               : string_table_add_placed(found, prefix, byte, code, table);
 }
 
 // A missed reset or a reused code's stale extension from the generation before (of whatever form)
@@ -63,12 +52,9 @@ TEST_P(string_table_generations, AgreeWithAMapOfEveryString)
     const form order[] = {form::records, form::records, form::placed, form::placed, form::hashed,  form::hashed,
                           form::placed,  form::direct,  form::direct, form::placed, form::records, form::records};
     for (const form f : order) {
-        if (f == form::hashed)
-            string_table_reset_hashed(table.data());
-        else if (f == form::direct)
-            string_table_reset_direct(table.data());
-        else
-            string_table_reset(table.data());
+        (f == form::hashed   ? string_table_reset_hashed
+         : f == form::direct ? string_table_reset_direct
+                             : string_table_reset)(table.data());
         const bool bushy = GetParam() % 3 == 1 && f != form::direct;
         const uint32_t roots = f == form::direct ? 16 : 256;
         std::map<std::pair<int32_t, uint8_t>, int32_t> model;

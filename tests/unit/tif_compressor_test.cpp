@@ -3,6 +3,7 @@
 // and the blocks held (libtiff reads every length in peer/).
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 
 #include "boundary/image_header.hpp"
@@ -47,47 +48,36 @@ TEST_F(tif_compressor, ExportRefusesMissingCallbacksAndForwards)
     host.fill_row = [](uint8_t *buffer, int32_t, int32_t count) { std::fill_n(buffer, count, 7); };
     const std::vector<uint8_t> header = image_header(4, 1, 8);
     const int32_t io = host.handle();
-    set_callbacks(nullptr, nullptr, 0, nullptr);
-    EXPECT_EQ(encode_tif(header.data(), io, 0, 0, 1, &test_host::get_row, io, 0), ORVELN1_ERR_NO_CALLBACK);
-    set_callbacks(nullptr, &test_host::write, 0, nullptr);
-    EXPECT_EQ(encode_tif(header.data(), io, 0, 0, 1, nullptr, io, 0), ORVELN1_ERR_NO_CALLBACK);
+    const auto run = [&](orveln1_write_fn write, orveln1_get_row_fn get_row) {
+        set_callbacks(nullptr, write, 0, nullptr);
+        return encode_tif(header.data(), io, 0, 0, 1, get_row, io, 0);
+    };
+    EXPECT_EQ(run(nullptr, &test_host::get_row), ORVELN1_ERR_NO_CALLBACK);
+    EXPECT_EQ(run(&test_host::write, nullptr), ORVELN1_ERR_NO_CALLBACK);
     EXPECT_EQ(host.trail(), "");
-    EXPECT_EQ(encode_tif(header.data(), io, 0, 0, 1, &test_host::get_row, io, 0), 0);
+    EXPECT_EQ(run(&test_host::write, &test_host::get_row), 0);
     EXPECT_EQ(host.output, (std::vector<uint8_t>{0x80, 0x01, 0xE0, 0x40, 0x78, 0x08}));
-    EXPECT_EQ(host.values('w'), std::vector<int32_t>{6});
     EXPECT_EQ(host.trail(), "gw");
     set_callbacks(nullptr, nullptr, 0, nullptr);
 }
 
-struct byte_order_case {
-    const char *name;
-    int depth;
-    uint32_t compression;
-    std::vector<uint8_t> row;
-    std::vector<uint8_t> coded;
-};
-
-class tif_byte_order : public tif_compressor, public ::testing::WithParamInterface<byte_order_case>
+// One pixel of each depth: 24-bit and marked 32-bit pixels are coded red first, the rest as given.
+TEST_F(tif_compressor, PixelsAreCodedInTiffOrder)
 {
-};
-
-TEST_P(tif_byte_order, PixelsAreCodedInTiffOrder)
-{
-    const byte_order_case &k = GetParam();
-    test_host host;
-    ASSERT_EQ(encode(host, image_header(1, 1, k.depth, k.compression), k.row, 1), 0);
-    const tif_decoded out = tif_decode_strip(host.output, static_cast<uint32_t>(k.coded.size()), 1);
-    EXPECT_EQ(out.bytes, k.coded);
+    struct {
+        int depth;
+        uint32_t compression;
+        std::vector<uint8_t> row, coded;
+    } const cases[] = {{24, 0, {1, 2, 3, 9}, {3, 2, 1}},    {32, 200, {1, 2, 3, 4}, {3, 2, 1, 4}},
+                       {32, 0, {1, 2, 3, 4}, {1, 2, 3, 4}}, {16, 200, {1, 2, 9, 9}, {1, 2}},
+                       {1, 0, {0xB7, 9, 9, 9}, {0xB7}},     {4, 0, {0xC5, 9, 9, 9}, {0xC5}}};
+    for (const auto &k : cases) {
+        SCOPED_TRACE("depth " + std::to_string(k.depth) + " compression " + std::to_string(k.compression));
+        test_host host;
+        ASSERT_EQ(encode(host, image_header(1, 1, k.depth, k.compression), k.row, 1), 0);
+        EXPECT_EQ(tif_decode_strip(host.output, static_cast<uint32_t>(k.coded.size()), 1).bytes, k.coded);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(depths, tif_byte_order,
-                         ::testing::Values(byte_order_case{"bgr24", 24, 0, {1, 2, 3, 9}, {3, 2, 1}},
-                                           byte_order_case{"bgra32_swapped", 32, 200, {1, 2, 3, 4}, {3, 2, 1, 4}},
-                                           byte_order_case{"bgra32_as_is", 32, 0, {1, 2, 3, 4}, {1, 2, 3, 4}},
-                                           byte_order_case{"gray16", 16, 200, {1, 2, 9, 9}, {1, 2}},
-                                           byte_order_case{"bilevel", 1, 0, {0xB7, 9, 9, 9}, {0xB7}},
-                                           byte_order_case{"nibbles", 4, 0, {0xC5, 9, 9, 9}, {0xC5}}),
-                         [](const ::testing::TestParamInfo<byte_order_case> &p) { return std::string(p.param.name); });
 
 // Bytes row_offset onward are coded; the bytes past what get_row fills are zero, not whatever the
 // block held, and the spare argument changes nothing.
@@ -95,8 +85,7 @@ TEST_F(tif_compressor, RowOffsetCodesLaterBytesAndStaleMemoryNever)
 {
     const std::vector<uint8_t> header = image_header(5, 2, 24); // 15 bytes a row, 16 padded
     std::vector<uint8_t> row(16);
-    for (std::size_t i = 0; i < row.size(); ++i)
-        row[i] = static_cast<uint8_t>(i + 1);
+    std::iota(row.begin(), row.end(), uint8_t{1});
     std::vector<uint8_t> strips[3];
     for (int run = 0; run < 3; ++run) {
         memory_fill_pattern(run == 0 ? 0x00 : 0xA5);
@@ -108,80 +97,60 @@ TEST_F(tif_compressor, RowOffsetCodesLaterBytesAndStaleMemoryNever)
     EXPECT_EQ(strips[0], strips[2]);
     // After the exchange the row block holds 3 2 1 6 5 4 ... 15 14 13; the last group exchanges
     // bytes 15 and 17, so byte 15 takes the zero of the fresh block, then row 0's 16.
-    std::vector<uint8_t> both = {6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 0, 0, 16};
-    both.insert(both.end(), {6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 16, 0, 16});
+    const std::vector<uint8_t> both = {6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 0,  0, 16,
+                                       6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 16, 0, 16};
     EXPECT_EQ(tif_decode_strip(strips[0], 15, 2).bytes, both);
 }
 
-struct row_request_case {
-    int32_t row_count;
-    int32_t first_row;
-    std::vector<int32_t> indices;
-    std::size_t coded;
-};
-
-class tif_row_requests : public tif_compressor, public ::testing::WithParamInterface<row_request_case>
+// Rows first_row onward are asked for once each, in order (wrapping past INT32_MAX), with the
+// padded count; a row count of 0 or less codes the first row's first byte.
+TEST_F(tif_compressor, EachRowOnceInOrderWithThePaddedCount)
 {
-};
-
-TEST_P(tif_row_requests, EachRowOnceInOrderWithThePaddedCount)
-{
-    const row_request_case &k = GetParam();
-    test_host host;
-    ASSERT_EQ(encode(host, image_header(6, 9, 8), {1, 2, 3, 4, 5, 6}, k.row_count, k.first_row), 0);
-    ASSERT_EQ(host.gets.size(), k.indices.size());
-    for (std::size_t i = 0; i < k.indices.size(); ++i) {
-        EXPECT_EQ(host.gets[i].index, k.indices[i]);
-        EXPECT_EQ(host.gets[i].count, 8);
-    }
-    const tif_decoded out = tif_decode_strip(host.output, 1, 0);
-    EXPECT_EQ(out.result, 1);
-    EXPECT_EQ(out.bytes.size(), k.coded);
-}
-
-INSTANTIATE_TEST_SUITE_P(counts, tif_row_requests,
-                         ::testing::Values(row_request_case{3, 10, {10, 11, 12}, 18}, row_request_case{1, -2, {-2}, 6},
-                                           // A row count of 0 or less: the first row's first byte.
-                                           row_request_case{0, 4, {4}, 1}, row_request_case{-5, 4, {4}, 1},
-                                           row_request_case{2, INT32_MAX, {INT32_MAX, INT32_MIN}, 12}),
-                         [](const ::testing::TestParamInfo<row_request_case> &p) {
-                             return "count_" + std::to_string(p.index);
-                         });
-
-struct refusal_case {
-    const char *name;
-    int depth;
-    int32_t width;
-    int32_t row_offset;
-    int32_t result;
-};
-
-class tif_refusals : public tif_compressor, public ::testing::WithParamInterface<refusal_case>
-{
-};
-
-TEST_P(tif_refusals, BeforeAnyCallbackOrBlock)
-{
-    const refusal_case &k = GetParam();
-    test_host host;
-    EXPECT_EQ(encode(host, image_header(k.width, 1, k.depth), {1, 2, 3, 4}, 1, 0, k.row_offset), k.result);
-    if (k.result < 0) {
-        EXPECT_EQ(host.trail(), "");
-        EXPECT_EQ(memory_stats_now().obtained, 0);
+    struct {
+        int32_t row_count, first_row;
+        std::vector<int32_t> indices;
+        std::size_t coded;
+    } const cases[] = {{3, 10, {10, 11, 12}, 18},
+                       {1, -2, {-2}, 6},
+                       {0, 4, {4}, 1},
+                       {-5, 4, {4}, 1},
+                       {2, INT32_MAX, {INT32_MAX, INT32_MIN}, 12}};
+    for (const auto &k : cases) {
+        SCOPED_TRACE("rows " + std::to_string(k.row_count) + " from " + std::to_string(k.first_row));
+        test_host host;
+        ASSERT_EQ(encode(host, image_header(6, 9, 8), {1, 2, 3, 4, 5, 6}, k.row_count, k.first_row), 0);
+        std::vector<int32_t> indices;
+        for (const test_host::get_call &g : host.gets) {
+            indices.push_back(g.index);
+            EXPECT_EQ(g.count, 8);
+        }
+        EXPECT_EQ(indices, k.indices);
+        const tif_decoded out = tif_decode_strip(host.output, 1, 0);
+        EXPECT_EQ(out.result, 1);
+        EXPECT_EQ(out.bytes.size(), k.coded);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(arguments, tif_refusals,
-                         ::testing::Values(refusal_case{"depth_2", 2, 4, 0, ERR_UNSUPPORTED_DEPTH},
-                                           refusal_case{"depth_before_width", 3, 0, 0, ERR_UNSUPPORTED_DEPTH},
-                                           refusal_case{"width_0", 24, 0, 0, ERR_BAD_DATA},
-                                           refusal_case{"width_negative", 8, -5, 0, ERR_BAD_DATA},
-                                           refusal_case{"block_overflows", 32, INT32_MAX, 0, ERR_BAD_DATA},
-                                           refusal_case{"block_just_overflows", 8, 357913944, 0, ERR_BAD_DATA},
-                                           refusal_case{"offset_negative", 8, 4, -1, ERR_BAD_DATA},
-                                           refusal_case{"offset_past_block", 8, 4, 21, ERR_BAD_DATA},
-                                           refusal_case{"offset_at_block_end", 8, 4, 20, 0}),
-                         [](const ::testing::TestParamInfo<refusal_case> &p) { return std::string(p.param.name); });
+// Depth, then width and the row block's size, then the offset are refused before any callback or
+// block; an offset at the block's end is still taken.
+TEST_F(tif_compressor, RefusesBeforeAnyCallbackOrBlock)
+{
+    struct {
+        int depth;
+        int32_t width, row_offset, result;
+    } const cases[] = {
+        {2, 4, 0, ERR_UNSUPPORTED_DEPTH}, {3, 0, 0, ERR_UNSUPPORTED_DEPTH}, {24, 0, 0, ERR_BAD_DATA},
+        {8, -5, 0, ERR_BAD_DATA},         {32, INT32_MAX, 0, ERR_BAD_DATA}, {8, 357913944, 0, ERR_BAD_DATA},
+        {8, 4, -1, ERR_BAD_DATA},         {8, 4, 21, ERR_BAD_DATA},         {8, 4, 20, 0}};
+    for (const auto &k : cases) {
+        SCOPED_TRACE("depth " + std::to_string(k.depth) + " width " + std::to_string(k.width) + " offset " +
+                     std::to_string(k.row_offset));
+        memory_stats_reset();
+        test_host host;
+        EXPECT_EQ(encode(host, image_header(k.width, 1, k.depth), {1, 2, 3, 4}, 1, 0, k.row_offset), k.result);
+        EXPECT_TRUE(k.result == 0 || (host.trail().empty() && memory_stats_now().obtained == 0));
+    }
+}
 
 // Writes of 1000 or 1001 bytes, the last at most 1002 (with the end code's partial byte).
 TEST_F(tif_compressor, WritesInPiecesOfAThousand)
@@ -200,17 +169,14 @@ TEST_F(tif_compressor, WritesInPiecesOfAThousand)
 
 TEST_F(tif_compressor, HoldsFourBlocksWhateverTheRows)
 {
-    for (int32_t rows : {1, 3000}) {
+    for (int32_t rows : {1, 3000})
         for (int depth : {1, 24}) {
             memory_stats_reset();
             test_host host;
-            const std::vector<uint8_t> header = image_header(37, rows, depth);
-            ASSERT_EQ(encode(host, header, make_bytes(image_kind::gradient, 200, 1), rows), 0);
-            const int64_t padded = padded_row_bytes(37, depth);
+            ASSERT_EQ(encode(host, image_header(37, rows, depth), make_bytes(image_kind::gradient, 200, 1), rows), 0);
             EXPECT_EQ(memory_stats_now().obtained, 4);
-            EXPECT_EQ(memory_stats_now().peak_bytes, STRING_TABLE_BYTES + 12 * padded + 2100);
+            EXPECT_EQ(memory_stats_now().peak_bytes, STRING_TABLE_BYTES + 12 * padded_row_bytes(37, depth) + 2100);
         }
-    }
 }
 
 } // namespace
