@@ -70,13 +70,13 @@ struct model_check {
     const char *target = "";
     const reference_decode *expected = nullptr;
     int64_t refuse_at = -1;
-    std::size_t calls = 0;
+    long long calls = 0;
 
     void expect(bool same, const char *what, long long got, long long want) const
     {
         if (same)
             return;
-        std::fprintf(stderr, "%s: %s differs at call %zu: decoder %lld, model %lld\n", target, what, calls, got, want);
+        std::fprintf(stderr, "%s: %s differs at call %lld: decoder %lld, model %lld\n", target, what, calls, got, want);
         std::abort();
     }
 
@@ -84,25 +84,21 @@ struct model_check {
     // negative.
     int32_t row(const uint8_t *row, int32_t row_index, int32_t row_bytes, std::size_t compared)
     {
-        const auto rows = static_cast<long long>(expected->rows.size());
-        expect(static_cast<long long>(calls) < rows, "row count", static_cast<long long>(calls + 1), rows);
-        const reference_row &want = expected->rows[calls];
+        expect(calls < std::ssize(expected->rows), "row count", calls + 1, std::ssize(expected->rows));
+        const reference_row &want = expected->rows[static_cast<std::size_t>(calls)];
         expect(row_index == want.index, "row index", row_index, want.index);
-        const auto length = static_cast<long long>(want.bytes.size());
-        expect(row_bytes < 0 || row_bytes == length, "row length", row_bytes, length);
+        expect(row_bytes < 0 || row_bytes == std::ssize(want.bytes), "row length", row_bytes, std::ssize(want.bytes));
         for (std::size_t i = 0; i < compared; ++i)
             expect(row[i] == want.bytes[i], "row byte", row[i], want.bytes[i]);
-        return static_cast<int64_t>(calls++) == refuse_at ? refusal : 0;
+        return calls++ == refuse_at ? refusal : 0;
     }
 
     // After the call: as many rows as the model, its result, no block held.
     void finish(int32_t result) const
     {
-        const auto rows = static_cast<long long>(expected->rows.size());
-        expect(static_cast<long long>(calls) == rows, "row count", static_cast<long long>(calls), rows);
+        expect(calls == std::ssize(expected->rows), "row count", calls, std::ssize(expected->rows));
         expect(result == expected->result, "result", result, expected->result);
-        const auto live = static_cast<long long>(memory_stats_now().live);
-        expect(live == 0, "blocks held", live, 0);
+        expect(memory_stats_now().live == 0, "blocks held", memory_stats_now().live, 0);
     }
 };
 

@@ -61,12 +61,10 @@ int32_t run_write_gif_stream(test_host &host, const test_image &image, int32_t i
 tif_encoded tif_encode_bytes(const std::vector<uint8_t> &data, int32_t width)
 {
     test_host host;
-    const std::size_t w = static_cast<std::size_t>(width);
-    const std::size_t rows = std::max<std::size_t>(1, (data.size() + w - 1) / w);
+    const auto w = static_cast<std::size_t>(width);
+    const auto rows = static_cast<int32_t>(std::max<std::size_t>(1, (data.size() + w - 1) / w));
     host.serve_bytes(data, w);
-    const auto row_count = static_cast<int32_t>(rows);
-    const int32_t r = run_tif_compress(host, image_header(width, row_count, 8), row_count);
-    return {r, host.output};
+    return {run_tif_compress(host, image_header(width, rows, 8), rows), host.output};
 }
 
 tif_decoded tif_decode_strip(const std::vector<uint8_t> &strip, uint32_t row_bytes, uint32_t row_count,
@@ -76,8 +74,8 @@ tif_decoded tif_decode_strip(const std::vector<uint8_t> &strip, uint32_t row_byt
     host.input = strip;
     host.read_piece = read_piece;
     host.record_puts = false;
-    const int32_t r = run_tif_decompress(host, 0, row_bytes, row_count);
-    return {r, host.rows_joined(), host.put_count, host.reads.size()};
+    // Braced: the run comes first, then what it left in the host.
+    return {run_tif_decompress(host, 0, row_bytes, row_count), host.rows_joined(), host.put_count, host.reads.size()};
 }
 
 } // namespace orveln1::test

@@ -9,32 +9,17 @@ namespace orveln1::test
 
 std::vector<uint8_t> make_pixels(image_kind kind, int32_t width, int32_t height, int colours, uint32_t seed)
 {
-    std::vector<uint8_t> p(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    std::vector<uint8_t> p;
     uint32_t x = seed * 2654435761u + 1;
-    for (int32_t r = 0; r < height; ++r) {
+    const auto next = [&x] { return x ^= x << 13, x ^= x >> 17, x ^= x << 5; };
+    for (int32_t r = 0; r < height; ++r)
         for (int32_t c = 0; c < width; ++c) {
-            uint32_t v = 0;
-            switch (kind) {
-            case image_kind::flat:
-                v = seed;
-                break;
-            case image_kind::noise:
-                x ^= x << 13;
-                x ^= x >> 17;
-                x ^= x << 5;
-                v = x >> 8;
-                break;
-            case image_kind::gradient:
-                v = static_cast<uint32_t>(r + c) / 3;
-                break;
-            case image_kind::stripes:
-                v = static_cast<uint32_t>(c / 5 + r / 7);
-                break;
-            }
-            p[static_cast<std::size_t>(r) * static_cast<std::size_t>(width) + static_cast<std::size_t>(c)] =
-                static_cast<uint8_t>(v % static_cast<uint32_t>(colours));
+            const uint32_t v = kind == image_kind::flat       ? seed
+                               : kind == image_kind::noise    ? next() >> 8
+                               : kind == image_kind::gradient ? static_cast<uint32_t>(r + c) / 3
+                                                              : static_cast<uint32_t>(c / 5 + r / 7);
+            p.push_back(static_cast<uint8_t>(v % static_cast<uint32_t>(colours)));
         }
-    }
     return p;
 }
 
@@ -101,22 +86,12 @@ std::vector<uint8_t> test_image::packed_row(int32_t y) const
 
 test_image make_image(int32_t width, int32_t height, int depth, image_kind kind, uint32_t seed)
 {
-    test_image image;
-    image.width = width;
-    image.height = height;
-    image.depth = depth;
-    image.pixels = make_pixels(kind, width, height, 1 << depth, seed);
-    return image;
+    return {width, height, depth, make_pixels(kind, width, height, 1 << depth, seed), false, 0, 40, 0};
 }
 
 std::vector<uint8_t> image_header(int32_t width, int32_t height, int depth, uint32_t compression)
 {
-    test_image image;
-    image.width = width;
-    image.height = height;
-    image.depth = depth;
-    image.compression = compression;
-    return image.header();
+    return test_image{width, height, depth, {}, false, 0, 40, compression}.header();
 }
 
 } // namespace orveln1::test

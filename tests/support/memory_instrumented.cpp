@@ -16,11 +16,7 @@ namespace orveln1
 namespace
 {
 
-std::atomic<int64_t> blocks_obtained{0};
-std::atomic<int64_t> blocks_live{0};
-std::atomic<int64_t> bytes_live{0};
-std::atomic<int64_t> bytes_peak{0};
-std::atomic<int64_t> fail_countdown{0};
+std::atomic<int64_t> blocks_obtained{0}, blocks_live{0}, bytes_live{0}, bytes_peak{0}, fail_countdown{0};
 std::atomic<int> fill_byte{-1};
 
 // Sizes of live blocks, so that a release can be accounted in bytes. Kept beside the blocks, not in

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string_view>
 
 namespace orveln1::test
 {
@@ -20,11 +21,6 @@ test_host *host_of(int32_t handle)
 {
     return handle >= 0 && static_cast<std::size_t>(handle) < hosts.size() ? hosts[static_cast<std::size_t>(handle)]
                                                                           : nullptr;
-}
-
-int kind_slot(char kind)
-{
-    return kind == 'r' ? 0 : kind == 'w' ? 1 : kind == 'g' ? 2 : 3;
 }
 
 } // namespace
@@ -46,17 +42,15 @@ codec_callbacks test_host::callbacks() noexcept
     return codec_callbacks{&test_host::read, &test_host::write, &test_host::put_row};
 }
 
-// Records the call; true when this call is to fail.
-bool test_host::note_call(char kind, int32_t value, int64_t call, int64_t fail_at)
+// Records and counts the call; true when this call is to fail.
+bool test_host::note_call(char kind, int32_t value, int64_t fail_at)
 {
-    if (failed_)
-        ++calls_after_failure;
+    calls_after_failure += failed_ ? 1 : 0;
     if (kind != 'p' || record_puts)
         events.push_back({kind, value});
-    const bool fail = fail_at > 0 && call >= fail_at;
-    if (fail)
-        failed_ = true;
-    return fail;
+    const int64_t call = ++counts_[std::string_view("rwgp").find(kind)];
+    failed_ = failed_ || (fail_at > 0 && call >= fail_at);
+    return fail_at > 0 && call >= fail_at;
 }
 
 int32_t test_host::read(int32_t io_handle, uint8_t *buffer, int32_t count)
@@ -64,11 +58,11 @@ int32_t test_host::read(int32_t io_handle, uint8_t *buffer, int32_t count)
     test_host *h = host_of(io_handle);
     if (h == nullptr)
         return -1;
-    const int64_t call = ++h->counts_[kind_slot('r')];
     h->reads.push_back({buffer, count, io_handle});
-    if (h->note_call('r', count, call, h->fail_read_at))
+    if (h->note_call('r', count, h->fail_read_at))
         return h->read_failure;
-    const int32_t want = h->read_piece ? h->read_piece(count, static_cast<int>(call - 1)) : count;
+    const int call = static_cast<int>(h->counts_[0] - 1);
+    const int32_t want = h->read_piece ? h->read_piece(count, call) : count;
     const std::size_t left = h->input.size() - h->input_pos;
     const int32_t given = std::clamp<int32_t>(want, 0, static_cast<int32_t>(std::min<std::size_t>(left, INT32_MAX)));
     // A piece may exceed the count asked only to test the clamp: the buffer takes no more.
@@ -76,7 +70,7 @@ int32_t test_host::read(int32_t io_handle, uint8_t *buffer, int32_t count)
     if (copied > 0)
         std::memcpy(buffer, h->input.data() + h->input_pos, static_cast<std::size_t>(copied));
     h->input_pos += static_cast<std::size_t>(copied);
-    return h->read_claim ? h->read_claim(copied, static_cast<int>(call - 1)) : copied;
+    return h->read_claim ? h->read_claim(copied, call) : copied;
 }
 
 int32_t test_host::write(int32_t io_handle, const uint8_t *buffer, int32_t count)
@@ -84,9 +78,8 @@ int32_t test_host::write(int32_t io_handle, const uint8_t *buffer, int32_t count
     test_host *h = host_of(io_handle);
     if (h == nullptr)
         return -1;
-    h->writes = ++h->counts_[kind_slot('w')];
-    const int32_t taken =
-        h->note_call('w', count, h->writes, h->fail_write_at) ? std::max(0, count - h->short_by) : count;
+    const int32_t taken = h->note_call('w', count, h->fail_write_at) ? std::max(0, count - h->short_by) : count;
+    h->writes = h->counts_[1];
     h->output.insert(h->output.end(), buffer, buffer + taken);
     return taken;
 }
@@ -96,9 +89,8 @@ int32_t test_host::get_row(int32_t row_context, uint8_t *buffer, int32_t row_ind
     test_host *h = host_of(row_context);
     if (h == nullptr)
         return -1;
-    const int64_t call = ++h->counts_[kind_slot('g')];
     h->gets.push_back({buffer, row_index, count, row_context});
-    if (h->note_call('g', row_index, call, h->fail_get_row_at))
+    if (h->note_call('g', row_index, h->fail_get_row_at))
         return h->get_row_failure;
     if (h->image_ != nullptr) {
         if (row_index < 0 || row_index >= h->image_->height)
@@ -118,7 +110,6 @@ int32_t test_host::put_row(const uint8_t *row, int32_t row_context, int32_t row_
     test_host *h = host_of(row_context);
     if (h == nullptr)
         return -1;
-    const int64_t call = ++h->counts_[kind_slot('p')];
     ++h->put_count;
     const std::size_t kept = h->put_row_bytes != 0 ? h->put_row_bytes : static_cast<std::size_t>(row_bytes);
     h->last_row.assign(row, row + kept);
@@ -126,7 +117,7 @@ int32_t test_host::put_row(const uint8_t *row, int32_t row_context, int32_t row_
         h->joined_.insert(h->joined_.end(), row, row + kept);
     if (h->record_puts)
         h->puts.push_back({h->last_row, row, row_context, row_index, row_bytes});
-    return h->note_call('p', row_index, call, h->fail_put_row_at) ? h->put_row_failure : 0;
+    return h->note_call('p', row_index, h->fail_put_row_at) ? h->put_row_failure : 0;
 }
 
 void test_host::serve_image(const test_image &image)
@@ -179,8 +170,7 @@ std::function<int32_t(int32_t, int)> random_pieces(uint32_t seed, int32_t larges
 {
     auto engine = std::make_shared<std::mt19937>(seed);
     return [engine, largest](int32_t asked, int) {
-        const int32_t n = std::uniform_int_distribution<int32_t>(1, largest)(*engine);
-        return std::min(asked, n);
+        return std::min(asked, std::uniform_int_distribution<int32_t>(1, largest)(*engine));
     };
 }
 

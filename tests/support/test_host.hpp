@@ -115,7 +115,7 @@ class test_host
     [[nodiscard]] std::vector<uint8_t> pixels(int32_t width) const;
 
   private:
-    bool note_call(char kind, int32_t value, int64_t call, int64_t fail_at);
+    bool note_call(char kind, int32_t value, int64_t fail_at);
 
     std::vector<uint8_t> joined_;
     const test_image *image_ = nullptr;
