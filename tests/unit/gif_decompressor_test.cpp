@@ -219,20 +219,6 @@ TEST(gif_decompressor, LongestStringsStayInsideTheRowBlock)
     }
 }
 
-// Data after the block terminator belongs to the host: no read after it, and a code that would
-// need more bits ends the call with 0.
-TEST(gif_decompressor, NothingIsReadAfterTheTerminator)
-{
-    std::vector<uint8_t> data = sub_blocks(gif_reference_encode({1, 2, 3, 1, 2, 3}, 2, {true, false}));
-    const std::size_t image_end = data.size();
-    data.insert(data.end(), {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x05, 0x00, 0x2C});
-    decode_run run(data, 3, 4, 8, 0x0200);
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.host.pixels(3), (std::vector<uint8_t>{1, 2, 3, 1, 2, 3}));
-    EXPECT_EQ(run.host.input_pos, image_end);
-    EXPECT_EQ(run.host.values('r').back(), 0);
-}
-
 // Truncated data: every cut yields the rows that the bytes before it complete, identical to the
 // full decode's first rows; a cut inside the first refill still gives rows.
 TEST(gif_decompressor, TruncatedDataYieldsEveryCompletedRow)
