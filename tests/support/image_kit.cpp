@@ -86,12 +86,22 @@ std::vector<uint8_t> test_image::packed_row(int32_t y) const
 
 test_image make_image(int32_t width, int32_t height, int depth, image_kind kind, uint32_t seed)
 {
-    return {width, height, depth, make_pixels(kind, width, height, 1 << depth, seed), false, 0, 40, 0};
+    test_image image;
+    image.width = width;
+    image.height = height;
+    image.depth = depth;
+    image.pixels = make_pixels(kind, width, height, 1 << depth, seed);
+    return image;
 }
 
 std::vector<uint8_t> image_header(int32_t width, int32_t height, int depth, uint32_t compression)
 {
-    return test_image{width, height, depth, {}, false, 0, 40, compression}.header();
+    test_image image;
+    image.width = width;
+    image.height = height;
+    image.depth = depth;
+    image.compression = compression;
+    return image.header();
 }
 
 } // namespace orveln1::test

@@ -49,8 +49,9 @@ bool test_host::note_call(char kind, int32_t value, int64_t fail_at)
     if (kind != 'p' || record_puts)
         events.push_back({kind, value});
     const int64_t call = ++counts_[std::string_view("rwgp").find(kind)];
-    failed_ = failed_ || (fail_at > 0 && call >= fail_at);
-    return fail_at > 0 && call >= fail_at;
+    const bool fail = fail_at > 0 && call >= fail_at;
+    failed_ = failed_ || fail;
+    return fail;
 }
 
 int32_t test_host::read(int32_t io_handle, uint8_t *buffer, int32_t count)

@@ -2,7 +2,6 @@
 // Header fields read by offset, and the scan-line length rule at every depth.
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <vector>
 
 #include "boundary/image_header.hpp"
@@ -18,14 +17,25 @@ namespace
 // 8; widths whose row sizes pass 32 bits are computed exactly, and so are block sizes beyond them.
 TEST(padded_row_bytes, MatchesTheBitmapRule)
 {
-    // Width, depth, padded row bytes.
-    const int64_t cases[] = {
-        10,           1,         4,  33,           1,         8, 9,          4, 8, 5, 8, 8, 3, 16, 8,         5,
-        24,           16,        1,  32,           4,         0, 24,         0, 5, 2, 8, 5, 0, 8,  INT32_MAX, 32,
-        8589934588LL, INT32_MAX, 24, 6442450944LL, INT32_MAX, 1, 268435456LL};
-    for (std::size_t i = 0; i < std::size(cases); i += 3)
-        EXPECT_EQ(padded_row_bytes(cases[i], static_cast<int>(cases[i + 1])), cases[i + 2])
-            << "width " << cases[i] << " depth " << cases[i + 1];
+    struct {
+        int64_t width;
+        int depth;
+        int64_t padded;
+    } const cases[] = {{10, 1, 4},
+                       {33, 1, 8},
+                       {9, 4, 8},
+                       {5, 8, 8},
+                       {3, 16, 8},
+                       {5, 24, 16},
+                       {1, 32, 4},
+                       {0, 24, 0},
+                       {5, 2, 8},
+                       {5, 0, 8},
+                       {INT32_MAX, 32, 8589934588LL},
+                       {INT32_MAX, 24, 6442450944LL},
+                       {INT32_MAX, 1, 268435456LL}};
+    for (const auto &c : cases)
+        EXPECT_EQ(padded_row_bytes(c.width, c.depth), c.padded) << "width " << c.width << " depth " << c.depth;
     EXPECT_TRUE(block_size_fits(padded_row_bytes(1000, 32) * 6));
     EXPECT_FALSE(block_size_fits(padded_row_bytes(INT32_MAX, 8)));
     EXPECT_FALSE(block_size_fits(6 * padded_row_bytes(400000000, 8)));
