@@ -125,6 +125,8 @@ TEST_F(orveln_cli, OutOfRangeTransparentIndexIsDroppedAloud)
         EXPECT_NE(r.err.find("transparency dropped"), std::string::npos) << out << r.err;
         EXPECT_TRUE(same_in_pillow("in.bmp", out));
     }
+    // Dropped from the file too, not only in the warning.
+    EXPECT_NE(orveln("info " + quote(at("o.gif"))).out.find("transparency: none"), std::string::npos);
 }
 
 struct inspect_case {
