@@ -53,10 +53,6 @@ constexpr uint32_t GIF_HASHED_BELOW_TENTHS = 40;
 // images average 13), not on images of long runs (cartoons, 30), whose records stay cached.
 constexpr uint32_t GIF_DIRECT_BELOW_TENTHS = 200;
 
-// The dictionary's form in a generation: first extension inline, hashed, or, when every pixel is
-// below 16, direct rows.
-enum class dictionary_form { first, hashed, direct };
-
 // Everything the coding loop carries from one row to the next.
 struct gif_coder {
     uint8_t *table;

@@ -30,6 +30,10 @@ static_assert(4 * STRING_TABLE_CODES <= STRING_HASH_SLOTS);
 // hash slot where the new code goes.
 constexpr int32_t STRING_TABLE_NONE = -1;
 
+// The dictionary's form in a generation, from one reset to the next: first extension inline,
+// hashed, or, when every pixel is below 16, direct rows.
+enum class dictionary_form { first, hashed, direct };
+
 namespace string_table_detail
 {
 // A code's record: in bits 16 and up a set bit 8 and the byte in bits 0-7, in bits 0-15 the code

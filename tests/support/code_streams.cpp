@@ -3,6 +3,8 @@
 // reference GIF encoder and the GIF code walker.
 #include "support/code_streams.hpp"
 
+#include "tiff/tif_compressor.hpp"
+
 #include <algorithm>
 #include <initializer_list>
 #include <map>
@@ -90,11 +92,15 @@ std::vector<uint32_t> longest_strings(int root_size, uint32_t first)
     return codes;
 }
 
-std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, int root_size, gif_encode_options options)
+namespace
+{
+// Greedy LZW over the pixels, each code at the width the format's decoder reads it with.
+std::vector<uint8_t> reference_encode(const std::vector<uint8_t> &pixels, int root_size, bit_order order,
+                                      uint32_t early, gif_encode_options options)
 {
     const uint32_t clear = 1u << root_size;
-    bit_packer packer(bit_order::lsb_first);
-    width_tracker w{root_size};
+    bit_packer packer(order);
+    width_tracker w{root_size, early};
     w.reset();
     std::map<std::pair<uint32_t, uint8_t>, uint32_t> dict;
     uint32_t next = clear + 2;
@@ -130,6 +136,19 @@ std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, in
     if (options.end_code)
         packer.put(clear + 1, w.width);
     return packer.bytes();
+}
+} // namespace
+
+std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, int root_size, gif_encode_options options)
+{
+    return reference_encode(pixels, root_size, bit_order::lsb_first, 0, options);
+}
+
+std::vector<uint8_t> tif_reference_encode(const std::vector<uint8_t> &bytes)
+{
+    gif_encode_options restart;
+    restart.clear_after = TIF_ENCODER_LAST_LIMIT - 1;
+    return reference_encode(bytes, 8, bit_order::msb_first, 1, restart);
 }
 
 std::vector<uint8_t> sub_blocks(const std::vector<uint8_t> &bytes, int piece, bool terminate)

@@ -76,6 +76,9 @@ struct gif_encode_options {
 };
 [[nodiscard]] std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, int root_size,
                                                         gif_encode_options options = {});
+// The same for a TIFF strip's bytes: codes most significant bit first, one code early wider, the
+// table restarted where the TIFF coder restarts it.
+[[nodiscard]] std::vector<uint8_t> tif_reference_encode(const std::vector<uint8_t> &bytes);
 
 // The bytes cut into data sub-blocks of at most piece bytes, then the block terminator (unless
 // terminate is false).

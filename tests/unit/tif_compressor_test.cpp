@@ -9,6 +9,7 @@
 #include "boundary/image_header.hpp"
 #include "lzw/string_table.hpp"
 #include "orveln1.h"
+#include "support/code_streams.hpp"
 #include "support/codec_runs.hpp"
 #include "support/memory_instrumented.hpp"
 #include "tiff/tif_compressor.hpp"
@@ -100,6 +101,32 @@ TEST_F(tif_compressor, RowOffsetCodesLaterBytesAndStaleMemoryNever)
     const std::vector<uint8_t> both = {6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 0,  0, 16,
                                        6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13, 16, 0, 16};
     EXPECT_EQ(tif_decode_strip(strips[0], 15, 2).bytes, both);
+}
+
+// Bands of noise, of a slow ramp and of one colour, from either end: the dictionary changes form
+// between generations (judged from the bytes around each restart and at the strip's start, in
+// rows wide and narrow), and the codes are still greedy LZW's.
+TEST_F(tif_compressor, BandsOfNoiseAndRunsCodeAsGreedyLzw)
+{
+    const std::vector<uint8_t> noise = make_pixels(image_kind::noise, 1000, 30, 256, 3);
+    std::vector<uint8_t> runs;
+    for (int i = 0; i < 60000; ++i)
+        runs.push_back(static_cast<uint8_t>(i < 30000 ? i / 6 : 42));
+    for (const bool noise_first : {true, false}) {
+        std::vector<uint8_t> bytes;
+        for (int band = 0; band < 5; ++band) {
+            const std::vector<uint8_t> &b = (band % 2 == 0) == noise_first ? noise : runs;
+            bytes.insert(bytes.end(), b.begin(), b.end());
+        }
+        for (const int32_t width : {1000, 7}) {
+            SCOPED_TRACE(std::string(noise_first ? "noise" : "runs") + " first, width " + std::to_string(width));
+            const auto rows = static_cast<int32_t>(bytes.size()) / width;
+            test_host host;
+            host.serve_bytes(bytes, static_cast<std::size_t>(width));
+            ASSERT_EQ(run_tif_compress(host, image_header(width, rows, 8), rows), 0);
+            EXPECT_EQ(host.output, tif_reference_encode({bytes.begin(), bytes.begin() + int64_t{rows} * width}));
+        }
+    }
 }
 
 // Rows first_row onward are asked for once each, in order (wrapping past INT32_MAX), with the
