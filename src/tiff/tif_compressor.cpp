@@ -183,8 +183,8 @@ int32_t tif_code_generation(tif_coder &coder, const uint8_t *&p_out, const uint8
         if ((r = tif_put_code(coder, writer, prefix)) < 0)
             break;
         if constexpr (form == dictionary_form::hashed)
-            next_code = static_cast<uint32_t>(string_table_add_hashed(found, static_cast<int32_t>(prefix), c,
-                                                                      static_cast<int32_t>(next_code), dict));
+            next_code = static_cast<uint32_t>(
+                string_table_add_hashed(found, static_cast<int32_t>(prefix), c, static_cast<int32_t>(next_code), dict));
         else
             next_code = static_cast<uint32_t>(
                 string_table_add(found, static_cast<int32_t>(prefix), c, static_cast<int32_t>(next_code), dict));
