@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Hand-built and hand-read LZW code streams: the bit packer, decoder widths for both formats, the
-// reference GIF encoder and the GIF code walker.
+// reference GIF and TIFF encoders and the GIF code walker.
 #include "support/code_streams.hpp"
-
-#include "tiff/tif_compressor.hpp"
 
 #include <algorithm>
 #include <initializer_list>
 #include <map>
+
+#include "tiff/tif_compressor.hpp"
 
 namespace orveln1::test
 {

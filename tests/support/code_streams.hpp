@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // LZW code streams built and read by hand for the tests: codes packed least significant bit first
 // (GIF) or most significant bit first (TIFF) at the widths a decoder reads them, a plain reference
-// GIF encoder, GIF sub-blocks and whole GIF streams, and a reader that walks written GIF data code by code.
+// encoder for each, GIF sub-blocks and whole GIF streams, and a reader that walks written GIF data code by code.
 #pragma once
 
 #include <cstddef>
