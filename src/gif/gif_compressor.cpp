@@ -185,12 +185,7 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
         coder.generation_pixels += static_cast<uint32_t>(p - from);
         if (coder.generation_ended) {
             coder.form = coder.generation_pixels < coder.short_below ? coder.short_form : dictionary_form::first;
-            if (coder.form == dictionary_form::direct)
-                string_table_reset_direct(coder.table);
-            else if (coder.form == dictionary_form::hashed)
-                string_table_reset_hashed(coder.table);
-            else
-                string_table_reset(coder.table);
+            string_table_reset_form(coder.table, coder.form);
             coder.generation_pixels = 0;
             coder.generation_ended = false;
         }

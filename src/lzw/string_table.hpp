@@ -295,6 +295,17 @@ inline int32_t string_table_add_direct(uint32_t prefix, uint8_t pixel, int32_t n
     return new_code + 1;
 }
 
+// Empties the dictionary for a new generation in the given form.
+inline void string_table_reset_form(uint8_t *table, dictionary_form form) noexcept
+{
+    if (form == dictionary_form::direct)
+        string_table_reset_direct(table);
+    else if (form == dictionary_form::hashed)
+        string_table_reset_hashed(table);
+    else
+        string_table_reset(table);
+}
+
 // Looks for the string prefix+byte. Returns its code when present; STRING_TABLE_NONE when the
 // prefix has no extension yet; otherwise a value below it that tells string_table_add where the new
 // extension goes.

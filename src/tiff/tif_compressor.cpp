@@ -141,15 +141,6 @@ dictionary_form tif_form_for(const uint8_t *p, std::size_t n) noexcept
     return most * TIF_FORM_REPEATS_OF >= n * TIF_FORM_REPEATS_IN ? dictionary_form::first : dictionary_form::hashed;
 }
 
-// Empties the dictionary for a generation in the given form.
-void tif_reset_dictionary(uint8_t *dict, dictionary_form form) noexcept
-{
-    if (form == dictionary_form::hashed)
-        string_table_reset_hashed(dict);
-    else
-        string_table_reset(dict);
-}
-
 // Codes the bytes from p up to end or to the next restart of the dictionary, and leaves p after
 // the last byte coded: per byte extend the string, or emit it and add prefix+c, searching the
 // dictionary in the generation's form. The state lives in locals, so that nothing but the
@@ -229,7 +220,7 @@ int32_t tif_code_generation(tif_coder &coder, const uint8_t *&p_out, const uint8
             const std::size_t ahead = std::min(static_cast<std::size_t>(end - p), TIF_FORM_SAMPLE_BYTES);
             if (std::max(behind, ahead) > TIF_FORM_STRIDES)
                 coder.form = behind >= ahead ? tif_form_for(p - behind, behind) : tif_form_for(p, ahead);
-            tif_reset_dictionary(coder.dict, coder.form);
+            string_table_reset_form(coder.dict, coder.form);
             coder.generation_ended = false;
         }
     }
@@ -301,7 +292,7 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
                     1u << TIF_MIN_CODE_WIDTH,
                     tif_bit_writer{0, 0, TIF_MIN_CODE_WIDTH}};
     coder.form = tif_form_for(bytes, std::min(static_cast<std::size_t>(row_end), TIF_FORM_SAMPLE_BYTES));
-    tif_reset_dictionary(coder.dict, coder.form);
+    string_table_reset_form(coder.dict, coder.form);
     r = tif_put_code(coder, coder.writer, TIF_CLEAR_CODE);
     if (r < 0)
         return r;
