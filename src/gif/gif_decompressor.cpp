@@ -69,6 +69,8 @@ struct gif_rows {
     bool uniform = false;
     uint8_t uniform_byte = 0;
     uint32_t uniform_fill = 0;
+    // Whether roots took nearly every code when last judged (see gif_decode_codes).
+    bool roots_judged = false;
 };
 
 // Hands the row whose pixels start at `row` to the host through the slot: packed into it, or at
@@ -212,6 +214,8 @@ struct gif_code_space {
 // What the data says after a generation: a clear code starts the next one; anything else ends
 // decoding with `result` (0, or the host's refusal).
 constexpr int32_t GIF_CLEARED = 1;
+// What a generation's code loop says when the pixels pending make a row or more.
+constexpr int32_t GIF_ROW_FULL = 2;
 
 // The fixed parts of a decode: the host's input and the code space's start after a clear.
 struct gif_input {
@@ -222,97 +226,163 @@ struct gif_input {
     uint32_t first_width;
 };
 
-// Decodes the codes of one table generation, from the one after a clear code to the next clear
-// code or the end of the data. The reader and the pending count are kept in locals, so that the
-// loop holds them in registers, and given back at the end.
-int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader_state, lzw_decode_table table, gif_rows &rows,
-                              uint32_t &fill_state) noexcept
+// A table generation between its code loops: the code space, the string the last code gave, and
+// the pixels decoded in all before its first code.
+struct gif_generation {
+    gif_code_space space;
+    lzw_string prev;
+    uint64_t decoded_before;
+};
+
+// Decodes codes of one table generation until the pending pixels make a row (GIF_ROW_FULL), the
+// next clear code (GIF_CLEARED) or the end of decoding (0, or the host's refusal). The reader, the
+// pending count and the generation are kept in locals, so that the loop holds them in registers,
+// and given back at the end.
+//
+// With `Roots`, codes below the clear code take a path of their own: a root names its own byte,
+// and no table read is needed to know it. Content that does not compress is nearly all roots, so
+// they take the shortest path: one byte stored and the entry the root before and this one make.
+// Where roots and other codes mix, telling them apart would be a branch that guesses wrong half
+// the time, and where roots are few it costs every code a comparison for nothing; so the verdict
+// is judged at each row handed out, and each loop has only its own path. Every code gives one
+// pixel for a root and two or more otherwise, so the pixels decoded beyond one per code since the
+// clear bound the codes that were not roots.
+template <bool Roots>
+int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_decode_table table, gif_rows &rows,
+                         uint32_t &fill_state, gif_generation &generation) noexcept
 {
-    table.reset(in.clear_code);
-    rows.uniform = false;
     gif_bit_reader reader = reader_state;
     uint32_t fill = fill_state;
-    gif_code_space space{in.first_width, in.clear_code + 2, 1u << in.first_width};
+    gif_code_space space = generation.space;
+    lzw_string prev = generation.prev;
     const auto width = static_cast<uint32_t>(rows.width);
     uint8_t *const pending = rows.pending;
     // Runs that reach the row's end are written into the slot directly (depth 8 only).
     const bool runs_in_slot = rows.pending == rows.slot;
-    int32_t result = 0;
+    int32_t result = GIF_ROW_FULL;
     // Hands out the rows a run reaches; false when decoding ends (result says how).
     const auto take_run = [&](const lzw_string &run) {
         const gif_delivery d = gif_put_run(rows, fill, run.length, static_cast<uint8_t>(run.first));
         fill = d.fill;
+        if (d.status == 0)
+            return true;
         result = d.status < 0 ? d.status : 0;
-        return d.status == 0;
+        return false;
     };
+
+    while (fill < width) {
+        // GIF_SHORT_READ lies beyond every code: the data ends there.
+        uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
+        uint8_t *const out = pending + fill;
+        if constexpr (Roots) {
+            // The roots that follow within the row and the bytes held stay in this short loop.
+            if (c < in.clear_code) {
+                table.define(space.next_code, prev, c);
+                space.advance();
+                *out = static_cast<uint8_t>(c);
+                ++fill;
+                while (fill < width && reader.bit_pos < reader.fast_end) {
+                    const uint32_t d = gif_window_code(in.read_buffer, reader.bit_pos, space.code_width);
+                    if (d >= in.clear_code)
+                        break;
+                    reader.bit_pos += space.code_width;
+                    table.set(space.next_code, c | d << 8, 2);
+                    space.advance();
+                    pending[fill++] = static_cast<uint8_t>(d);
+                    c = d;
+                }
+                prev = lzw_string{c, 1, c};
+                continue;
+            }
+        }
+        lzw_string s;
+        if (c < space.next_code) [[likely]] {
+            const uint32_t n = table.length(c);
+            if (n > LZW_SHORT_STRING) [[unlikely]] {
+                if (lzw_decode_table::is_control(n)) {
+                    result = c == in.clear_code ? GIF_CLEARED : 0;
+                    break;
+                }
+                if (runs_in_slot && (fill + n >= width || rows.uniform) && table.run_string(c, s)) {
+                    table.define(space.next_code, prev, s.first);
+                    prev = s;
+                    space.advance();
+                    if (!take_run(s))
+                        break;
+                    continue;
+                }
+            }
+            s = table.expand(c, out);
+            table.define(space.next_code, prev, s.first);
+        } else if (c == space.next_code) {
+            if (runs_in_slot && prev.length >= LZW_SHORT_STRING && (fill + prev.length + 1 >= width || rows.uniform)) {
+                table.define(c, prev, prev.first);
+                if (table.run_string(c, s)) {
+                    prev = s;
+                    space.advance();
+                    if (!take_run(s))
+                        break;
+                    continue;
+                }
+            }
+            s = table.expand_new(c, prev, out, fill);
+        } else {
+            result = 0; // a code the table cannot name yet, or no whole code left
+            break;
+        }
+        fill += s.length;
+        prev = s;
+        space.advance();
+    }
+    reader_state = reader;
+    fill_state = fill;
+    generation.space = space;
+    generation.prev = prev;
+    return result;
+}
+
+// Decodes the codes of one table generation, from the one after a clear code to the next clear
+// code or the end of the data.
+int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader, lzw_decode_table table, gif_rows &rows,
+                              uint32_t &fill) noexcept
+{
+    table.reset(in.clear_code);
+    rows.uniform = false;
+    gif_generation generation{{in.first_width, in.clear_code + 2, 1u << in.first_width},
+                              {},
+                              static_cast<uint64_t>(rows.rows_done) * static_cast<uint32_t>(rows.width) + fill};
 
     // The code after a clear code names a byte: only the codes below 256 have been set since the
     // reset, so any other code ends the data, as does the end code; another clear code simply
     // clears again.
-    uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
-    if (c == in.clear_code) {
-        result = GIF_CLEARED;
-    } else if (c != in.clear_code + 1 && c < LZW_ROOTS) {
-        pending[fill++] = static_cast<uint8_t>(c);
-        lzw_string prev{c, 1, c};
-        // At root size 1 the first free code already equals 2^width: widen right after this code.
-        if (space.next_code >= space.width_limit)
-            space.widen();
-        for (;;) {
-            if (fill >= width) {
-                const gif_delivery d = gif_deliver_rows(rows, fill);
-                fill = d.fill;
-                if (d.status != 0) {
-                    result = d.status < 0 ? d.status : 0;
-                    break;
-                }
-            }
-            // GIF_SHORT_READ lies beyond every code: the data ends there.
-            c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
-            uint8_t *const out = pending + fill;
-            lzw_string s;
-            if (c < space.next_code) [[likely]] {
-                const uint32_t n = table.length(c);
-                if (n > LZW_SHORT_STRING) [[unlikely]] {
-                    if (lzw_decode_table::is_control(n)) {
-                        result = c == in.clear_code ? GIF_CLEARED : 0;
-                        break;
-                    }
-                    if (runs_in_slot && (fill + n >= width || rows.uniform) && table.run_string(c, s)) {
-                        table.define(space.next_code, prev, s.first);
-                        prev = s;
-                        space.advance();
-                        if (!take_run(s))
-                            break;
-                        continue;
-                    }
-                }
-                s = table.expand(c, out);
-                table.define(space.next_code, prev, s.first);
-            } else if (c == space.next_code) {
-                if (runs_in_slot && prev.length >= LZW_SHORT_STRING &&
-                    (fill + prev.length + 1 >= width || rows.uniform)) {
-                    table.define(c, prev, prev.first);
-                    if (table.run_string(c, s)) {
-                        prev = s;
-                        space.advance();
-                        if (!take_run(s))
-                            break;
-                        continue;
-                    }
-                }
-                s = table.expand_new(c, prev, out, fill);
-            } else {
-                break; // a code the table cannot name yet, or no whole code left
-            }
-            fill += s.length;
-            prev = s;
-            space.advance();
-        }
+    const uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, generation.space.code_width);
+    if (c == in.clear_code)
+        return GIF_CLEARED;
+    if (c == in.clear_code + 1 || c >= LZW_ROOTS)
+        return 0;
+    rows.pending[fill++] = static_cast<uint8_t>(c);
+    generation.prev = lzw_string{c, 1, c};
+    // At root size 1 the first free code already equals 2^width: widen right after this code.
+    if (generation.space.next_code >= generation.space.width_limit)
+        generation.space.widen();
+    // Until a row's end judges the roots anew, the last generation's verdict holds.
+    for (;;) {
+        const int32_t r = rows.roots_judged ? gif_decode_codes<true>(in, reader, table, rows, fill, generation)
+                                            : gif_decode_codes<false>(in, reader, table, rows, fill, generation);
+        if (r != GIF_ROW_FULL)
+            return r;
+        const gif_delivery d = gif_deliver_rows(rows, fill);
+        fill = d.fill;
+        if (d.status != 0)
+            return d.status < 0 ? d.status : 0;
+        // The codes so far: the root after the clear code, and one per entry defined since. Once
+        // the table is full the entries stop counting and the share only falls.
+        const uint64_t codes = generation.space.next_code - (in.clear_code + 2) + 1;
+        const uint64_t decoded = static_cast<uint64_t>(rows.rows_done) * static_cast<uint32_t>(rows.width) + fill -
+                                 generation.decoded_before;
+        // Fewer than one code in eight was not a root.
+        rows.roots_judged = (decoded - codes) * 8 < codes;
     }
-    reader_state = reader;
-    fill_state = fill;
-    return result;
 }
 
 } // namespace

@@ -64,17 +64,24 @@ struct gif_read_result {
 [[nodiscard]] gif_read_result gif_read_code_slow(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
                                                  gif_bit_reader reader, uint32_t code_width) noexcept;
 
+// The code of code_width bits at bit_pos, which lies below the reader's fast_end. A code starts at
+// most 7 bits into a byte and is at most 12 bits long: the window holds it.
+[[nodiscard]] inline uint32_t gif_window_code(const uint8_t *read_buffer, uint32_t bit_pos,
+                                              uint32_t code_width) noexcept
+{
+    uint64_t window;
+    std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
+    if constexpr (std::endian::native == std::endian::big)
+        window = __builtin_bswap64(window);
+    return static_cast<uint32_t>(window >> (bit_pos & 7)) & ((1u << code_width) - 1);
+}
+
 // Takes the next code of code_width bits, least significant bit first.
 [[nodiscard]] inline uint32_t gif_read_code(const codec_callbacks &cb, int32_t io_handle, gif_bit_reader &reader,
                                             uint8_t *read_buffer, uint32_t code_width) noexcept
 {
     if (reader.bit_pos < reader.fast_end) [[likely]] {
-        // A code starts at most 7 bits into a byte and is at most 12 bits long: the window holds it.
-        uint64_t window;
-        std::memcpy(&window, read_buffer + (reader.bit_pos >> 3), sizeof window);
-        if constexpr (std::endian::native == std::endian::big)
-            window = __builtin_bswap64(window);
-        const auto code = static_cast<uint32_t>(window >> (reader.bit_pos & 7)) & ((1u << code_width) - 1);
+        const uint32_t code = gif_window_code(read_buffer, reader.bit_pos, code_width);
         reader.bit_pos += code_width;
         return code;
     }
