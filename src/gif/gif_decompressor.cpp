@@ -275,12 +275,37 @@ int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_
         uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
         uint8_t *const out = pending + fill;
         if constexpr (Roots) {
-            // The roots that follow within the row and the bytes held stay in this short loop.
+            // The roots that follow within the row and the bytes held stay in this short loop,
+            // four to a window where all four are roots and the code width stays: one load, one
+            // test and one store of their bytes.
             if (c < in.clear_code) {
                 table.define(space.next_code, prev, c);
                 space.advance();
                 *out = static_cast<uint8_t>(c);
                 ++fill;
+                const uint32_t code_width = space.code_width;
+                const uint32_t mask = (1u << code_width) - 1;
+                while (width - fill >= 4 && reader.bit_pos < reader.fast_end &&
+                       space.next_code + 4 < space.width_limit) {
+                    const uint64_t window = gif_window(in.read_buffer, reader.bit_pos);
+                    const auto d0 = static_cast<uint32_t>(window) & mask;
+                    const auto d1 = static_cast<uint32_t>(window >> code_width) & mask;
+                    const auto d2 = static_cast<uint32_t>(window >> 2 * code_width) & mask;
+                    const auto d3 = static_cast<uint32_t>(window >> 3 * code_width) & mask;
+                    // The clear code is a power of two, the roots all the codes below it.
+                    if ((d0 | d1 | d2 | d3) >= in.clear_code)
+                        break;
+                    reader.bit_pos += 4 * code_width;
+                    // Each entry is the root before followed by the next.
+                    table.set(space.next_code, c | d0 << 8, 2);
+                    table.set(space.next_code + 1, d0 | d1 << 8, 2);
+                    table.set(space.next_code + 2, d1 | d2 << 8, 2);
+                    table.set(space.next_code + 3, d2 | d3 << 8, 2);
+                    space.next_code += 4;
+                    lzw_detail::store4(pending + fill, d0 | d1 << 8 | d2 << 16 | d3 << 24);
+                    fill += 4;
+                    c = d3;
+                }
                 while (fill < width && reader.bit_pos < reader.fast_end) {
                     const uint32_t d = gif_window_code(in.read_buffer, reader.bit_pos, space.code_width);
                     if (d >= in.clear_code)

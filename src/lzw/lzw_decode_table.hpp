@@ -73,6 +73,14 @@ inline void store8(uint8_t *p, uint64_t v) noexcept
     std::memcpy(p, &v, sizeof v);
 }
 
+// Four bytes, the lowest of v first: the bytes of four roots at once.
+inline void store4(uint8_t *p, uint32_t v) noexcept
+{
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap32(v);
+    std::memcpy(p, &v, sizeof v);
+}
+
 // Strings up to this long are filled or copied inline with whole 8-byte stores rather than by a
 // library call: most runs and copies are this short, and a call costs more than the stores. The
 // stores overlap so that none goes before the first byte or past the last.

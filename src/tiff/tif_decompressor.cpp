@@ -4,6 +4,7 @@
 #include "tiff/tif_decompressor.hpp"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "boundary/memory.hpp"
 #include "orveln1.h"
@@ -53,6 +54,20 @@ inline uint64_t tif_tail_after_short(uint64_t tail, uint64_t w, uint32_t n) noex
     // 8 * n is 8 to 56, and so is 64 - 8 * n: the mask only shows the shift stays in range.
     const uint32_t bits = 8 * n;
     return tail >> bits | w << ((8 * TIF_TAIL_BYTES - bits) & 63);
+}
+
+// The tail after the bytes from `from` up to `to`, just written in order.
+inline uint64_t tif_tail_after_bytes(uint64_t tail, const uint8_t *from, const uint8_t *to) noexcept
+{
+    if (to - from >= static_cast<std::ptrdiff_t>(TIF_TAIL_BYTES)) {
+        uint64_t last = lzw_detail::load8(to - TIF_TAIL_BYTES);
+        if constexpr (std::endian::native == std::endian::big)
+            last = __builtin_bswap64(last);
+        return last;
+    }
+    for (; from < to; ++from)
+        tail = tail >> 8 | uint64_t{*from} << (8 * TIF_TAIL_BYTES - 8);
+    return tail;
 }
 
 // Writes the short string that ends at end (the tail after it): one store, or at the row
@@ -226,21 +241,79 @@ template <uint32_t code_width>
     state = {bit_pos, next_code, prev_word, prev_length, out, tail};
 }
 
-// The stretch loop for the code width in force.
-void tif_short_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound, uint32_t code_width,
-                     const uint8_t *row_end, tif_short_state &state) noexcept
+// Calls f with the code width in force, as a std::integral_constant: the stretch loops take it as
+// a constant.
+template <typename F> void tif_with_code_width(uint32_t code_width, F &&f) noexcept
 {
     static_assert(TIF_MIN_CODE_WIDTH == 9 && TIF_MAX_CODE_WIDTH == 12);
     switch (code_width) {
     case 9:
-        return tif_short_codes<9>(table, read_buffer, bit_bound, row_end, state);
+        return f(std::integral_constant<uint32_t, 9>{});
     case 10:
-        return tif_short_codes<10>(table, read_buffer, bit_bound, row_end, state);
+        return f(std::integral_constant<uint32_t, 10>{});
     case 11:
-        return tif_short_codes<11>(table, read_buffer, bit_bound, row_end, state);
+        return f(std::integral_constant<uint32_t, 11>{});
     default:
-        return tif_short_codes<12>(table, read_buffer, bit_bound, row_end, state);
+        return f(std::integral_constant<uint32_t, 12>{});
     }
+}
+
+// The loop state of a stretch of roots (see tif_root_codes).
+struct tif_roots_state {
+    uint32_t bit_pos;
+    uint32_t next_code;
+    // The root before the next code.
+    uint32_t last;
+    uint8_t *out;
+};
+
+// Takes roots for as long as they come with no check due: the code lies below bit_bound and the
+// output position below row_end. A root names its own byte, so each takes one byte stored and the
+// entry that the root before and it make, and no table read. Content that does not compress is
+// nearly all roots; four of them are taken to a window where all four are roots and lie within
+// both bounds: one load, one test and one store of their bytes. Stops before the first code that
+// is not a root, leaving it unread.
+template <uint32_t code_width>
+[[gnu::noinline]] void tif_root_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
+                                      const uint8_t *row_end, tif_roots_state &state) noexcept
+{
+    uint32_t bit_pos = state.bit_pos;
+    uint32_t next_code = state.next_code;
+    uint32_t c = state.last;
+    uint8_t *out = state.out;
+    constexpr uint32_t window_shift = 64 - code_width;
+    // One window holds four codes: they start at most 7 bits in.
+    static_assert(7 + 4 * code_width <= 64);
+    while (row_end - out >= 4 && bit_pos + 3 * code_width < bit_bound) {
+        const uint64_t window = tif_window(read_buffer, bit_pos);
+        const auto d0 = static_cast<uint32_t>(window >> window_shift);
+        const auto d1 = static_cast<uint32_t>(window << code_width >> window_shift);
+        const auto d2 = static_cast<uint32_t>(window << 2 * code_width >> window_shift);
+        const auto d3 = static_cast<uint32_t>(window << 3 * code_width >> window_shift);
+        if ((d0 | d1 | d2 | d3) >= LZW_ROOTS)
+            break;
+        bit_pos += 4 * code_width;
+        // Each entry is the root before followed by the next.
+        table.set(next_code, c | d0 << 8, 2);
+        table.set(next_code + 1, d0 | d1 << 8, 2);
+        table.set(next_code + 2, d1 | d2 << 8, 2);
+        table.set(next_code + 3, d2 | d3 << 8, 2);
+        next_code += 4;
+        lzw_detail::store4(out, d0 | d1 << 8 | d2 << 16 | d3 << 24);
+        out += 4;
+        c = d3;
+    }
+    while (out < row_end && bit_pos < bit_bound) {
+        const uint32_t d = tif_window_code(read_buffer, bit_pos, window_shift);
+        if (d >= LZW_ROOTS)
+            break;
+        bit_pos += code_width;
+        table.set(next_code, c | d << 8, 2);
+        ++next_code;
+        *out++ = static_cast<uint8_t>(d);
+        c = d;
+    }
+    state = {bit_pos, next_code, c, out};
 }
 
 // What cutting rows came to: status 0 to go on, 1 when the last row asked for went out, or the
@@ -573,30 +646,23 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
 
         // A root names its own byte, and no table read is needed to know it. Content that does not
         // compress is nearly all roots, so they take the shortest path: one byte stored, which
-        // touches nothing past the decoded bytes, and the tail shifted by one byte. The roots that
-        // follow while no check is due stay in this short loop, whose few values all fit in
-        // registers: the tail, carried from code to code, would otherwise go through memory.
+        // touches nothing past the decoded bytes, and the entry the root before and this one make.
+        // The roots that follow while no check is due go on in a loop of their own
+        // (tif_root_codes). The tail is taken from the bytes once they are written, rather than
+        // carried from code to code.
         if (c < roots_path_below) {
             table.set(space.next_code, prev.word | uint64_t{c} << prev.shift, prev.record);
             space.advance();
-            uint8_t *at = out;
-            uint64_t last_eight = tif_tail_after_short(tail, c, 1);
-            *at++ = static_cast<uint8_t>(c);
-            while (at < row_end && bit_pos < bit_bound) {
-                const uint32_t d = tif_window_code(read_buffer, bit_pos, space.window_shift);
-                if (d >= LZW_ROOTS)
-                    break;
-                bit_pos += space.code_width;
-                // The entry is the root before followed by this one.
-                table.set(space.next_code, c | d << 8, 2);
-                space.advance();
-                last_eight = tif_tail_after_short(last_eight, d, 1);
-                *at++ = static_cast<uint8_t>(d);
-                c = d;
-            }
-            out = at;
-            tail = last_eight;
-            prev.set_short(c, 1);
+            *out = static_cast<uint8_t>(c);
+            tif_roots_state roots{bit_pos, space.next_code, c, out + 1};
+            tif_with_code_width(space.code_width, [&](auto width) {
+                tif_root_codes<width()>(table, read_buffer, bit_bound, row_end, roots);
+            });
+            bit_pos = roots.bit_pos;
+            space.next_code = roots.next_code;
+            tail = tif_tail_after_bytes(tail, out, roots.out);
+            out = roots.out;
+            prev.set_short(roots.last, 1);
             continue;
         }
 
@@ -675,7 +741,9 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         // that is judged worth it. Its stores need not check the row buffer's front.
         if (bit_pos < short_bound && out >= whole_from) {
             tif_short_state st{bit_pos, space.next_code, w, n, out, tail};
-            tif_short_codes(table, read_buffer, bit_bound, space.code_width, row_end, st);
+            tif_with_code_width(space.code_width, [&](auto width) {
+                tif_short_codes<width()>(table, read_buffer, bit_bound, row_end, st);
+            });
             bit_pos = st.bit_pos;
             space.next_code = st.next_code;
             prev.set_short(st.prev_word, st.prev_length);
