@@ -69,8 +69,8 @@ struct gif_rows {
     bool uniform = false;
     uint8_t uniform_byte = 0;
     uint32_t uniform_fill = 0;
-    // Whether roots took nearly every code when last judged (see gif_decode_codes).
-    bool roots_judged = false;
+    // How roots are taken, as last judged (see gif_decode_codes).
+    lzw_roots_path roots = lzw_roots_path::general;
 };
 
 // Hands the row whose pixels start at `row` to the host through the slot: packed into it, or at
@@ -242,11 +242,9 @@ struct gif_generation {
 // With `Roots`, codes below the clear code take a path of their own: a root names its own byte,
 // and no table read is needed to know it. Content that does not compress is nearly all roots, so
 // they take the shortest path: one byte stored and the entry the root before and this one make.
-// Where roots and other codes mix, telling them apart would be a branch that guesses wrong half
-// the time, and where roots are few it costs every code a comparison for nothing; so the verdict
-// is judged at each row handed out, and each loop has only its own path. Every code gives one
-// pixel for a root and two or more otherwise, so the pixels decoded beyond one per code since the
-// clear bound the codes that were not roots.
+// Where roots are few, telling them apart costs every code a comparison for nothing; so the
+// verdict (lzw_judge_roots, from the pixels and codes since the clear) is judged at each row
+// handed out, and each loop has only its own path.
 template <bool Roots>
 int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_decode_table table, gif_rows &rows,
                          uint32_t &fill_state, gif_generation &generation) noexcept
@@ -285,7 +283,8 @@ int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_
                 ++fill;
                 const uint32_t code_width = space.code_width;
                 const uint32_t mask = (1u << code_width) - 1;
-                while (width - fill >= 4 && reader.bit_pos < reader.fast_end &&
+                const bool in_fours = rows.roots == lzw_roots_path::in_fours;
+                while (in_fours && width - fill >= 4 && reader.bit_pos < reader.fast_end &&
                        space.next_code + 4 < space.width_limit) {
                     const uint64_t window = gif_window(in.read_buffer, reader.bit_pos);
                     const auto d0 = static_cast<uint32_t>(window) & mask;
@@ -392,8 +391,9 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader, lzw_d
         generation.space.widen();
     // Until a row's end judges the roots anew, the last generation's verdict holds.
     for (;;) {
-        const int32_t r = rows.roots_judged ? gif_decode_codes<true>(in, reader, table, rows, fill, generation)
-                                            : gif_decode_codes<false>(in, reader, table, rows, fill, generation);
+        const int32_t r = rows.roots != lzw_roots_path::general
+                              ? gif_decode_codes<true>(in, reader, table, rows, fill, generation)
+                              : gif_decode_codes<false>(in, reader, table, rows, fill, generation);
         if (r != GIF_ROW_FULL)
             return r;
         const gif_delivery d = gif_deliver_rows(rows, fill);
@@ -405,8 +405,7 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader, lzw_d
         const uint64_t codes = generation.space.next_code - (in.clear_code + 2) + 1;
         const uint64_t decoded = static_cast<uint64_t>(rows.rows_done) * static_cast<uint32_t>(rows.width) + fill -
                                  generation.decoded_before;
-        // Fewer than one code in eight was not a root.
-        rows.roots_judged = (decoded - codes) * 8 < codes;
+        rows.roots = lzw_judge_roots(decoded, codes);
     }
 }
 

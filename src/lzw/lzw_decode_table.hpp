@@ -62,6 +62,25 @@ struct lzw_string {
     uint32_t link_bits = 0;
 };
 
+// How a decoder takes the roots, judged from a stretch of codes (see lzw_judge_roots): by the
+// general path, on a path of their own one at a time, or there four to a window. A root names its
+// own byte, so its path needs no table read; but where roots and other codes mix, telling them
+// apart is a branch that guesses wrong often, and four roots to a window pay only where nearly
+// every window holds four.
+enum class lzw_roots_path { general, one_by_one, in_fours };
+
+// The verdict on `codes` codes that gave `decoded` bytes. Every code gives one byte for a root and
+// two or more otherwise, so decoded - codes bounds the codes that were not roots. The path of
+// their own pays below one such code in 8, and four to a window below one in 25: random bytes have
+// about one in 33, noisy photographs one in 12 to 25.
+constexpr lzw_roots_path lzw_judge_roots(uint64_t decoded, uint64_t codes) noexcept
+{
+    const uint64_t others = decoded - codes;
+    if (others * 25 < codes)
+        return lzw_roots_path::in_fours;
+    return others * 8 < codes ? lzw_roots_path::one_by_one : lzw_roots_path::general;
+}
+
 namespace lzw_detail
 {
 

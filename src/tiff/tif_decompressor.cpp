@@ -269,10 +269,10 @@ struct tif_roots_state {
 
 // Takes roots for as long as they come with no check due: the code lies below bit_bound and the
 // output position below row_end. A root names its own byte, so each takes one byte stored and the
-// entry that the root before and it make, and no table read. Content that does not compress is
-// nearly all roots; four of them are taken to a window where all four are roots and lie within
-// both bounds: one load, one test and one store of their bytes. Stops before the first code that
-// is not a root, leaving it unread.
+// entry that the root before and it make, and no table read. For content that does not compress,
+// nearly all roots: four of them are taken to a window where all four are roots and lie within
+// both bounds, with one load, one test and one store of their bytes. Stops before the first code
+// that is not a root, leaving it unread.
 template <uint32_t code_width>
 [[gnu::noinline]] void tif_root_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
                                       const uint8_t *row_end, tif_roots_state &state) noexcept
@@ -533,15 +533,15 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
     uint32_t bit_bound = 0;
     // Codes below this take the roots' path of their own (see below): LZW_ROOTS when roots are so
-    // many among this generation's codes that they are worth it, else 0, which no code is below,
-    // so that one comparison decides. Where roots and other codes mix, telling them apart would be a branch that
-    // guesses wrong half the time; the shared path needs none. It is judged where bit_bound is set,
-    // from what is known there anyway: every code gives one byte for a root and two or more
-    // otherwise, so the bytes decoded beyond one per code since the reset bound the codes that
-    // were not roots. `produced_before` is the strip's decoded bytes before this generation.
+    // many among this generation's codes that they are worth it (lzw_judge_roots), else 0, which
+    // no code is below, so that one comparison decides; roots_in_fours when that path takes them
+    // four to a window. Judged where bit_bound is set, from what is known there anyway: the bytes
+    // decoded and the codes read since the reset. `produced_before` is the strip's decoded bytes
+    // before this generation.
     const uint64_t produced_before =
         uint64_t{rows.delivered} * rows.row_bytes + static_cast<std::size_t>(output.at - row_buffer);
     uint32_t roots_path_below = 0;
+    bool roots_in_fours = false;
     // Whether stretches of short strings take a loop of their own (tif_short_codes), `short_judged`:
     // judged at each row cut from the bytes per code since the cut before, and carried over from
     // the generation before. Where long strings are common the stretches between them are short,
@@ -639,8 +639,9 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
             const uint64_t codes = space.next_code - TIF_FIRST_TABLE_CODE + 1;
             const uint64_t produced = uint64_t{rows.delivered} * rows.row_bytes +
                                       static_cast<std::size_t>(out - row_buffer) - produced_before;
-            // Fewer than one code in eight was not a root.
-            roots_path_below = (produced - codes) * 8 < codes ? LZW_ROOTS : 0;
+            const lzw_roots_path roots = lzw_judge_roots(produced, codes);
+            roots_path_below = roots == lzw_roots_path::general ? 0 : LZW_ROOTS;
+            roots_in_fours = roots == lzw_roots_path::in_fours;
             set_short_bound();
         }
 
@@ -653,16 +654,39 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         if (c < roots_path_below) {
             table.set(space.next_code, prev.word | uint64_t{c} << prev.shift, prev.record);
             space.advance();
-            *out = static_cast<uint8_t>(c);
-            tif_roots_state roots{bit_pos, space.next_code, c, out + 1};
-            tif_with_code_width(space.code_width, [&](auto width) {
-                tif_root_codes<width()>(table, read_buffer, bit_bound, row_end, roots);
-            });
-            bit_pos = roots.bit_pos;
-            space.next_code = roots.next_code;
-            tail = tif_tail_after_bytes(tail, out, roots.out);
-            out = roots.out;
-            prev.set_short(roots.last, 1);
+            if (roots_in_fours) {
+                *out = static_cast<uint8_t>(c);
+                tif_roots_state roots{bit_pos, space.next_code, c, out + 1};
+                tif_with_code_width(space.code_width, [&](auto width) {
+                    tif_root_codes<width()>(table, read_buffer, bit_bound, row_end, roots);
+                });
+                bit_pos = roots.bit_pos;
+                space.next_code = roots.next_code;
+                tail = tif_tail_after_bytes(tail, out, roots.out);
+                out = roots.out;
+                prev.set_short(roots.last, 1);
+                continue;
+            }
+            // Stretches of roots are short here: they stay in this loop, whose few values all fit
+            // in registers, the tail carried from code to code.
+            uint8_t *at = out;
+            uint64_t last_eight = tif_tail_after_short(tail, c, 1);
+            *at++ = static_cast<uint8_t>(c);
+            while (at < row_end && bit_pos < bit_bound) {
+                const uint32_t d = tif_window_code(read_buffer, bit_pos, space.window_shift);
+                if (d >= LZW_ROOTS)
+                    break;
+                bit_pos += space.code_width;
+                // The entry is the root before followed by this one.
+                table.set(space.next_code, c | d << 8, 2);
+                space.advance();
+                last_eight = tif_tail_after_short(last_eight, d, 1);
+                *at++ = static_cast<uint8_t>(d);
+                c = d;
+            }
+            out = at;
+            tail = last_eight;
+            prev.set_short(c, 1);
             continue;
         }
 
