@@ -273,9 +273,9 @@ int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_
         uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
         uint8_t *const out = pending + fill;
         if constexpr (Roots) {
-            // The roots that follow within the row and the bytes held stay in this short loop,
-            // four to a window where all four are roots and the code width stays: one load, one
-            // test and one store of their bytes.
+            // The roots that follow within the row and the bytes held stay in this short loop;
+            // where nearly every code is a root (in_fours), four to a window while all four are
+            // roots and the code width stays: one load, one test and one store of their bytes.
             if (c < in.clear_code) {
                 table.define(space.next_code, prev, c);
                 space.advance();

@@ -648,9 +648,9 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         // A root names its own byte, and no table read is needed to know it. Content that does not
         // compress is nearly all roots, so they take the shortest path: one byte stored, which
         // touches nothing past the decoded bytes, and the entry the root before and this one make.
-        // The roots that follow while no check is due go on in a loop of their own
-        // (tif_root_codes). The tail is taken from the bytes once they are written, rather than
-        // carried from code to code.
+        // Where nearly every code is a root (roots_in_fours), the roots that follow while no check
+        // is due go on in a loop of their own, four to a window (tif_root_codes), and the tail is
+        // taken from the bytes once they are written rather than carried from code to code.
         if (c < roots_path_below) {
             table.set(space.next_code, prev.word | uint64_t{c} << prev.shift, prev.record);
             space.advance();
