@@ -4,7 +4,9 @@
 #include "tiff/tif_compressor.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <utility>
 
@@ -27,8 +29,8 @@ struct tif_row_source {
     int32_t padded_bytes;
     int32_t row_offset;
     int32_t meaningful_bytes;
-    int depth;
-    bool swap_32;
+    int32_t swap_group;      // 3 or 4 when red and blue change places in groups of that many bytes, else 0
+    bool swap_while_copying; // the copied bytes are whole groups inside the fetched row
 };
 
 bool tif_depth_served(int depth) noexcept
@@ -54,6 +56,70 @@ void tif_swap_groups(uint8_t *row, int32_t bytes, int32_t group) noexcept
         std::swap(row[i], row[i + 2]);
 }
 
+// Eight bytes as a word whose lowest byte is the first in memory, whatever the machine's order.
+inline uint64_t tif_load_word(const uint8_t *p) noexcept
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
+    return v;
+}
+inline void tif_store_word(uint8_t *p, uint64_t v) noexcept
+{
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Masks of the bytes at the given places of a word from tif_load_word.
+consteval uint64_t tif_bytes_at(std::initializer_list<int> places) noexcept
+{
+    uint64_t mask = 0;
+    for (const int place : places)
+        mask |= uint64_t{0xFF} << (8 * place);
+    return mask;
+}
+
+// Copies `bytes` (whole groups of `group`, 3 or 4) from `from` to `to` with the first and third
+// byte of each group exchanged: what tif_swap_groups and a copy give, without a second pass over
+// the row. Whole words at a time, which makes an RGB row's coding a few percent faster than an
+// exchange a byte at a time: eight 3-byte groups in three words, two 4-byte groups in one. Each byte of a group
+// moves by its place in the group, two places up, none, or two places down; in three words the
+// groups straddle the words, and a byte crossing into the word before or after moves by six
+// places.
+void tif_copy_swapped(uint8_t *to, const uint8_t *from, int32_t bytes, int32_t group) noexcept
+{
+    int32_t i = 0;
+    if (group == 3) {
+        for (; bytes - i >= 24; i += 24) {
+            const uint64_t w0 = tif_load_word(from + i);
+            const uint64_t w1 = tif_load_word(from + i + 8);
+            const uint64_t w2 = tif_load_word(from + i + 16);
+            tif_store_word(to + i, (w0 & tif_bytes_at({1, 4, 7})) | (w0 & tif_bytes_at({0, 3})) << 16 |
+                                       (w0 & tif_bytes_at({2, 5})) >> 16 | (w1 & tif_bytes_at({0})) << 48);
+            tif_store_word(to + i + 8, (w1 & tif_bytes_at({2, 5})) | (w1 & tif_bytes_at({1, 4})) << 16 |
+                                           (w1 & tif_bytes_at({3, 6})) >> 16 | (w0 & tif_bytes_at({6})) >> 48 |
+                                           (w2 & tif_bytes_at({1})) << 48);
+            tif_store_word(to + i + 16, (w2 & tif_bytes_at({0, 3, 6})) | (w2 & tif_bytes_at({2, 5})) << 16 |
+                                            (w2 & tif_bytes_at({4, 7})) >> 16 | (w1 & tif_bytes_at({7})) >> 48);
+        }
+    } else {
+        for (; bytes - i >= 8; i += 8) {
+            const uint64_t w = tif_load_word(from + i);
+            tif_store_word(to + i, (w & tif_bytes_at({1, 3, 5, 7})) | (w & tif_bytes_at({0, 4})) << 16 |
+                                       (w & tif_bytes_at({2, 6})) >> 16);
+        }
+    }
+    for (; i < bytes; i += group) {
+        to[i] = from[i + 2];
+        to[i + 1] = from[i + 1];
+        to[i + 2] = from[i];
+        if (group == 4)
+            to[i + 3] = from[i + 3];
+    }
+}
+
 // Fetches one row into the row block and puts its coded bytes into the row copy. Bitmap rows hold
 // blue, green, red; TIFF RGB wants red first.
 int32_t tif_prepare_row(const tif_row_source &src, uint32_t row_index) noexcept
@@ -61,10 +127,12 @@ int32_t tif_prepare_row(const tif_row_source &src, uint32_t row_index) noexcept
     const int32_t r = src.get_row(src.row_context, src.row_block, static_cast<int32_t>(row_index), src.padded_bytes);
     if (r < 0)
         return r;
-    if (src.depth == 24)
-        tif_swap_groups(src.row_block, src.padded_bytes, 3);
-    else if (src.swap_32)
-        tif_swap_groups(src.row_block, src.padded_bytes, 4);
+    if (src.swap_while_copying) {
+        tif_copy_swapped(src.row_copy, src.row_block + src.row_offset, src.meaningful_bytes, src.swap_group);
+        return 0;
+    }
+    if (src.swap_group != 0)
+        tif_swap_groups(src.row_block, src.padded_bytes, src.swap_group);
     std::memcpy(src.row_copy, src.row_block + src.row_offset, static_cast<std::size_t>(src.meaningful_bytes));
     return 0;
 }
@@ -265,6 +333,13 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     if (!code_buffer)
         return ERR_NO_MEMORY;
 
+    // Red and blue change places in 24-bit rows, and in 32-bit rows when the header asks. Where
+    // the copied bytes are whole groups of the row get_row fills, they change places on the way to
+    // the row copy; otherwise in the row block, whose groups count from the row's first byte, the
+    // last reaching past the row.
+    const int32_t swap_group = depth == 24                                                         ? 3
+                               : depth == 32 && header.compression() == HEADER_COMPRESSION_SWAP_RB ? 4
+                                                                                                   : 0;
     const tif_row_source src{get_row,
                              row_context,
                              row_block.get(),
@@ -272,8 +347,8 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
                              static_cast<int32_t>(padded),
                              row_offset,
                              static_cast<int32_t>(meaningful),
-                             depth,
-                             depth == 32 && header.compression() == HEADER_COMPRESSION_SWAP_RB};
+                             swap_group,
+                             swap_group != 0 && row_offset % swap_group == 0 && row_offset + meaningful <= padded};
     uint32_t row_index = static_cast<uint32_t>(first_row);
     // The first row is always fetched, even for a row count of 0 or less.
     uint32_t rows_to_fetch = row_count > 1 ? static_cast<uint32_t>(row_count) - 1 : 0;
