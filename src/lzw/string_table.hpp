@@ -36,14 +36,14 @@ enum class dictionary_form { first, hashed, direct };
 
 namespace string_table_detail
 {
-// A code's record: in bits 16 and up a set bit 8 and the byte in bits 0-7, in bits 0-15 the code
-// of its first extension; 0 while the code has no extension. The set bit keeps a record for byte 0
-// from reading as empty. The code half is read on its own, so that following a run of first
-// extensions is one load per byte with no arithmetic in between.
+// A code's record: in bits 16 and up a set bit 8 and the byte in bits 0-7, in bits 0-15 the place
+// of its first extension (string_table_place); 0 while the code has no extension. The set bit
+// keeps a record for byte 0 from reading as empty. The place half is read on its own, so that
+// following a run of first extensions is one load per byte with no arithmetic in between.
 constexpr uint32_t STRING_RECORD_USED = 0x100;
 constexpr int STRING_RECORD_KEY_SHIFT = 16;
 static_assert(STRING_TABLE_CODES * 4 <= 1 << 16);
-// Where the code half lies in the record's four bytes.
+// Where the place half lies in the record's four bytes.
 constexpr std::size_t STRING_RECORD_CODE_BYTE = std::endian::native == std::endian::little ? 0 : 2;
 // A hash slot: the key prefix << 8 | byte, bits 12 and up, the code in bits 0-11; 0 is empty (no
 // code below 4 is ever added, so no used slot is 0).
@@ -103,35 +103,10 @@ inline void string_table_reset(uint8_t *table) noexcept
     std::memset(slots(table), 0, STRING_HASH_SLOTS * sizeof(uint32_t));
 }
 
-// The cheap half of a search. `record` receives the record of `prefix`; when prefix+byte is that
-// prefix's first extension, `prefix` becomes the extension's code and the result is true. A run
-// of repeats is answered here with one load per byte.
-inline bool string_table_find_first(uint32_t &prefix, uint8_t byte, const uint8_t *table, uint32_t &record) noexcept
-{
-    using namespace string_table_detail;
-    const uint8_t *const at = table + std::size_t{prefix} * 4;
-    std::memcpy(&record, at, 4);
-    if (record >> STRING_RECORD_KEY_SHIFT != (STRING_RECORD_USED | byte))
-        return false;
-    uint16_t next;
-    std::memcpy(&next, at + STRING_RECORD_CODE_BYTE, 2);
-    prefix = next;
-    return true;
-}
-
-// The rest of a search after string_table_find_first failed on the prefix's record: the result
-// string_table_find gives.
-inline int32_t string_table_find_later(int32_t prefix, uint8_t byte, uint32_t record, const uint8_t *table) noexcept
-{
-    if (record == 0)
-        return STRING_TABLE_NONE;
-    return string_table_detail::probe(prefix, byte, table);
-}
-
-// The same record searches for a coder that holds the string as its record's place (its code times
-// 4) and adds with string_table_add_placed, whose records name the first extension by its place:
-// following a run of first extensions is then one load whose result is the next load's address.
-// A generation uses one record format from its reset to the next.
+// A search in two halves, for a coder that holds the string as its record's place (its code times
+// 4): the record of a code names its first extension by that extension's place, so following a
+// run of first extensions is one load whose result is the next load's address, with no arithmetic
+// in between. string_table_find and string_table_add are the same searches and additions on codes.
 constexpr uint32_t string_table_place(uint32_t code) noexcept
 {
     return code * 4;
@@ -140,6 +115,9 @@ constexpr uint32_t string_table_code_at(uint32_t place) noexcept
 {
     return place / 4;
 }
+// The cheap half of a search. `record` receives the record of the string at `place`; when
+// string+byte is that string's first extension, `place` becomes the extension's place and the
+// result is true. A run of repeats is answered here with one load per byte.
 inline bool string_table_find_first_placed(uint32_t &place, uint8_t byte, const uint8_t *table,
                                            uint32_t &record) noexcept
 {
@@ -165,8 +143,9 @@ inline bool string_table_find_first_placed(uint32_t &place, uint8_t byte, const 
     place = next;
     return true;
 }
-// string_table_find_later on a place; the hash key comes from the place as it stands (a code
-// times 4 shifted by 6 is the code shifted by 8).
+// The rest of a search after string_table_find_first_placed failed on the string's record: the
+// result string_table_find gives. The hash key comes from the place as it stands (a code times 4
+// shifted by 6 is the code shifted by 8).
 inline int32_t string_table_find_later_placed(uint32_t place, uint8_t byte, uint32_t record,
                                               const uint8_t *table) noexcept
 {
@@ -175,6 +154,8 @@ inline int32_t string_table_find_later_placed(uint32_t place, uint8_t byte, uint
     static_assert(string_table_place(1) << 6 == 1 << 8);
     return string_table_detail::probe_key(place << 6 | byte, table);
 }
+// Adds new_code as the string prefix+byte (prefix a code), where the failed search (find_result)
+// said, and returns the next free code.
 inline int32_t string_table_add_placed(int32_t find_result, int32_t prefix, uint8_t byte, int32_t new_code,
                                        uint8_t *table) noexcept
 {
@@ -311,11 +292,12 @@ inline void string_table_reset_form(uint8_t *table, dictionary_form form) noexce
 // extension goes.
 inline int32_t string_table_find(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
 {
-    auto code = static_cast<uint32_t>(prefix);
+    const uint32_t place = string_table_place(static_cast<uint32_t>(prefix));
+    uint32_t found = place;
     uint32_t record;
-    if (string_table_find_first(code, byte, table, record))
-        return static_cast<int32_t>(code);
-    return string_table_find_later(prefix, byte, record, table);
+    if (string_table_find_first_placed(found, byte, table, record))
+        return static_cast<int32_t>(string_table_code_at(found));
+    return string_table_find_later_placed(place, byte, record, table);
 }
 
 // Adds new_code as the string prefix+byte, where the failed search (find_result) said, and
@@ -323,14 +305,7 @@ inline int32_t string_table_find(int32_t prefix, uint8_t byte, const uint8_t *ta
 inline int32_t string_table_add(int32_t find_result, int32_t prefix, uint8_t byte, int32_t new_code,
                                 uint8_t *table) noexcept
 {
-    using namespace string_table_detail;
-    const auto code = static_cast<uint32_t>(new_code);
-    if (find_result == STRING_TABLE_NONE)
-        records(table)[static_cast<uint32_t>(prefix)] = (STRING_RECORD_USED | byte) << STRING_RECORD_KEY_SHIFT | code;
-    else
-        slots(table)[STRING_TABLE_NONE - 1 - find_result] = key_of(prefix, byte) << STRING_SLOT_CODE_BITS | code;
-    records(table)[code] = 0;
-    return new_code + 1;
+    return string_table_add_placed(find_result, prefix, byte, new_code, table);
 }
 
 } // namespace orveln1

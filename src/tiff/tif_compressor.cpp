@@ -218,7 +218,12 @@ int32_t tif_code_generation(tif_coder &coder, const uint8_t *&p_out, const uint8
 {
     uint8_t *const dict = coder.dict;
     const uint8_t *p = p_out;
-    auto prefix = static_cast<uint32_t>(coder.prefix);
+    // With the first extension inline the string is held as its record's place, from which the
+    // walk along first extensions loads directly; the hashed form holds its code.
+    constexpr bool by_place = form == dictionary_form::first;
+    auto code_of = [](uint32_t string) { return by_place ? string_table_code_at(string) : string; };
+    auto string_of = [](uint32_t code) { return by_place ? string_table_place(code) : code; };
+    uint32_t prefix = string_of(static_cast<uint32_t>(coder.prefix));
     uint32_t next_code = coder.next_code;
     uint32_t width_limit = coder.width_limit;
     tif_bit_writer writer = coder.writer;
@@ -231,23 +236,23 @@ int32_t tif_code_generation(tif_coder &coder, const uint8_t *&p_out, const uint8
         } else {
             uint32_t record;
             // The form is chosen for bytes that mostly extend along first extensions.
-            if (string_table_find_first(prefix, c, dict, record)) [[likely]]
+            if (string_table_find_first_placed(prefix, c, dict, record)) [[likely]]
                 continue;
-            found = string_table_find_later(static_cast<int32_t>(prefix), c, record, dict);
+            found = string_table_find_later_placed(prefix, c, record, dict);
         }
         if (found >= 0) {
-            prefix = static_cast<uint32_t>(found);
+            prefix = string_of(static_cast<uint32_t>(found));
             continue;
         }
-        if ((r = tif_put_code(coder, writer, prefix)) < 0)
+        if ((r = tif_put_code(coder, writer, code_of(prefix))) < 0)
             break;
         if constexpr (form == dictionary_form::hashed)
             next_code = static_cast<uint32_t>(
                 string_table_add_hashed(found, static_cast<int32_t>(prefix), c, static_cast<int32_t>(next_code), dict));
         else
-            next_code = static_cast<uint32_t>(
-                string_table_add(found, static_cast<int32_t>(prefix), c, static_cast<int32_t>(next_code), dict));
-        prefix = c;
+            next_code = static_cast<uint32_t>(string_table_add_placed(found, static_cast<int32_t>(code_of(prefix)), c,
+                                                                      static_cast<int32_t>(next_code), dict));
+        prefix = string_of(c);
         if (next_code >= width_limit) [[unlikely]] {
             if (writer.code_width == TIF_MAX_CODE_WIDTH) {
                 if ((r = tif_put_code(coder, writer, TIF_CLEAR_CODE)) < 0)
@@ -262,7 +267,7 @@ int32_t tif_code_generation(tif_coder &coder, const uint8_t *&p_out, const uint8
             width_limit = writer.code_width == TIF_MAX_CODE_WIDTH ? TIF_ENCODER_LAST_LIMIT : 1u << writer.code_width;
         }
     }
-    coder.prefix = static_cast<int32_t>(prefix);
+    coder.prefix = static_cast<int32_t>(code_of(prefix));
     coder.next_code = next_code;
     coder.width_limit = width_limit;
     coder.writer = writer;
