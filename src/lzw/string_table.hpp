@@ -88,10 +88,6 @@ inline int32_t probe_key(uint32_t key, const uint8_t *table) noexcept
         slot = (slot + 1) & (STRING_HASH_SLOTS - 1);
     }
 }
-inline int32_t probe(int32_t prefix, uint8_t byte, const uint8_t *table) noexcept
-{
-    return probe_key(key_of(prefix, byte), table);
-}
 } // namespace string_table_detail
 
 // Empties the dictionary for a new generation: the roots' records and every hash slot. Records of
