@@ -136,6 +136,13 @@ inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, ui
     return static_cast<uint32_t>(tif_window(read_buffer, bit_pos) >> window_shift);
 }
 
+// A generation's first verdict on its roots (see lzw_judge_roots) rests on one code, at a strip's
+// start nearly always a root whatever follows, and holds for this many codes only; the next is
+// judged from them and holds to the next width step. Held for the whole first step (250 codes), it
+// sent the short strings of a young table the roots' way and kept them from the short strings'
+// loop: in strips of 8 KiB, up to a quarter of the decoding time.
+constexpr uint32_t TIF_FIRST_VERDICT_CODES = 32;
+
 // Below this many bytes per code on average, stretches of short strings are long enough to take
 // their own loop.
 constexpr uint32_t TIF_SHORT_LOOP_BYTES = 4;
@@ -633,10 +640,12 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 bit_pos = reader.bit_pos;
                 fast_end = tif_fast_end(reader);
             }
-            bit_bound = std::min(fast_end, bit_pos + space.codes_before_event() * space.code_width);
             // The codes so far: the literal after the clear code, and one per entry defined since.
             // Once the table is full the entries stop counting and the share only falls.
             const uint64_t codes = space.next_code - TIF_FIRST_TABLE_CODE + 1;
+            const uint32_t stretch =
+                codes == 1 ? std::min(space.codes_before_event(), TIF_FIRST_VERDICT_CODES) : space.codes_before_event();
+            bit_bound = std::min(fast_end, bit_pos + stretch * space.code_width);
             const uint64_t produced = uint64_t{rows.delivered} * rows.row_bytes +
                                       static_cast<std::size_t>(out - row_buffer) - produced_before;
             const lzw_roots_path roots = lzw_judge_roots(produced, codes);
