@@ -100,10 +100,13 @@ inline void store4(uint8_t *p, uint32_t v) noexcept
     std::memcpy(p, &v, sizeof v);
 }
 
-// Strings up to this long are filled or copied inline with whole 8-byte stores rather than by a
-// library call: most runs and copies are this short, and a call costs more than the stores. The
-// stores overlap so that none goes before the first byte or past the last.
+// Strings up to this long are copied, and runs up to LZW_INLINE_FILL_BYTES filled, inline with
+// whole 8-byte stores rather than by a library call: most copies and runs are this short, and a
+// call costs more than the stores. The stores overlap so that none goes before the first byte or
+// past the last. Runs go further: a run's stores need no loads, and chains of runs (flat areas in
+// young tables, as in 8 KiB strips) often come to 33 to 64 bytes.
 constexpr uint32_t LZW_INLINE_BYTES = 4 * LZW_CHUNK;
+constexpr uint32_t LZW_INLINE_FILL_BYTES = 8 * LZW_CHUNK;
 
 inline uint64_t load8(const uint8_t *p) noexcept
 {
@@ -115,7 +118,7 @@ inline uint64_t load8(const uint8_t *p) noexcept
 // Exactly n bytes of `byte` from out on, 8 <= n.
 inline void fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
 {
-    if (n > LZW_INLINE_BYTES) {
+    if (n > LZW_INLINE_FILL_BYTES) {
         std::memset(out, byte, n);
         return;
     }
@@ -126,6 +129,12 @@ inline void fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
     if (n > 2 * LZW_CHUNK) {
         std::memcpy(out + 8, &v, sizeof v);
         std::memcpy(out + n - 16, &v, sizeof v);
+    }
+    if (n > 4 * LZW_CHUNK) {
+        std::memcpy(out + 16, &v, sizeof v);
+        std::memcpy(out + 24, &v, sizeof v);
+        std::memcpy(out + n - 24, &v, sizeof v);
+        std::memcpy(out + n - 32, &v, sizeof v);
     }
 }
 
