@@ -136,11 +136,11 @@ inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, ui
     return static_cast<uint32_t>(tif_window(read_buffer, bit_pos) >> window_shift);
 }
 
-// A generation's first verdict on its roots (see lzw_judge_roots) rests on one code, at a strip's
-// start nearly always a root whatever follows, and holds for this many codes only; the next is
-// judged from them and holds to the next width step. Held for the whole first step (250 codes), it
-// sent the short strings of a young table the roots' way and kept them from the short strings'
-// loop: in strips of 8 KiB, up to a quarter of the decoding time.
+// A generation's first verdict on its roots (see lzw_judge_roots) rests on the literal after the
+// clear code alone, a root, so it always says roots four to a window; it holds for this many codes
+// only, and the next is judged from them and holds to the next width step. Held for the whole
+// first step (250 codes), it sent the short strings of a young table the roots' way and kept them
+// from the short strings' loop: in strips of 8 KiB, up to a quarter of the decoding time.
 constexpr uint32_t TIF_FIRST_VERDICT_CODES = 32;
 
 // Below this many bytes per code on average, stretches of short strings are long enough to take
