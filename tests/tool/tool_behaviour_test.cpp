@@ -89,7 +89,8 @@ TEST_F(orveln_cli, WriteProtectedTargetNeedsForce)
     const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
     fs::permissions(at("keep.gif"), read_only);
     run_result r = convert("in.bmp", "keep.gif");
-    EXPECT_TRUE(r.exit_code == 1 && has(r.err, "keep.gif") && has(r.err, "--force")) << r.exit_code << r.err;
+    EXPECT_TRUE(r.exit_code == 1 && has(r.err, "keep.gif") && has(r.err, "--force"))
+        << "exit " << r.exit_code << ": " << r.err;
     EXPECT_EQ(slurp(at("keep.gif")), "keep");
     for (const char *force : {"--force", "-f"}) {
         EXPECT_TRUE(ok(convert("in.bmp", "keep.gif", force)));
@@ -285,7 +286,7 @@ frames[2].save(d + '/third.bmp')
         ASSERT_TRUE(ok(r) && r.err.empty()) << r.err;
         EXPECT_TRUE(same_in_pillow("third.bmp", "third.png")) << file;
         r = convert(file, "none.png", "--image 3");
-        EXPECT_TRUE(r.exit_code == 1 && has(r.err, "there is no")) << r.exit_code << r.err;
+        EXPECT_TRUE(r.exit_code == 1 && has(r.err, "there is no")) << "exit " << r.exit_code << ": " << r.err;
     }
 }
 
