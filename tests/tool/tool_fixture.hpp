@@ -58,6 +58,20 @@ inline std::string quote(const std::string &s)
     return q + "'";
 }
 
+// Whether the text holds the part; either answer prints both, for EXPECT_TRUE and EXPECT_FALSE.
+[[nodiscard]] inline testing::AssertionResult has(const std::string &text, std::string_view part)
+{
+    auto r = text.find(part) != std::string::npos ? testing::AssertionSuccess() : testing::AssertionFailure();
+    return r << "looked for '" << part << "' in:\n" << text;
+}
+
+// Whether the run exited 0; a failure prints what it said.
+[[nodiscard]] inline testing::AssertionResult ok(const run_result &r)
+{
+    auto result = r.exit_code == 0 ? testing::AssertionSuccess() : testing::AssertionFailure();
+    return result << "exit " << r.exit_code << ": " << r.out << r.err;
+}
+
 // Names each case of a table after its row, for INSTANTIATE_TEST_SUITE_P.
 inline constexpr auto row_name = [](const auto &info) { return std::string(info.param.name); };
 
@@ -84,12 +98,15 @@ class orveln_cli : public testing::Test
 
     fs::path at(const fs::path &name) const { return dir_ / name; }
 
-    // Runs a shell command line; stdout and stderr are captured.
+    // The command line run with standard input and output a terminal.
+    static std::string on_terminal(const std::string &cmd) { return "script -qec " + quote(cmd) + " /dev/null"; }
+
+    // Runs a shell command line in the test's folder; stdout and stderr are captured.
     run_result shell(const std::string &command) const
     {
-        const fs::path out = dir_ / ".stdout";
-        const fs::path err = dir_ / ".stderr";
-        const int status = std::system(("(" + command + ") >" + quote(out) + " 2>" + quote(err)).c_str());
+        const fs::path out = dir_ / ".stdout", err = dir_ / ".stderr";
+        const int status =
+            std::system(("(cd " + quote(dir_) + " && " + command + ") >" + quote(out) + " 2>" + quote(err)).c_str());
         run_result r;
         r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         r.out = slurp(out);
@@ -107,11 +124,12 @@ class orveln_cli : public testing::Test
         return orveln("convert " + quote(at(in)) + " " + quote(at(out)) + " " + options);
     }
 
-    // The tool's failure contract: exit 1, one line "orveln: FILE: ...", and the named output absent.
-    void expect_clean_failure(const run_result &r, const fs::path &output) const
+    // The tool's failure contract: exit 1, one line "orveln: INPUT: ...", and the named output absent.
+    void expect_clean_failure(const run_result &r, const fs::path &input, const fs::path &output) const
     {
         EXPECT_EQ(r.exit_code, 1) << r.err;
         EXPECT_EQ(r.err.rfind("orveln: ", 0), 0u) << r.err;
+        EXPECT_TRUE(has(r.err, input.string() + ": "));
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(fs::exists(output));
         EXPECT_FALSE(temporary_left()) << "temporary file left";
@@ -144,10 +162,9 @@ sys.exit(0 if a.size == b.size and a.tobytes() == b.tobytes() else 1)
     // Whether a temporary file of the tool's is in the test's folder.
     [[nodiscard]] bool temporary_left() const
     {
-        for (const auto &entry : fs::directory_iterator(dir_))
-            if (entry.path().filename().string().find(".orveln-") != std::string::npos)
-                return true;
-        return false;
+        return std::ranges::any_of(fs::directory_iterator(dir_), [](const auto &e) {
+            return e.path().filename().string().find(".orveln-") != std::string::npos;
+        });
     }
 
     fs::path dir_;

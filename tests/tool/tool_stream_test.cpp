@@ -28,33 +28,25 @@ TEST_P(tool_stream, BandsGiveTheWholeReadsPixelsAndBytes)
     picture p = c.depth >= 24 ? photo_like(c.width, c.height, 7, c.depth) : sample(c.depth, c.width, c.height);
     if (format == "tif" && c.depth <= 8)
         p = in_grey(p); // written as greyscale
-    const fs::path in = at("in." + format);
-    const std::string source = format == "png" || format == "tif" ? "in.png" : "in.bmp";
-    if (source == "in.png")
-        spit(at(source), host::write_png(p, c.depth == 32 ? host::sample_meaning::unassociated_alpha
-                                                          : host::sample_meaning::unspecified));
-    else
-        spit(at(source), host::write_bmp(p));
+    const std::string in = "in." + format, source = format == "png" || format == "tif" ? "in.png" : "in.bmp";
+    const auto fourth = c.depth == 32 ? host::sample_meaning::unassociated_alpha : host::sample_meaning::unspecified;
+    spit(at(source), source == "in.png" ? host::write_png(p, fourth) : host::write_bmp(p));
     if (format == "tif") {
-        ASSERT_EQ(convert("in.png", "tool.tif", "--no-predictor").exit_code, 0);
-        const run_result r = shell("tiffcp " + std::string(c.tiffcp) + " " + quote(at("tool.tif")) + " " + quote(in));
-        ASSERT_EQ(r.exit_code, 0) << r.err;
+        ASSERT_TRUE(ok(convert("in.png", "tool.tif", "--no-predictor")));
+        ASSERT_TRUE(ok(shell("tiffcp " + std::string(c.tiffcp) + " tool.tif " + in)));
     }
     if (format == "jpg") { // by Pillow, from the bitmap
-        ASSERT_EQ(python("Image.open(d + '/in.bmp').save(d + '/in.jpg', quality=90)").exit_code, 0);
+        ASSERT_TRUE(ok(python("Image.open(d + '/in.bmp').save(d + '/in.jpg', quality=90)")));
     }
 
     // One thread gives batches of four output strips, so the larger inputs take several bands.
-    const run_result banded = orveln("convert " + quote(in) + " " + quote(at("banded.tif")) + " --threads 1");
-    ASSERT_EQ(banded.exit_code, 0) << banded.err;
+    ASSERT_TRUE(ok(convert(in, "banded.tif", "--threads 1")));
     // Standard input, here a pipe, is read whole before the conversion starts; standard output gets
     // the bytes a file gets, whatever the threads that read and code the strips.
-    const run_result whole = shell("cat " + quote(in) + " | " + quote(ORVELN_TOOL) +
-                                   " convert - - --to tif --threads 7 > " + quote(at("whole.tif")));
-    ASSERT_EQ(whole.exit_code, 0) << whole.err;
+    ASSERT_TRUE(ok(shell("cat " + in + " | " + quote(ORVELN_TOOL) + " convert - - --to tif --threads 7 > whole.tif")));
     EXPECT_EQ(slurp(at("banded.tif")), slurp(at("whole.tif")));
     // JPEG is lossy: its pixels are those of Pillow's decode, through the same libjpeg.
-    EXPECT_TRUE(same_in_pillow(format == "jpg" ? in : at(source), "banded.tif", c.depth == 32 ? "RGBA" : "RGB"));
+    EXPECT_TRUE(same_in_pillow(format == "jpg" ? in : source, "banded.tif", c.depth == 32 ? "RGBA" : "RGB"));
 }
 
 // Output strips of about 1 MiB: 499 rows at 700 RGB pixels, 3495 at 300 grey ones, 1048 at 8000
@@ -83,19 +75,16 @@ TEST_P(tool_progress, PercentOfRowsOnATerminalOnly)
 {
     const progress_case c = GetParam();
     spit(at("photo.bmp"), host::write_bmp(photo_like(300, 300)));
-    const fs::path in = at(std::string("in.") + c.input);
-    ASSERT_EQ(convert("photo.bmp", in).exit_code, 0);
-    const std::string out = at(std::string("out.") + c.output).string();
-    const std::string command =
-        "ORVELN_PROGRESS_DELAY_MS=0 " + quote(ORVELN_TOOL) + " convert " + quote(in) + " " + quote(out);
+    const std::string in = std::string("in.") + c.input, out = std::string("out.") + c.output;
+    ASSERT_TRUE(ok(convert("photo.bmp", in)));
+    const std::string command = "ORVELN_PROGRESS_DELAY_MS=0 " + quote(ORVELN_TOOL) + " convert " + in + " " + out;
     const run_result plain = shell(command);
-    ASSERT_EQ(plain.exit_code, 0) << plain.err;
-    EXPECT_EQ(plain.err, "") << "progress without a terminal";
-    fs::remove(out);
-    const run_result terminal = shell("script -qec " + quote(command) + " /dev/null");
-    ASSERT_EQ(terminal.exit_code, 0) << terminal.out;
+    ASSERT_TRUE(ok(plain) && plain.err.empty()) << "progress without a terminal: " << plain.exit_code << plain.err;
+    fs::remove(at(out));
+    const run_result terminal = shell(on_terminal(command));
+    ASSERT_TRUE(ok(terminal));
     // The reading line reaches 100 % too; the writing line must get there on its own.
-    EXPECT_NE(terminal.out.find("orveln: writing " + out + " 100%"), std::string::npos) << terminal.out;
+    EXPECT_TRUE(has(terminal.out, "orveln: writing " + out + " 100%"));
     // The line is cleared at the end, so that the shell prompt starts on an empty line.
     EXPECT_EQ(terminal.out.substr(terminal.out.size() - 4), "\r\033[K") << terminal.out;
 }
