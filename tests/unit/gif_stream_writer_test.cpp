@@ -107,8 +107,7 @@ TEST(gif_writer, CallSizesAndRowRequestsInterleaveAsTheStreamIsMade)
 TEST(gif_writer, RefusalsCallNoCallback)
 {
     struct {
-        int depth;
-        int32_t width, height, result;
+        int32_t depth, width, height, result;
     } const cases[] = {{1, 4, 4, ERR_UNSUPPORTED_DEPTH},  {2, 4, 4, ERR_UNSUPPORTED_DEPTH},
                        {16, 4, 4, ERR_UNSUPPORTED_DEPTH}, {24, 0, 0, ERR_UNSUPPORTED_DEPTH},
                        {8, 0, 4, ERR_BAD_DATA},           {8, 4, 0, ERR_BAD_DATA},

@@ -54,8 +54,7 @@ gif_image image_of(const byte_vector &gif)
 }
 
 struct gif_case {
-    int32_t width;
-    int32_t height;
+    int32_t width, height;
     int depth;
     bool interlaced;
     int transparent_index = -1;
@@ -97,8 +96,7 @@ INSTANTIATE_TEST_SUITE_P(memory_api, gif_round_trip,
 struct strip_case {
     int32_t width;
     int depth;
-    bool predictor;
-    bool swap;
+    bool predictor, swap;
 };
 
 using tif_round_trip = testing::TestWithParam<strip_case>;

@@ -160,8 +160,7 @@ TEST_F(tif_compressor, EachRowOnceInOrderWithThePaddedCount)
 TEST_F(tif_compressor, RefusesBeforeAnyCallbackOrBlock)
 {
     struct {
-        int depth;
-        int32_t width, row_offset, result;
+        int32_t depth, width, row_offset, result;
     } const cases[] = {
         {2, 4, 0, ERR_UNSUPPORTED_DEPTH}, {3, 0, 0, ERR_UNSUPPORTED_DEPTH}, {24, 0, 0, ERR_BAD_DATA},
         {8, -5, 0, ERR_BAD_DATA},         {32, INT32_MAX, 0, ERR_BAD_DATA}, {8, 357913944, 0, ERR_BAD_DATA},
