@@ -77,10 +77,9 @@ std::vector<uint8_t> giflib_write(const std::vector<uint8_t> &pixels, int width,
     ColorMapObject *map = GifMakeMapObject(1 << colour_bits, nullptr); // all black: only the indices count
     EXPECT_EQ(EGifPutScreenDesc(gif, width, height, colour_bits, 0, map), GIF_OK);
     EXPECT_EQ(EGifPutImageDesc(gif, 0, 0, width, height, interlaced, nullptr), GIF_OK);
+    auto *rows = const_cast<GifPixelType *>(pixels.data());
     for (const int32_t r : interlace_order(height, interlaced))
-        EXPECT_EQ(
-            EGifPutLine(gif, const_cast<GifPixelType *>(pixels.data()) + static_cast<std::ptrdiff_t>(r) * width, width),
-            GIF_OK);
+        EXPECT_EQ(EGifPutLine(gif, rows + static_cast<std::ptrdiff_t>(r) * width, width), GIF_OK);
     EXPECT_EQ(EGifCloseFile(gif, &error), GIF_OK);
     GifFreeMapObject(map);
     return out;

@@ -17,12 +17,15 @@ using namespace orveln1::test;
 namespace
 {
 
-// The pixels begin at `start` in each delivered row (nibbles at depth 4, else bytes).
-int32_t compress(const test_image &image, test_host &host, int32_t interlaced = 0, int32_t start = 0)
+// The pixels begin at `start` in each delivered row (nibbles at depth 4, else bytes); the height and
+// the code size word are the image's unless given.
+int32_t compress(const test_image &image, test_host &host, int32_t interlaced = 0, int32_t start = 0, int32_t first = 0,
+                 int32_t height = -1, int32_t word = -1)
 {
     const std::vector<uint8_t> header = image.header();
-    return gif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), start, 0, image.height,
-                            &test_host::get_row, host.handle(), interlaced, image.depth * 256 + image.depth - 1);
+    return gif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), start, first,
+                            height < 0 ? image.height : height, &test_host::get_row, host.handle(), interlaced,
+                            word < 0 ? image.depth * 256 + image.depth - 1 : word);
 }
 
 // One row of pixels, or one column when `tall`.
@@ -104,9 +107,7 @@ TEST_P(gif_compressor_forms, BandsOfShortAndLongStringsCodeAsGreedyLzw)
     const int32_t width = 256;
     const std::vector<uint8_t> noise = make_pixels(image_kind::noise, width, 80, 1 << depth, 5);
     const std::vector<uint8_t> pattern = make_pixels(image_kind::noise, 64, 1, 1 << depth, 9);
-    test_image image;
-    image.depth = depth;
-    image.width = width;
+    test_image image{.width = width, .depth = depth, .pixels = {}};
     for (int band = 0; band < 2; ++band) {
         image.pixels.insert(image.pixels.end(), noise.begin(), noise.end());
         for (int32_t i = 0; i < width * 900; ++i)
@@ -146,12 +147,10 @@ TEST(gif_compressor, ObtainsExactlyFourBlocksAndEachRowInPassOrder)
 
 TEST(gif_compressor, RefusesGeometryAndRootSizesItCannotCode)
 {
-    test_image image = make_image(4, 4, 8, image_kind::flat);
+    const test_image image = make_image(4, 4, 8, image_kind::flat);
     test_host host(image);
-    const std::vector<uint8_t> header = image.header();
-    auto run = [&](int32_t start, int32_t first, int32_t height, int32_t word) {
-        return gif_lzw_compress(test_host::callbacks(), header.data(), host.handle(), start, first, height,
-                                &test_host::get_row, host.handle(), 0, word);
+    const auto run = [&](int32_t start, int32_t first, int32_t height, int32_t word) {
+        return compress(image, host, 0, start, first, height, word);
     };
     EXPECT_EQ(run(0, 0, 0, 0x807), ERR_BAD_DATA);
     EXPECT_EQ(run(-1, 0, 4, 0x807), ERR_BAD_DATA);

@@ -13,10 +13,16 @@ using namespace orveln1::test;
 namespace
 {
 
-std::vector<uint8_t> join(std::vector<uint8_t> a, const std::vector<uint8_t> &b)
+// The signature (87a or 89a), the screen descriptor of a width x height image with a global table
+// of 2^depth colours, the table, then `rest`.
+std::vector<uint8_t> stream_head(uint8_t version, uint8_t width, uint8_t height, int depth, std::vector<uint8_t> rest)
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    const auto flags = static_cast<uint8_t>(0x80 | (depth - 1));
+    std::vector<uint8_t> out = {'G', 'I', 'F', '8', version, 'a', width, 0, height, 0, flags, 0, 0};
+    const std::vector<uint8_t> table = test_image::colour_table(depth);
+    out.insert(out.end(), table.begin(), table.end());
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
 }
 
 // A two-pixel image, plain and interlaced, is this stream in these writes; a transparent index
@@ -24,16 +30,13 @@ std::vector<uint8_t> join(std::vector<uint8_t> a, const std::vector<uint8_t> &b)
 TEST(gif_writer, TwoPixelImageIsThisStream)
 {
     for (const int32_t interlaced : {0, 1}) {
-        test_image image;
-        image.width = 2;
-        image.pixels = {0, 1};
-        image.transparent_index = 9;
+        const test_image image{.width = 2, .pixels = {0, 1}, .transparent_index = 9};
         test_host host(image);
         ASSERT_EQ(run_write_gif_stream(host, image, interlaced), 0);
-        const uint8_t flags = interlaced != 0 ? 0x47 : 0x07;
-        EXPECT_EQ(host.output,
-                  join(join({'G', 'I', 'F', '8', '7', 'a', 2, 0, 1, 0, 0x87, 0, 0}, test_image::colour_table(8)),
-                       {0x2C, 0, 0, 0, 0, 2, 0, 1, 0, flags, 8, 0x05, 0x00, 0x01, 0x04, 0x08, 0x08, 0x00, 0x3B}));
+        const auto flags = static_cast<uint8_t>(interlaced != 0 ? 0x47 : 0x07);
+        EXPECT_EQ(host.output, stream_head('7', 2, 1, 8,
+                                           {0x2C, 0, 0, 0, 0, 2, 0, 1, 0, flags, 8, 0x05, 0x00, 0x01, 0x04, 0x08, 0x08,
+                                            0x00, 0x3B}));
         EXPECT_EQ(host.values('g'), std::vector<int32_t>{0});
         EXPECT_EQ(host.values('w'), (std::vector<int32_t>{6, 2, 2, 1, 1, 1, 768, 1, 2, 2, 2, 2, 2, 1, 5, 1, 1}));
     }
@@ -50,7 +53,8 @@ TEST(gif_writer, ExtensionCarriesTheIndexAsGiven)
         uint32_t header_size;
     } const cases[] = {{4, 5, 0, 40}, {4, 5, 1, 40}, {4, 200, 0, 40}, {8, 0, 1, 124}, {8, 255, 0, 108}, {4, 15, 1, 56}};
     for (const auto &c : cases) {
-        SCOPED_TRACE("depth " + std::to_string(c.depth) + " index " + std::to_string(c.index));
+        SCOPED_TRACE(testing::Message() << "depth " << c.depth << " index " << int{c.index} << " interlaced "
+                                        << c.interlaced << " header " << c.header_size);
         test_image image = make_image(5, 3, c.depth, image_kind::gradient);
         image.transparent = true;
         image.transparent_index = c.index;
@@ -61,11 +65,7 @@ TEST(gif_writer, ExtensionCarriesTheIndexAsGiven)
         const int32_t table = 3 << c.depth;
         ASSERT_GT(out.size(), 13u + table + 8 + 11);
         const std::vector<uint8_t> head(out.begin(), out.begin() + 13 + table + 9);
-        const std::vector<uint8_t> ext = {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, c.index, 0x00, 0x2C};
-        EXPECT_EQ(head, join(join({'G', 'I', 'F', '8', '9', 'a', 5, 0, 3, 0, static_cast<uint8_t>(0x80 | (c.depth - 1)),
-                                   0, 0},
-                                  test_image::colour_table(c.depth)),
-                             ext));
+        EXPECT_EQ(head, stream_head('9', 5, 3, c.depth, {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, c.index, 0x00, 0x2C}));
         EXPECT_EQ(out[13 + table + 17], (c.depth - 1) | (c.interlaced ? 0x40 : 0));
         EXPECT_EQ(out[13 + table + 18], c.depth);
         const std::vector<int32_t> sizes = host.values('w');
@@ -98,9 +98,8 @@ TEST(gif_writer, CallSizesAndRowRequestsInterleaveAsTheStreamIsMade)
     EXPECT_EQ(rows, 40);
     EXPECT_GT(blocks, 20);
     ASSERT_EQ(i + 4, ev.size());
-    EXPECT_EQ(ev[i], (host_event{'w', 1}));
-    EXPECT_EQ(ev[i + 2], (host_event{'w', 1}));
-    EXPECT_EQ(ev[i + 3], (host_event{'w', 1}));
+    for (const std::size_t j : {i, i + 2, i + 3})
+        EXPECT_EQ(ev[j], (host_event{'w', 1})) << "event " << j;
     EXPECT_EQ(host.output.back(), 0x3B);
 }
 
@@ -108,20 +107,15 @@ TEST(gif_writer, CallSizesAndRowRequestsInterleaveAsTheStreamIsMade)
 TEST(gif_writer, RefusalsCallNoCallback)
 {
     struct {
-        int depth;
-        int32_t width, height, result;
+        int32_t depth, width, height, result;
     } const cases[] = {{1, 4, 4, ERR_UNSUPPORTED_DEPTH},  {2, 4, 4, ERR_UNSUPPORTED_DEPTH},
                        {16, 4, 4, ERR_UNSUPPORTED_DEPTH}, {24, 0, 0, ERR_UNSUPPORTED_DEPTH},
                        {8, 0, 4, ERR_BAD_DATA},           {8, 4, 0, ERR_BAD_DATA},
                        {4, -1, 4, ERR_BAD_DATA},          {4, 4, -8, ERR_BAD_DATA},
                        {8, 65536, 1, ERR_BAD_DATA},       {8, 1, 65536, ERR_BAD_DATA}};
     for (const auto &c : cases) {
-        SCOPED_TRACE("depth " + std::to_string(c.depth) + " " + std::to_string(c.width) + "x" +
-                     std::to_string(c.height));
-        test_image image;
-        image.depth = c.depth;
-        image.width = c.width;
-        image.height = c.height;
+        SCOPED_TRACE(testing::Message() << "depth " << c.depth << " " << c.width << "x" << c.height);
+        const test_image image{.width = c.width, .height = c.height, .depth = c.depth, .pixels = {}};
         test_host host(image);
         memory_stats_reset();
         EXPECT_EQ(run_write_gif_stream(host, image, 0), c.result);

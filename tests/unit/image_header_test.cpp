@@ -17,23 +17,14 @@ namespace
 // 8; widths whose row sizes pass 32 bits are computed exactly, and so are block sizes beyond them.
 TEST(padded_row_bytes, MatchesTheBitmapRule)
 {
+    const int64_t m = INT32_MAX; // the widest width a header holds
     struct {
         int64_t width;
         int depth;
         int64_t padded;
-    } const cases[] = {{10, 1, 4},
-                       {33, 1, 8},
-                       {9, 4, 8},
-                       {5, 8, 8},
-                       {3, 16, 8},
-                       {5, 24, 16},
-                       {1, 32, 4},
-                       {0, 24, 0},
-                       {5, 2, 8},
-                       {5, 0, 8},
-                       {INT32_MAX, 32, 8589934588LL},
-                       {INT32_MAX, 24, 6442450944LL},
-                       {INT32_MAX, 1, 268435456LL}};
+    } const cases[] = {{10, 1, 4},          {33, 1, 8},          {9, 4, 8},        {5, 8, 8}, {3, 16, 8},
+                       {5, 24, 16},         {1, 32, 4},          {0, 24, 0},       {5, 2, 8}, {5, 0, 8},
+                       {m, 32, 8589934588}, {m, 24, 6442450944}, {m, 1, 268435456}};
     for (const auto &c : cases)
         EXPECT_EQ(padded_row_bytes(c.width, c.depth), c.padded) << "width " << c.width << " depth " << c.depth;
     EXPECT_TRUE(block_size_fits(padded_row_bytes(1000, 32) * 6));
@@ -46,14 +37,10 @@ TEST(padded_row_bytes, MatchesTheBitmapRule)
 // the writer's tests do not use; transparency is bit 0x10 of the second colour byte alone.
 TEST(image_header_fields, AreReadByOffsetAndThePaletteThroughTheHeaderSize)
 {
-    test_image image;
-    image.width = -2;
-    image.height = 300;
-    image.depth = 24;
-    image.compression = HEADER_COMPRESSION_SWAP_RB;
-    image.transparent = true;
-    image.transparent_index = 0xC8;
+    test_image image{
+        .width = -2, .height = 300, .depth = 24, .pixels = {}, .transparent = true, .transparent_index = 0xC8};
     image.header_size = 52;
+    image.compression = HEADER_COMPRESSION_SWAP_RB;
     std::vector<uint8_t> store = image.header();
     store.insert(store.begin(), 0);
     const image_header_view h = read_image_header(store.data() + 1);
