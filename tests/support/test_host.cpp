@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <ranges>
 #include <string_view>
 
 namespace orveln1::test
@@ -35,11 +36,6 @@ test_host::~test_host()
     hosts[static_cast<std::size_t>(handle_)] = nullptr;
     while (!hosts.empty() && hosts.back() == nullptr)
         hosts.pop_back();
-}
-
-codec_callbacks test_host::callbacks() noexcept
-{
-    return codec_callbacks{&test_host::read, &test_host::write, &test_host::put_row};
 }
 
 // Records and counts the call; true when this call is to fail.
@@ -121,11 +117,6 @@ int32_t test_host::put_row(const uint8_t *row, int32_t row_context, int32_t row_
     return h->note_call('p', row_index, h->fail_put_row_at) ? h->put_row_failure : 0;
 }
 
-void test_host::serve_image(const test_image &image)
-{
-    image_ = &image;
-}
-
 void test_host::serve_bytes(const std::vector<uint8_t> &data, std::size_t stride)
 {
     fill_row = [&data, stride](uint8_t *buffer, int32_t index, int32_t count) {
@@ -139,19 +130,15 @@ void test_host::serve_bytes(const std::vector<uint8_t> &data, std::size_t stride
 
 std::string test_host::trail() const
 {
-    std::string t;
-    for (const host_event &e : events)
-        t += e.kind;
-    return t;
+    auto kinds = events | std::views::transform(&host_event::kind);
+    return {kinds.begin(), kinds.end()};
 }
 
 std::vector<int32_t> test_host::values(char kind) const
 {
-    std::vector<int32_t> v;
-    for (const host_event &e : events)
-        if (e.kind == kind)
-            v.push_back(e.value);
-    return v;
+    auto v = events | std::views::filter([kind](const host_event &e) { return e.kind == kind; }) |
+             std::views::transform(&host_event::value);
+    return {v.begin(), v.end()};
 }
 
 std::vector<uint8_t> test_host::pixels(int32_t width) const
