@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <random>
-#include <ranges>
 #include <string_view>
 
 namespace orveln1::test
@@ -130,15 +129,19 @@ void test_host::serve_bytes(const std::vector<uint8_t> &data, std::size_t stride
 
 std::string test_host::trail() const
 {
-    auto kinds = events | std::views::transform(&host_event::kind);
-    return {kinds.begin(), kinds.end()};
+    std::string t;
+    for (const host_event &e : events)
+        t += e.kind;
+    return t;
 }
 
 std::vector<int32_t> test_host::values(char kind) const
 {
-    auto v = events | std::views::filter([kind](const host_event &e) { return e.kind == kind; }) |
-             std::views::transform(&host_event::value);
-    return {v.begin(), v.end()};
+    std::vector<int32_t> v;
+    for (const host_event &e : events)
+        if (e.kind == kind)
+            v.push_back(e.value);
+    return v;
 }
 
 std::vector<uint8_t> test_host::pixels(int32_t width) const
