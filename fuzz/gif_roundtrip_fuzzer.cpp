@@ -57,21 +57,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     for (std::size_t i = 0; i < pixels; ++i)
         rows[(i / data_per_row) * row_bytes + i % data_per_row] = data[i];
 
-    test_image image;
-    image.width = width;
-    image.height = height;
-    image.depth = depth;
-    image.transparent = transparent;
-    image.transparent_index = steer[3];
-    const std::vector<uint8_t> header = image.header();
+    const std::vector<uint8_t> header = test_image{.width = width,
+                                                   .height = height,
+                                                   .depth = depth,
+                                                   .pixels = {},
+                                                   .transparent = transparent,
+                                                   .transparent_index = steer[3]}
+                                            .header();
 
     stream.clear();
-    codec_callbacks cb;
-    cb.write = [](int32_t, const uint8_t *buffer, int32_t count) {
-        stream.insert(stream.end(), buffer, buffer + count);
-        return count;
-    };
-    cb.read = read_input;
+    const codec_callbacks cb{read_input, [](int32_t, const uint8_t *buffer, int32_t count) {
+                                 stream.insert(stream.end(), buffer, buffer + count);
+                                 return count;
+                             }};
     require(write_gif_stream(cb, 0, header.data(), give_row, 0, interlaced ? 1 : 0) == 0);
 
     const result<gif_stream> read = read_gif_stream(stream);

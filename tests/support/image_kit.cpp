@@ -2,6 +2,7 @@
 // The tests' images: pixel kinds, headers with palettes and padded rows.
 #include "support/image_kit.hpp"
 
+#include <array>
 #include <cstring>
 
 namespace orveln1::test
@@ -28,34 +29,18 @@ std::vector<uint8_t> make_bytes(image_kind kind, std::size_t count, uint32_t see
     return make_pixels(kind, static_cast<int32_t>(count), 1, 256, seed);
 }
 
-namespace
-{
-void put_le32(std::vector<uint8_t> &v, std::size_t at, uint32_t x)
-{
-    for (int i = 0; i < 4; ++i)
-        v[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(x >> (8 * i));
-}
-} // namespace
-
 std::vector<uint8_t> test_image::header() const
 {
     std::vector<uint8_t> h(header_size + 256 * 4, 0);
-    put_le32(h, 0, header_size);
-    put_le32(h, 4, static_cast<uint32_t>(width));
-    put_le32(h, 8, static_cast<uint32_t>(height));
-    h[12] = 1;
-    h[14] = static_cast<uint8_t>(depth);
-    h[15] = static_cast<uint8_t>(depth >> 8);
-    put_le32(h, 16, compression);
+    // Little-endian words: size, width, height, then planes 1 and the depth as two 16-bit halves.
+    const uint32_t words[5] = {header_size, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                               1u | static_cast<uint32_t>(depth) << 16, compression};
+    for (std::size_t i = 0; i < 20; ++i)
+        h[i] = static_cast<uint8_t>(words[i / 4] >> (8 * (i % 4)));
     h[32] = transparent_index;
     h[33] = transparent ? 0x10 : 0x00;
-    for (int i = 0; i < 256; ++i) {
-        uint8_t *q = h.data() + header_size + 4 * i;
-        q[0] = blue(i);
-        q[1] = green(i);
-        q[2] = red(i);
-        q[3] = 0xEE;
-    }
+    for (int i = 0; i < 256; ++i)
+        std::memcpy(h.data() + header_size + 4 * i, std::array<uint8_t, 4>{blue(i), green(i), red(i), 0xEE}.data(), 4);
     return h;
 }
 
@@ -72,36 +57,22 @@ std::vector<uint8_t> test_image::packed_row(int32_t y) const
     const int64_t unpadded = depth == 4 ? (int64_t{width} + 1) / 2 : width;
     std::vector<uint8_t> row(static_cast<std::size_t>((unpadded + 3) / 4 * 4), 0xA7);
     const uint8_t *p = pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-    if (depth == 4) {
-        for (int32_t x = 0; x < width; x += 2) {
-            const uint8_t hi = p[x];
-            const uint8_t lo = x + 1 < width ? p[x + 1] : 0x0B;
-            row[static_cast<std::size_t>(x / 2)] = static_cast<uint8_t>(hi << 4 | lo);
-        }
-    } else {
-        std::memcpy(row.data(), p, static_cast<std::size_t>(width));
-    }
+    for (int32_t x = 0; x < width; x += depth == 4 ? 2 : 1)
+        row[static_cast<std::size_t>(depth == 4 ? x / 2 : x)] =
+            depth == 4 ? static_cast<uint8_t>(p[x] << 4 | (x + 1 < width ? p[x + 1] : 0x0B)) : p[x];
     return row;
 }
 
 test_image make_image(int32_t width, int32_t height, int depth, image_kind kind, uint32_t seed)
 {
-    test_image image;
-    image.width = width;
-    image.height = height;
-    image.depth = depth;
-    image.pixels = make_pixels(kind, width, height, 1 << depth, seed);
-    return image;
+    return {
+        .width = width, .height = height, .depth = depth, .pixels = make_pixels(kind, width, height, 1 << depth, seed)};
 }
 
 std::vector<uint8_t> image_header(int32_t width, int32_t height, int depth, uint32_t compression)
 {
-    test_image image;
-    image.width = width;
-    image.height = height;
-    image.depth = depth;
-    image.compression = compression;
-    return image.header();
+    return test_image{.width = width, .height = height, .depth = depth, .pixels = {}, .compression = compression}
+        .header();
 }
 
 } // namespace orveln1::test

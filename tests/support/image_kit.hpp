@@ -51,10 +51,10 @@ struct test_image {
 [[nodiscard]] inline std::vector<int32_t> interlace_order(int32_t height, bool interlaced = true)
 {
     std::vector<int32_t> order;
-    const int32_t first[4] = {0, 4, 2, 1};
-    const int32_t step[4] = {8, 8, 4, 2};
-    for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass)
-        for (int32_t r = interlaced ? first[pass] : 0; r < height; r += interlaced ? step[pass] : 1)
+    // Passes 0 to 3 are the interlaced ones; pass 4 is every row.
+    const int32_t first[5] = {0, 4, 2, 1, 0}, step[5] = {8, 8, 4, 2, 1};
+    for (int pass = interlaced ? 0 : 4; pass < (interlaced ? 4 : 5); ++pass)
+        for (int32_t r = first[pass]; r < height; r += step[pass])
             order.push_back(r);
     return order;
 }
@@ -62,27 +62,18 @@ struct test_image {
 // Pixel x of a row in the scan-line layout at depth 1, 4 or 8: the leftmost pixel in the high bits.
 [[nodiscard]] inline uint8_t index_at(const uint8_t *row, int32_t x, int depth)
 {
-    const auto i = static_cast<std::size_t>(x);
-    return depth == 8   ? row[i]
-           : depth == 4 ? static_cast<uint8_t>(i % 2 == 0 ? row[i / 2] >> 4 : row[i / 2] & 0x0F)
-                        : static_cast<uint8_t>((row[i / 8] >> (7 - i % 8)) & 1);
+    const auto bit = static_cast<std::size_t>(x) * static_cast<std::size_t>(depth);
+    return static_cast<uint8_t>((row[bit / 8] >> (8 - depth - static_cast<int>(bit % 8))) & ((1 << depth) - 1));
 }
 
 // One pixel a byte into the scan-line layout at depth 1, 4 or 8, as a decoder hands a row over
 // (the bits past the last pixel and the padding 0).
 [[nodiscard]] inline std::vector<uint8_t> scan_line(const uint8_t *pixels, std::size_t width, int depth)
 {
-    const std::size_t unpadded = depth == 1 ? (width + 7) / 8 : depth == 4 ? (width + 1) / 2 : width;
-    std::vector<uint8_t> row((unpadded + 3) / 4 * 4, 0);
-    for (std::size_t x = 0; x < width; ++x) {
-        const uint8_t v = pixels[x];
-        if (depth == 1)
-            row[x / 8] = static_cast<uint8_t>(row[x / 8] | (v & 1) << (7 - x % 8));
-        else if (depth == 4)
-            row[x / 2] = static_cast<uint8_t>(row[x / 2] | (v & 0x0F) << (x % 2 == 0 ? 4 : 0));
-        else
-            row[x] = v;
-    }
+    std::vector<uint8_t> row((width * static_cast<std::size_t>(depth) + 31) / 32 * 4, 0);
+    for (std::size_t x = 0, bit = 0; x < width; ++x, bit += static_cast<std::size_t>(depth))
+        row[bit / 8] |=
+            static_cast<uint8_t>((pixels[x] & ((1 << depth) - 1)) << (8 - depth - static_cast<int>(bit % 8)));
     return row;
 }
 

@@ -90,10 +90,8 @@ inline reference_expansion reference_expand(const std::vector<uint8_t> &data, bo
         std::vector<uint8_t> s = c < next ? table[c] : prev;
         if (c == next)
             s.push_back(prev[0]);
-        if (table.size() < 4096) {
-            table.push_back(prev);
-            table.back().push_back(s[0]);
-        }
+        if (table.size() < 4096)
+            table.emplace_back(prev).push_back(s[0]);
         out.bytes.insert(out.bytes.end(), s.begin(), s.end());
         prev = s;
     }
@@ -142,16 +140,14 @@ inline reference_decode gif_reference_decode(const std::vector<uint8_t> &sub_blo
     const reference_expansion expanded = reference_expand(data, true, root_size, 0, wanted);
     if (!expanded.opened)
         return {ORVELN1_ERR_BAD_DATA, {}};
-    const std::vector<uint8_t> &pixels = expanded.bytes;
 
     // Row k of the output is the k-th in the order the image stores them: top to bottom, or the
     // four interlace passes.
     const std::vector<int32_t> order = interlace_order(image.height, interlaced);
-    const std::size_t width = static_cast<std::size_t>(image.width);
+    const auto width = static_cast<std::size_t>(image.width);
     std::vector<reference_row> rows;
-    for (std::size_t k = 0; k < order.size() && (k + 1) * width <= pixels.size(); ++k) {
-        rows.push_back({order[k], scan_line(pixels.data() + k * width, width, image.depth)});
-    }
+    for (std::size_t k = 0; k < order.size() && (k + 1) * width <= expanded.bytes.size(); ++k)
+        rows.push_back({order[k], scan_line(expanded.bytes.data() + k * width, width, image.depth)});
     return reference_deliver(std::move(rows), 0, refusal);
 }
 
@@ -179,7 +175,6 @@ inline reference_decode tif_reference_decode(const std::vector<uint8_t> &strip, 
     if (!expanded.opened)
         return {ORVELN1_ERR_BAD_DATA, {}};
     const std::vector<uint8_t> &bytes = expanded.bytes;
-    const int32_t ending = expanded.ended ? 1 : ORVELN1_ERR_BAD_DATA;
 
     const std::size_t row_bytes = format.row_bytes;
     const auto index = [&](std::size_t k) {
@@ -198,7 +193,7 @@ inline reference_decode tif_reference_decode(const std::vector<uint8_t> &strip, 
     std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(rows.size() * row_bytes), bytes.end(), stands.begin());
     for (std::size_t k = rows.size(); k < format.row_count; ++k)
         rows.push_back({index(k), stands});
-    return reference_deliver(std::move(rows), ending, refusal);
+    return reference_deliver(std::move(rows), expanded.ended ? 1 : ORVELN1_ERR_BAD_DATA, refusal);
 }
 
 } // namespace orveln1::test

@@ -37,11 +37,6 @@ test_host::~test_host()
         hosts.pop_back();
 }
 
-codec_callbacks test_host::callbacks() noexcept
-{
-    return codec_callbacks{&test_host::read, &test_host::write, &test_host::put_row};
-}
-
 // Records and counts the call; true when this call is to fail.
 bool test_host::note_call(char kind, int32_t value, int64_t fail_at)
 {
@@ -119,11 +114,6 @@ int32_t test_host::put_row(const uint8_t *row, int32_t row_context, int32_t row_
     if (h->record_puts)
         h->puts.push_back({h->last_row, row, row_context, row_index, row_bytes});
     return h->note_call('p', row_index, h->fail_put_row_at) ? h->put_row_failure : 0;
-}
-
-void test_host::serve_image(const test_image &image)
-{
-    image_ = &image;
 }
 
 void test_host::serve_bytes(const std::vector<uint8_t> &data, std::size_t stride)

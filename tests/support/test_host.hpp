@@ -39,7 +39,7 @@ class test_host
 
     [[nodiscard]] int32_t handle() const noexcept { return handle_; }
     // read, write and put_row, as a codec takes them.
-    [[nodiscard]] static codec_callbacks callbacks() noexcept;
+    [[nodiscard]] static codec_callbacks callbacks() noexcept { return {&read, &write, &put_row}; }
     static int32_t ORVELN1_CDECL read(int32_t io_handle, uint8_t *buffer, int32_t count);
     static int32_t ORVELN1_CDECL write(int32_t io_handle, const uint8_t *buffer, int32_t count);
     static int32_t ORVELN1_CDECL get_row(int32_t row_context, uint8_t *buffer, int32_t row_index, int32_t count);
@@ -69,7 +69,7 @@ class test_host
 
     // --- rows to encode (get_row) ---
     // The image's packed rows (serve_image), else fill_row, else the buffer as it is.
-    void serve_image(const test_image &image);
+    void serve_image(const test_image &image) { image_ = &image; }
     std::function<void(uint8_t *buffer, int32_t index, int32_t count)> fill_row;
     // A fill_row serving row k as data[k * stride ..] (stride bytes, zeros past the end); data outlives the host.
     void serve_bytes(const std::vector<uint8_t> &data, std::size_t stride);

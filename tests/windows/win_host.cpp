@@ -123,8 +123,7 @@ int32_t ORVELN1_CDECL host_read(int32_t handle, uint8_t *buffer, int32_t count)
 {
     host.bad_handles += handle != io_handle;
     const size_t n = std::min(static_cast<size_t>(count), host.input.size() - host.input_pos);
-    if (n > 0)
-        std::memcpy(buffer, host.input.data() + host.input_pos, n);
+    std::copy_n(host.input.begin() + static_cast<std::ptrdiff_t>(host.input_pos), n, buffer);
     host.input_pos += n;
     return static_cast<int32_t>(n);
 }
@@ -177,9 +176,8 @@ void every_export_once()
         reset_host({0, 1, 0xAA, 0xBB});
         CHECK((interlaced ? CALL_EXPORT(encode_gifi, io_handle, header2.data(), host_get_row, row_context)
                           : CALL_EXPORT(encode_gif, io_handle, header2.data(), host_get_row, row_context)) == 0);
-        std::vector<uint8_t> expected{'G', 'I', 'F', '8', '7', 'a', 2, 0, 1, 0, 0x87, 0, 0};
-        const std::vector<uint8_t> table = orveln1::test::test_image::colour_table(8);
-        expected.insert(expected.end(), table.begin(), table.end());
+        std::vector<uint8_t> expected = orveln1::test::test_image::colour_table(8);
+        expected.insert(expected.begin(), {'G', 'I', 'F', '8', '7', 'a', 2, 0, 1, 0, 0x87, 0, 0});
         expected.insert(expected.end(),
                         {0x2C, 0, 0, 0, 0, 2, 0, 1, 0, static_cast<uint8_t>(interlaced ? 0x47 : 0x07), 8});
         expected.insert(expected.end(), two_pixel_data.begin(), two_pixel_data.end());
