@@ -4,6 +4,7 @@
 #include "support/code_streams.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <initializer_list>
 #include <map>
 
@@ -12,19 +13,26 @@
 namespace orveln1::test
 {
 
-void bit_packer::put(uint32_t code, int width)
-{
-    for (int i = 0; i < width; ++i, ++held_) {
-        if (held_ % 8 == 0)
-            bytes_.push_back(0);
-        const bool lsb = order_ == bit_order::lsb_first;
-        if ((code >> (lsb ? i : width - 1 - i)) & 1)
-            bytes_.back() |= static_cast<uint8_t>(lsb ? 1 << (held_ % 8) : 0x80 >> (held_ % 8));
-    }
-}
-
 namespace
 {
+// Codes appended each at its own width, the last byte padded with zero bits.
+struct bit_packer {
+    bit_order order;
+    std::vector<uint8_t> bytes = {};
+    std::size_t held = 0; // bits
+
+    void put(uint32_t code, int width)
+    {
+        for (int i = 0; i < width; ++i, ++held) {
+            if (held % 8 == 0)
+                bytes.push_back(0);
+            const bool lsb = order == bit_order::lsb_first;
+            if ((code >> (lsb ? i : width - 1 - i)) & 1)
+                bytes.back() |= static_cast<uint8_t>(lsb ? 1 << (held % 8) : 0x80 >> (held % 8));
+        }
+    }
+};
+
 // A decoder's view of the code width, advanced code by code: one entry defined per data code after
 // the first since a clear code; wider once the next entry (TIFF: one code early) reaches 2^width.
 struct width_tracker {
@@ -60,7 +68,7 @@ struct width_tracker {
 
 std::vector<uint8_t> pack_codes(const std::vector<uint32_t> &codes, int root_size, bit_order order, uint32_t early)
 {
-    bit_packer packer(order);
+    bit_packer packer{order};
     width_tracker w{root_size, early};
     w.reset();
     w.first = early == 0; // a TIFF strip that opens without a clear code defines an entry at once
@@ -68,38 +76,15 @@ std::vector<uint8_t> pack_codes(const std::vector<uint32_t> &codes, int root_siz
         packer.put(c, w.width);
         w.took(c);
     }
-    return packer.bytes();
-}
-} // namespace
-
-std::vector<uint8_t> gif_codes(const std::vector<uint32_t> &codes, int root_size)
-{
-    return pack_codes(codes, root_size, bit_order::lsb_first, 0);
+    return packer.bytes;
 }
 
-std::vector<uint8_t> tif_codes(const std::vector<uint32_t> &codes)
-{
-    return pack_codes(codes, 8, bit_order::msb_first, 1);
-}
-
-std::vector<uint32_t> longest_strings(int root_size, uint32_t first)
-{
-    const uint32_t clear = 1u << root_size;
-    std::vector<uint32_t> codes = {clear, first};
-    for (uint32_t c = clear + 2; c < 4096; ++c)
-        codes.push_back(c);
-    codes.push_back(clear + 1);
-    return codes;
-}
-
-namespace
-{
 // Greedy LZW over the pixels, each code at the width the format's decoder reads it with.
 std::vector<uint8_t> reference_encode(const std::vector<uint8_t> &pixels, int root_size, bit_order order,
                                       uint32_t early, gif_encode_options options)
 {
     const uint32_t clear = 1u << root_size;
-    bit_packer packer(order);
+    bit_packer packer{order};
     width_tracker w{root_size, early};
     w.reset();
     std::map<std::pair<uint32_t, uint8_t>, uint32_t> dict;
@@ -135,9 +120,41 @@ std::vector<uint8_t> reference_encode(const std::vector<uint8_t> &pixels, int ro
     }
     if (options.end_code)
         packer.put(clear + 1, w.width);
-    return packer.bytes();
+    return packer.bytes;
+}
+
+void append(std::vector<uint8_t> &out, std::initializer_list<int> values)
+{
+    for (const int v : values)
+        out.push_back(static_cast<uint8_t>(v));
+}
+
+// The size field of a colour table of `entries`: 2 << field entries.
+int table_size_field(int entries)
+{
+    return std::max(1, static_cast<int>(std::bit_width(static_cast<unsigned>(entries - 1)))) - 1;
 }
 } // namespace
+
+std::vector<uint8_t> gif_codes(const std::vector<uint32_t> &codes, int root_size)
+{
+    return pack_codes(codes, root_size, bit_order::lsb_first, 0);
+}
+
+std::vector<uint8_t> tif_codes(const std::vector<uint32_t> &codes)
+{
+    return pack_codes(codes, 8, bit_order::msb_first, 1);
+}
+
+std::vector<uint32_t> longest_strings(int root_size, uint32_t first)
+{
+    const uint32_t clear = 1u << root_size;
+    std::vector<uint32_t> codes = {clear, first};
+    for (uint32_t c = clear + 2; c < 4096; ++c)
+        codes.push_back(c);
+    codes.push_back(clear + 1);
+    return codes;
+}
 
 std::vector<uint8_t> gif_reference_encode(const std::vector<uint8_t> &pixels, int root_size, gif_encode_options options)
 {
@@ -192,29 +209,9 @@ gif_code_walk walk_gif_codes(const uint8_t *data, std::size_t size, int root_siz
     return walk;
 }
 
-namespace
-{
-void append(std::vector<uint8_t> &out, std::initializer_list<int> values)
-{
-    for (const int v : values)
-        out.push_back(static_cast<uint8_t>(v));
-}
-
-// The size field of a colour table of `entries`: 2 << field entries.
-int table_size_field(int entries)
-{
-    int s = 0;
-    while ((2 << s) < entries)
-        ++s;
-    return s;
-}
-} // namespace
-
 gif_stream_builder::gif_stream_builder(int width, int height, int global_entries)
 {
-    const char *signature = "GIF89a";
-    out.assign(signature, signature + 6);
-    append(out, {width & 0xFF, width >> 8, height & 0xFF, height >> 8,
+    append(out, {'G', 'I', 'F', '8', '9', 'a', width & 0xFF, width >> 8, height & 0xFF, height >> 8,
                  global_entries ? 0x80 | table_size_field(global_entries) : 0, 3, 0});
     global = colour_table(global_entries, 1);
     out.insert(out.end(), global.begin(), global.end());

@@ -13,20 +13,6 @@ namespace orveln1::test
 
 enum class bit_order { lsb_first, msb_first }; // GIF, TIFF
 
-// Codes appended each at its own width, the last byte padded with zero bits.
-class bit_packer
-{
-  public:
-    explicit bit_packer(bit_order order) : order_(order) {}
-    void put(uint32_t code, int width);
-    [[nodiscard]] std::vector<uint8_t> bytes() const { return bytes_; }
-
-  private:
-    bit_order order_;
-    std::vector<uint8_t> bytes_;
-    std::size_t held_ = 0; // bits
-};
-
 // Codes read back one bit at a time; next() is false when fewer than `width` bits are left.
 class bit_reader
 {
@@ -65,6 +51,13 @@ class bit_reader
 // then every free code in turn up to 4095 (each the entry it defines, one byte longer than the one
 // before), then the end code. root_size: GIF's minimum code size, or 8 for TIFF's codes.
 [[nodiscard]] std::vector<uint32_t> longest_strings(int root_size, uint32_t first);
+// head, n copies of value, then tail: long runs of one code or byte between hand-written ones.
+template <class T> std::vector<T> spliced(std::vector<T> head, std::size_t n, T value, const std::vector<T> &tail)
+{
+    head.insert(head.end(), n, value);
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
 
 // A plain GIF LZW encoder that tracks the decoder's code width exactly. clear_when_full: send a
 // clear code when the table is full (else go on with a full table, codes 12 bits wide).

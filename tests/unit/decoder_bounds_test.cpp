@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "orveln1.h"
 #include "support/code_streams.hpp"
@@ -20,27 +21,22 @@ using namespace orveln1::test;
 namespace
 {
 
-// `bytes` bytes whose last one is followed by an inaccessible page: a read or write one byte past
-// them faults.
+// `bytes` bytes (0xEE) whose last one is followed by an inaccessible page: a read or write one byte
+// past them faults. data() is null when the pages could not be set up.
 class guarded_buffer
 {
   public:
     explicit guarded_buffer(std::size_t bytes)
+        : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))), pages_((bytes + page_ - 1) / page_ * page_ + page_),
+          base_(mmap(nullptr, pages_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))
     {
-        const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        pages_ = (bytes + page - 1) / page * page + page;
-        void *m = mmap(nullptr, pages_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (m != MAP_FAILED && mprotect(static_cast<uint8_t *>(m) + pages_ - page, page, PROT_NONE) == 0) {
-            base_ = static_cast<uint8_t *>(m);
-            data_ = base_ + (pages_ - page - bytes);
-            std::memset(data_, 0xEE, bytes);
-        } else if (m != MAP_FAILED) {
-            munmap(m, pages_);
-        }
+        if (base_ != MAP_FAILED && mprotect(static_cast<uint8_t *>(base_) + pages_ - page_, page_, PROT_NONE) == 0)
+            data_ = static_cast<uint8_t *>(
+                std::memset(static_cast<uint8_t *>(base_) + pages_ - page_ - bytes, 0xEE, bytes));
     }
     ~guarded_buffer()
     {
-        if (base_)
+        if (base_ != MAP_FAILED)
             munmap(base_, pages_);
     }
     guarded_buffer(const guarded_buffer &) = delete;
@@ -48,8 +44,8 @@ class guarded_buffer
     [[nodiscard]] uint8_t *data() const noexcept { return data_; }
 
   private:
-    std::size_t pages_ = 0;
-    uint8_t *base_ = nullptr;
+    std::size_t page_, pages_;
+    void *base_;
     uint8_t *data_ = nullptr;
 };
 
@@ -62,24 +58,21 @@ TEST(tif_guard, RowBufferOfRowBytesPlusTheDocumentedSlack)
         then_clear.push_back(c);
     then_clear.insert(then_clear.end(), {256, 200, 1, 258, 259, 257});
     const std::vector<uint32_t> longest = longest_strings(8, 65);
-    const struct {
-        const std::vector<uint32_t> &codes;
-        uint32_t row_bytes;
-        uint32_t row_count;
-    } cases[] = {{longest, 1, 0},    {longest, 7, 0},    {longest, 9, 0},
-                 {longest, 4096, 0}, {then_clear, 3, 0}, {then_clear, 5000, 3}};
-    for (const auto &t : cases) {
-        SCOPED_TRACE(t.row_bytes);
-        const std::vector<uint8_t> strip = tif_codes(t.codes);
+    const std::tuple<const std::vector<uint32_t> &, uint32_t, uint32_t> cases[] = {
+        {longest, 1, 0},    {longest, 7, 0},    {longest, 9, 0},
+        {longest, 4096, 0}, {then_clear, 3, 0}, {then_clear, 5000, 3}};
+    for (const auto &[codes, row_bytes, row_count] : cases) {
+        SCOPED_TRACE(row_bytes);
+        const std::vector<uint8_t> strip = tif_codes(codes);
         guarded_buffer read_buffer(ORVELN1_TIF_READ_BUFFER_BYTES);
-        guarded_buffer row_buffer(t.row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES);
+        guarded_buffer row_buffer(row_bytes + ORVELN1_TIF_ROW_SLACK_BYTES);
         ASSERT_TRUE(read_buffer.data() && row_buffer.data());
         test_host host;
         host.input = strip;
         host.record_puts = false;
-        EXPECT_EQ(run_tif_decompress(host, 0, t.row_bytes, t.row_count, read_buffer.data(), row_buffer.data()), 1);
-        std::vector<uint8_t> rows = reference_expand(strip, false, 8, 1, std::size_t{t.row_bytes} * t.row_count).bytes;
-        rows.resize(rows.size() / t.row_bytes * t.row_bytes);
+        EXPECT_EQ(run_tif_decompress(host, 0, row_bytes, row_count, read_buffer.data(), row_buffer.data()), 1);
+        std::vector<uint8_t> rows = reference_expand(strip, false, 8, 1, std::size_t{row_bytes} * row_count).bytes;
+        rows.resize(rows.size() / row_bytes * row_bytes);
         EXPECT_EQ(host.rows_joined(), rows);
     }
 }

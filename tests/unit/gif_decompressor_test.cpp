@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "boundary/result_codes.hpp"
 #include "gif/gif_decompressor.hpp"
@@ -55,15 +56,12 @@ TEST(gif_decompressor, WorkedExampleRowsAndReadCalls)
 // The root size and interlace flag a code-size word settles on; bits 16 to 31 change nothing.
 TEST(gif_decompressor, CodeSizeWordSettlesRootSizeAndInterlace)
 {
-    const struct {
-        int32_t word;
-        int root_size;
-        bool interlaced;
-    } cases[] = {{0x0440, 4, true}, {0x0847, 8, true}, {0x0047, 8, false}, {0x0943, 4, false}, {0x00FF, 8, false}};
-    for (const auto &c : cases) {
+    const std::tuple<int32_t, int, bool> cases[] = {
+        {0x0440, 4, true}, {0x0847, 8, true}, {0x0047, 8, false}, {0x0943, 4, false}, {0x00FF, 8, false}};
+    for (const auto &[word, root_size, interlaced] : cases) {
         for (const int32_t high : {0, 0x5A5A0000}) {
-            const gif_code_size s = gif_settle_code_size(c.word | high);
-            EXPECT_EQ(std::pair(s.root_size, s.interlaced), std::pair(c.root_size, c.interlaced)) << c.word;
+            const gif_code_size s = gif_settle_code_size(word | high);
+            EXPECT_EQ(std::pair(s.root_size, s.interlaced), std::pair(root_size, interlaced)) << word;
         }
     }
 }
@@ -159,13 +157,6 @@ code_case from_codes(int root_size, const std::vector<uint32_t> &codes, std::vec
 {
     return {root_size, sub_blocks(gif_codes(codes, root_size)), std::move(pixels), width, result};
 }
-// head, n ones, tail.
-template <class T> std::vector<T> ones_between(std::vector<T> head, std::size_t n, const std::vector<T> &tail)
-{
-    head.insert(head.end(), n, 1);
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
 using gif_hand_codes = testing::TestWithParam<code_case>;
 TEST_P(gif_hand_codes, DecodeToThesePixels)
 {
@@ -176,27 +167,26 @@ TEST_P(gif_hand_codes, DecodeToThesePixels)
     EXPECT_EQ(run.result, c.result);
     EXPECT_EQ(run.host.pixels(c.width), c.pixels);
 }
-INSTANTIATE_TEST_SUITE_P(gif_decompressor, gif_hand_codes,
-                         testing::Values(
-                             // No clear code first: a root, no data, the terminator alone, a sub-block cut short.
-                             from_codes(2, {1, 5}, {}, 1, ERR_BAD_DATA), code_case{2, {}, {}, 1, ERR_BAD_DATA},
-                             code_case{2, {0}, {}, 1, ERR_BAD_DATA}, code_case{2, {1}, {}, 1, ERR_BAD_DATA},
-                             // Clear again, then 1, 6; the end code after a clear; clear, clear, end; codes that name
-                             // no string yet.
-                             from_codes(2, {4, 4, 1, 6, 5}, {1, 1, 1}), from_codes(2, {4, 1, 4, 5}, {1}),
-                             from_codes(2, {4, 1, 4, 5, 1}, {1}), from_codes(8, {256, 256, 257}, {}),
-                             from_codes(8, {256, 258, 1}, {}), from_codes(8, {256, 300}, {}),
-                             from_codes(8, {256, 4000}, {}), from_codes(8, {256, 7, 256, 257}, {7}),
-                             // Below 256 at root sizes under 8 a code from next_code up is a one-pixel string of its
-                             // low byte: the entry it names is redefined later, and its own code names itself; every
-                             // walk stays within the stored length.
-                             from_codes(7, {128, 130, 130, 130, 129}, {130, 130, 130, 130, 130}),
-                             from_codes(7, {128, 200, 130, 131, 132, 200, 129}, std::vector<uint8_t>(10, 200)),
-                             // 12 is above next_code: the row begun with 1 is dropped.
-                             from_codes(2, {4, 1, 2, 3, 1, 12, 5}, {1, 2, 3}, 3),
-                             // A table full at 4096 entries is kept: 4095, defined last as 11, still names it.
-                             from_codes(2, ones_between<uint32_t>({4}, 4091, {2, 4095, 5}),
-                                        ones_between<uint8_t>({}, 4091, {2, 1, 1}), 23)));
+INSTANTIATE_TEST_SUITE_P(
+    gif_decompressor, gif_hand_codes,
+    testing::Values(
+        // No clear code first: a root, no data, the terminator alone, a sub-block cut short.
+        from_codes(2, {1, 5}, {}, 1, ERR_BAD_DATA), code_case{2, {}, {}, 1, ERR_BAD_DATA},
+        code_case{2, {0}, {}, 1, ERR_BAD_DATA}, code_case{2, {1}, {}, 1, ERR_BAD_DATA},
+        // Clear again, then 1, 6; the end code after a clear; clear, clear, end; codes that name
+        // no string yet.
+        from_codes(2, {4, 4, 1, 6, 5}, {1, 1, 1}), from_codes(2, {4, 1, 4, 5}, {1}),
+        from_codes(2, {4, 1, 4, 5, 1}, {1}), from_codes(8, {256, 256, 257}, {}), from_codes(8, {256, 258, 1}, {}),
+        from_codes(8, {256, 300}, {}), from_codes(8, {256, 4000}, {}), from_codes(8, {256, 7, 256, 257}, {7}),
+        // Below 256 at root sizes under 8 a code from next_code up is a one-pixel string of its
+        // low byte: the entry it names is redefined later, and its own code names itself; every
+        // walk stays within the stored length.
+        from_codes(7, {128, 130, 130, 130, 129}, {130, 130, 130, 130, 130}),
+        from_codes(7, {128, 200, 130, 131, 132, 200, 129}, std::vector<uint8_t>(10, 200)),
+        // 12 is above next_code: the row begun with 1 is dropped.
+        from_codes(2, {4, 1, 2, 3, 1, 12, 5}, {1, 2, 3}, 3),
+        // A table full at 4096 entries is kept: 4095, defined last as 11, still names it.
+        from_codes(2, spliced<uint32_t>({4}, 4091, 1, {2, 4095, 5}), spliced<uint8_t>({}, 4091, 1, {2, 1, 1}), 23)));
 
 // Narrow images whose strings reach the longest a table generation holds: every write stays in
 // the row block (the sanitizers watch its edges), and every pixel arrives.
@@ -205,17 +195,13 @@ TEST(gif_decompressor, LongestStringsStayInsideTheRowBlock)
     // clear, 1, then 6, 7, ..., 4095: each names the entry it defines, one pixel longer each time.
     const int64_t total = 1 + (4091LL * 4092 / 2 - 1);
     // Every pixel is 1: one byte each at depth 8, the first pixel in the high bits when packed.
-    const struct {
-        int32_t width;
-        int depth;
-        uint8_t first_byte;
-    } cases[] = {{1, 8, 1}, {1, 1, 0x80}, {1, 4, 0x10}, {7, 8, 1}, {398, 8, 1}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::to_string(c.width) + " at depth " + std::to_string(c.depth));
-        decode_run run(sub_blocks(gif_codes(longest_strings(2, 1), 2)), c.width, 1 << 30, c.depth, 0x0200, false);
+    const std::tuple<int32_t, int, uint8_t> cases[] = {{1, 8, 1}, {1, 1, 0x80}, {1, 4, 0x10}, {7, 8, 1}, {398, 8, 1}};
+    for (const auto &[width, depth, first_byte] : cases) {
+        SCOPED_TRACE(std::to_string(width) + " at depth " + std::to_string(depth));
+        decode_run run(sub_blocks(gif_codes(longest_strings(2, 1), 2)), width, 1 << 30, depth, 0x0200, false);
         EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(static_cast<int64_t>(run.host.put_count), total / c.width);
-        EXPECT_EQ(run.host.last_row[0], c.first_byte);
+        EXPECT_EQ(static_cast<int64_t>(run.host.put_count), total / width);
+        EXPECT_EQ(run.host.last_row[0], first_byte);
     }
 }
 
@@ -225,8 +211,7 @@ TEST(gif_decompressor, TruncatedDataYieldsEveryCompletedRow)
 {
     const int32_t width = 20, height = 40;
     const std::vector<uint8_t> pixels = make_pixels(image_kind::noise, width, height, 16);
-    const std::vector<uint8_t> codes = gif_reference_encode(pixels, 4);
-    const std::vector<uint8_t> full = sub_blocks(codes, 50);
+    const std::vector<uint8_t> full = sub_blocks(gif_reference_encode(pixels, 4), 50);
     std::size_t previous_rows = 0;
     for (std::size_t cut = 0; cut < full.size(); ++cut) {
         decode_run run(std::vector<uint8_t>(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)), width,
@@ -265,17 +250,14 @@ TEST(gif_decompressor, FailingReadEndsTheCall)
 // Refusals come before anything is obtained or read.
 TEST(gif_decompressor, RefusesBeforeAnythingIsObtainedOrRead)
 {
-    const struct {
-        int32_t width, height;
-        int depth;
-        int32_t result;
-    } cases[] = {{0, 2, 8, ERR_BAD_DATA},          {4, -2, 8, ERR_BAD_DATA},
-                 {INT32_MAX, 2, 8, ERR_BAD_DATA},  {INT32_MAX - 4000, 2, 1, ERR_BAD_DATA},
-                 {4, 2, 2, ERR_UNSUPPORTED_DEPTH}, {4, 2, 0x108, ERR_UNSUPPORTED_DEPTH}};
-    for (const auto &c : cases) {
+    const std::tuple<int32_t, int32_t, int, int32_t> cases[] = {
+        {0, 2, 8, ERR_BAD_DATA},          {4, -2, 8, ERR_BAD_DATA},
+        {INT32_MAX, 2, 8, ERR_BAD_DATA},  {INT32_MAX - 4000, 2, 1, ERR_BAD_DATA},
+        {4, 2, 2, ERR_UNSUPPORTED_DEPTH}, {4, 2, 0x108, ERR_UNSUPPORTED_DEPTH}};
+    for (const auto &[width, height, depth, want] : cases) {
         memory_stats_reset();
-        decode_run run(worked_example, c.width, c.height, c.depth, 0x0200);
-        EXPECT_EQ(run.result, c.result) << c.width << "x" << c.height << " at depth " << c.depth;
+        decode_run run(worked_example, width, height, depth, 0x0200);
+        EXPECT_EQ(run.result, want) << width << "x" << height << " at depth " << depth;
         EXPECT_TRUE(run.host.values('r').empty());
         EXPECT_EQ(memory_stats_now().obtained, 0);
     }
@@ -287,12 +269,11 @@ TEST(gif_decompressor, ExportRefusesMissingCallbacks)
     test_host host;
     const std::vector<uint8_t> header = image_header(4, 2, 8);
     std::vector<uint8_t> buffer(ORVELN1_GIF_READ_BUFFER_BYTES);
-    const int32_t io = host.handle();
-    const int32_t ctx = host.handle();
+    const int32_t h = host.handle(); // the io handle and the row context
     set_callbacks(nullptr, nullptr, 0, nullptr);
-    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), &test_host::put_row, ctx, 0x0200), ORVELN1_ERR_NO_CALLBACK);
+    EXPECT_EQ(decode_gif(h, buffer.data(), header.data(), &test_host::put_row, h, 0x0200), ORVELN1_ERR_NO_CALLBACK);
     set_callbacks(&test_host::read, nullptr, 0, nullptr);
-    EXPECT_EQ(decode_gif(io, buffer.data(), header.data(), nullptr, ctx, 0x0200), ORVELN1_ERR_NO_CALLBACK);
+    EXPECT_EQ(decode_gif(h, buffer.data(), header.data(), nullptr, h, 0x0200), ORVELN1_ERR_NO_CALLBACK);
     EXPECT_TRUE(host.reads.empty());
     set_callbacks(nullptr, nullptr, 0, nullptr);
 }

@@ -49,9 +49,7 @@ class tif_decompressor : public ::testing::Test
                          int64_t refused = -1)
     {
         const reference_decode model = tif_reference_decode(strip, {0, row_bytes, row_count, 0xEE}, {refused, -7});
-        if (refused < 0) {
-            ASSERT_EQ(model.result, 1);
-        }
+        ASSERT_TRUE(refused >= 0 || model.result == 1) << model.result;
         test_host host;
         host.input = strip;
         host.fail_put_row_at = refused + 1;
@@ -106,18 +104,10 @@ const std::vector<uint8_t> row_a = {0x41}, row_b = {0x42}, row_unwritten = {0xEE
 const std::vector<uint8_t> strip_aaa = {0x80, 0x10, 0x60, 0x50, 0x10}, strip_abc = {0x80, 0x10, 0x48, 0x44, 0x38, 0x08},
                            strip_a300 = {0x80, 0x10, 0x65, 0x90, 0x10};
 constexpr int32_t bad = ERR_BAD_DATA;
-// The clear code, "A", `count` more codes of "A" (next_code 258 -> 258 + count), then `tail`.
-std::vector<uint8_t> a_codes(std::size_t count, std::vector<uint32_t> tail)
+// The clear code, `count` codes of "A" (next_code 258 -> 257 + count), then `tail`.
+std::vector<uint8_t> a_codes(std::size_t count, const std::vector<uint32_t> &tail)
 {
-    tail.insert(tail.begin(), count + 2, 65);
-    tail[0] = 256;
-    return tif_codes(tail);
-}
-// `count` letters A, then `tail`.
-std::vector<uint8_t> a_row(std::size_t count, std::vector<uint8_t> tail = {})
-{
-    tail.insert(tail.begin(), count, 0x41);
-    return tail;
+    return tif_codes(spliced<uint32_t>({256}, count, 65, tail));
 }
 
 const std::vector<known_strip> known_strips = {
@@ -140,9 +130,15 @@ const std::vector<known_strip> known_strips = {
     {"later_clear_code_259", tif_codes({256, 65, 66, 256, 259, 257}), 0, 1, 3, bad, {row_a, row_b, row_b}},
     {"dry_after_clear", tif_codes({256, 65, 66, 256}), 0, 1, 3, bad, {row_a, row_b, row_b}},
     // The clear code after the code bringing next_code to 511 is 10 bits wide, the byte after it 9.
-    {"clear_at_the_width_step", a_codes(253, {256, 66, 257}), 0, 255, 0, 1, {a_row(254, {0x42})}},
+    {"clear_at_the_width_step", a_codes(254, {256, 66, 257}), 0, 255, 0, 1, {spliced<uint8_t>({}, 254, 0x41, {0x42})}},
     // Past a full table nothing is defined and decoding goes on; 4095 still names "AA".
-    {"table_full_without_clear", a_codes(5000, {4095, 4095, 4095, 257}), 0, 5007, 1, 1, {a_row(5007)}},
+    {"table_full_without_clear",
+     a_codes(5001, {4095, 4095, 4095, 257}),
+     0,
+     5007,
+     1,
+     1,
+     {std::vector<uint8_t>(5007, 0x41)}},
     // Data that stops without an end code: complete rows, then the owed ones.
     {"no_end_code", tif_codes({256, 65, 66, 67}), 0, 2, 3, bad, {{0x41, 0x42}, {0x43, 0x42}, {0x43, 0x42}}}};
 INSTANTIATE_TEST_SUITE_P(strips, tif_known_strips, ::testing::ValuesIn(known_strips),
@@ -229,67 +225,47 @@ TEST_F(tif_decompressor, ReadPiecesDecodeAsTheWholeStripDoes)
 // buffer holds bytes, and no result can claim more than was asked.
 TEST_F(tif_decompressor, FailedAndOverstatedReads)
 {
+    // The codes into one-byte rows. With a `claim` the first read reports it and every later read
+    // returns `failure`; without one (0) every read returns `failure`.
+    const auto run = [&](test_host &host, std::vector<uint32_t> codes, int32_t claim, int32_t failure, uint32_t rows) {
+        host.input = tif_codes(codes);
+        if (claim != 0)
+            host.read_claim = [claim](int32_t delivered, int call) { return call == 0 ? claim : delivered; };
+        host.fail_read_at = claim != 0 ? 2 : 1;
+        host.read_failure = failure;
+        return decode(host, 0, 1, rows);
+    };
     for (int32_t failed : {0, -1, INT32_MIN}) {
         test_host host;
-        host.input = tif_codes({256, 65, 66, 67, 257});
-        host.fail_read_at = 1;
-        host.read_failure = failed;
-        EXPECT_EQ(decode(host, 0, 1, 0), ERR_BAD_DATA);
+        EXPECT_EQ(run(host, {256, 65, 66, 67, 257}, 0, failed, 0), ERR_BAD_DATA);
         EXPECT_EQ(host.trail(), "r");
     }
-    {
-        // The whole strip lies in the buffer after the first read, which reports two bytes; the
-        // second read fails, so the codes past those two bytes are never decoded.
-        test_host host;
-        host.input = tif_codes({256, 65, 66, 67, 257});
-        host.read_claim = [](int32_t delivered, int call) { return call == 0 ? 2 : delivered; };
-        host.fail_read_at = 2;
-        host.read_failure = -5;
-        EXPECT_EQ(decode(host, 0, 1, 2), ERR_BAD_DATA);
-        EXPECT_EQ(host.reads.size(), 2u);
-        EXPECT_EQ(host.reads[1].count, 29999); // 7 bits of the second byte carried
-        ASSERT_EQ(host.puts.size(), 2u);       // both owed rows hold only the buffer's 0xEE
-        EXPECT_EQ(host.puts[0].bytes, row_unwritten);
-    }
-    {
-        // A claim beyond the 30000 asked counts as 30000: the zeroed rest of the buffer decodes
-        // (as byte 0 codes) and nothing past the buffer is read; the next read fails.
-        test_host host;
-        host.input = tif_codes({256, 65, 66, 67});
-        host.read_claim = [](int32_t delivered, int call) { return call == 0 ? INT32_MAX : delivered; };
-        host.fail_read_at = 2;
-        host.read_failure = 0;
-        host.record_puts = false;
-        EXPECT_EQ(decode(host, 0, 1, 0), ERR_BAD_DATA);
-        ASSERT_EQ(host.reads.size(), 2u);
-        EXPECT_EQ(host.reads[1].count, 30000 - (host.reads[1].buffer - read_buffer.data()));
-    }
+    // The whole strip lies in the buffer after the first read, which reports two bytes; the second
+    // read fails, so the codes past those two bytes are never decoded.
+    test_host two;
+    EXPECT_EQ(run(two, {256, 65, 66, 67, 257}, 2, -5, 2), ERR_BAD_DATA);
+    EXPECT_EQ(two.reads.size(), 2u);
+    EXPECT_EQ(two.reads[1].count, 29999); // 7 bits of the second byte carried
+    ASSERT_EQ(two.puts.size(), 2u);       // both owed rows hold only the buffer's 0xEE
+    EXPECT_EQ(two.puts[0].bytes, row_unwritten);
+    // A claim beyond the 30000 asked counts as 30000: the zeroed rest of the buffer decodes (as
+    // byte 0 codes) and nothing past the buffer is read; the next read fails.
+    test_host over;
+    over.record_puts = false;
+    EXPECT_EQ(run(over, {256, 65, 66, 67}, INT32_MAX, 0, 0), ERR_BAD_DATA);
+    ASSERT_EQ(over.reads.size(), 2u);
+    EXPECT_EQ(over.reads[1].count, 30000 - (over.reads[1].buffer - read_buffer.data()));
 }
 
-// One table block whatever the rows.
-TEST_F(tif_decompressor, HoldsOneTableBlockWhateverTheRows)
-{
-    for (std::size_t rows : {1u, 5000u}) {
-        const std::vector<uint8_t> data = make_bytes(image_kind::noise, rows * 16, static_cast<uint32_t>(rows));
-        const std::vector<uint8_t> strip = tif_encode_bytes(data, 16).strip;
-        memory_stats_reset();
-        const tif_decoded out = tif_decode_strip(strip, 16, static_cast<uint32_t>(rows));
-        EXPECT_EQ(out.result, 1);
-        EXPECT_EQ(out.bytes, data);
-        EXPECT_EQ(memory_stats_now().obtained, 1);
-        EXPECT_EQ(memory_stats_now().peak_bytes, static_cast<int64_t>(TIF_DECODE_TABLE_BYTES));
-    }
-}
-
-// `count` pieces: piece i is run(i) bytes of the value byte(i), then tail(i) bytes of noise.
-template <class Run, class Byte, class Tail>
-std::vector<uint8_t> runs_and_noise(int count, Run run, Byte byte, Tail tail)
+// `count` pieces: piece(i) gives a run's length and byte, then the count of noise bytes after it.
+template <class Piece> std::vector<uint8_t> runs_and_noise(int count, Piece piece)
 {
     std::vector<uint8_t> data;
     uint32_t seed = 4242;
     for (int i = 0; i < count; ++i) {
-        data.insert(data.end(), static_cast<std::size_t>(run(i)), static_cast<uint8_t>(byte(i)));
-        for (int j = 0; j < tail(i); ++j) {
+        const auto [run, byte, tail] = piece(i);
+        data.insert(data.end(), static_cast<std::size_t>(run), static_cast<uint8_t>(byte));
+        for (int j = 0; j < tail; ++j) {
             seed = seed * 1103515245u + 12345u;
             data.push_back(static_cast<uint8_t>(seed >> 24));
         }
@@ -297,37 +273,35 @@ std::vector<uint8_t> runs_and_noise(int count, Run run, Byte byte, Tail tail)
     return data;
 }
 
-// The run fill against strips the library's encoder codes: each comes back byte for byte.
-TEST(tif_decode_patterns, StripsDecodeToTheBytesCoded)
+// Strips the library's encoder codes come back byte for byte, decoded with one table block whatever
+// the rows; and the run fill against them.
+TEST_F(tif_decompressor, StripsDecodeToTheBytesCodedInOneTableBlock)
 {
-    const struct {
-        const char *name;
-        std::vector<uint8_t> data;
-        int32_t width;
-    } cases[] = {
+    const std::tuple<const char *, std::vector<uint8_t>, int32_t> cases[] = {
+        {"noise_one_row", make_bytes(image_kind::noise, 16, 1), 16},
+        {"noise_5000_rows", make_bytes(image_kind::noise, 5000 * 16, 5000), 16},
         // Long runs that start part way into rows, over the leftovers of runs of another byte.
         {"runs_over_leftovers",
-         runs_and_noise(
-             300, [](int i) { return 20 + i * 37 % 260; }, [](int i) { return i % 11 == 0 ? 'b' : 'a'; },
-             [](int i) { return i % 4 * 5; }),
+         runs_and_noise(300, [](int i) { return std::tuple(20 + i * 37 % 260, i % 11 == 0 ? 'b' : 'a', i % 4 * 5); }),
          97},
         // Runs ending at every distance up to 40 bytes before a row's end: chains that lengthen a run
         // stop short of it, at it, or would cross it.
-        {"runs_near_row_ends",
-         runs_and_noise(
-             400, [](int i) { return 256 - i % 41; }, [](int i) { return i / 3 % 4; }, [](int i) { return i % 41; }),
+        {"runs_near_row_ends", runs_and_noise(400, [](int i) { return std::tuple(256 - i % 41, i / 3 % 4, i % 41); }),
          263},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto w = static_cast<uint32_t>(c.width);
-        std::vector<uint8_t> data = c.data;
+    for (const auto &[name, bytes, width] : cases) {
+        SCOPED_TRACE(name);
+        const auto w = static_cast<uint32_t>(width);
+        std::vector<uint8_t> data = bytes;
         data.resize((data.size() + w - 1) / w * w, 0);
-        const tif_encoded strip = tif_encode_bytes(data, c.width);
+        const tif_encoded strip = tif_encode_bytes(data, width);
         ASSERT_EQ(strip.result, 0);
+        memory_stats_reset();
         const tif_decoded back = tif_decode_strip(strip.strip, w, static_cast<uint32_t>(data.size() / w));
         EXPECT_EQ(back.result, 1);
         EXPECT_EQ(back.bytes, data);
+        EXPECT_EQ(std::pair(memory_stats_now().obtained, memory_stats_now().peak_bytes),
+                  std::pair(int64_t{1}, static_cast<int64_t>(TIF_DECODE_TABLE_BYTES)));
     }
 }
 
