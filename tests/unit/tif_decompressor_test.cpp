@@ -131,14 +131,15 @@ const std::vector<known_strip> known_strips = {
     {"dry_after_clear", tif_codes({256, 65, 66, 256}), 0, 1, 3, bad, {row_a, row_b, row_b}},
     // The clear code after the code bringing next_code to 511 is 10 bits wide, the byte after it 9.
     {"clear_at_the_width_step", a_codes(254, {256, 66, 257}), 0, 255, 0, 1, {spliced<uint8_t>({}, 254, 0x41, {0x42})}},
-    // Past a full table nothing is defined and decoding goes on; 4095 still names "AA".
+    // Past a full table nothing is defined and decoding goes on: 4095, defined last as "AB", still
+    // names it after a thousand more codes.
     {"table_full_without_clear",
-     a_codes(5001, {4095, 4095, 4095, 257}),
+     tif_codes(spliced<uint32_t>(spliced<uint32_t>({256}, 3838, 65, {66}), 1000, 65, {4095, 257})),
      0,
-     5007,
+     4841,
      1,
      1,
-     {std::vector<uint8_t>(5007, 0x41)}},
+     {spliced<uint8_t>(spliced<uint8_t>({}, 3838, 0x41, {0x42}), 1000, 0x41, {0x41, 0x42})}},
     // Data that stops without an end code: complete rows, then the owed ones.
     {"no_end_code", tif_codes({256, 65, 66, 67}), 0, 2, 3, bad, {{0x41, 0x42}, {0x43, 0x42}, {0x43, 0x42}}}};
 INSTANTIATE_TEST_SUITE_P(strips, tif_known_strips, ::testing::ValuesIn(known_strips),
