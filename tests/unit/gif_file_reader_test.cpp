@@ -23,34 +23,36 @@ bool same_bytes(std::span<const uint8_t> a, const bytes &b)
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
 }
 
-// Three images: the first under the global table and a transparent graphic control; the second with
-// a local table and no graphic control (the first one's does not carry over, and the one before it
-// is used up by a plain text extension); the third after a comment and a graphic control without
-// transparency.
-struct three_images {
-    bytes pixels[3] = {make_pixels(image_kind::noise, 5, 4, 4), make_pixels(image_kind::gradient, 9, 3, 8),
-                       make_pixels(image_kind::stripes, 2, 6, 4)};
-    bytes data[3] = {sub_blocks(gif_reference_encode(pixels[0], 2), 7), sub_blocks(gif_reference_encode(pixels[1], 3)),
-                     sub_blocks(gif_reference_encode(pixels[2], 2), 1)};
+// Four images: the first under the global table and a transparent graphic control; the second,
+// right after it, with a local table and no graphic control (the first one's does not carry over);
+// the third with none either, the one before it used up by a plain text extension; the fourth after
+// a comment and a graphic control without transparency.
+struct some_images {
+    bytes pixels[4] = {make_pixels(image_kind::noise, 5, 4, 4), make_pixels(image_kind::gradient, 9, 3, 8),
+                       make_pixels(image_kind::noise, 3, 2, 4), make_pixels(image_kind::stripes, 2, 6, 4)};
+    bytes data[4] = {sub_blocks(gif_reference_encode(pixels[0], 2), 7), sub_blocks(gif_reference_encode(pixels[1], 3)),
+                     sub_blocks(gif_reference_encode(pixels[2], 2), 3),
+                     sub_blocks(gif_reference_encode(pixels[3], 2), 1)};
     gif_stream_builder s{20, 10, 4};
 
-    three_images()
+    some_images()
     {
         s.graphic_control(3, 0, 1)
             .image(1, 2, 5, 4, false, 0, 2, data[0])
+            .image(10, 0, 9, 3, true, 8, 3, data[1])
             .graphic_control(1, 5, 0)
             .extension(0x01, {12, 0, 0, 0, 0, 4, 0, 4, 0, 1, 1, 0, 0, 1, 'x', 0})
-            .image(10, 0, 9, 3, true, 8, 3, data[1])
+            .image(0, 0, 3, 2, false, 0, 2, data[2])
             .extension(0xFE, {2, 'h', 'i', 0})
             .graphic_control(-1, 700, 2)
-            .image(0, 4, 2, 6, false, 0, 2, data[2])
+            .image(0, 4, 2, 6, false, 0, 2, data[3])
             .trailer();
     }
 };
 
 TEST(gif_stream_reader, EveryImageWithItsOwnTableAndGraphicControl)
 {
-    const three_images t;
+    const some_images t;
     const result<gif_stream> r = read_gif_stream(t.s.out);
     ASSERT_EQ(r.code, 0);
     EXPECT_EQ(std::tuple(r.value.screen_width, r.value.screen_height, r.value.background_index), std::tuple(20, 10, 3));
@@ -58,12 +60,14 @@ TEST(gif_stream_reader, EveryImageWithItsOwnTableAndGraphicControl)
     EXPECT_EQ(r.value.bytes_read, t.s.out.size());
     // Place and size, interlaced, local table, colour table entries; graphic control, transparent
     // index, delay, disposal, code-size word.
-    const std::tuple<int32_t, int32_t, int32_t, int32_t, bool, bool, int> place[3] = {
-        {1, 2, 5, 4, false, false, 4}, {10, 0, 9, 3, true, true, 8}, {0, 4, 2, 6, false, false, 4}};
-    const std::tuple<bool, int32_t, int32_t, int, int32_t> control[3] = {
-        {true, 3, 0, 1, 0x0200}, {false, -1, 0, 0, 0x03C2}, {true, -1, 700, 2, 0x0200}};
-    ASSERT_EQ(r.value.images.size(), 3u);
-    for (std::size_t k = 0; k < 3; ++k) {
+    const std::tuple<int32_t, int32_t, int32_t, int32_t, bool, bool, int> place[4] = {{1, 2, 5, 4, false, false, 4},
+                                                                                      {10, 0, 9, 3, true, true, 8},
+                                                                                      {0, 0, 3, 2, false, false, 4},
+                                                                                      {0, 4, 2, 6, false, false, 4}};
+    const std::tuple<bool, int32_t, int32_t, int, int32_t> control[4] = {
+        {true, 3, 0, 1, 0x0200}, {false, -1, 0, 0, 0x03C2}, {false, -1, 0, 0, 0x0200}, {true, -1, 700, 2, 0x0200}};
+    ASSERT_EQ(r.value.images.size(), 4u);
+    for (std::size_t k = 0; k < 4; ++k) {
         SCOPED_TRACE("image " + std::to_string(k));
         const gif_image &im = r.value.images[k];
         const int entries = static_cast<int>(im.colour_table.size() / 3);
@@ -131,12 +135,12 @@ INSTANTIATE_TEST_SUITE_P(
          23}}),
     [](const testing::TestParamInfo<refusal_case> &p) { return std::string(p.param.name); });
 
-// Every prefix of a three-image stream, copied to a block of exactly its size so that the
+// Every prefix of a four-image stream, copied to a block of exactly its size so that the
 // sanitizers see any read past it: cut short, with the images whose data began, the last one
 // marked incomplete unless its terminator is inside, every span inside the prefix.
 TEST(gif_stream_reader, EveryCutIsReadInsideItsBytes)
 {
-    const three_images t;
+    const some_images t;
     const bytes &whole = t.s.out;
     for (std::size_t n = 0; n < whole.size(); ++n) {
         const bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
@@ -175,9 +179,9 @@ TEST(gif_stream_reader, SubBlockContentsStopAtTheTerminatorOrTheEnd)
 // decode_gif_file picks image k out of the stream, with its own palette and transparency.
 TEST(decode_gif_file, DecodesImageKWithItsPaletteAndTransparency)
 {
-    const three_images t;
-    const int transparent[3] = {3, -1, -1};
-    for (int k = 0; k < 3; ++k) {
+    const some_images t;
+    const int transparent[4] = {3, -1, -1, -1};
+    for (int k = 0; k < 4; ++k) {
         SCOPED_TRACE("image " + std::to_string(k));
         const result<gif_decoded> r = decode_gif_file(t.s.out, k);
         ASSERT_EQ(r.code, 0) << error_text(r.code);
@@ -193,7 +197,7 @@ TEST(decode_gif_file, DecodesImageKWithItsPaletteAndTransparency)
             EXPECT_TRUE(std::equal(&t.pixels[k][i * w], &t.pixels[k][i * w] + w, p.row(order[i]))) << "row " << i;
     }
     EXPECT_EQ(decode_gif_file(t.s.out).value.image.width, 5);
-    EXPECT_EQ(decode_gif_file(t.s.out, 3).code, ORVELN1_ERR_GIF_NO_IMAGE);
+    EXPECT_EQ(decode_gif_file(t.s.out, 4).code, ORVELN1_ERR_GIF_NO_IMAGE);
     EXPECT_EQ(decode_gif_file(t.s.out, -1).code, ORVELN1_ERR_GIF_NO_IMAGE);
     EXPECT_EQ(decode_gif_file(bytes{'B', 'M', 0}).code, ORVELN1_ERR_NOT_GIF);
     // Cut inside the second image's data: the images whose data began still decode.
