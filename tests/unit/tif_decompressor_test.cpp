@@ -250,12 +250,15 @@ TEST_F(tif_decompressor, FailedAndOverstatedReads)
     ASSERT_EQ(two.puts.size(), 2u);       // both owed rows hold only the buffer's 0xEE
     EXPECT_EQ(two.puts[0].bytes, row_unwritten);
     // A claim beyond the 30000 asked counts as 30000: the zeroed rest of the buffer decodes (as
-    // byte 0 codes) and nothing past the buffer is read; the next read fails.
-    test_host over;
-    over.record_puts = false;
+    // byte 0 codes, a row each, as many as with a claim of exactly 30000) and nothing past the
+    // buffer is read; the next read fails.
+    test_host over, exact;
+    over.record_puts = exact.record_puts = false;
     EXPECT_EQ(run(over, {256, 65, 66, 67}, INT32_MAX, 0, 0), ERR_BAD_DATA);
     ASSERT_EQ(over.reads.size(), 2u);
     EXPECT_EQ(over.reads[1].count, 30000 - (over.reads[1].buffer - read_buffer.data()));
+    EXPECT_EQ(run(exact, {256, 65, 66, 67}, 30000, 0, 0), ERR_BAD_DATA);
+    EXPECT_EQ(over.put_count, exact.put_count);
 }
 
 // `count` pieces: piece(i) gives a run's length and byte, then the count of noise bytes after it.
