@@ -2,7 +2,6 @@
 // The tests' images: pixel kinds, headers with palettes and padded rows.
 #include "support/image_kit.hpp"
 
-#include <array>
 #include <cstring>
 
 namespace orveln1::test
@@ -39,8 +38,10 @@ std::vector<uint8_t> test_image::header() const
         h[i] = static_cast<uint8_t>(words[i / 4] >> (8 * (i % 4)));
     h[32] = transparent_index;
     h[33] = transparent ? 0x10 : 0x00;
-    for (int i = 0; i < 256; ++i)
-        std::memcpy(h.data() + header_size + 4 * i, std::array<uint8_t, 4>{blue(i), green(i), red(i), 0xEE}.data(), 4);
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t entry[4] = {blue(i), green(i), red(i), 0xEE};
+        std::memcpy(h.data() + header_size + 4 * i, entry, sizeof entry);
+    }
     return h;
 }
 
@@ -57,9 +58,13 @@ std::vector<uint8_t> test_image::packed_row(int32_t y) const
     const int64_t unpadded = depth == 4 ? (int64_t{width} + 1) / 2 : width;
     std::vector<uint8_t> row(static_cast<std::size_t>((unpadded + 3) / 4 * 4), 0xA7);
     const uint8_t *p = pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-    for (int32_t x = 0; x < width; x += depth == 4 ? 2 : 1)
-        row[static_cast<std::size_t>(depth == 4 ? x / 2 : x)] =
-            depth == 4 ? static_cast<uint8_t>(p[x] << 4 | (x + 1 < width ? p[x + 1] : 0x0B)) : p[x];
+    if (depth != 4) {
+        std::memcpy(row.data(), p, static_cast<std::size_t>(width));
+        return row;
+    }
+    // Two pixels a byte, the first high; a lone last pixel has junk below it.
+    for (int32_t x = 0; x < width; x += 2)
+        row[static_cast<std::size_t>(x / 2)] = static_cast<uint8_t>(p[x] << 4 | (x + 1 < width ? p[x + 1] : 0x0B));
     return row;
 }
 
