@@ -259,7 +259,8 @@ int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_
     const bool runs_in_slot = rows.pending == rows.slot;
     int32_t result = GIF_ROW_FULL;
     // Hands out the rows a run reaches; false when decoding ends (result says how).
-    const auto take_run = [&](const lzw_string &run) {
+    const auto take_run = [&](const lzw_string &run) __attribute__((always_inline))
+    {
         const gif_delivery d = gif_put_run(rows, fill, run.length, static_cast<uint8_t>(run.first));
         fill = d.fill;
         if (d.status == 0)

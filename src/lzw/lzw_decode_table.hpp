@@ -171,8 +171,8 @@ constexpr uint32_t append_shift(uint32_t length) noexcept
 
 // A string of 8 bytes or more (code `code`, word `word`, record `record`) in the form an appended
 // byte completes; `run` says the string is one byte repeated.
-constexpr lzw_string extend_long(uint32_t code, uint64_t word, uint32_t record, uint32_t length, uint32_t first,
-                                 bool run) noexcept
+[[gnu::always_inline]] constexpr lzw_string extend_long(uint32_t code, uint64_t word, uint32_t record, uint32_t length,
+                                                        uint32_t first, bool run) noexcept
 {
     const uint32_t flag = run ? LZW_RUN_FLAG : 0;
     if (last_chunk(length) == LZW_CHUNK) // the appended byte starts a chunk: this string is the link
@@ -189,6 +189,9 @@ constexpr uint32_t link_of(uint32_t record) noexcept
 
 // The decode table over a block of LZW_DECODE_TABLE_BYTES (8-byte aligned). Codes past the roots
 // are defined anew after each reset, so a reset touches only the roots and the two control codes.
+// What the decode loops call per code is forced inline: the loops are built around it, and at the
+// inlining limits of an -O2 build some of it stayed calls, which cost the decoders up to a third of
+// their speed.
 class lzw_decode_table
 {
   public:
@@ -213,14 +216,14 @@ class lzw_decode_table
 
     // Entry `code` gets the word and record given (those of a string followed by one byte: see
     // define).
-    void set(uint32_t code, uint64_t word, uint32_t record) noexcept
+    [[gnu::always_inline]] void set(uint32_t code, uint64_t word, uint32_t record) noexcept
     {
         words_[code] = word;
         records()[code] = record;
     }
 
     // Entry `code` becomes the string `prev` followed by `byte`.
-    void define(uint32_t code, const lzw_string &prev, uint32_t byte) noexcept
+    [[gnu::always_inline]] void define(uint32_t code, const lzw_string &prev, uint32_t byte) noexcept
     {
         words_[code] = prev.word | uint64_t{byte} << lzw_detail::append_shift(prev.length);
         records()[code] = prev.link_bits | (prev.length + 1);
@@ -228,7 +231,7 @@ class lzw_decode_table
 
     // Writes the string of `code` (defined, not a control code) from out on: exactly its bytes,
     // plus up to LZW_STORE_OVERRUN junk bytes past a string shorter than 8. Returns the string.
-    [[nodiscard]] lzw_string expand(uint32_t code, uint8_t *out) const noexcept
+    [[nodiscard, gnu::always_inline]] lzw_string expand(uint32_t code, uint8_t *out) const noexcept
     {
         const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
@@ -243,8 +246,8 @@ class lzw_decode_table
     // The code that the current step defines (KwKwK): the previous string followed by its own
     // first byte. `before` bytes of output lie in place before out; when the whole previous string
     // is among them it is copied rather than expanded again. Writes as expand does.
-    [[nodiscard]] lzw_string expand_new(uint32_t code, const lzw_string &prev, uint8_t *out,
-                                        std::size_t before) noexcept
+    [[nodiscard, gnu::always_inline]] lzw_string expand_new(uint32_t code, const lzw_string &prev, uint8_t *out,
+                                                            std::size_t before) noexcept
     {
         define(code, prev, prev.first);
         if (prev.length >= 2 * LZW_SHORT_STRING && before >= prev.length) {
@@ -261,7 +264,7 @@ class lzw_decode_table
 
     // Entry `code` becomes the run `run` (8 bytes or more, one byte repeated, as run_string gives
     // it) followed by its byte once more. Returns that longer run, which nothing has written.
-    [[nodiscard]] lzw_string extend_run(uint32_t code, const lzw_string &run) noexcept
+    [[nodiscard, gnu::always_inline]] lzw_string extend_run(uint32_t code, const lzw_string &run) noexcept
     {
         define(code, run, run.first);
         return lzw_detail::extend_long(code, words_[code], records()[code], run.length + 1, run.first, true);
@@ -271,7 +274,7 @@ class lzw_decode_table
     // table rather than from where the string was just written, which the stores may not have
     // reached yet. The word holds the last chunk in its top bytes and zeros below it; the chunk
     // before is a whole 8 bytes.
-    [[nodiscard]] uint64_t last_eight(uint32_t code) const noexcept
+    [[nodiscard, gnu::always_inline]] uint64_t last_eight(uint32_t code) const noexcept
     {
         const uint32_t record = records()[code];
         const uint32_t chunk = lzw_detail::last_chunk(record & LZW_LENGTH_MASK);
@@ -285,7 +288,7 @@ class lzw_decode_table
     // as expand would return it, without writing it; the caller fills it where it wants. Otherwise
     // nothing. Long runs are where LZW strings grow longest, and a decoder that delivers rows from a
     // fixed slot can then skip writing bytes that the slot already holds.
-    [[nodiscard]] bool run_string(uint32_t code, lzw_string &s) const noexcept
+    [[nodiscard, gnu::always_inline]] bool run_string(uint32_t code, lzw_string &s) const noexcept
     {
         const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
@@ -299,8 +302,8 @@ class lzw_decode_table
 
   private:
     // A string of 8 bytes or more: one store, a fill or a walk of its chunks.
-    [[nodiscard]] lzw_string expand_long(uint32_t code, uint64_t w, uint32_t record, uint32_t n,
-                                         uint8_t *out) const noexcept
+    [[nodiscard, gnu::always_inline]] lzw_string expand_long(uint32_t code, uint64_t w, uint32_t record, uint32_t n,
+                                                             uint8_t *out) const noexcept
     {
         using namespace lzw_detail;
         if (n == LZW_SHORT_STRING) {
@@ -318,7 +321,7 @@ class lzw_decode_table
 
     // Whether the string of word `w`, record `record` and `n` bytes (more than 8) is one byte
     // repeated: all but its last byte are (the run flag), and the last two bytes are equal.
-    [[nodiscard]] bool is_run(uint64_t w, uint32_t record, uint32_t n) const noexcept
+    [[nodiscard, gnu::always_inline]] bool is_run(uint64_t w, uint32_t record, uint32_t n) const noexcept
     {
         if ((record & LZW_RUN_FLAG) == 0)
             return false;
@@ -331,7 +334,7 @@ class lzw_decode_table
     // Writes a string of more than 8 bytes exactly: the last chunk's store puts junk below the
     // chunk, inside the string, where the store of the chunk before it lands next. Returns the
     // string's first byte.
-    uint8_t write_chunks(uint8_t *out, uint64_t w, uint32_t record, uint32_t n) const noexcept
+    [[gnu::always_inline]] uint8_t write_chunks(uint8_t *out, uint64_t w, uint32_t record, uint32_t n) const noexcept
     {
         using namespace lzw_detail;
         uint8_t *end = out + n;

@@ -566,7 +566,9 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // that each name the string before them followed by its first byte (the form a long stretch of
     // one byte takes) lengthen the run: while no check is due they are taken here and the whole
     // stretch goes out in one piece, as it would one code at a time. False when decoding stops.
-    const auto put_run = [&](lzw_string run) {
+    // Like the table's members, the two run helpers are forced inline (see lzw_decode_table).
+    const auto put_run = [&](lzw_string run) __attribute__((always_inline))
+    {
         uint32_t length = run.length;
         while (bit_pos < bit_bound && tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
             bit_pos += space.code_width;
@@ -590,7 +592,8 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // within the row they are taken here and the bytes go out in one fill. Flat areas decode as
     // chains of such codes, each of which would otherwise take a pass of the general loop and a
     // copy of the string before it.
-    const auto fill_runs = [&](lzw_string run) {
+    const auto fill_runs = [&](lzw_string run) __attribute__((always_inline))
+    {
         uint32_t unwritten = run.length;
         while (bit_pos < bit_bound && out + unwritten + run.length + 1 <= row_end &&
                tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
