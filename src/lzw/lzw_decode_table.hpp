@@ -170,14 +170,28 @@ constexpr uint32_t append_shift(uint32_t length) noexcept
 }
 
 // A string of 8 bytes or more (code `code`, word `word`, record `record`) in the form an appended
-// byte completes; `run` says the string is one byte repeated.
+// byte completes; `run` says the string is one byte repeated. Whether the appended byte starts a
+// chunk (then this string is the link) is as random as the string's length where the string came
+// from the table: both forms are made and one is picked by mask, for a branch there guesses wrong
+// about as often as a chunk ends. `InChain` is for a string one byte longer than the one before it
+// (a chain of codes that each name the previous string followed by its first byte): there the
+// lengths step by one, a branch learns the pattern, and a select would only lengthen the chain of
+// dependent steps.
+template <bool InChain = false>
 [[gnu::always_inline]] constexpr lzw_string extend_long(uint32_t code, uint64_t word, uint32_t record, uint32_t length,
                                                         uint32_t first, bool run) noexcept
 {
     const uint32_t flag = run ? LZW_RUN_FLAG : 0;
-    if (last_chunk(length) == LZW_CHUNK) // the appended byte starts a chunk: this string is the link
-        return {0, length, first, code << LZW_LINK_SHIFT | flag};
-    return {word >> 8, length, first, (record & (LZW_LINK_MASK << LZW_LINK_SHIFT)) | flag};
+    constexpr uint32_t link_bits = LZW_LINK_MASK << LZW_LINK_SHIFT;
+    if constexpr (InChain) {
+        if (last_chunk(length) == LZW_CHUNK)
+            return {0, length, first, code << LZW_LINK_SHIFT | flag};
+        return {word >> 8, length, first, (record & link_bits) | flag};
+    } else {
+        const uint32_t within = (length % LZW_CHUNK == 0) - 1u; // all ones unless a chunk starts
+        const uint32_t link = (code << LZW_LINK_SHIFT & ~within) | (record & link_bits & within);
+        return {word >> 8 & (uint64_t{0} - (within & 1)), length, first, link | flag};
+    }
 }
 
 constexpr uint32_t link_of(uint32_t record) noexcept
@@ -257,17 +271,19 @@ class lzw_decode_table
             out[prev.length] = static_cast<uint8_t>(prev.first);
             const uint32_t n = prev.length + 1;
             const bool run = (prev.link_bits & LZW_RUN_FLAG) != 0;
-            return lzw_detail::extend_long(code, words_[code], records()[code], n, prev.first, run);
+            return lzw_detail::extend_long<true>(code, words_[code], records()[code], n, prev.first, run);
         }
         return expand(code, out);
     }
 
     // Entry `code` becomes the run `run` (8 bytes or more, one byte repeated, as run_string gives
     // it) followed by its byte once more. Returns that longer run, which nothing has written.
+    // `InChain` when `run` itself came from this, one of a chain of such codes (see extend_long).
+    template <bool InChain = false>
     [[nodiscard, gnu::always_inline]] lzw_string extend_run(uint32_t code, const lzw_string &run) noexcept
     {
         define(code, run, run.first);
-        return lzw_detail::extend_long(code, words_[code], records()[code], run.length + 1, run.first, true);
+        return lzw_detail::extend_long<InChain>(code, words_[code], records()[code], run.length + 1, run.first, true);
     }
 
     // The last 8 bytes of the string of `code` (defined, 8 bytes or more) as a word, read from the
@@ -325,9 +341,12 @@ class lzw_decode_table
     {
         if ((record & LZW_RUN_FLAG) == 0)
             return false;
-        const uint64_t before_last = lzw_detail::last_chunk(n) >= 2
-                                         ? w >> (LZW_TOP_BYTE_SHIFT - 8)
-                                         : words_[lzw_detail::link_of(record)] >> LZW_TOP_BYTE_SHIFT;
+        // The byte before the last lies in the last chunk, or, when that chunk is one byte, at the
+        // top of the linked one: both are read and one picked by mask, as the lengths are random.
+        const uint64_t in_chunk = w >> (LZW_TOP_BYTE_SHIFT - 8);
+        const uint64_t in_link = words_[lzw_detail::link_of(record)] >> LZW_TOP_BYTE_SHIFT;
+        const uint64_t pick_link = uint64_t{0} - uint64_t{n % LZW_CHUNK == 1};
+        const uint64_t before_last = (in_chunk & ~pick_link) | (in_link & pick_link);
         return static_cast<uint8_t>(before_last) == static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
     }
 

@@ -572,7 +572,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         uint32_t length = run.length;
         while (bit_pos < bit_bound && tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
             bit_pos += space.code_width;
-            run = table.extend_run(space.next_code, run);
+            run = table.extend_run<true>(space.next_code, run);
             space.advance();
             length += run.length;
         }
@@ -591,16 +591,26 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // them followed by its first byte lengthen the run; while no check is due and the run stays
     // within the row they are taken here and the bytes go out in one fill. Flat areas decode as
     // chains of such codes, each of which would otherwise take a pass of the general loop and a
-    // copy of the string before it.
+    // copy of the string before it. The first of a chain starts from a run of any length, the
+    // rest from one a byte longer each (see extend_long).
     const auto fill_runs = [&](lzw_string run) __attribute__((always_inline))
     {
         uint32_t unwritten = run.length;
-        while (bit_pos < bit_bound && out + unwritten + run.length + 1 <= row_end &&
-               tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
+        const auto more = [&] {
+            return bit_pos < bit_bound && out + unwritten + run.length + 1 <= row_end &&
+                   tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code;
+        };
+        if (more()) {
             bit_pos += space.code_width;
             run = table.extend_run(space.next_code, run);
             space.advance();
             unwritten += run.length;
+            while (more()) {
+                bit_pos += space.code_width;
+                run = table.extend_run<true>(space.next_code, run);
+                space.advance();
+                unwritten += run.length;
+            }
         }
         lzw_detail::fill_run(out, static_cast<uint8_t>(run.first), unwritten);
         out += unwritten;
