@@ -222,6 +222,27 @@ TEST_F(tif_decompressor, ReadPiecesDecodeAsTheWholeStripDoes)
     }
 }
 
+// A run of each length from 8 to 72 bytes that ends the strip early in a row: the unfinished row
+// holds the run, then the row before's bytes as they were, whichever fill the length takes.
+TEST_F(tif_decompressor, ARunEndingTheStripLeavesTheRowBeforeAfterIt)
+{
+    // Row 0: bytes 0 to 99, then runs of byte 200 growing from 1 to 72 bytes, whose codes 358 to
+    // 428 define the runs of 2 to 72 bytes (byte 200 after byte 99 defines 357).
+    std::vector<uint32_t> row0 = {256};
+    for (uint32_t code = 0; code < 100; ++code)
+        row0.push_back(code);
+    row0.push_back(200);
+    for (uint32_t code = 358; code <= 428; ++code)
+        row0.push_back(code);
+    constexpr uint32_t width = 100 + 72 * 73 / 2;
+    for (uint32_t length = 8; length <= 72; ++length) {
+        SCOPED_TRACE(length);
+        std::vector<uint32_t> codes = row0;
+        codes.insert(codes.end(), {356 + length, 257});
+        ASSERT_NO_FATAL_FAILURE(expect_as_model(tif_codes(codes), width, 2));
+    }
+}
+
 // Only delivered bytes are decoded: a failed read (0 or negative) ends the strip even when the
 // buffer holds bytes, and no result can claim more than was asked.
 TEST_F(tif_decompressor, FailedAndOverstatedReads)
