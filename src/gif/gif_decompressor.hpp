@@ -11,6 +11,7 @@
 #include "boundary/result_codes.hpp"
 #include "gif/gif_format.hpp"
 #include "lzw/lzw_decode_table.hpp"
+#include "lzw/lzw_target.hpp"
 
 namespace orveln1
 {
@@ -76,11 +77,13 @@ struct gif_read_result {
 }
 
 // The code of code_width bits at bit_pos, which lies below the reader's fast_end. A code starts at
-// most 7 bits into a byte and is at most 12 bits long: the window holds it.
+// most 7 bits into a byte and is at most 12 bits long: a window of the target's width holds it
+// (see lzw_window_word), and its bytes lie within those gif_window may read.
 [[nodiscard]] inline uint32_t gif_window_code(const uint8_t *read_buffer, uint32_t bit_pos,
                                               uint32_t code_width) noexcept
 {
-    return static_cast<uint32_t>(gif_window(read_buffer, bit_pos)) & ((1u << code_width) - 1);
+    const lzw_window_word window = lzw_detail::load_window_lsb_first(read_buffer + (bit_pos >> 3));
+    return static_cast<uint32_t>(window >> (bit_pos & 7)) & ((1u << code_width) - 1);
 }
 
 // Takes the next code of code_width bits, least significant bit first.

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "boundary/memory.hpp"
+#include "lzw/lzw_target.hpp"
 #include "orveln1.h"
 
 namespace orveln1
@@ -125,8 +126,8 @@ inline void tif_fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
 // the spare entry 4096 again, which no code reads.
 struct tif_code_space {
     uint32_t code_width = TIF_MIN_CODE_WIDTH;
-    // The right shift that takes a code from the top of a 64-bit window.
-    uint32_t window_shift = 64 - TIF_MIN_CODE_WIDTH;
+    // The right shift that takes a code from the top of a window (see tif_window_code).
+    uint32_t window_shift = LZW_WINDOW_BITS - TIF_MIN_CODE_WIDTH;
     uint32_t next_code = TIF_FIRST_TABLE_CODE;
     uint32_t width_limit = TIF_FIRST_WIDTH_LIMIT;
     // next_code's value at which the width steps or the table fills.
@@ -141,7 +142,7 @@ struct tif_code_space {
         if (next_code == event_code) {
             if (next_code == width_limit - 1) {
                 code_width += code_width < TIF_MAX_CODE_WIDTH ? 1 : 0;
-                window_shift = 64 - code_width;
+                window_shift = LZW_WINDOW_BITS - code_width;
                 width_limit <<= 1;
             }
             if (next_code > static_cast<uint32_t>(TIF_CODE_LIMIT))
@@ -165,10 +166,15 @@ inline uint64_t tif_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcep
     return window << (bit_pos & 7);
 }
 
-// The code at bit_pos, which lies below tif_fast_end.
+// The code at bit_pos, which lies below tif_fast_end, from a window of the target's width (see
+// lzw_window_word) whose shift is window_shift; its bytes lie within those tif_window may read.
+inline lzw_window_word tif_narrow_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
+{
+    return lzw_detail::load_window_msb_first(read_buffer + (bit_pos >> 3)) << (bit_pos & 7);
+}
 inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t window_shift) noexcept
 {
-    return static_cast<uint32_t>(tif_window(read_buffer, bit_pos) >> window_shift);
+    return static_cast<uint32_t>(tif_narrow_window(read_buffer, bit_pos) >> window_shift);
 }
 
 // A generation's first verdict on its roots (see lzw_judge_roots) rests on the literal after the
@@ -218,9 +224,9 @@ template <uint32_t code_width>
     uint32_t prev_length = state.prev_length;
     uint8_t *out = state.out;
     uint64_t tail = state.tail;
-    const uint32_t window_shift = 64 - code_width;
+    constexpr uint32_t window_shift = LZW_WINDOW_BITS - code_width;
     // One window holds two codes: they start at most 7 bits in.
-    static_assert(7 + 2 * code_width <= 64);
+    static_assert(7 + 2 * code_width <= LZW_WINDOW_BITS);
     for (;;) {
         // The codes that may follow with neither bound checked: each of them still lies below
         // bit_bound, and as every string here is shorter than 8 bytes, each still starts below
@@ -264,7 +270,7 @@ template <uint32_t code_width>
             return true;
         };
         for (; count >= 2; count -= 2) {
-            const uint64_t window = tif_window(read_buffer, bit_pos);
+            const lzw_window_word window = tif_narrow_window(read_buffer, bit_pos);
             if (!take(static_cast<uint32_t>(window >> window_shift)))
                 break;
             if (!take(static_cast<uint32_t>(window << code_width >> window_shift))) {
@@ -346,7 +352,7 @@ template <uint32_t code_width>
         c = d3;
     }
     while (out < row_end && bit_pos < bit_bound) {
-        const uint32_t d = tif_window_code(read_buffer, bit_pos, window_shift);
+        const uint32_t d = tif_window_code(read_buffer, bit_pos, LZW_WINDOW_BITS - code_width);
         if (d >= LZW_ROOTS)
             break;
         bit_pos += code_width;
