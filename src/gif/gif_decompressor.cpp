@@ -9,6 +9,7 @@
 
 #include "boundary/image_header.hpp"
 #include "boundary/memory.hpp"
+#include "lzw/lzw_paths.hpp"
 #include "orveln1.h"
 
 namespace orveln1
@@ -228,9 +229,9 @@ struct gif_input {
 
 // A table generation between its code loops: the code space, the string the last code gave, and
 // the pixels decoded in all before its first code.
-struct gif_generation {
+template <typename W> struct gif_generation {
     gif_code_space space;
-    lzw_string prev;
+    lzw_string_of<W> prev;
     uint64_t decoded_before;
 };
 
@@ -244,22 +245,24 @@ struct gif_generation {
 // they take the shortest path: one byte stored and the entry the root before and this one make.
 // Where roots are few, telling them apart costs every code a comparison for nothing; so the
 // verdict (lzw_judge_roots, from the pixels and codes since the clear) is judged at each row
-// handed out, and each loop has only its own path.
-template <bool Roots>
-int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_decode_table table, gif_rows &rows,
-                         uint32_t &fill_state, gif_generation &generation) noexcept
+// handed out, and each loop has only its own path. W is the form the words are held in (see
+// lzw_word.hpp).
+template <typename W, bool Roots>
+[[gnu::always_inline]] inline int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state,
+                                                       lzw_decode_table_of<W> table, gif_rows &rows,
+                                                       uint32_t &fill_state, gif_generation<W> &generation) noexcept
 {
     gif_bit_reader reader = reader_state;
     uint32_t fill = fill_state;
     gif_code_space space = generation.space;
-    lzw_string prev = generation.prev;
+    lzw_string_of<W> prev = generation.prev;
     const auto width = static_cast<uint32_t>(rows.width);
     uint8_t *const pending = rows.pending;
     // Runs that reach the row's end are written into the slot directly (depth 8 only).
     const bool runs_in_slot = rows.pending == rows.slot;
     int32_t result = GIF_ROW_FULL;
     // Hands out the rows a run reaches; false when decoding ends (result says how).
-    const auto take_run = [&](const lzw_string &run) __attribute__((always_inline))
+    const auto take_run = [&](const lzw_string_of<W> &run) __attribute__((always_inline))
     {
         const gif_delivery d = gif_put_run(rows, fill, run.length, static_cast<uint8_t>(run.first));
         fill = d.fill;
@@ -287,20 +290,26 @@ int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_
                 const bool in_fours = rows.roots == lzw_roots_path::in_fours;
                 while (in_fours && width - fill >= 4 && reader.bit_pos < reader.fast_end &&
                        space.next_code + 4 < space.width_limit) {
-                    const uint64_t window = gif_window(in.read_buffer, reader.bit_pos);
+                    // A window of the target's width holds two codes, a 64-bit one all four; the
+                    // second window's bytes lie within the 8 bytes from the first code's.
+                    const lzw_window_word window = gif_narrow_window(in.read_buffer, reader.bit_pos);
+                    const lzw_window_word later =
+                        LZW_WINDOW_BITS >= 7 + 4 * GIF_MAX_CODE_WIDTH
+                            ? window >> 2 * code_width
+                            : gif_narrow_window(in.read_buffer, reader.bit_pos + 2 * code_width);
                     const auto d0 = static_cast<uint32_t>(window) & mask;
                     const auto d1 = static_cast<uint32_t>(window >> code_width) & mask;
-                    const auto d2 = static_cast<uint32_t>(window >> 2 * code_width) & mask;
-                    const auto d3 = static_cast<uint32_t>(window >> 3 * code_width) & mask;
+                    const auto d2 = static_cast<uint32_t>(later) & mask;
+                    const auto d3 = static_cast<uint32_t>(later >> code_width) & mask;
                     // The clear code is a power of two, the roots all the codes below it.
                     if ((d0 | d1 | d2 | d3) >= in.clear_code)
                         break;
                     reader.bit_pos += 4 * code_width;
                     // Each entry is the root before followed by the next.
-                    table.set(space.next_code, c | d0 << 8, 2);
-                    table.set(space.next_code + 1, d0 | d1 << 8, 2);
-                    table.set(space.next_code + 2, d1 | d2 << 8, 2);
-                    table.set(space.next_code + 3, d2 | d3 << 8, 2);
+                    table.set(space.next_code, lzw_word<W>(c | d0 << 8), 2);
+                    table.set(space.next_code + 1, lzw_word<W>(d0 | d1 << 8), 2);
+                    table.set(space.next_code + 2, lzw_word<W>(d1 | d2 << 8), 2);
+                    table.set(space.next_code + 3, lzw_word<W>(d2 | d3 << 8), 2);
                     space.next_code += 4;
                     lzw_detail::store4(pending + fill, d0 | d1 << 8 | d2 << 16 | d3 << 24);
                     fill += 4;
@@ -311,16 +320,16 @@ int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_
                     if (d >= in.clear_code)
                         break;
                     reader.bit_pos += space.code_width;
-                    table.set(space.next_code, c | d << 8, 2);
+                    table.set(space.next_code, lzw_word<W>(c | d << 8), 2);
                     space.advance();
                     pending[fill++] = static_cast<uint8_t>(d);
                     c = d;
                 }
-                prev = lzw_string{c, 1, c};
+                prev = {lzw_word<W>(c), 1, c};
                 continue;
             }
         }
-        lzw_string s;
+        lzw_string_of<W> s;
         if (c < space.next_code) [[likely]] {
             const uint32_t n = table.length(c);
             if (n > LZW_SHORT_STRING) [[unlikely]] {
@@ -368,14 +377,16 @@ int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state, lzw_
 
 // Decodes the codes of one table generation, from the one after a clear code to the next clear
 // code or the end of the data.
-int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader, lzw_decode_table table, gif_rows &rows,
-                              uint32_t &fill) noexcept
+template <typename W>
+[[gnu::always_inline]] inline int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader,
+                                                            lzw_decode_table_of<W> table, gif_rows &rows,
+                                                            uint32_t &fill) noexcept
 {
     table.reset(in.clear_code);
     rows.uniform = false;
-    gif_generation generation{{in.first_width, in.clear_code + 2, 1u << in.first_width},
-                              {},
-                              static_cast<uint64_t>(rows.rows_done) * static_cast<uint32_t>(rows.width) + fill};
+    gif_generation<W> generation{{in.first_width, in.clear_code + 2, 1u << in.first_width},
+                                 {},
+                                 static_cast<uint64_t>(rows.rows_done) * static_cast<uint32_t>(rows.width) + fill};
 
     // The code after a clear code names a byte: only the codes below 256 have been set since the
     // reset, so any other code ends the data, as does the end code; another clear code simply
@@ -386,15 +397,15 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader, lzw_d
     if (c == in.clear_code + 1 || c >= LZW_ROOTS)
         return 0;
     rows.pending[fill++] = static_cast<uint8_t>(c);
-    generation.prev = lzw_string{c, 1, c};
+    generation.prev = {lzw_word<W>(c), 1, c};
     // At root size 1 the first free code already equals 2^width: widen right after this code.
     if (generation.space.next_code >= generation.space.width_limit)
         generation.space.widen();
     // Until a row's end judges the roots anew, the last generation's verdict holds.
     for (;;) {
         const int32_t r = rows.roots != lzw_roots_path::general
-                              ? gif_decode_codes<true>(in, reader, table, rows, fill, generation)
-                              : gif_decode_codes<false>(in, reader, table, rows, fill, generation);
+                              ? gif_decode_codes<W, true>(in, reader, table, rows, fill, generation)
+                              : gif_decode_codes<W, false>(in, reader, table, rows, fill, generation);
         if (r != GIF_ROW_FULL)
             return r;
         const gif_delivery d = gif_deliver_rows(rows, fill);
@@ -409,6 +420,35 @@ int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader, lzw_d
         rows.roots = lzw_judge_roots(decoded, codes);
     }
 }
+
+// Decodes the table generations of the image data, after its first clear code, until it ends.
+template <typename W>
+[[gnu::always_inline]] inline int32_t gif_decode_generations(const gif_input &in, gif_bit_reader &reader,
+                                                             uint8_t *table_block, gif_rows &rows) noexcept
+{
+    const lzw_decode_table_of<W> table(table_block);
+    uint32_t fill = 0;
+    int32_t r;
+    do
+        r = gif_decode_generation<W>(in, reader, table, rows, fill);
+    while (r == GIF_CLEARED);
+    return r;
+}
+
+// One function for each path of the decode loop that lzw_choose_paths can pick: the plain one, and
+// where the CPU must be asked, the words in SSE2 registers, built for SSE2.
+[[gnu::noinline]] int32_t gif_decode_plain(const gif_input &in, gif_bit_reader &reader, uint8_t *table_block,
+                                           gif_rows &rows) noexcept
+{
+    return gif_decode_generations<uint64_t>(in, reader, table_block, rows);
+}
+#if defined(ORVELN1_HAVE_SSE2_WORDS)
+[[gnu::noinline, gnu::target("sse2")]] int32_t gif_decode_sse2(const gif_input &in, gif_bit_reader &reader,
+                                                               uint8_t *table_block, gif_rows &rows) noexcept
+{
+    return gif_decode_generations<lzw_xmm_word>(in, reader, table_block, rows);
+}
+#endif
 
 } // namespace
 
@@ -529,13 +569,11 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     if (gif_read_code(cb, io_handle, reader, read_buffer, in.first_width) != clear_code)
         return ERR_BAD_DATA;
 
-    const lzw_decode_table table(table_block.get());
-    uint32_t fill = 0;
-    int32_t r;
-    do
-        r = gif_decode_generation(in, reader, table, rows, fill);
-    while (r == GIF_CLEARED);
-    return r;
+#if defined(ORVELN1_HAVE_SSE2_WORDS)
+    if (lzw_choose_paths().sse2_words)
+        return gif_decode_sse2(in, reader, table_block.get(), rows);
+#endif
+    return gif_decode_plain(in, reader, table_block.get(), rows);
 }
 
 } // namespace orveln1

@@ -65,25 +65,19 @@ struct gif_read_result {
 [[nodiscard]] gif_read_result gif_read_code_slow(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
                                                  gif_bit_reader reader, uint32_t code_width) noexcept;
 
-// The bits from bit_pos on, which lies below the reader's fast_end, from the lowest bit of a word:
-// one 8-byte load. At least 57 of them are the stream's.
-[[nodiscard]] inline uint64_t gif_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
+// The bits from bit_pos on, which lies below the reader's fast_end, from the lowest bit of a window
+// of the target's width (see lzw_window_word): the 8 bytes from bit_pos's byte are the reader's
+// to load, and at least LZW_WINDOW_BITS - 7 of the window's bits are the stream's. A code starts
+// at most 7 bits into a byte and is at most 12 bits long, so the window holds one code, or two.
+[[nodiscard]] inline lzw_window_word gif_narrow_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
 {
-    uint64_t window;
-    std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
-    if constexpr (std::endian::native == std::endian::big)
-        window = __builtin_bswap64(window);
-    return window >> (bit_pos & 7);
+    return lzw_detail::load_window_lsb_first(read_buffer + (bit_pos >> 3)) >> (bit_pos & 7);
 }
-
-// The code of code_width bits at bit_pos, which lies below the reader's fast_end. A code starts at
-// most 7 bits into a byte and is at most 12 bits long: a window of the target's width holds it
-// (see lzw_window_word), and its bytes lie within those gif_window may read.
+// The code of code_width bits at bit_pos, which lies below the reader's fast_end.
 [[nodiscard]] inline uint32_t gif_window_code(const uint8_t *read_buffer, uint32_t bit_pos,
                                               uint32_t code_width) noexcept
 {
-    const lzw_window_word window = lzw_detail::load_window_lsb_first(read_buffer + (bit_pos >> 3));
-    return static_cast<uint32_t>(window >> (bit_pos & 7)) & ((1u << code_width) - 1);
+    return static_cast<uint32_t>(gif_narrow_window(read_buffer, bit_pos)) & ((1u << code_width) - 1);
 }
 
 // Takes the next code of code_width bits, least significant bit first.

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "lzw/lzw_word.hpp"
+
 namespace orveln1
 {
 
@@ -54,13 +56,14 @@ constexpr std::size_t LZW_DECODE_TABLE_BYTES = LZW_RECORDS_OFFSET + LZW_TABLE_CO
 // The string a code just produced, as the next entry starts from it: its word and record bits in
 // the form an appended byte completes (for a long string: the word's last chunk moved down a byte,
 // or nothing when the appended byte starts a new chunk; the link and run flag), its length and its
-// first byte.
-struct lzw_string {
-    uint64_t word;
+// first byte. W is the form the word is held in (see lzw_word.hpp).
+template <typename W> struct lzw_string_of {
+    W word;
     uint32_t length;
     uint32_t first;
     uint32_t link_bits = 0;
 };
+using lzw_string = lzw_string_of<uint64_t>;
 
 // How a decoder takes the roots, judged from a stretch of codes (see lzw_judge_roots): by the
 // general path, on a path of their own one at a time, or there four to a window. A root names its
@@ -91,6 +94,14 @@ inline void store8(uint8_t *p, uint64_t v) noexcept
         v = __builtin_bswap64(v);
     std::memcpy(p, &v, sizeof v);
 }
+
+#if defined(ORVELN1_HAVE_SSE2_WORDS)
+[[gnu::always_inline]] inline void store8(uint8_t *p, lzw_xmm_word w) noexcept
+{
+    const uint64_t v = w.v[0];
+    std::memcpy(p, &v, sizeof v);
+}
+#endif
 
 // Four bytes, the lowest of v first: the bytes of four roots at once.
 inline void store4(uint8_t *p, uint32_t v) noexcept
@@ -177,20 +188,20 @@ constexpr uint32_t append_shift(uint32_t length) noexcept
 // (a chain of codes that each name the previous string followed by its first byte): there the
 // lengths step by one, a branch learns the pattern, and a select would only lengthen the chain of
 // dependent steps.
-template <bool InChain = false>
-[[gnu::always_inline]] constexpr lzw_string extend_long(uint32_t code, uint64_t word, uint32_t record, uint32_t length,
-                                                        uint32_t first, bool run) noexcept
+template <bool InChain = false, typename W>
+[[gnu::always_inline]] inline lzw_string_of<W> extend_long(uint32_t code, W word, uint32_t record, uint32_t length,
+                                                           uint32_t first, bool run) noexcept
 {
     const uint32_t flag = run ? LZW_RUN_FLAG : 0;
     constexpr uint32_t link_bits = LZW_LINK_MASK << LZW_LINK_SHIFT;
     if constexpr (InChain) {
         if (last_chunk(length) == LZW_CHUNK)
-            return {0, length, first, code << LZW_LINK_SHIFT | flag};
+            return {lzw_word<W>(0), length, first, code << LZW_LINK_SHIFT | flag};
         return {word >> 8, length, first, (record & link_bits) | flag};
     } else {
         const uint32_t within = (length % LZW_CHUNK == 0) - 1u; // all ones unless a chunk starts
         const uint32_t link = (code << LZW_LINK_SHIFT & ~within) | (record & link_bits & within);
-        return {word >> 8 & (uint64_t{0} - (within & 1)), length, first, link | flag};
+        return {(word >> 8) & lzw_mask_if<W>((within & 1) != 0), length, first, link | flag};
     }
 }
 
@@ -206,10 +217,16 @@ constexpr uint32_t link_of(uint32_t record) noexcept
 // What the decode loops call per code is forced inline: the loops are built around it, and at the
 // inlining limits of an -O2 build some of it stayed calls, which cost the decoders up to a third of
 // their speed.
-class lzw_decode_table
+//
+// W is the form in which the words are held in registers (see lzw_word.hpp); the block is the same
+// for both.
+template <typename W> class lzw_decode_table_of
 {
   public:
-    explicit lzw_decode_table(uint8_t *block) noexcept : words_(reinterpret_cast<uint64_t *>(block)) {}
+    using string = lzw_string_of<W>;
+
+    explicit lzw_decode_table_of(uint8_t *block) noexcept : words_(reinterpret_cast<uint64_t *>(block)) {}
+    [[nodiscard]] uint8_t *block() const noexcept { return reinterpret_cast<uint8_t *>(words_); }
 
     // Every code below 256 names its own byte again; clear_code and the end code after it are
     // control codes (GIF at a root size below 8 puts them among the bytes, TIFF at 256 and 257).
@@ -225,34 +242,34 @@ class lzw_decode_table
 
     [[nodiscard]] uint32_t length(uint32_t code) const noexcept { return records()[code] & LZW_LENGTH_MASK; }
     // The word of a string shorter than 8 bytes is the string itself, its first byte lowest.
-    [[nodiscard]] uint64_t word(uint32_t code) const noexcept { return words_[code]; }
+    [[nodiscard, gnu::always_inline]] W word(uint32_t code) const noexcept { return lzw_load<W>(&words_[code]); }
     [[nodiscard]] static bool is_control(uint32_t length) noexcept { return length == LZW_CONTROL_LENGTH; }
 
     // Entry `code` gets the word and record given (those of a string followed by one byte: see
     // define).
-    [[gnu::always_inline]] void set(uint32_t code, uint64_t word, uint32_t record) noexcept
+    [[gnu::always_inline]] void set(uint32_t code, W word, uint32_t record) noexcept
     {
-        words_[code] = word;
+        lzw_store_word(&words_[code], word);
         records()[code] = record;
     }
 
     // Entry `code` becomes the string `prev` followed by `byte`.
-    [[gnu::always_inline]] void define(uint32_t code, const lzw_string &prev, uint32_t byte) noexcept
+    [[gnu::always_inline]] void define(uint32_t code, const string &prev, uint32_t byte) noexcept
     {
-        words_[code] = prev.word | uint64_t{byte} << lzw_detail::append_shift(prev.length);
+        lzw_store_word(&words_[code], prev.word | lzw_word<W>(byte) << lzw_detail::append_shift(prev.length));
         records()[code] = prev.link_bits | (prev.length + 1);
     }
 
     // Writes the string of `code` (defined, not a control code) from out on: exactly its bytes,
     // plus up to LZW_STORE_OVERRUN junk bytes past a string shorter than 8. Returns the string.
-    [[nodiscard, gnu::always_inline]] lzw_string expand(uint32_t code, uint8_t *out) const noexcept
+    [[nodiscard, gnu::always_inline]] string expand(uint32_t code, uint8_t *out) const noexcept
     {
         const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
-        const uint64_t w = words_[code];
+        const W w = word(code);
         if (n < LZW_SHORT_STRING) [[likely]] {
             lzw_detail::store8(out, w);
-            return {w, n, static_cast<uint8_t>(w)};
+            return {w, n, static_cast<uint8_t>(lzw_low32(w))};
         }
         return expand_long(code, w, record, n, out);
     }
@@ -260,8 +277,8 @@ class lzw_decode_table
     // The code that the current step defines (KwKwK): the previous string followed by its own
     // first byte. `before` bytes of output lie in place before out; when the whole previous string
     // is among them it is copied rather than expanded again. Writes as expand does.
-    [[nodiscard, gnu::always_inline]] lzw_string expand_new(uint32_t code, const lzw_string &prev, uint8_t *out,
-                                                            std::size_t before) noexcept
+    [[nodiscard, gnu::always_inline]] string expand_new(uint32_t code, const string &prev, uint8_t *out,
+                                                        std::size_t before) noexcept
     {
         define(code, prev, prev.first);
         if (prev.length >= 2 * LZW_SHORT_STRING && before >= prev.length) {
@@ -271,7 +288,7 @@ class lzw_decode_table
             out[prev.length] = static_cast<uint8_t>(prev.first);
             const uint32_t n = prev.length + 1;
             const bool run = (prev.link_bits & LZW_RUN_FLAG) != 0;
-            return lzw_detail::extend_long<true>(code, words_[code], records()[code], n, prev.first, run);
+            return lzw_detail::extend_long<true>(code, word(code), records()[code], n, prev.first, run);
         }
         return expand(code, out);
     }
@@ -280,55 +297,55 @@ class lzw_decode_table
     // it) followed by its byte once more. Returns that longer run, which nothing has written.
     // `InChain` when `run` itself came from this, one of a chain of such codes (see extend_long).
     template <bool InChain = false>
-    [[nodiscard, gnu::always_inline]] lzw_string extend_run(uint32_t code, const lzw_string &run) noexcept
+    [[nodiscard, gnu::always_inline]] string extend_run(uint32_t code, const string &run) noexcept
     {
         define(code, run, run.first);
-        return lzw_detail::extend_long<InChain>(code, words_[code], records()[code], run.length + 1, run.first, true);
+        return lzw_detail::extend_long<InChain>(code, word(code), records()[code], run.length + 1, run.first, true);
     }
 
     // The last 8 bytes of the string of `code` (defined, 8 bytes or more) as a word, read from the
     // table rather than from where the string was just written, which the stores may not have
     // reached yet. The word holds the last chunk in its top bytes and zeros below it; the chunk
     // before is a whole 8 bytes.
-    [[nodiscard, gnu::always_inline]] uint64_t last_eight(uint32_t code) const noexcept
+    [[nodiscard, gnu::always_inline]] W last_eight(uint32_t code) const noexcept
     {
         const uint32_t record = records()[code];
         const uint32_t chunk = lzw_detail::last_chunk(record & LZW_LENGTH_MASK);
-        const uint64_t w = words_[code];
+        const W w = word(code);
         if (chunk == LZW_CHUNK)
             return w;
-        return w | words_[lzw_detail::link_of(record)] >> (8 * chunk);
+        return w | word(lzw_detail::link_of(record)) >> (8 * chunk);
     }
 
     // When the string of `code` (defined, longer than 8 bytes) is one byte repeated: that string,
     // as expand would return it, without writing it; the caller fills it where it wants. Otherwise
     // nothing. Long runs are where LZW strings grow longest, and a decoder that delivers rows from a
     // fixed slot can then skip writing bytes that the slot already holds.
-    [[nodiscard, gnu::always_inline]] bool run_string(uint32_t code, lzw_string &s) const noexcept
+    [[nodiscard, gnu::always_inline]] bool run_string(uint32_t code, string &s) const noexcept
     {
         const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
-        const uint64_t w = words_[code];
+        const W w = word(code);
         if (!is_run(w, record, n))
             return false;
-        const auto first = static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
+        const auto first = static_cast<uint8_t>(lzw_low32(w >> LZW_TOP_BYTE_SHIFT));
         s = lzw_detail::extend_long(code, w, record, n, first, true);
         return true;
     }
 
   private:
     // A string of 8 bytes or more: one store, a fill or a walk of its chunks.
-    [[nodiscard, gnu::always_inline]] lzw_string expand_long(uint32_t code, uint64_t w, uint32_t record, uint32_t n,
-                                                             uint8_t *out) const noexcept
+    [[nodiscard, gnu::always_inline]] string expand_long(uint32_t code, W w, uint32_t record, uint32_t n,
+                                                         uint8_t *out) const noexcept
     {
         using namespace lzw_detail;
         if (n == LZW_SHORT_STRING) {
             store8(out, w);
-            const auto first = static_cast<uint8_t>(w);
-            return extend_long(code, w, record, n, first, w == first * uint64_t{0x0101010101010101});
+            const auto first = static_cast<uint8_t>(lzw_low32(w));
+            return extend_long(code, w, record, n, first, lzw_equal(w, lzw_repeat_byte<W>(first)));
         }
         if (is_run(w, record, n)) {
-            const auto first = static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
+            const auto first = static_cast<uint8_t>(lzw_low32(w >> LZW_TOP_BYTE_SHIFT));
             fill_run(out, first, n);
             return extend_long(code, w, record, n, first, true);
         }
@@ -337,23 +354,23 @@ class lzw_decode_table
 
     // Whether the string of word `w`, record `record` and `n` bytes (more than 8) is one byte
     // repeated: all but its last byte are (the run flag), and the last two bytes are equal.
-    [[nodiscard, gnu::always_inline]] bool is_run(uint64_t w, uint32_t record, uint32_t n) const noexcept
+    [[nodiscard, gnu::always_inline]] bool is_run(W w, uint32_t record, uint32_t n) const noexcept
     {
         if ((record & LZW_RUN_FLAG) == 0)
             return false;
         // The byte before the last lies in the last chunk, or, when that chunk is one byte, at the
         // top of the linked one: both are read and one picked by mask, as the lengths are random.
-        const uint64_t in_chunk = w >> (LZW_TOP_BYTE_SHIFT - 8);
-        const uint64_t in_link = words_[lzw_detail::link_of(record)] >> LZW_TOP_BYTE_SHIFT;
-        const uint64_t pick_link = uint64_t{0} - uint64_t{n % LZW_CHUNK == 1};
-        const uint64_t before_last = (in_chunk & ~pick_link) | (in_link & pick_link);
-        return static_cast<uint8_t>(before_last) == static_cast<uint8_t>(w >> LZW_TOP_BYTE_SHIFT);
+        const uint32_t in_chunk = lzw_low32(w >> (LZW_TOP_BYTE_SHIFT - 8));
+        const uint32_t in_link = lzw_low32(word(lzw_detail::link_of(record)) >> LZW_TOP_BYTE_SHIFT);
+        const uint32_t pick_link = 0u - uint32_t{n % LZW_CHUNK == 1};
+        const uint32_t before_last = (in_chunk & ~pick_link) | (in_link & pick_link);
+        return static_cast<uint8_t>(before_last) == static_cast<uint8_t>(lzw_low32(w >> LZW_TOP_BYTE_SHIFT));
     }
 
     // Writes a string of more than 8 bytes exactly: the last chunk's store puts junk below the
     // chunk, inside the string, where the store of the chunk before it lands next. Returns the
     // string's first byte.
-    [[gnu::always_inline]] uint8_t write_chunks(uint8_t *out, uint64_t w, uint32_t record, uint32_t n) const noexcept
+    [[gnu::always_inline]] uint8_t write_chunks(uint8_t *out, W w, uint32_t record, uint32_t n) const noexcept
     {
         using namespace lzw_detail;
         uint8_t *end = out + n;
@@ -361,13 +378,13 @@ class lzw_decode_table
         end -= last_chunk(n);
         uint32_t k = link_of(record);
         while (end - out > static_cast<std::ptrdiff_t>(LZW_CHUNK)) {
-            store8(end - 8, words_[k]);
+            store8(end - 8, word(k));
             k = link_of(records()[k]);
             end -= LZW_CHUNK;
         }
-        w = words_[k];
+        w = word(k);
         store8(out, w);
-        return static_cast<uint8_t>(w);
+        return static_cast<uint8_t>(lzw_low32(w));
     }
 
     // The records lie at a fixed distance from the words, so one register serves both.
@@ -378,5 +395,6 @@ class lzw_decode_table
 
     uint64_t *words_;
 };
+using lzw_decode_table = lzw_decode_table_of<uint64_t>;
 
 } // namespace orveln1

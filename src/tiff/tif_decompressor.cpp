@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "boundary/memory.hpp"
+#include "lzw/lzw_paths.hpp"
 #include "lzw/lzw_target.hpp"
 #include "orveln1.h"
 
@@ -50,7 +51,7 @@ constexpr uint32_t TIF_TAIL_BYTES = 8;
 static_assert(LZW_SHORT_STRING <= TIF_TAIL_BYTES);
 
 // The tail after a string of n bytes (1 to 7) of word w.
-inline uint64_t tif_tail_after_short(uint64_t tail, uint64_t w, uint32_t n) noexcept
+template <typename W> [[gnu::always_inline]] inline W tif_tail_after_short(W tail, W w, uint32_t n) noexcept
 {
     // 8 * n is 8 to 56, and so is 64 - 8 * n: the mask only shows the shift stays in range.
     const uint32_t bits = 8 * n;
@@ -58,23 +59,26 @@ inline uint64_t tif_tail_after_short(uint64_t tail, uint64_t w, uint32_t n) noex
 }
 
 // The tail after the bytes from `from` up to `to`, just written in order.
-inline uint64_t tif_tail_after_bytes(uint64_t tail, const uint8_t *from, const uint8_t *to) noexcept
+template <typename W>
+[[gnu::always_inline]] inline W tif_tail_after_bytes(W tail, const uint8_t *from, const uint8_t *to) noexcept
 {
     if (to - from >= static_cast<std::ptrdiff_t>(TIF_TAIL_BYTES)) {
-        uint64_t last = lzw_detail::load8(to - TIF_TAIL_BYTES);
+        W last = lzw_load<W>(to - TIF_TAIL_BYTES);
         if constexpr (std::endian::native == std::endian::big)
             last = __builtin_bswap64(last);
         return last;
     }
     for (; from < to; ++from)
-        tail = tail >> 8 | uint64_t{*from} << (8 * TIF_TAIL_BYTES - 8);
+        tail = tail >> 8 | lzw_word<W>(*from) << (8 * TIF_TAIL_BYTES - 8);
     return tail;
 }
 
 // Writes the short string that ends at end (the tail after it): one store, or at the row
 // buffer's front, where the store would begin before the buffer, only the tail's bytes from
 // the front on. `whole_from` is row_buffer + TIF_TAIL_BYTES, which the caller keeps at hand.
-inline void tif_put_short(uint8_t *row_buffer, const uint8_t *whole_from, uint8_t *end, uint64_t tail) noexcept
+template <typename W>
+[[gnu::always_inline]] inline void tif_put_short(uint8_t *row_buffer, const uint8_t *whole_from, uint8_t *end,
+                                                 W tail) noexcept
 {
     if (end >= whole_from) [[likely]] {
         lzw_detail::store8(end - TIF_TAIL_BYTES, tail);
@@ -91,16 +95,16 @@ inline void tif_put_short(uint8_t *row_buffer, const uint8_t *whole_from, uint8_
 // as the picture: a fill that fits its stores to the length branches on it, guessing wrong about
 // as often as not, and stores placed by the length hold up the loads after them. Runs up to this
 // long go that way. The blocks reach this far from the run's start, which lies within the row, so
-// they stay within the row buffer's slack. Targets without 16-byte vectors fill as the table does.
+// they stay within the row buffer's slack. Only a CPU with 16-byte vectors (SSE2) fills so (see
+// lzw_paths); without them the blocks would be split into bytes, and the fill is the table's.
 constexpr uint32_t TIF_BLEND_FILL_BYTES = 64;
 static_assert(TIF_ROW_SLACK_BYTES >= TIF_BLEND_FILL_BYTES);
 
 // Exactly n bytes of `byte` from out on, 8 <= n, out + n within the row; the bytes past them up to
-// TIF_BLEND_FILL_BYTES from out are read and stored back unchanged.
-inline void tif_fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
+// TIF_BLEND_FILL_BYTES from out are read and stored back unchanged, where `Blended`.
+template <bool Blended> [[gnu::always_inline]] inline void tif_fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
 {
-#if defined(__SSE2__)
-    if (n <= TIF_BLEND_FILL_BYTES) {
+    if (Blended && n <= TIF_BLEND_FILL_BYTES) {
         using block = uint8_t __attribute__((vector_size(16)));
         constexpr uint32_t block_bytes = sizeof(block);
         const block places = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -117,7 +121,6 @@ inline void tif_fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
         }
         return;
     }
-#endif
     lzw_detail::fill_run(out, byte, n);
 }
 
@@ -155,23 +158,15 @@ struct tif_code_space {
     [[nodiscard]] uint32_t codes_before_event() const noexcept { return event_code - next_code - 1; }
 };
 
-// The bits from bit_pos on, which lies below tif_fast_end, at the top of a word: one 8-byte load.
-// At least 57 of them are the stream's.
-inline uint64_t tif_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
-{
-    uint64_t window;
-    std::memcpy(&window, read_buffer + (bit_pos >> 3), sizeof window);
-    if constexpr (std::endian::native == std::endian::little)
-        window = __builtin_bswap64(window);
-    return window << (bit_pos & 7);
-}
-
-// The code at bit_pos, which lies below tif_fast_end, from a window of the target's width (see
-// lzw_window_word) whose shift is window_shift; its bytes lie within those tif_window may read.
+// The bits from bit_pos on, which lies below tif_fast_end, at the top of a window of the target's
+// width (see lzw_window_word): the 8 bytes from bit_pos's byte are the reader's to load, and at
+// least LZW_WINDOW_BITS - 7 of the window's bits are the stream's.
 inline lzw_window_word tif_narrow_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
 {
     return lzw_detail::load_window_msb_first(read_buffer + (bit_pos >> 3)) << (bit_pos & 7);
 }
+// The code at bit_pos, which lies below tif_fast_end; window_shift is LZW_WINDOW_BITS less the
+// code width.
 inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t window_shift) noexcept
 {
     return static_cast<uint32_t>(tif_narrow_window(read_buffer, bit_pos) >> window_shift);
@@ -197,14 +192,14 @@ static_assert((1u << TIF_COUNT_CODE_BITS_LOG2) >= TIF_MAX_CODE_WIDTH);
 static_assert((1u << TIF_COUNT_STRING_BYTES_LOG2) == LZW_SHORT_STRING);
 
 // The loop state of a stretch of short strings (see tif_short_codes).
-struct tif_short_state {
+template <typename W> struct tif_short_state {
     uint32_t bit_pos;
     uint32_t next_code;
     // The previous string, shorter than 8 bytes: its word and length.
-    uint64_t prev_word;
+    W prev_word;
     uint32_t prev_length;
     uint8_t *out;
-    uint64_t tail;
+    W tail;
 };
 
 // Decodes codes for as long as each gives a string shorter than 8 bytes, with no check due: the
@@ -213,17 +208,19 @@ struct tif_short_state {
 // of their own whose few values fit in registers, where the general loop keeps its many in memory.
 // Its stores begin at or after the row buffer's front: state.out is TIF_TAIL_BYTES in or more.
 // Stops before the first code that needs anything else, leaving it unread. The code width is
-// fixed within a stretch, and as a constant it takes no register.
-template <uint32_t code_width>
-[[gnu::noinline]] void tif_short_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
-                                       const uint8_t *row_end, tif_short_state &state) noexcept
+// fixed within a stretch, and as a constant it takes no register. The loop is a function of its own
+// (tif_short_codes, below) for each form of the words.
+template <typename W, uint32_t code_width>
+[[gnu::always_inline]] inline void tif_short_codes_loop(lzw_decode_table_of<W> table, const uint8_t *read_buffer,
+                                                        uint32_t bit_bound, const uint8_t *row_end,
+                                                        tif_short_state<W> &state) noexcept
 {
     uint32_t bit_pos = state.bit_pos;
     uint32_t next_code = state.next_code;
-    uint64_t prev_word = state.prev_word;
+    W prev_word = state.prev_word;
     uint32_t prev_length = state.prev_length;
     uint8_t *out = state.out;
-    uint64_t tail = state.tail;
+    W tail = state.tail;
     constexpr uint32_t window_shift = LZW_WINDOW_BITS - code_width;
     // One window holds two codes: they start at most 7 bits in.
     static_assert(7 + 2 * code_width <= LZW_WINDOW_BITS);
@@ -243,8 +240,8 @@ template <uint32_t code_width>
             count = 1;
         }
         // Takes code c if it gives a short string; else leaves it unread and returns false.
-        const auto take = [&](uint32_t c) {
-            uint64_t w;
+        const auto take = [&](uint32_t c) __attribute__((always_inline)) {
+            W w;
             uint32_t n;
             if (c < next_code) [[likely]] {
                 // Control codes have a length no string reaches, so this check stops them too.
@@ -253,14 +250,14 @@ template <uint32_t code_width>
             } else if (c == next_code) {
                 // The previous string followed by its own first byte.
                 n = prev_length + 1;
-                w = prev_word | (prev_word & 0xFF) << (8 * prev_length);
+                w = prev_word | (prev_word & lzw_word<W>(0xFF)) << (8 * prev_length);
             } else {
                 return false;
             }
             if (n >= LZW_SHORT_STRING) [[unlikely]]
                 return false;
             bit_pos += code_width;
-            table.set(next_code, prev_word | (w & 0xFF) << (8 * prev_length), prev_length + 1);
+            table.set(next_code, prev_word | (w & lzw_word<W>(0xFF)) << (8 * prev_length), prev_length + 1);
             ++next_code;
             tail = tif_tail_after_short(tail, w, n);
             out += n;
@@ -288,6 +285,23 @@ template <uint32_t code_width>
     }
     state = {bit_pos, next_code, prev_word, prev_length, out, tail};
 }
+
+template <uint32_t code_width>
+[[gnu::noinline]] void tif_short_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
+                                       const uint8_t *row_end, tif_short_state<uint64_t> &state) noexcept
+{
+    tif_short_codes_loop<uint64_t, code_width>(table, read_buffer, bit_bound, row_end, state);
+}
+#if defined(ORVELN1_HAVE_SSE2_WORDS)
+template <uint32_t code_width>
+[[gnu::noinline, gnu::target("sse2")]] void tif_short_codes(lzw_decode_table_of<lzw_xmm_word> table,
+                                                            const uint8_t *read_buffer, uint32_t bit_bound,
+                                                            const uint8_t *row_end,
+                                                            tif_short_state<lzw_xmm_word> &state) noexcept
+{
+    tif_short_codes_loop<lzw_xmm_word, code_width>(table, read_buffer, bit_bound, row_end, state);
+}
+#endif
 
 // Calls f with the code width in force, as a std::integral_constant: the stretch loops take it as
 // a constant.
@@ -329,15 +343,18 @@ template <uint32_t code_width>
     uint32_t next_code = state.next_code;
     uint32_t c = state.last;
     uint8_t *out = state.out;
-    constexpr uint32_t window_shift = 64 - code_width;
-    // One window holds four codes: they start at most 7 bits in.
-    static_assert(7 + 4 * code_width <= 64);
+    constexpr uint32_t window_shift = LZW_WINDOW_BITS - code_width;
+    // A window of the target's width holds two codes, a 64-bit one all four: they start at most 7
+    // bits in. The second window's bytes lie within the 8 bytes from the first code's.
+    constexpr bool one_window = 7 + 4 * code_width <= LZW_WINDOW_BITS;
     while (row_end - out >= 4 && bit_pos + 3 * code_width < bit_bound) {
-        const uint64_t window = tif_window(read_buffer, bit_pos);
+        const lzw_window_word window = tif_narrow_window(read_buffer, bit_pos);
+        const lzw_window_word later =
+            one_window ? window << 2 * code_width : tif_narrow_window(read_buffer, bit_pos + 2 * code_width);
         const auto d0 = static_cast<uint32_t>(window >> window_shift);
         const auto d1 = static_cast<uint32_t>(window << code_width >> window_shift);
-        const auto d2 = static_cast<uint32_t>(window << 2 * code_width >> window_shift);
-        const auto d3 = static_cast<uint32_t>(window << 3 * code_width >> window_shift);
+        const auto d2 = static_cast<uint32_t>(later >> window_shift);
+        const auto d3 = static_cast<uint32_t>(later << code_width >> window_shift);
         if ((d0 | d1 | d2 | d3) >= LZW_ROOTS)
             break;
         bit_pos += 4 * code_width;
@@ -352,7 +369,7 @@ template <uint32_t code_width>
         c = d3;
     }
     while (out < row_end && bit_pos < bit_bound) {
-        const uint32_t d = tif_window_code(read_buffer, bit_pos, LZW_WINDOW_BITS - code_width);
+        const uint32_t d = tif_window_code(read_buffer, bit_pos, window_shift);
         if (d >= LZW_ROOTS)
             break;
         bit_pos += code_width;
@@ -505,28 +522,31 @@ int32_t tif_deliver_missing_rows(const tif_rows &rows, int32_t result) noexcept
 // word is `word` with the appended byte shifted up by `shift`, its record `record` (the string's
 // link bits and length plus one). `long_first` is the first byte of a string of 8 bytes or more;
 // a shorter string's word begins with it, and the common path does not set it.
-struct tif_prev {
-    uint64_t word;
+template <typename W> struct tif_prev {
+    W word;
     uint32_t shift;
     uint32_t record;
     uint32_t long_first;
 
-    static tif_prev of(const lzw_string &s) noexcept
+    [[gnu::always_inline]] static tif_prev of(const lzw_string_of<W> &s) noexcept
     {
         return {s.word, lzw_detail::append_shift(s.length), s.link_bits | (s.length + 1), s.first};
     }
-    void set_short(uint64_t w, uint32_t n) noexcept
+    [[gnu::always_inline]] void set_short(W w, uint32_t n) noexcept
     {
         word = w;
         shift = 8 * n;
         record = n + 1;
     }
-    [[nodiscard]] uint32_t length() const noexcept { return (record & LZW_LENGTH_MASK) - 1; }
-    [[nodiscard]] uint32_t first() const noexcept
+    [[nodiscard, gnu::always_inline]] uint32_t length() const noexcept { return (record & LZW_LENGTH_MASK) - 1; }
+    [[nodiscard, gnu::always_inline]] uint32_t first() const noexcept
     {
-        return length() < LZW_SHORT_STRING ? static_cast<uint8_t>(word) : long_first;
+        return length() < LZW_SHORT_STRING ? static_cast<uint8_t>(lzw_low32(word)) : long_first;
     }
-    [[nodiscard]] lzw_string string() const noexcept { return {word, length(), first(), record & ~LZW_LENGTH_MASK}; }
+    [[nodiscard, gnu::always_inline]] lzw_string_of<W> string() const noexcept
+    {
+        return {word, length(), first(), record & ~LZW_LENGTH_MASK};
+    }
 };
 
 // Decoded bytes waiting for their row run from the row buffer's front up to `at`; `tail` holds
@@ -549,10 +569,13 @@ struct tif_stop {
 // code or the end of the strip. The loop keeps what every code needs in locals: the reader's bit
 // position and the bound below which it reads without a check, the code space, the previous string
 // and the output position and tail. Row cutting, refills and strings of 8 bytes or more leave the
-// common path and come back.
-tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
-                               tif_bit_reader &reader, lzw_decode_table table, tif_rows &rows,
-                               tif_output &output) noexcept
+// common path and come back. W is the form the words are held in (see lzw_word.hpp); `Blended`
+// says how runs within the row are filled (see tif_fill_run).
+template <typename W, bool Blended>
+[[gnu::always_inline]] inline tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle,
+                                                             uint8_t *read_buffer, tif_bit_reader &reader,
+                                                             lzw_decode_table_of<W> table, tif_rows &rows,
+                                                             tif_output &output) noexcept
 {
     table.reset(TIF_CLEAR_CODE);
     // The code after a clear code names a single byte: the reset defined nothing else. A repeated
@@ -567,10 +590,10 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         return {ERR_BAD_DATA, true};
     const auto byte = static_cast<uint32_t>(literal);
     uint8_t *out = output.at;
-    uint64_t tail = tif_tail_after_short(output.tail, byte, 1);
+    W tail = tif_tail_after_short(lzw_load<W>(&output.tail), lzw_word<W>(byte), 1);
     *out++ = static_cast<uint8_t>(byte);
 
-    tif_prev prev = tif_prev::of({byte, 1, byte});
+    tif_prev<W> prev = tif_prev<W>::of({lzw_word<W>(byte), 1, byte});
     tif_code_space space;
     uint8_t *const row_buffer = rows.buffer;
     uint8_t *const row_end = row_buffer + rows.row_bytes;
@@ -608,21 +631,21 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // one byte takes) lengthen the run: while no check is due they are taken here and the whole
     // stretch goes out in one piece, as it would one code at a time. False when decoding stops.
     // Like the table's members, the two run helpers are forced inline (see lzw_decode_table).
-    const auto put_run = [&](lzw_string run) __attribute__((always_inline))
+    const auto put_run = [&](lzw_string_of<W> run) __attribute__((always_inline))
     {
         uint32_t length = run.length;
         while (bit_pos < bit_bound && tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
             bit_pos += space.code_width;
-            run = table.extend_run<true>(space.next_code, run);
+            run = table.template extend_run<true>(space.next_code, run);
             space.advance();
             length += run.length;
         }
-        prev = tif_prev::of(run);
+        prev = tif_prev<W>::of(run);
         const tif_run_result put = tif_put_run(rows, out, length, static_cast<uint8_t>(run.first));
         const tif_cut_result r = put.cut;
         out = put.out;
         rows.delivered += r.rows;
-        tail = run.first * uint64_t{0x0101010101010101};
+        tail = lzw_repeat_byte<W>(run.first);
         if (r.status != 0)
             stop = {r.status, false};
         return r.status == 0;
@@ -634,7 +657,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
     // chains of such codes, each of which would otherwise take a pass of the general loop and a
     // copy of the string before it. The first of a chain starts from a run of any length, the
     // rest from one a byte longer each (see extend_long).
-    const auto fill_runs = [&](lzw_string run) __attribute__((always_inline))
+    const auto fill_runs = [&](lzw_string_of<W> run) __attribute__((always_inline))
     {
         uint32_t unwritten = run.length;
         const auto more = [&] {
@@ -648,15 +671,15 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
             unwritten += run.length;
             while (more()) {
                 bit_pos += space.code_width;
-                run = table.extend_run<true>(space.next_code, run);
+                run = table.template extend_run<true>(space.next_code, run);
                 space.advance();
                 unwritten += run.length;
             }
         }
-        tif_fill_run(out, static_cast<uint8_t>(run.first), unwritten);
+        tif_fill_run<Blended>(out, static_cast<uint8_t>(run.first), unwritten);
         out += unwritten;
-        tail = run.first * uint64_t{0x0101010101010101};
-        prev = tif_prev::of(run);
+        tail = lzw_repeat_byte<W>(run.first);
+        prev = tif_prev<W>::of(run);
     };
     for (;;) {
         if (out >= row_end) [[unlikely]] {
@@ -715,25 +738,25 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         // is due go on in a loop of their own, four to a window (tif_root_codes), and the tail is
         // taken from the bytes once they are written rather than carried from code to code.
         if (c < roots_path_below) {
-            table.set(space.next_code, prev.word | uint64_t{c} << prev.shift, prev.record);
+            table.set(space.next_code, prev.word | lzw_word<W>(c) << prev.shift, prev.record);
             space.advance();
             if (roots_in_fours) {
                 *out = static_cast<uint8_t>(c);
                 tif_roots_state roots{bit_pos, space.next_code, c, out + 1};
                 tif_with_code_width(space.code_width, [&](auto width) {
-                    tif_root_codes<width()>(table, read_buffer, bit_bound, row_end, roots);
+                    tif_root_codes<width()>(lzw_decode_table(table.block()), read_buffer, bit_bound, row_end, roots);
                 });
                 bit_pos = roots.bit_pos;
                 space.next_code = roots.next_code;
                 tail = tif_tail_after_bytes(tail, out, roots.out);
                 out = roots.out;
-                prev.set_short(roots.last, 1);
+                prev.set_short(lzw_word<W>(roots.last), 1);
                 continue;
             }
             // Stretches of roots are short here: they stay in this loop, whose few values all fit
             // in registers, the tail carried from code to code.
             uint8_t *at = out;
-            uint64_t last_eight = tif_tail_after_short(tail, c, 1);
+            W last_eight = tif_tail_after_short(tail, lzw_word<W>(c), 1);
             *at++ = static_cast<uint8_t>(c);
             while (at < row_end && bit_pos < bit_bound) {
                 const uint32_t d = tif_window_code(read_buffer, bit_pos, space.window_shift);
@@ -741,20 +764,20 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                     break;
                 bit_pos += space.code_width;
                 // The entry is the root before followed by this one.
-                table.set(space.next_code, c | d << 8, 2);
+                table.set(space.next_code, lzw_word<W>(c | d << 8), 2);
                 space.advance();
-                last_eight = tif_tail_after_short(last_eight, d, 1);
+                last_eight = tif_tail_after_short(last_eight, lzw_word<W>(d), 1);
                 *at++ = static_cast<uint8_t>(d);
                 c = d;
             }
             out = at;
             tail = last_eight;
-            prev.set_short(c, 1);
+            prev.set_short(lzw_word<W>(c), 1);
             continue;
         }
 
         uint32_t n;
-        uint64_t w;
+        W w;
         if (c < space.next_code) [[likely]] {
             n = table.length(c);
             w = table.word(c);
@@ -764,9 +787,9 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                         c == static_cast<uint32_t>(TIF_CLEAR_CODE) ? tif_stop{TIF_CLEARED, false} : tif_stop{1, true};
                     break;
                 }
-                lzw_string s;
+                lzw_string_of<W> s;
                 if (table.run_string(c, s)) {
-                    table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
+                    table.set(space.next_code, prev.word | lzw_word<W>(s.first) << prev.shift, prev.record);
                     space.advance();
                     if (out + n > row_end || rows.uniform) {
                         if (!put_run(s))
@@ -778,17 +801,17 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 }
                 tail = table.last_eight(c);
                 s = table.expand(c, out);
-                table.set(space.next_code, prev.word | uint64_t{s.first} << prev.shift, prev.record);
+                table.set(space.next_code, prev.word | lzw_word<W>(s.first) << prev.shift, prev.record);
                 out += n;
-                prev = tif_prev::of(s);
+                prev = tif_prev<W>::of(s);
                 space.advance();
                 continue;
             }
-            table.set(space.next_code, prev.word | (w & 0xFF) << prev.shift, prev.record);
+            table.set(space.next_code, prev.word | (w & lzw_word<W>(0xFF)) << prev.shift, prev.record);
         } else if (c == space.next_code) {
             n = prev.record & LZW_LENGTH_MASK;
             if (n >= LZW_SHORT_STRING) {
-                lzw_string s;
+                lzw_string_of<W> s;
                 if (out + n > row_end || rows.uniform) {
                     table.define(c, prev.string(), prev.first());
                     if (table.run_string(c, s)) {
@@ -799,7 +822,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                     }
                 }
                 if ((prev.record & LZW_RUN_FLAG) != 0) {
-                    const lzw_string run = table.extend_run(c, prev.string());
+                    const lzw_string_of<W> run = table.extend_run(c, prev.string());
                     space.advance();
                     fill_runs(run);
                     continue;
@@ -807,13 +830,13 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
                 s = table.expand_new(c, prev.string(), out, static_cast<std::size_t>(out - row_buffer));
                 out += n;
                 // The previous string, 7 bytes or more, ends the tail; its first byte follows.
-                tail = tif_tail_after_short(tail, s.first, 1);
-                prev = tif_prev::of(s);
+                tail = tif_tail_after_short(tail, lzw_word<W>(s.first), 1);
+                prev = tif_prev<W>::of(s);
                 space.advance();
                 continue;
             }
             // A string this short begins its word.
-            w = prev.word | uint64_t{static_cast<uint8_t>(prev.word)} << prev.shift;
+            w = prev.word | lzw_word<W>(lzw_low32(prev.word) & 0xFF) << prev.shift;
             table.set(c, w, prev.record);
         } else {
             stop = {ERR_BAD_DATA, true};
@@ -827,7 +850,7 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         // A short string often starts a stretch of them, which goes on in a loop of its own where
         // that is judged worth it. Its stores need not check the row buffer's front.
         if (bit_pos < short_bound && out >= whole_from) {
-            tif_short_state st{bit_pos, space.next_code, w, n, out, tail};
+            tif_short_state<W> st{bit_pos, space.next_code, w, n, out, tail};
             tif_with_code_width(space.code_width, [&](auto width) {
                 tif_short_codes<width()>(table, read_buffer, bit_bound, row_end, st);
             });
@@ -839,9 +862,55 @@ tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uin
         }
     }
     reader.bit_pos = bit_pos;
-    output = {out, tail, short_judged};
+    output.at = out;
+    lzw_store_word(&output.tail, tail);
+    output.short_judged = short_judged;
     return stop;
 }
+
+// Decodes the table generations of a strip, after its first clear code, until it ends.
+template <typename W, bool Blended>
+[[gnu::always_inline]] inline tif_stop tif_decode_generations(const codec_callbacks &cb, int32_t io_handle,
+                                                              uint8_t *read_buffer, tif_bit_reader &reader,
+                                                              uint8_t *table_block, tif_rows &rows) noexcept
+{
+    const lzw_decode_table_of<W> table(table_block);
+    tif_output output{rows.buffer, 0, true};
+    tif_stop stop;
+    do {
+        stop = tif_decode_generation<W, Blended>(cb, io_handle, read_buffer, reader, table, rows, output);
+    } while (stop.result == TIF_CLEARED);
+    return stop;
+}
+
+// One function for each path of the decode loop that lzw_choose_paths can pick: the plain one,
+// which every target has; the blended fill where every CPU of the target has SSE2; the words in
+// SSE2 registers and the blended fill, built for SSE2, where the CPU must be asked.
+struct tif_strip_args {
+    const codec_callbacks &cb;
+    int32_t io_handle;
+    uint8_t *read_buffer;
+    tif_bit_reader &reader;
+    uint8_t *table_block;
+    tif_rows &rows;
+};
+[[gnu::noinline]] tif_stop tif_decode_plain(const tif_strip_args &a) noexcept
+{
+    return tif_decode_generations<uint64_t, false>(a.cb, a.io_handle, a.read_buffer, a.reader, a.table_block, a.rows);
+}
+#if defined(__x86_64__)
+[[gnu::noinline]] tif_stop tif_decode_blended(const tif_strip_args &a) noexcept
+{
+    return tif_decode_generations<uint64_t, true>(a.cb, a.io_handle, a.read_buffer, a.reader, a.table_block, a.rows);
+}
+#endif
+#if defined(ORVELN1_HAVE_SSE2_WORDS)
+[[gnu::noinline, gnu::target("sse2")]] tif_stop tif_decode_sse2(const tif_strip_args &a) noexcept
+{
+    return tif_decode_generations<lzw_xmm_word, true>(a.cb, a.io_handle, a.read_buffer, a.reader, a.table_block,
+                                                      a.rows);
+}
+#endif
 
 } // namespace
 
@@ -877,18 +946,25 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     lzw_block block(TIF_DECODE_TABLE_BYTES);
     if (!block)
         return ERR_NO_MEMORY;
-    const lzw_decode_table table(block.get());
 
     tif_bit_reader reader{0, 0};
     if (tif_read_code(cb, io_handle, read_buffer, reader, TIF_MIN_CODE_WIDTH) != TIF_CLEAR_CODE)
         return ERR_BAD_DATA;
 
     tif_rows rows{cb, row_buffer, row_bytes, static_cast<uint32_t>(first_row), row_count, row_context};
-    tif_output output{row_buffer, 0, true};
+    const tif_strip_args args{cb, io_handle, read_buffer, reader, block.get(), rows};
+    [[maybe_unused]] const lzw_paths paths = lzw_choose_paths();
     tif_stop stop;
-    do {
-        stop = tif_decode_generation(cb, io_handle, read_buffer, reader, table, rows, output);
-    } while (stop.result == TIF_CLEARED);
+#if defined(ORVELN1_HAVE_SSE2_WORDS)
+    if (paths.sse2_words)
+        stop = tif_decode_sse2(args);
+    else
+#elif defined(__x86_64__)
+    if (paths.blended_fill)
+        stop = tif_decode_blended(args);
+    else
+#endif
+        stop = tif_decode_plain(args);
     if (!stop.finish)
         return stop.result;
     return tif_deliver_missing_rows(rows, stop.result);
