@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The GIF LZW compressor: four working blocks, one pass over the pixels, codes packed into data
 // sub-blocks of 253 or 254 bytes, then the final sub-block, the block terminator and the trailer.
+#include "boundary/compiler.hpp"
 #include "gif/gif_compressor.hpp"
 
 #include <cstring>
@@ -97,7 +98,7 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
     gif_code_packer packer = coder.packer;
     int32_t r = 0;
     // Emits one code, flushing a full sub-block first; a failed write leaves the loop.
-    auto emit = [&](uint32_t code) __attribute__((always_inline))->bool
+    auto emit = [&](uint32_t code) ORVELN1_FORCEINLINE->bool
     {
         if (packer.bits_held >= static_cast<uint32_t>(GIF_FLUSH_BITS)) [[unlikely]] {
             r = gif_packer_flush(coder.write, block_buffer, packer.bits_held, coder.io_handle);
@@ -164,7 +165,7 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
 // one: the short form (hashed, or direct for nibble pixels) when its strings were short, else the
 // first extension inline. Kept out of line:
 // inlined into the row loop it competes for registers with the row fetching.
-[[gnu::noinline]] int32_t code_pixels(gif_coder &coder, const uint8_t *p, const uint8_t *const end) noexcept
+ORVELN1_NOINLINE int32_t code_pixels(gif_coder &coder, const uint8_t *p, const uint8_t *const end) noexcept
 {
     while (p < end) {
         const uint8_t *const from = p;

@@ -2,6 +2,7 @@
 // The GIF LZW decompressor: codes from root_size + 1 to 12 bits, expanded through the shared decode
 // table into the row block; each complete row is packed into the block's front slot, from where
 // every row goes to the host, in interlace order when the image is interlaced.
+#include "boundary/compiler.hpp"
 #include "gif/gif_decompressor.hpp"
 
 #include <algorithm>
@@ -123,7 +124,7 @@ struct gif_delivery {
 // Hands every complete row among the `fill` pending pixels to the host through the slot, then
 // moves the leftover pixels to the front of the pending area: once per code, not per row, so a
 // long string on a narrow image costs no quadratic copying.
-[[gnu::noinline]] gif_delivery gif_deliver_rows(gif_rows &rows, uint32_t fill) noexcept
+ORVELN1_NOINLINE gif_delivery gif_deliver_rows(gif_rows &rows, uint32_t fill) noexcept
 {
     const auto width = static_cast<uint32_t>(rows.width);
     uint8_t *const pending = rows.pending;
@@ -149,7 +150,7 @@ struct gif_delivery {
 // byte of the slot is written at most once for the whole run, and not at all where the slot holds
 // the byte already, so that a flat image costs the host's calls and little more. Leaves the
 // pixels pending at the slot's front, as every code does.
-[[gnu::noinline]] gif_delivery gif_put_run(gif_rows &rows, uint32_t fill, uint32_t n, uint8_t byte) noexcept
+ORVELN1_NOINLINE gif_delivery gif_put_run(gif_rows &rows, uint32_t fill, uint32_t n, uint8_t byte) noexcept
 {
     const auto width = static_cast<uint32_t>(rows.width);
     uint8_t *const slot = rows.slot;
@@ -248,7 +249,7 @@ template <typename W> struct gif_generation {
 // handed out, and each loop has only its own path. W is the form the words are held in (see
 // lzw_word.hpp).
 template <typename W, bool Roots>
-[[gnu::always_inline]] inline int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state,
+ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state,
                                                        lzw_decode_table_of<W> table, gif_rows &rows,
                                                        uint32_t &fill_state, gif_generation<W> &generation) noexcept
 {
@@ -262,7 +263,7 @@ template <typename W, bool Roots>
     const bool runs_in_slot = rows.pending == rows.slot;
     int32_t result = GIF_ROW_FULL;
     // Hands out the rows a run reaches; false when decoding ends (result says how).
-    const auto take_run = [&](const lzw_string_of<W> &run) __attribute__((always_inline))
+    const auto take_run = [&](const lzw_string_of<W> &run) ORVELN1_FORCEINLINE
     {
         const gif_delivery d = gif_put_run(rows, fill, run.length, static_cast<uint8_t>(run.first));
         fill = d.fill;
@@ -378,7 +379,7 @@ template <typename W, bool Roots>
 // Decodes the codes of one table generation, from the one after a clear code to the next clear
 // code or the end of the data.
 template <typename W>
-[[gnu::always_inline]] inline int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader,
+ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader,
                                                             lzw_decode_table_of<W> table, gif_rows &rows,
                                                             uint32_t &fill) noexcept
 {
@@ -423,7 +424,7 @@ template <typename W>
 
 // Decodes the table generations of the image data, after its first clear code, until it ends.
 template <typename W>
-[[gnu::always_inline]] inline int32_t gif_decode_generations(const gif_input &in, gif_bit_reader &reader,
+ORVELN1_FORCEINLINE inline int32_t gif_decode_generations(const gif_input &in, gif_bit_reader &reader,
                                                              uint8_t *table_block, gif_rows &rows) noexcept
 {
     const lzw_decode_table_of<W> table(table_block);
@@ -437,13 +438,13 @@ template <typename W>
 
 // One function for each path of the decode loop that lzw_choose_paths can pick: the plain one, and
 // where the CPU must be asked, the words in SSE2 registers, built for SSE2.
-[[gnu::noinline]] int32_t gif_decode_plain(const gif_input &in, gif_bit_reader &reader, uint8_t *table_block,
+ORVELN1_NOINLINE int32_t gif_decode_plain(const gif_input &in, gif_bit_reader &reader, uint8_t *table_block,
                                            gif_rows &rows) noexcept
 {
     return gif_decode_generations<uint64_t>(in, reader, table_block, rows);
 }
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
-[[gnu::noinline, gnu::target("sse2")]] int32_t gif_decode_sse2(const gif_input &in, gif_bit_reader &reader,
+ORVELN1_NOINLINE ORVELN1_SSE2_TARGET int32_t gif_decode_sse2(const gif_input &in, gif_bit_reader &reader,
                                                                uint8_t *table_block, gif_rows &rows) noexcept
 {
     return gif_decode_generations<lzw_xmm_word>(in, reader, table_block, rows);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "boundary/compiler.hpp"
 #include "lzw/lzw_word.hpp"
 
 namespace orveln1
@@ -96,7 +97,7 @@ inline void store8(uint8_t *p, uint64_t v) noexcept
 }
 
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
-[[gnu::always_inline]] inline void store8(uint8_t *p, lzw_xmm_word w) noexcept
+ORVELN1_FORCEINLINE inline void store8(uint8_t *p, lzw_xmm_word w) noexcept
 {
     const uint64_t v = w.v[0];
     std::memcpy(p, &v, sizeof v);
@@ -189,7 +190,7 @@ constexpr uint32_t append_shift(uint32_t length) noexcept
 // lengths step by one, a branch learns the pattern, and a select would only lengthen the chain of
 // dependent steps.
 template <bool InChain = false, typename W>
-[[gnu::always_inline]] inline lzw_string_of<W> extend_long(uint32_t code, W word, uint32_t record, uint32_t length,
+ORVELN1_FORCEINLINE inline lzw_string_of<W> extend_long(uint32_t code, W word, uint32_t record, uint32_t length,
                                                            uint32_t first, bool run) noexcept
 {
     const uint32_t flag = run ? LZW_RUN_FLAG : 0;
@@ -242,19 +243,19 @@ template <typename W> class lzw_decode_table_of
 
     [[nodiscard]] uint32_t length(uint32_t code) const noexcept { return records()[code] & LZW_LENGTH_MASK; }
     // The word of a string shorter than 8 bytes is the string itself, its first byte lowest.
-    [[nodiscard, gnu::always_inline]] W word(uint32_t code) const noexcept { return lzw_load<W>(&words_[code]); }
+    [[nodiscard]] ORVELN1_FORCEINLINE W word(uint32_t code) const noexcept { return lzw_load<W>(&words_[code]); }
     [[nodiscard]] static bool is_control(uint32_t length) noexcept { return length == LZW_CONTROL_LENGTH; }
 
     // Entry `code` gets the word and record given (those of a string followed by one byte: see
     // define).
-    [[gnu::always_inline]] void set(uint32_t code, W word, uint32_t record) noexcept
+    ORVELN1_FORCEINLINE void set(uint32_t code, W word, uint32_t record) noexcept
     {
         lzw_store_word(&words_[code], word);
         records()[code] = record;
     }
 
     // Entry `code` becomes the string `prev` followed by `byte`.
-    [[gnu::always_inline]] void define(uint32_t code, const string &prev, uint32_t byte) noexcept
+    ORVELN1_FORCEINLINE void define(uint32_t code, const string &prev, uint32_t byte) noexcept
     {
         lzw_store_word(&words_[code], prev.word | lzw_word<W>(byte) << lzw_detail::append_shift(prev.length));
         records()[code] = prev.link_bits | (prev.length + 1);
@@ -262,7 +263,7 @@ template <typename W> class lzw_decode_table_of
 
     // Writes the string of `code` (defined, not a control code) from out on: exactly its bytes,
     // plus up to LZW_STORE_OVERRUN junk bytes past a string shorter than 8. Returns the string.
-    [[nodiscard, gnu::always_inline]] string expand(uint32_t code, uint8_t *out) const noexcept
+    [[nodiscard]] ORVELN1_FORCEINLINE string expand(uint32_t code, uint8_t *out) const noexcept
     {
         const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
@@ -277,7 +278,7 @@ template <typename W> class lzw_decode_table_of
     // The code that the current step defines (KwKwK): the previous string followed by its own
     // first byte. `before` bytes of output lie in place before out; when the whole previous string
     // is among them it is copied rather than expanded again. Writes as expand does.
-    [[nodiscard, gnu::always_inline]] string expand_new(uint32_t code, const string &prev, uint8_t *out,
+    [[nodiscard]] ORVELN1_FORCEINLINE string expand_new(uint32_t code, const string &prev, uint8_t *out,
                                                         std::size_t before) noexcept
     {
         define(code, prev, prev.first);
@@ -297,7 +298,7 @@ template <typename W> class lzw_decode_table_of
     // it) followed by its byte once more. Returns that longer run, which nothing has written.
     // `InChain` when `run` itself came from this, one of a chain of such codes (see extend_long).
     template <bool InChain = false>
-    [[nodiscard, gnu::always_inline]] string extend_run(uint32_t code, const string &run) noexcept
+    [[nodiscard]] ORVELN1_FORCEINLINE string extend_run(uint32_t code, const string &run) noexcept
     {
         define(code, run, run.first);
         return lzw_detail::extend_long<InChain>(code, word(code), records()[code], run.length + 1, run.first, true);
@@ -307,7 +308,7 @@ template <typename W> class lzw_decode_table_of
     // table rather than from where the string was just written, which the stores may not have
     // reached yet. The word holds the last chunk in its top bytes and zeros below it; the chunk
     // before is a whole 8 bytes.
-    [[nodiscard, gnu::always_inline]] W last_eight(uint32_t code) const noexcept
+    [[nodiscard]] ORVELN1_FORCEINLINE W last_eight(uint32_t code) const noexcept
     {
         const uint32_t record = records()[code];
         const uint32_t chunk = lzw_detail::last_chunk(record & LZW_LENGTH_MASK);
@@ -321,7 +322,7 @@ template <typename W> class lzw_decode_table_of
     // as expand would return it, without writing it; the caller fills it where it wants. Otherwise
     // nothing. Long runs are where LZW strings grow longest, and a decoder that delivers rows from a
     // fixed slot can then skip writing bytes that the slot already holds.
-    [[nodiscard, gnu::always_inline]] bool run_string(uint32_t code, string &s) const noexcept
+    [[nodiscard]] ORVELN1_FORCEINLINE bool run_string(uint32_t code, string &s) const noexcept
     {
         const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
@@ -335,7 +336,7 @@ template <typename W> class lzw_decode_table_of
 
   private:
     // A string of 8 bytes or more: one store, a fill or a walk of its chunks.
-    [[nodiscard, gnu::always_inline]] string expand_long(uint32_t code, W w, uint32_t record, uint32_t n,
+    [[nodiscard]] ORVELN1_FORCEINLINE string expand_long(uint32_t code, W w, uint32_t record, uint32_t n,
                                                          uint8_t *out) const noexcept
     {
         using namespace lzw_detail;
@@ -354,7 +355,7 @@ template <typename W> class lzw_decode_table_of
 
     // Whether the string of word `w`, record `record` and `n` bytes (more than 8) is one byte
     // repeated: all but its last byte are (the run flag), and the last two bytes are equal.
-    [[nodiscard, gnu::always_inline]] bool is_run(W w, uint32_t record, uint32_t n) const noexcept
+    [[nodiscard]] ORVELN1_FORCEINLINE bool is_run(W w, uint32_t record, uint32_t n) const noexcept
     {
         if ((record & LZW_RUN_FLAG) == 0)
             return false;
@@ -370,7 +371,7 @@ template <typename W> class lzw_decode_table_of
     // Writes a string of more than 8 bytes exactly: the last chunk's store puts junk below the
     // chunk, inside the string, where the store of the chunk before it lands next. Returns the
     // string's first byte.
-    [[gnu::always_inline]] uint8_t write_chunks(uint8_t *out, W w, uint32_t record, uint32_t n) const noexcept
+    ORVELN1_FORCEINLINE uint8_t write_chunks(uint8_t *out, W w, uint32_t record, uint32_t n) const noexcept
     {
         using namespace lzw_detail;
         uint8_t *end = out + n;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "boundary/compiler.hpp"
+
 namespace orveln1
 {
 
@@ -57,36 +59,36 @@ struct lzw_xmm_word {
     using quarters = uint32_t __attribute__((vector_size(16)));
     lanes v;
 
-    [[gnu::always_inline]] friend lzw_xmm_word operator|(lzw_xmm_word a, lzw_xmm_word b) noexcept { return {a.v | b.v}; }
-    [[gnu::always_inline]] friend lzw_xmm_word operator&(lzw_xmm_word a, lzw_xmm_word b) noexcept { return {a.v & b.v}; }
-    [[gnu::always_inline]] friend lzw_xmm_word operator<<(lzw_xmm_word a, uint32_t n) noexcept { return {a.v << n}; }
-    [[gnu::always_inline]] friend lzw_xmm_word operator>>(lzw_xmm_word a, uint32_t n) noexcept { return {a.v >> n}; }
+    ORVELN1_FORCEINLINE friend lzw_xmm_word operator|(lzw_xmm_word a, lzw_xmm_word b) noexcept { return {a.v | b.v}; }
+    ORVELN1_FORCEINLINE friend lzw_xmm_word operator&(lzw_xmm_word a, lzw_xmm_word b) noexcept { return {a.v & b.v}; }
+    ORVELN1_FORCEINLINE friend lzw_xmm_word operator<<(lzw_xmm_word a, uint32_t n) noexcept { return {a.v << n}; }
+    ORVELN1_FORCEINLINE friend lzw_xmm_word operator>>(lzw_xmm_word a, uint32_t n) noexcept { return {a.v >> n}; }
 };
 
-[[gnu::always_inline]] inline lzw_xmm_word lzw_word_of(lzw_xmm_word, uint32_t v) noexcept
+ORVELN1_FORCEINLINE inline lzw_xmm_word lzw_word_of(lzw_xmm_word, uint32_t v) noexcept
 {
     return {reinterpret_cast<lzw_xmm_word::lanes>(lzw_xmm_word::quarters{v, 0, 0, 0})};
 }
-[[gnu::always_inline]] inline uint32_t lzw_low32(lzw_xmm_word w) noexcept
+ORVELN1_FORCEINLINE inline uint32_t lzw_low32(lzw_xmm_word w) noexcept
 {
     return reinterpret_cast<lzw_xmm_word::quarters>(w.v)[0];
 }
-[[gnu::always_inline]] inline lzw_xmm_word lzw_all_ones_if(lzw_xmm_word, bool on) noexcept
+ORVELN1_FORCEINLINE inline lzw_xmm_word lzw_all_ones_if(lzw_xmm_word, bool on) noexcept
 {
     const uint32_t m = 0u - uint32_t{on};
     return {reinterpret_cast<lzw_xmm_word::lanes>(lzw_xmm_word::quarters{m, m, 0, 0})};
 }
-[[gnu::always_inline]] inline bool lzw_equal(lzw_xmm_word a, lzw_xmm_word b) noexcept
+ORVELN1_FORCEINLINE inline bool lzw_equal(lzw_xmm_word a, lzw_xmm_word b) noexcept
 {
     const auto d = reinterpret_cast<lzw_xmm_word::quarters>(a.v ^ b.v);
     return (d[0] | d[1]) == 0;
 }
-[[gnu::always_inline]] inline lzw_xmm_word lzw_repeated(lzw_xmm_word, uint32_t byte) noexcept
+ORVELN1_FORCEINLINE inline lzw_xmm_word lzw_repeated(lzw_xmm_word, uint32_t byte) noexcept
 {
     const uint32_t m = byte * 0x01010101u;
     return {reinterpret_cast<lzw_xmm_word::lanes>(lzw_xmm_word::quarters{m, m, 0, 0})};
 }
-[[gnu::always_inline]] inline lzw_xmm_word lzw_load_word(lzw_xmm_word, const void *p) noexcept
+ORVELN1_FORCEINLINE inline lzw_xmm_word lzw_load_word(lzw_xmm_word, const void *p) noexcept
 {
     // Straight into the vector: through a 64-bit integer, the compiler loads two general registers
     // and moves them over through memory, which stalls.
@@ -94,7 +96,7 @@ struct lzw_xmm_word {
     std::memcpy(&w.v, p, sizeof(uint64_t));
     return w;
 }
-[[gnu::always_inline]] inline void lzw_store_word(uint64_t *p, lzw_xmm_word w) noexcept
+ORVELN1_FORCEINLINE inline void lzw_store_word(uint64_t *p, lzw_xmm_word w) noexcept
 {
     *p = w.v[0];
 }
@@ -102,20 +104,20 @@ struct lzw_xmm_word {
 #endif
 
 // Constructors by form: W is uint64_t or lzw_xmm_word.
-template <typename W> [[gnu::always_inline]] inline W lzw_word(uint32_t v) noexcept
+template <typename W> ORVELN1_FORCEINLINE inline W lzw_word(uint32_t v) noexcept
 {
     return lzw_word_of(W{}, v);
 }
-template <typename W> [[gnu::always_inline]] inline W lzw_mask_if(bool on) noexcept
+template <typename W> ORVELN1_FORCEINLINE inline W lzw_mask_if(bool on) noexcept
 {
     return lzw_all_ones_if(W{}, on);
 }
-template <typename W> [[gnu::always_inline]] inline W lzw_repeat_byte(uint32_t byte) noexcept
+template <typename W> ORVELN1_FORCEINLINE inline W lzw_repeat_byte(uint32_t byte) noexcept
 {
     return lzw_repeated(W{}, byte);
 }
 // The word of the 8 bytes at p, in the machine's byte order (a table entry, or bytes as stored).
-template <typename W> [[gnu::always_inline]] inline W lzw_load(const void *p) noexcept
+template <typename W> ORVELN1_FORCEINLINE inline W lzw_load(const void *p) noexcept
 {
     return lzw_load_word(W{}, p);
 }

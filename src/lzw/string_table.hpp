@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "boundary/compiler.hpp"
+
 namespace orveln1
 {
 
@@ -130,11 +132,7 @@ inline bool string_table_find_first_placed(uint32_t &place, uint8_t byte, const 
     // adds a base, an index and a displacement costs a cycle more, a fifth of the time on images
     // of long runs.
     const uint8_t *base = table;
-#if defined(__x86_64__) || defined(__i386__)
-    __asm__("" : "+r"(place), "+Q"(base));
-#else
-    __asm__("" : "+r"(place));
-#endif
+    ORVELN1_INDEX_BASE_BARRIER(place, base);
     std::memcpy(&next, base + place + STRING_RECORD_CODE_BYTE, 2);
     place = next;
     return true;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // TIFF LZW strip coding: argument checks, row preparation (byte order of 24- and 32-bit pixels),
 // the coding loop over the rows' bytes as one sequence, and the packer's flush.
+#include "boundary/compiler.hpp"
 #include "tiff/tif_compressor.hpp"
 
 #include <algorithm>
@@ -279,7 +280,7 @@ int32_t tif_code_generation(tif_coder &coder, const uint8_t *&p_out, const uint8
 // around its start: those just coded or those to come in the span, whichever are more; with too
 // few of either (a row's last byte is coded on its own) it keeps the form it has. Kept out of
 // line: inlined into the row loop it competes for registers with the row fetching.
-[[gnu::noinline]] int32_t tif_code_bytes(tif_coder &coder, const uint8_t *p, const uint8_t *const end) noexcept
+ORVELN1_NOINLINE int32_t tif_code_bytes(tif_coder &coder, const uint8_t *p, const uint8_t *const end) noexcept
 {
     const uint8_t *const start = p;
     while (p < end) {

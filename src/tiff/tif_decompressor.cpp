@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // TIFF LZW strip decoding: the chunked code reader, and the decode loop that expands codes through
 // the shared decode table into the row buffer and cuts it into rows.
+#include "boundary/compiler.hpp"
 #include "tiff/tif_decompressor.hpp"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ constexpr uint32_t TIF_TAIL_BYTES = 8;
 static_assert(LZW_SHORT_STRING <= TIF_TAIL_BYTES);
 
 // The tail after a string of n bytes (1 to 7) of word w.
-template <typename W> [[gnu::always_inline]] inline W tif_tail_after_short(W tail, W w, uint32_t n) noexcept
+template <typename W> ORVELN1_FORCEINLINE inline W tif_tail_after_short(W tail, W w, uint32_t n) noexcept
 {
     // 8 * n is 8 to 56, and so is 64 - 8 * n: the mask only shows the shift stays in range.
     const uint32_t bits = 8 * n;
@@ -60,7 +61,7 @@ template <typename W> [[gnu::always_inline]] inline W tif_tail_after_short(W tai
 
 // The tail after the bytes from `from` up to `to`, just written in order.
 template <typename W>
-[[gnu::always_inline]] inline W tif_tail_after_bytes(W tail, const uint8_t *from, const uint8_t *to) noexcept
+ORVELN1_FORCEINLINE inline W tif_tail_after_bytes(W tail, const uint8_t *from, const uint8_t *to) noexcept
 {
     if (to - from >= static_cast<std::ptrdiff_t>(TIF_TAIL_BYTES)) {
         W last = lzw_load<W>(to - TIF_TAIL_BYTES);
@@ -77,7 +78,7 @@ template <typename W>
 // buffer's front, where the store would begin before the buffer, only the tail's bytes from
 // the front on. `whole_from` is row_buffer + TIF_TAIL_BYTES, which the caller keeps at hand.
 template <typename W>
-[[gnu::always_inline]] inline void tif_put_short(uint8_t *row_buffer, const uint8_t *whole_from, uint8_t *end,
+ORVELN1_FORCEINLINE inline void tif_put_short(uint8_t *row_buffer, const uint8_t *whole_from, uint8_t *end,
                                                  W tail) noexcept
 {
     if (end >= whole_from) [[likely]] {
@@ -102,7 +103,7 @@ static_assert(TIF_ROW_SLACK_BYTES >= TIF_BLEND_FILL_BYTES);
 
 // Exactly n bytes of `byte` from out on, 8 <= n, out + n within the row; the bytes past them up to
 // TIF_BLEND_FILL_BYTES from out are read and stored back unchanged, where `Blended`.
-template <bool Blended> [[gnu::always_inline]] inline void tif_fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
+template <bool Blended> ORVELN1_FORCEINLINE inline void tif_fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
 {
     if (Blended && n <= TIF_BLEND_FILL_BYTES) {
         using block = uint8_t __attribute__((vector_size(16)));
@@ -111,7 +112,7 @@ template <bool Blended> [[gnu::always_inline]] inline void tif_fill_run(uint8_t 
         const block run_byte = block{} + byte;
         const block length = block{} + static_cast<uint8_t>(n);
         // Unrolled at -O2 as well, where a loop of four would stay a loop.
-#pragma GCC unroll 4
+ORVELN1_UNROLL(4)
         for (uint32_t at = 0; at < TIF_BLEND_FILL_BYTES; at += block_bytes) {
             block was;
             std::memcpy(&was, out + at, sizeof was);
@@ -211,7 +212,7 @@ template <typename W> struct tif_short_state {
 // fixed within a stretch, and as a constant it takes no register. The loop is a function of its own
 // (tif_short_codes, below) for each form of the words.
 template <typename W, uint32_t code_width>
-[[gnu::always_inline]] inline void tif_short_codes_loop(lzw_decode_table_of<W> table, const uint8_t *read_buffer,
+ORVELN1_FORCEINLINE inline void tif_short_codes_loop(lzw_decode_table_of<W> table, const uint8_t *read_buffer,
                                                         uint32_t bit_bound, const uint8_t *row_end,
                                                         tif_short_state<W> &state) noexcept
 {
@@ -240,7 +241,7 @@ template <typename W, uint32_t code_width>
             count = 1;
         }
         // Takes code c if it gives a short string; else leaves it unread and returns false.
-        const auto take = [&](uint32_t c) __attribute__((always_inline)) {
+        const auto take = [&](uint32_t c) ORVELN1_FORCEINLINE {
             W w;
             uint32_t n;
             if (c < next_code) [[likely]] {
@@ -287,14 +288,14 @@ template <typename W, uint32_t code_width>
 }
 
 template <uint32_t code_width>
-[[gnu::noinline]] void tif_short_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
+ORVELN1_NOINLINE void tif_short_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
                                        const uint8_t *row_end, tif_short_state<uint64_t> &state) noexcept
 {
     tif_short_codes_loop<uint64_t, code_width>(table, read_buffer, bit_bound, row_end, state);
 }
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
 template <uint32_t code_width>
-[[gnu::noinline, gnu::target("sse2")]] void tif_short_codes(lzw_decode_table_of<lzw_xmm_word> table,
+ORVELN1_NOINLINE ORVELN1_SSE2_TARGET void tif_short_codes(lzw_decode_table_of<lzw_xmm_word> table,
                                                             const uint8_t *read_buffer, uint32_t bit_bound,
                                                             const uint8_t *row_end,
                                                             tif_short_state<lzw_xmm_word> &state) noexcept
@@ -336,7 +337,7 @@ struct tif_roots_state {
 // both bounds, with one load, one test and one store of their bytes. Stops before the first code
 // that is not a root, leaving it unread.
 template <uint32_t code_width>
-[[gnu::noinline]] void tif_root_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
+ORVELN1_NOINLINE void tif_root_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
                                       const uint8_t *row_end, tif_roots_state &state) noexcept
 {
     uint32_t bit_pos = state.bit_pos;
@@ -411,7 +412,7 @@ struct tif_rows {
 // Hands every complete row that has gathered in the row buffer to put_row, each from the start of
 // the buffer. The bytes left over move to the front, over the tail of the last row delivered, as
 // if every row had been shifted out in turn: an unfinished row delivered later shows that tail.
-[[gnu::noinline]] tif_cut_result tif_cut_rows(tif_rows &rows, std::size_t pending) noexcept
+ORVELN1_NOINLINE tif_cut_result tif_cut_rows(tif_rows &rows, std::size_t pending) noexcept
 {
     uint8_t *const row_buffer = rows.buffer;
     const uint32_t row_bytes = rows.row_bytes;
@@ -455,7 +456,7 @@ struct tif_run_result {
     tif_cut_result cut;
     uint8_t *out;
 };
-[[gnu::noinline]] tif_run_result tif_put_run(tif_rows &rows, uint8_t *out, uint32_t n, uint8_t byte) noexcept
+ORVELN1_NOINLINE tif_run_result tif_put_run(tif_rows &rows, uint8_t *out, uint32_t n, uint8_t byte) noexcept
 {
     uint8_t *const front = rows.buffer;
     const uint32_t row_bytes = rows.row_bytes;
@@ -528,22 +529,22 @@ template <typename W> struct tif_prev {
     uint32_t record;
     uint32_t long_first;
 
-    [[gnu::always_inline]] static tif_prev of(const lzw_string_of<W> &s) noexcept
+    ORVELN1_FORCEINLINE static tif_prev of(const lzw_string_of<W> &s) noexcept
     {
         return {s.word, lzw_detail::append_shift(s.length), s.link_bits | (s.length + 1), s.first};
     }
-    [[gnu::always_inline]] void set_short(W w, uint32_t n) noexcept
+    ORVELN1_FORCEINLINE void set_short(W w, uint32_t n) noexcept
     {
         word = w;
         shift = 8 * n;
         record = n + 1;
     }
-    [[nodiscard, gnu::always_inline]] uint32_t length() const noexcept { return (record & LZW_LENGTH_MASK) - 1; }
-    [[nodiscard, gnu::always_inline]] uint32_t first() const noexcept
+    [[nodiscard]] ORVELN1_FORCEINLINE uint32_t length() const noexcept { return (record & LZW_LENGTH_MASK) - 1; }
+    [[nodiscard]] ORVELN1_FORCEINLINE uint32_t first() const noexcept
     {
         return length() < LZW_SHORT_STRING ? static_cast<uint8_t>(lzw_low32(word)) : long_first;
     }
-    [[nodiscard, gnu::always_inline]] lzw_string_of<W> string() const noexcept
+    [[nodiscard]] ORVELN1_FORCEINLINE lzw_string_of<W> string() const noexcept
     {
         return {word, length(), first(), record & ~LZW_LENGTH_MASK};
     }
@@ -572,7 +573,7 @@ struct tif_stop {
 // common path and come back. W is the form the words are held in (see lzw_word.hpp); `Blended`
 // says how runs within the row are filled (see tif_fill_run).
 template <typename W, bool Blended>
-[[gnu::always_inline]] inline tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle,
+ORVELN1_FORCEINLINE inline tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle,
                                                              uint8_t *read_buffer, tif_bit_reader &reader,
                                                              lzw_decode_table_of<W> table, tif_rows &rows,
                                                              tif_output &output) noexcept
@@ -631,7 +632,7 @@ template <typename W, bool Blended>
     // one byte takes) lengthen the run: while no check is due they are taken here and the whole
     // stretch goes out in one piece, as it would one code at a time. False when decoding stops.
     // Like the table's members, the two run helpers are forced inline (see lzw_decode_table).
-    const auto put_run = [&](lzw_string_of<W> run) __attribute__((always_inline))
+    const auto put_run = [&](lzw_string_of<W> run) ORVELN1_FORCEINLINE
     {
         uint32_t length = run.length;
         while (bit_pos < bit_bound && tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
@@ -657,7 +658,7 @@ template <typename W, bool Blended>
     // chains of such codes, each of which would otherwise take a pass of the general loop and a
     // copy of the string before it. The first of a chain starts from a run of any length, the
     // rest from one a byte longer each (see extend_long).
-    const auto fill_runs = [&](lzw_string_of<W> run) __attribute__((always_inline))
+    const auto fill_runs = [&](lzw_string_of<W> run) ORVELN1_FORCEINLINE
     {
         uint32_t unwritten = run.length;
         const auto more = [&] {
@@ -870,7 +871,7 @@ template <typename W, bool Blended>
 
 // Decodes the table generations of a strip, after its first clear code, until it ends.
 template <typename W, bool Blended>
-[[gnu::always_inline]] inline tif_stop tif_decode_generations(const codec_callbacks &cb, int32_t io_handle,
+ORVELN1_FORCEINLINE inline tif_stop tif_decode_generations(const codec_callbacks &cb, int32_t io_handle,
                                                               uint8_t *read_buffer, tif_bit_reader &reader,
                                                               uint8_t *table_block, tif_rows &rows) noexcept
 {
@@ -894,18 +895,18 @@ struct tif_strip_args {
     uint8_t *table_block;
     tif_rows &rows;
 };
-[[gnu::noinline]] tif_stop tif_decode_plain(const tif_strip_args &a) noexcept
+ORVELN1_NOINLINE tif_stop tif_decode_plain(const tif_strip_args &a) noexcept
 {
     return tif_decode_generations<uint64_t, false>(a.cb, a.io_handle, a.read_buffer, a.reader, a.table_block, a.rows);
 }
 #if defined(__x86_64__)
-[[gnu::noinline]] tif_stop tif_decode_blended(const tif_strip_args &a) noexcept
+ORVELN1_NOINLINE tif_stop tif_decode_blended(const tif_strip_args &a) noexcept
 {
     return tif_decode_generations<uint64_t, true>(a.cb, a.io_handle, a.read_buffer, a.reader, a.table_block, a.rows);
 }
 #endif
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
-[[gnu::noinline, gnu::target("sse2")]] tif_stop tif_decode_sse2(const tif_strip_args &a) noexcept
+ORVELN1_NOINLINE ORVELN1_SSE2_TARGET tif_stop tif_decode_sse2(const tif_strip_args &a) noexcept
 {
     return tif_decode_generations<lzw_xmm_word, true>(a.cb, a.io_handle, a.read_buffer, a.reader, a.table_block,
                                                       a.rows);
