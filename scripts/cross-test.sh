@@ -28,7 +28,7 @@ cross_build() {
   local name=$1 toolchain=$2 started
   started=$(date +%s)
   cmake -S "$root" -B "$out/$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release > "$out/$name.configure.log"
+    -DCMAKE_BUILD_TYPE=Release -DORVELN1_ASSERTIONS=ON > "$out/$name.configure.log"
   cmake --build "$out/$name" -j "$(nproc)" --target orveln1_cross_tests > "$out/$name.build.log" || {
     tail -n 40 "$out/$name.build.log"
     return 1

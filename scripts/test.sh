@@ -77,8 +77,10 @@ format_checks() {
 run_stage "format: .clang-format and SPDX lines" format_checks
 
 # The benchmark's check (every benchmark once on small images) runs with the plain builds' tests.
-build_and_test gcc -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DORVELN1_BENCH=ON
-build_and_test clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORVELN1_BENCH=ON
+# Every build of the suite checks the codecs' internal bounds (ORVELN1_ASSERTIONS; the sanitizer and
+# fuzz builds have them on by default).
+build_and_test gcc -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DORVELN1_BENCH=ON -DORVELN1_ASSERTIONS=ON
+build_and_test clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORVELN1_BENCH=ON -DORVELN1_ASSERTIONS=ON
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build_and_test sanitize -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORVELN1_SANITIZE=ON \
   -DORVELN1_BENCH=ON -DCMAKE_BUILD_TYPE=Debug

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The GIF LZW compressor: four working blocks, one pass over the pixels, codes packed into data
 // sub-blocks of 253 or 254 bytes, then the final sub-block, the block terminator and the trailer.
-#include "boundary/compiler.hpp"
 #include "gif/gif_compressor.hpp"
+#include "boundary/compiler.hpp"
 
 #include <cstring>
 
@@ -98,8 +98,7 @@ int32_t code_generation(gif_coder &coder, const uint8_t *&p_out, const uint8_t *
     gif_code_packer packer = coder.packer;
     int32_t r = 0;
     // Emits one code, flushing a full sub-block first; a failed write leaves the loop.
-    auto emit = [&](uint32_t code) ORVELN1_FORCEINLINE->bool
-    {
+    auto emit = [&](uint32_t code) ORVELN1_FORCEINLINE -> bool {
         if (packer.bits_held >= static_cast<uint32_t>(GIF_FLUSH_BITS)) [[unlikely]] {
             r = gif_packer_flush(coder.write, block_buffer, packer.bits_held, coder.io_handle);
             if (r < 0)

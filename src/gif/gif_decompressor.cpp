@@ -2,8 +2,9 @@
 // The GIF LZW decompressor: codes from root_size + 1 to 12 bits, expanded through the shared decode
 // table into the row block; each complete row is packed into the block's front slot, from where
 // every row goes to the host, in interlace order when the image is interlaced.
-#include "boundary/compiler.hpp"
 #include "gif/gif_decompressor.hpp"
+#include "boundary/assert.hpp"
+#include "boundary/compiler.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -250,8 +251,8 @@ template <typename W> struct gif_generation {
 // lzw_word.hpp).
 template <typename W, bool Roots>
 ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state,
-                                                       lzw_decode_table_of<W> table, gif_rows &rows,
-                                                       uint32_t &fill_state, gif_generation<W> &generation) noexcept
+                                                    lzw_decode_table_of<W> table, gif_rows &rows, uint32_t &fill_state,
+                                                    gif_generation<W> &generation) noexcept
 {
     gif_bit_reader reader = reader_state;
     uint32_t fill = fill_state;
@@ -259,12 +260,13 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit
     lzw_string_of<W> prev = generation.prev;
     const auto width = static_cast<uint32_t>(rows.width);
     uint8_t *const pending = rows.pending;
+    // The row block ends here (see gif_pending_bytes).
+    const uint8_t *const room_end = pending + gif_pending_bytes(width);
     // Runs that reach the row's end are written into the slot directly (depth 8 only).
     const bool runs_in_slot = rows.pending == rows.slot;
     int32_t result = GIF_ROW_FULL;
     // Hands out the rows a run reaches; false when decoding ends (result says how).
-    const auto take_run = [&](const lzw_string_of<W> &run) ORVELN1_FORCEINLINE
-    {
+    const auto take_run = [&](const lzw_string_of<W> &run) ORVELN1_FORCEINLINE {
         const gif_delivery d = gif_put_run(rows, fill, run.length, static_cast<uint8_t>(run.first));
         fill = d.fill;
         if (d.status == 0)
@@ -347,7 +349,8 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit
                     continue;
                 }
             }
-            s = table.expand(c, out);
+            ORVELN1_ASSERT(fill < width);
+            s = table.expand(c, out, room_end);
             table.define(space.next_code, prev, s.first);
         } else if (c == space.next_code) {
             if (runs_in_slot && prev.length >= LZW_SHORT_STRING && (fill + prev.length + 1 >= width || rows.uniform)) {
@@ -360,7 +363,8 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit
                     continue;
                 }
             }
-            s = table.expand_new(c, prev, out, fill);
+            ORVELN1_ASSERT(fill < width);
+            s = table.expand_new(c, prev, out, fill, room_end);
         } else {
             result = 0; // a code the table cannot name yet, or no whole code left
             break;
@@ -380,8 +384,8 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit
 // code or the end of the data.
 template <typename W>
 ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader,
-                                                            lzw_decode_table_of<W> table, gif_rows &rows,
-                                                            uint32_t &fill) noexcept
+                                                         lzw_decode_table_of<W> table, gif_rows &rows,
+                                                         uint32_t &fill) noexcept
 {
     table.reset(in.clear_code);
     rows.uniform = false;
@@ -425,7 +429,7 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gi
 // Decodes the table generations of the image data, after its first clear code, until it ends.
 template <typename W>
 ORVELN1_FORCEINLINE inline int32_t gif_decode_generations(const gif_input &in, gif_bit_reader &reader,
-                                                             uint8_t *table_block, gif_rows &rows) noexcept
+                                                          uint8_t *table_block, gif_rows &rows) noexcept
 {
     const lzw_decode_table_of<W> table(table_block);
     uint32_t fill = 0;
@@ -439,13 +443,13 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generations(const gif_input &in, g
 // One function for each path of the decode loop that lzw_choose_paths can pick: the plain one, and
 // where the CPU must be asked, the words in SSE2 registers, built for SSE2.
 ORVELN1_NOINLINE int32_t gif_decode_plain(const gif_input &in, gif_bit_reader &reader, uint8_t *table_block,
-                                           gif_rows &rows) noexcept
+                                          gif_rows &rows) noexcept
 {
     return gif_decode_generations<uint64_t>(in, reader, table_block, rows);
 }
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
 ORVELN1_NOINLINE ORVELN1_SSE2_TARGET int32_t gif_decode_sse2(const gif_input &in, gif_bit_reader &reader,
-                                                               uint8_t *table_block, gif_rows &rows) noexcept
+                                                             uint8_t *table_block, gif_rows &rows) noexcept
 {
     return gif_decode_generations<lzw_xmm_word>(in, reader, table_block, rows);
 }

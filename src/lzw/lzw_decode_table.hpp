@@ -3,11 +3,13 @@
 // code-value checks, and the expansion of a code into bytes, several bytes per table step.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "boundary/assert.hpp"
 #include "boundary/compiler.hpp"
 #include "lzw/lzw_word.hpp"
 
@@ -38,9 +40,11 @@ constexpr uint32_t LZW_SHORT_STRING = 8;
 constexpr uint32_t LZW_CHUNK = 8;
 constexpr uint32_t LZW_LENGTH_MASK = 0xFFFF;
 constexpr int LZW_LINK_SHIFT = 16;
-constexpr uint32_t LZW_LINK_MASK = 0x1FFF;
+// A link names the code of a shorter string, which a code of at most 12 bits named: never the spare
+// entry 4096. So the mask alone keeps every link within the table, whatever a record holds.
+constexpr uint32_t LZW_LINK_MASK = LZW_CODE_LIMIT - 1;
 constexpr uint32_t LZW_RUN_FLAG = 0x80000000u;
-static_assert(LZW_LINK_MASK >= LZW_TABLE_CODES - 1);
+static_assert(LZW_LINK_MASK < LZW_TABLE_CODES && (LZW_LINK_MASK & (LZW_LINK_MASK + 1)) == 0);
 static_assert((LZW_LINK_MASK << LZW_LINK_SHIFT) < LZW_RUN_FLAG);
 // A byte appended to a long string goes to the word's top byte.
 constexpr uint32_t LZW_TOP_BYTE_SHIFT = 56;
@@ -127,9 +131,10 @@ inline uint64_t load8(const uint8_t *p) noexcept
     return v;
 }
 
-// Exactly n bytes of `byte` from out on, 8 <= n.
-inline void fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
+// Exactly n bytes of `byte` from out on, 8 <= n, all before room_end.
+inline void fill_run(uint8_t *out, uint8_t byte, uint32_t n, const uint8_t *room_end) noexcept
 {
+    ORVELN1_ASSERT(n >= LZW_CHUNK && n <= static_cast<std::size_t>(room_end - out));
     if (n > LZW_INLINE_FILL_BYTES) {
         std::memset(out, byte, n);
         return;
@@ -150,9 +155,10 @@ inline void fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
     }
 }
 
-// Exactly n bytes copied from `from` to out, 16 <= n, the two not overlapping.
-inline void copy_string(uint8_t *out, const uint8_t *from, uint32_t n) noexcept
+// Exactly n bytes copied from `from` to out, 16 <= n, the two not overlapping, all before room_end.
+inline void copy_string(uint8_t *out, const uint8_t *from, uint32_t n, const uint8_t *room_end) noexcept
 {
+    ORVELN1_ASSERT(n >= 2 * LZW_CHUNK && from + n <= out && n <= static_cast<std::size_t>(room_end - out));
     if (n > LZW_INLINE_BYTES) {
         std::memcpy(out, from, n);
         return;
@@ -191,10 +197,11 @@ constexpr uint32_t append_shift(uint32_t length) noexcept
 // dependent steps.
 template <bool InChain = false, typename W>
 ORVELN1_FORCEINLINE inline lzw_string_of<W> extend_long(uint32_t code, W word, uint32_t record, uint32_t length,
-                                                           uint32_t first, bool run) noexcept
+                                                        uint32_t first, bool run) noexcept
 {
     const uint32_t flag = run ? LZW_RUN_FLAG : 0;
     constexpr uint32_t link_bits = LZW_LINK_MASK << LZW_LINK_SHIFT;
+    ORVELN1_ASSERT(code <= LZW_LINK_MASK && length >= LZW_SHORT_STRING);
     if constexpr (InChain) {
         if (last_chunk(length) == LZW_CHUNK)
             return {lzw_word<W>(0), length, first, code << LZW_LINK_SHIFT | flag};
@@ -250,6 +257,7 @@ template <typename W> class lzw_decode_table_of
     // define).
     ORVELN1_FORCEINLINE void set(uint32_t code, W word, uint32_t record) noexcept
     {
+        ORVELN1_ASSERT(code < LZW_TABLE_CODES);
         lzw_store_word(&words_[code], word);
         records()[code] = record;
     }
@@ -257,41 +265,45 @@ template <typename W> class lzw_decode_table_of
     // Entry `code` becomes the string `prev` followed by `byte`.
     ORVELN1_FORCEINLINE void define(uint32_t code, const string &prev, uint32_t byte) noexcept
     {
+        ORVELN1_ASSERT(code < LZW_TABLE_CODES && byte < LZW_ROOTS && prev.length < LZW_CONTROL_LENGTH - 1);
         lzw_store_word(&words_[code], prev.word | lzw_word<W>(byte) << lzw_detail::append_shift(prev.length));
         records()[code] = prev.link_bits | (prev.length + 1);
     }
 
     // Writes the string of `code` (defined, not a control code) from out on: exactly its bytes,
-    // plus up to LZW_STORE_OVERRUN junk bytes past a string shorter than 8. Returns the string.
-    [[nodiscard]] ORVELN1_FORCEINLINE string expand(uint32_t code, uint8_t *out) const noexcept
+    // plus up to LZW_STORE_OVERRUN junk bytes past a string shorter than 8, all before room_end.
+    // Returns the string.
+    [[nodiscard]] ORVELN1_FORCEINLINE string expand(uint32_t code, uint8_t *out, const uint8_t *room_end) const noexcept
     {
+        ORVELN1_ASSERT(code < LZW_CODE_LIMIT);
         const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
         const W w = word(code);
+        ORVELN1_ASSERT(!is_control(n) && std::max(n, LZW_SHORT_STRING) <= static_cast<std::size_t>(room_end - out));
         if (n < LZW_SHORT_STRING) [[likely]] {
             lzw_detail::store8(out, w);
             return {w, n, static_cast<uint8_t>(lzw_low32(w))};
         }
-        return expand_long(code, w, record, n, out);
+        return expand_long(code, w, record, n, out, room_end);
     }
 
     // The code that the current step defines (KwKwK): the previous string followed by its own
     // first byte. `before` bytes of output lie in place before out; when the whole previous string
     // is among them it is copied rather than expanded again. Writes as expand does.
     [[nodiscard]] ORVELN1_FORCEINLINE string expand_new(uint32_t code, const string &prev, uint8_t *out,
-                                                        std::size_t before) noexcept
+                                                        std::size_t before, const uint8_t *room_end) noexcept
     {
         define(code, prev, prev.first);
         if (prev.length >= 2 * LZW_SHORT_STRING && before >= prev.length) {
             // Such codes come in long runs, each one byte longer: copying the string just written
             // is cheaper than walking its chunks. A run stays a run.
-            lzw_detail::copy_string(out, out - prev.length, prev.length);
+            lzw_detail::copy_string(out, out - prev.length, prev.length, room_end);
             out[prev.length] = static_cast<uint8_t>(prev.first);
             const uint32_t n = prev.length + 1;
             const bool run = (prev.link_bits & LZW_RUN_FLAG) != 0;
             return lzw_detail::extend_long<true>(code, word(code), records()[code], n, prev.first, run);
         }
-        return expand(code, out);
+        return expand(code, out, room_end);
     }
 
     // Entry `code` becomes the run `run` (8 bytes or more, one byte repeated, as run_string gives
@@ -324,8 +336,10 @@ template <typename W> class lzw_decode_table_of
     // fixed slot can then skip writing bytes that the slot already holds.
     [[nodiscard]] ORVELN1_FORCEINLINE bool run_string(uint32_t code, string &s) const noexcept
     {
+        ORVELN1_ASSERT(code < LZW_CODE_LIMIT);
         const uint32_t record = records()[code];
         const uint32_t n = record & LZW_LENGTH_MASK;
+        ORVELN1_ASSERT(n >= LZW_SHORT_STRING && !is_control(n));
         const W w = word(code);
         if (!is_run(w, record, n))
             return false;
@@ -336,8 +350,8 @@ template <typename W> class lzw_decode_table_of
 
   private:
     // A string of 8 bytes or more: one store, a fill or a walk of its chunks.
-    [[nodiscard]] ORVELN1_FORCEINLINE string expand_long(uint32_t code, W w, uint32_t record, uint32_t n,
-                                                         uint8_t *out) const noexcept
+    [[nodiscard]] ORVELN1_FORCEINLINE string expand_long(uint32_t code, W w, uint32_t record, uint32_t n, uint8_t *out,
+                                                         const uint8_t *room_end) const noexcept
     {
         using namespace lzw_detail;
         if (n == LZW_SHORT_STRING) {
@@ -347,7 +361,7 @@ template <typename W> class lzw_decode_table_of
         }
         if (is_run(w, record, n)) {
             const auto first = static_cast<uint8_t>(lzw_low32(w >> LZW_TOP_BYTE_SHIFT));
-            fill_run(out, first, n);
+            fill_run(out, first, n, room_end);
             return extend_long(code, w, record, n, first, true);
         }
         return extend_long(code, w, record, n, write_chunks(out, w, record, n), false);
@@ -378,7 +392,10 @@ template <typename W> class lzw_decode_table_of
         store8(end - 8, w);
         end -= last_chunk(n);
         uint32_t k = link_of(record);
+        // Each chunk's store lies within the string: the walk ends at its first chunk, and each
+        // link is a string shorter by 8 bytes.
         while (end - out > static_cast<std::ptrdiff_t>(LZW_CHUNK)) {
+            ORVELN1_ASSERT(length(k) == static_cast<std::size_t>(end - out));
             store8(end - 8, word(k));
             k = link_of(records()[k]);
             end -= LZW_CHUNK;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // TIFF LZW strip coding: argument checks, row preparation (byte order of 24- and 32-bit pixels),
 // the coding loop over the rows' bytes as one sequence, and the packer's flush.
-#include "boundary/compiler.hpp"
 #include "tiff/tif_compressor.hpp"
+#include "boundary/compiler.hpp"
 
 #include <algorithm>
 #include <bit>

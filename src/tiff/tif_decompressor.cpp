@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // TIFF LZW strip decoding: the chunked code reader, and the decode loop that expands codes through
 // the shared decode table into the row buffer and cuts it into rows.
-#include "boundary/compiler.hpp"
 #include "tiff/tif_decompressor.hpp"
+#include "boundary/assert.hpp"
+#include "boundary/compiler.hpp"
 
 #include <algorithm>
 #include <type_traits>
@@ -79,7 +80,7 @@ ORVELN1_FORCEINLINE inline W tif_tail_after_bytes(W tail, const uint8_t *from, c
 // the front on. `whole_from` is row_buffer + TIF_TAIL_BYTES, which the caller keeps at hand.
 template <typename W>
 ORVELN1_FORCEINLINE inline void tif_put_short(uint8_t *row_buffer, const uint8_t *whole_from, uint8_t *end,
-                                                 W tail) noexcept
+                                              W tail) noexcept
 {
     if (end >= whole_from) [[likely]] {
         lzw_detail::store8(end - TIF_TAIL_BYTES, tail);
@@ -101,18 +102,23 @@ ORVELN1_FORCEINLINE inline void tif_put_short(uint8_t *row_buffer, const uint8_t
 constexpr uint32_t TIF_BLEND_FILL_BYTES = 64;
 static_assert(TIF_ROW_SLACK_BYTES >= TIF_BLEND_FILL_BYTES);
 
-// Exactly n bytes of `byte` from out on, 8 <= n, out + n within the row; the bytes past them up to
-// TIF_BLEND_FILL_BYTES from out are read and stored back unchanged, where `Blended`.
-template <bool Blended> ORVELN1_FORCEINLINE inline void tif_fill_run(uint8_t *out, uint8_t byte, uint32_t n) noexcept
+// Exactly n bytes of `byte` from out on, 8 <= n, out + n within the row (row_end); the bytes past
+// them up to TIF_BLEND_FILL_BYTES from out are read and stored back unchanged, where `Blended`, and
+// lie before room_end, the row buffer's end.
+template <bool Blended>
+ORVELN1_FORCEINLINE inline void tif_fill_run(uint8_t *out, uint8_t byte, uint32_t n, const uint8_t *row_end,
+                                             const uint8_t *room_end) noexcept
 {
+    ORVELN1_ASSERT(n >= LZW_CHUNK && n <= static_cast<std::size_t>(row_end - out));
     if (Blended && n <= TIF_BLEND_FILL_BYTES) {
+        ORVELN1_ASSERT(TIF_BLEND_FILL_BYTES <= static_cast<std::size_t>(room_end - out));
         using block = uint8_t __attribute__((vector_size(16)));
         constexpr uint32_t block_bytes = sizeof(block);
         const block places = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
         const block run_byte = block{} + byte;
         const block length = block{} + static_cast<uint8_t>(n);
         // Unrolled at -O2 as well, where a loop of four would stay a loop.
-ORVELN1_UNROLL(4)
+        ORVELN1_UNROLL(4)
         for (uint32_t at = 0; at < TIF_BLEND_FILL_BYTES; at += block_bytes) {
             block was;
             std::memcpy(&was, out + at, sizeof was);
@@ -122,7 +128,7 @@ ORVELN1_UNROLL(4)
         }
         return;
     }
-    lzw_detail::fill_run(out, byte, n);
+    lzw_detail::fill_run(out, byte, n, room_end);
 }
 
 // The code width and the next free code of one table generation. TIFF widens one code early (see
@@ -213,8 +219,8 @@ template <typename W> struct tif_short_state {
 // (tif_short_codes, below) for each form of the words.
 template <typename W, uint32_t code_width>
 ORVELN1_FORCEINLINE inline void tif_short_codes_loop(lzw_decode_table_of<W> table, const uint8_t *read_buffer,
-                                                        uint32_t bit_bound, const uint8_t *row_end,
-                                                        tif_short_state<W> &state) noexcept
+                                                     uint32_t bit_bound, const uint8_t *row_end,
+                                                     tif_short_state<W> &state) noexcept
 {
     uint32_t bit_pos = state.bit_pos;
     uint32_t next_code = state.next_code;
@@ -289,16 +295,15 @@ ORVELN1_FORCEINLINE inline void tif_short_codes_loop(lzw_decode_table_of<W> tabl
 
 template <uint32_t code_width>
 ORVELN1_NOINLINE void tif_short_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
-                                       const uint8_t *row_end, tif_short_state<uint64_t> &state) noexcept
+                                      const uint8_t *row_end, tif_short_state<uint64_t> &state) noexcept
 {
     tif_short_codes_loop<uint64_t, code_width>(table, read_buffer, bit_bound, row_end, state);
 }
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
 template <uint32_t code_width>
-ORVELN1_NOINLINE ORVELN1_SSE2_TARGET void tif_short_codes(lzw_decode_table_of<lzw_xmm_word> table,
-                                                            const uint8_t *read_buffer, uint32_t bit_bound,
-                                                            const uint8_t *row_end,
-                                                            tif_short_state<lzw_xmm_word> &state) noexcept
+ORVELN1_NOINLINE ORVELN1_SSE2_TARGET void
+tif_short_codes(lzw_decode_table_of<lzw_xmm_word> table, const uint8_t *read_buffer, uint32_t bit_bound,
+                const uint8_t *row_end, tif_short_state<lzw_xmm_word> &state) noexcept
 {
     tif_short_codes_loop<lzw_xmm_word, code_width>(table, read_buffer, bit_bound, row_end, state);
 }
@@ -338,7 +343,7 @@ struct tif_roots_state {
 // that is not a root, leaving it unread.
 template <uint32_t code_width>
 ORVELN1_NOINLINE void tif_root_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
-                                      const uint8_t *row_end, tif_roots_state &state) noexcept
+                                     const uint8_t *row_end, tif_roots_state &state) noexcept
 {
     uint32_t bit_pos = state.bit_pos;
     uint32_t next_code = state.next_code;
@@ -573,10 +578,9 @@ struct tif_stop {
 // common path and come back. W is the form the words are held in (see lzw_word.hpp); `Blended`
 // says how runs within the row are filled (see tif_fill_run).
 template <typename W, bool Blended>
-ORVELN1_FORCEINLINE inline tif_stop tif_decode_generation(const codec_callbacks &cb, int32_t io_handle,
-                                                             uint8_t *read_buffer, tif_bit_reader &reader,
-                                                             lzw_decode_table_of<W> table, tif_rows &rows,
-                                                             tif_output &output) noexcept
+ORVELN1_FORCEINLINE inline tif_stop
+tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, tif_bit_reader &reader,
+                      lzw_decode_table_of<W> table, tif_rows &rows, tif_output &output) noexcept
 {
     table.reset(TIF_CLEAR_CODE);
     // The code after a clear code names a single byte: the reset defined nothing else. A repeated
@@ -598,6 +602,9 @@ ORVELN1_FORCEINLINE inline tif_stop tif_decode_generation(const codec_callbacks 
     tif_code_space space;
     uint8_t *const row_buffer = rows.buffer;
     uint8_t *const row_end = row_buffer + rows.row_bytes;
+    // The host's row buffer ends here: a string starts before the row's end and is at most
+    // TIF_LONGEST_STRING long.
+    const uint8_t *const room_end = row_end + TIF_ROW_SLACK_BYTES;
     const uint8_t *const whole_from = row_buffer + TIF_TAIL_BYTES;
     uint32_t bit_pos = reader.bit_pos;
     uint32_t fast_end = tif_fast_end(reader);
@@ -632,8 +639,7 @@ ORVELN1_FORCEINLINE inline tif_stop tif_decode_generation(const codec_callbacks 
     // one byte takes) lengthen the run: while no check is due they are taken here and the whole
     // stretch goes out in one piece, as it would one code at a time. False when decoding stops.
     // Like the table's members, the two run helpers are forced inline (see lzw_decode_table).
-    const auto put_run = [&](lzw_string_of<W> run) ORVELN1_FORCEINLINE
-    {
+    const auto put_run = [&](lzw_string_of<W> run) ORVELN1_FORCEINLINE {
         uint32_t length = run.length;
         while (bit_pos < bit_bound && tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
             bit_pos += space.code_width;
@@ -658,8 +664,7 @@ ORVELN1_FORCEINLINE inline tif_stop tif_decode_generation(const codec_callbacks 
     // chains of such codes, each of which would otherwise take a pass of the general loop and a
     // copy of the string before it. The first of a chain starts from a run of any length, the
     // rest from one a byte longer each (see extend_long).
-    const auto fill_runs = [&](lzw_string_of<W> run) ORVELN1_FORCEINLINE
-    {
+    const auto fill_runs = [&](lzw_string_of<W> run) ORVELN1_FORCEINLINE {
         uint32_t unwritten = run.length;
         const auto more = [&] {
             return bit_pos < bit_bound && out + unwritten + run.length + 1 <= row_end &&
@@ -677,7 +682,7 @@ ORVELN1_FORCEINLINE inline tif_stop tif_decode_generation(const codec_callbacks 
                 unwritten += run.length;
             }
         }
-        tif_fill_run<Blended>(out, static_cast<uint8_t>(run.first), unwritten);
+        tif_fill_run<Blended>(out, static_cast<uint8_t>(run.first), unwritten, row_end, room_end);
         out += unwritten;
         tail = lzw_repeat_byte<W>(run.first);
         prev = tif_prev<W>::of(run);
@@ -801,7 +806,8 @@ ORVELN1_FORCEINLINE inline tif_stop tif_decode_generation(const codec_callbacks 
                     continue;
                 }
                 tail = table.last_eight(c);
-                s = table.expand(c, out);
+                ORVELN1_ASSERT(out < row_end);
+                s = table.expand(c, out, room_end);
                 table.set(space.next_code, prev.word | lzw_word<W>(s.first) << prev.shift, prev.record);
                 out += n;
                 prev = tif_prev<W>::of(s);
@@ -828,7 +834,8 @@ ORVELN1_FORCEINLINE inline tif_stop tif_decode_generation(const codec_callbacks 
                     fill_runs(run);
                     continue;
                 }
-                s = table.expand_new(c, prev.string(), out, static_cast<std::size_t>(out - row_buffer));
+                ORVELN1_ASSERT(out < row_end);
+                s = table.expand_new(c, prev.string(), out, static_cast<std::size_t>(out - row_buffer), room_end);
                 out += n;
                 // The previous string, 7 bytes or more, ends the tail; its first byte follows.
                 tail = tif_tail_after_short(tail, lzw_word<W>(s.first), 1);
@@ -872,8 +879,8 @@ ORVELN1_FORCEINLINE inline tif_stop tif_decode_generation(const codec_callbacks 
 // Decodes the table generations of a strip, after its first clear code, until it ends.
 template <typename W, bool Blended>
 ORVELN1_FORCEINLINE inline tif_stop tif_decode_generations(const codec_callbacks &cb, int32_t io_handle,
-                                                              uint8_t *read_buffer, tif_bit_reader &reader,
-                                                              uint8_t *table_block, tif_rows &rows) noexcept
+                                                           uint8_t *read_buffer, tif_bit_reader &reader,
+                                                           uint8_t *table_block, tif_rows &rows) noexcept
 {
     const lzw_decode_table_of<W> table(table_block);
     tif_output output{rows.buffer, 0, true};

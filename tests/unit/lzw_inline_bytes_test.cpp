@@ -22,7 +22,7 @@ TEST(inline_bytes, FillAndCopyWriteExactlyTheString)
         SCOPED_TRACE(n);
         // A run, then a copy of the string right before it (as the previous string lies).
         std::vector<uint8_t> fill(guard + n + guard, 0xEE), copy(guard + 2 * n + guard, 0xEE);
-        lzw_detail::fill_run(fill.data() + guard, 0x5A, n);
+        lzw_detail::fill_run(fill.data() + guard, 0x5A, n, fill.data() + guard + n);
         for (std::size_t i = 0; i < fill.size(); ++i)
             ASSERT_EQ(fill[i], i >= guard && i < guard + n ? 0x5A : 0xEE) << "fill at " << i;
         if (n < 2 * LZW_SHORT_STRING)
@@ -31,9 +31,21 @@ TEST(inline_bytes, FillAndCopyWriteExactlyTheString)
             copy[guard + i] = static_cast<uint8_t>(i * 7 + 1);
         std::vector<uint8_t> want = copy;
         std::copy_n(copy.begin() + guard, n, want.begin() + guard + n);
-        lzw_detail::copy_string(copy.data() + guard + n, copy.data() + guard, n);
+        lzw_detail::copy_string(copy.data() + guard + n, copy.data() + guard, n, copy.data() + guard + 2 * n);
         ASSERT_EQ(copy, want);
     }
 }
 
 } // namespace
+
+#if defined(ORVELN1_ASSERTIONS)
+// The bounds are checked where the build says so: a fill shorter than its stores reach, or past
+// the room it was given, stops the program rather than writing outside its string.
+TEST(inline_bytes_death, BrokenBoundsStopTheProgram)
+{
+    std::vector<uint8_t> bytes(64, 0);
+    EXPECT_DEATH(lzw_detail::fill_run(bytes.data(), 1, 4, bytes.data() + bytes.size()), "");
+    EXPECT_DEATH(lzw_detail::fill_run(bytes.data() + 40, 1, 32, bytes.data() + bytes.size()), "");
+    EXPECT_DEATH(lzw_detail::copy_string(bytes.data() + 8, bytes.data(), 16, bytes.data() + bytes.size()), "");
+}
+#endif
