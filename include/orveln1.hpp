@@ -89,9 +89,10 @@ struct gif_decoded {
     picture image;
     int32_t rows_delivered = 0;
     gif_stop stop = gif_stop::complete;
-    // Where decoding stopped: the pixels the codes gave before the end code, the unknown code or the
-    // end of the data, in the order the data holds them (row stop_pixel / width of the rows as the
-    // data sends them: top first, or pass by pass when interlaced); width * height when complete.
+    // Where decoding stopped, as the number of pixels the codes gave before the end code, the
+    // unknown code or the end of the data: it lies in row stop_pixel / width of the rows in the
+    // order the data sends them (top first, or pass by pass when interlaced). width * height when
+    // complete.
     int64_t stop_pixel = 0;
     bool leading_clear_code = true; // the data's first code was a clear code
 };
