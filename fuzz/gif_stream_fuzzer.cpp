@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target for the GIF stream reader: any bytes are walked without a read outside them, every
 // span it gives lies inside them in stream order, and each small image decodes through decode_gif_data
-// and decode_gif_file alike, with no block left behind.
+// and decode_gif_file alike (and alike started cleared, when its data begins with a clear code),
+// stopping where its rows end, with no block left behind.
 #include "codec_fuzz_support.hpp"
 #include "orveln1.hpp"
 
@@ -46,6 +47,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
         const result<gif_decoded> d = decode_gif_data(im.data());
         require(d.code == 0 || d.code == ORVELN1_ERR_BAD_DATA);
         require(d.value.rows_delivered >= 0 && d.value.rows_delivered <= im.height);
+        // Rows go out whole, in the data's order: the stop lies in the row after the last one.
+        const int64_t pixels = int64_t{im.width} * im.height;
+        require(!d.ok() ||
+                (d.value.leading_clear_code && d.value.stop_pixel >= 0 &&
+                 (d.value.stop == gif_stop::complete ? d.value.stop_pixel == pixels : d.value.stop_pixel < pixels) &&
+                 d.value.rows_delivered == d.value.stop_pixel / im.width));
+        // Started cleared, data with a leading clear code decodes as it does without; data without
+        // one is no longer refused.
+        const result<gif_decoded> c = decode_gif_data(im.data(), {.start_cleared = true});
+        require(c.code == 0 || (im.width < 1 || im.height < 1));
+        require(d.ok() == (c.ok() && c.value.leading_clear_code));
+        require(!d.ok() || (c.value.stop == d.value.stop && c.value.stop_pixel == d.value.stop_pixel &&
+                            c.value.image.pixels == d.value.image.pixels));
         const result<gif_decoded> f = decode_gif_file(bytes, static_cast<int>(k));
         require(f.code == d.code && f.value.rows_delivered == d.value.rows_delivered &&
                 f.value.image.pixels == d.value.image.pixels &&

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target for the tool's GIF reader and describer: any bytes; the image to read comes from the
-// input's last byte. Image data without a clear code in front is read behind one put there.
+// input's last byte. Image data without a clear code in front is read from the cleared state.
 #include "gif_file.hpp"
 #include "tool_fuzz_support.hpp"
 

@@ -73,17 +73,40 @@ struct gif_image_data {
     std::span<const uint8_t> sub_blocks; // from the first data sub-block on (terminator included)
 };
 
+// Why decoding of GIF image data stopped.
+enum class gif_stop : uint8_t {
+    complete,     // the image's last row was decoded; the data after it is not read
+    end_code,     // the end code came before the image was complete
+    unknown_code, // a code the table cannot name yet (the data is damaged): above the next free
+                  // code, or right after a clear code one above 255, which is no byte
+    data_ended,   // the sub-blocks (up to the block terminator or the span's end) hold no whole code more
+};
+
 // Decoded GIF pixels: depth 8 (one palette index a byte, no palette set), top row first. Rows the
 // data never completes stay 0; rows_delivered counts the distinct rows inside the image that the
 // data did complete.
 struct gif_decoded {
     picture image;
     int32_t rows_delivered = 0;
+    gif_stop stop = gif_stop::complete;
+    // Where decoding stopped, as the number of pixels the codes gave before the end code, the
+    // unknown code or the end of the data: it lies in row stop_pixel / width of the rows in the
+    // order the data sends them (top first, or pass by pass when interlaced). width * height when
+    // complete.
+    int64_t stop_pixel = 0;
+    bool leading_clear_code = true; // the data's first code was a clear code
+};
+
+struct gif_decode_options {
+    // Decode data that does not begin with a clear code (as some encoders write it) from the state
+    // a clear code leaves; without this such data is refused, as the decode_gif export refuses it.
+    bool start_cleared = false;
 };
 
 // Decodes the image data of one GIF image. Result codes: 0, ORVELN1_ERR_BAD_DATA (the data does not
-// start with a clear code, or a width or height below 1), ORVELN1_ERR_NO_MEMORY.
-[[nodiscard]] result<gif_decoded> decode_gif_data(const gif_image_data &data) noexcept;
+// start with a clear code and options.start_cleared is false, or a width or height below 1),
+// ORVELN1_ERR_NO_MEMORY.
+[[nodiscard]] result<gif_decoded> decode_gif_data(const gif_image_data &data, gif_decode_options options = {}) noexcept;
 
 // One image of a GIF stream as its records describe it. The spans point into the bytes that were
 // read, which must outlive them.
@@ -147,7 +170,8 @@ struct gif_stream {
 // begins (rows_delivered then tells how far the data went). Result codes: those of decode_gif_data;
 // ORVELN1_ERR_GIF_NO_IMAGE when the stream holds no image image_index; the reader's failure when it
 // stopped before that image.
-[[nodiscard]] result<gif_decoded> decode_gif_file(std::span<const uint8_t> file, int image_index = 0) noexcept;
+[[nodiscard]] result<gif_decoded> decode_gif_file(std::span<const uint8_t> file, int image_index = 0,
+                                                  gif_decode_options options = {}) noexcept;
 
 // A short English text for a result code: "success" for 0 and above, a name for each
 // ORVELN1_ERR_* code, and "host callback refused (N)" for any other negative value, which can only

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // GIF reading and writing: a walk over every record of a stream, orveln1's decoder for the image
-// data (behind a synthetic clear code when the data lacks its own), and orveln1's encoder with
-// truecolour pictures reduced to a palette first.
+// data (which tells how far it went and why it stopped), and orveln1's encoder with truecolour
+// pictures reduced to a palette first.
 #include "gif_file.hpp"
 
 #include <algorithm>
@@ -19,17 +19,16 @@ namespace
 
 // GIF colour tables hold at most 2^8 entries.
 constexpr std::size_t gif_max_colours = 256;
-constexpr std::size_t max_sub_block = 255;
 // LZW code sizes that GIF image data can have: 2 to 8 bits of pixel value (1-bit pictures use 2).
 constexpr int lowest_code_size = 2;
 constexpr int highest_code_size = 8;
 
 // One image of the stream as the tool works with it: the reader's record, whose spans point into
-// the stream's bytes (which every caller of walk holds for as long as the walk), and the contents
-// of its data sub-blocks joined.
+// the stream's bytes (which every caller of walk holds for as long as the walk), and the bytes its
+// data sub-blocks hold.
 struct gif_image_record {
     gif_image image;
-    std::vector<uint8_t> data;
+    std::size_t data_bytes = 0;
 
     [[nodiscard]] int min_code_size() const { return (image.code_size_word >> 8) & 0xFF; }
     [[nodiscard]] std::size_t table_entries() const { return image.colour_table.size() / 3; }
@@ -57,7 +56,7 @@ gif_walk walk(std::span<const uint8_t> f)
         gif_image_record r;
         r.image = image;
         for (const std::span<const uint8_t> piece : gif_sub_block_contents(image.sub_blocks))
-            r.data.insert(r.data.end(), piece.begin(), piece.end());
+            r.data_bytes += piece.size();
         w.images.push_back(std::move(r));
     }
     if (stream.ok())
@@ -75,115 +74,11 @@ gif_walk walk(std::span<const uint8_t> f)
     return w;
 }
 
-// The data as sub-blocks of at most 255 bytes and a terminator, as decode_gif_data takes it.
-std::vector<uint8_t> as_sub_blocks(std::span<const uint8_t> data)
-{
-    std::vector<uint8_t> out;
-    out.reserve(data.size() + data.size() / max_sub_block + 2);
-    for (std::size_t at = 0; at < data.size(); at += max_sub_block) {
-        const std::size_t n = std::min(max_sub_block, data.size() - at);
-        out.push_back(static_cast<uint8_t>(n));
-        out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
-                   data.begin() + static_cast<std::ptrdiff_t>(at + n));
-    }
-    out.push_back(0);
-    return out;
-}
-
-// The first code of the data, read least-significant bit first at the first code width.
-int first_code(const std::vector<uint8_t> &data, int width)
-{
-    uint32_t bits = 0;
-    for (std::size_t i = 0; i < 3 && i < data.size(); ++i)
-        bits |= static_cast<uint32_t>(data[i]) << (8 * i);
-    if (data.size() * 8 < static_cast<std::size_t>(width))
-        return -1;
-    return static_cast<int>(bits & ((1u << width) - 1));
-}
-
-// The data with a clear code in front: a decoder starts in the state a clear code leaves it in, so
-// putting one before the codes, and moving every later code up by one code width, changes no pixel.
-std::vector<uint8_t> with_clear_code(const std::vector<uint8_t> &data, int min_code_size)
-{
-    const int width = min_code_size + 1;
-    std::vector<uint8_t> out;
-    out.reserve(data.size() + 3);
-    uint64_t buffer = 1u << min_code_size; // the clear code
-    int held = width;
-    for (const uint8_t byte : data) {
-        buffer |= static_cast<uint64_t>(byte) << held;
-        held += 8;
-        while (held >= 8) {
-            out.push_back(static_cast<uint8_t>(buffer));
-            buffer >>= 8;
-            held -= 8;
-        }
-    }
-    if (held > 0)
-        out.push_back(static_cast<uint8_t>(buffer));
-    return out;
-}
-
-// Walks the codes of image data (which begins with a clear code) without building strings: only
-// the next free code, the code width and each code's string length are followed. Returns how many
-// pixels come before the first code above the next free code, or -1 when there is none.
-int64_t pixels_before_bad_code(const std::vector<uint8_t> &data, int min_code_size)
-{
-    constexpr int max_codes = 4096;
-    const int clear = 1 << min_code_size;
-    std::vector<uint16_t> length(max_codes, 1);
-    int width = min_code_size + 1;
-    int next = clear + 2;
-    int previous = -1;
-    int64_t pixels = 0;
-    uint32_t buffer = 0;
-    int held = 0;
-    for (std::size_t at = 0;;) {
-        while (held < width && at < data.size()) {
-            buffer |= static_cast<uint32_t>(data[at++]) << held;
-            held += 8;
-        }
-        if (held < width)
-            return -1;
-        const int code = static_cast<int>(buffer & ((1u << width) - 1));
-        buffer >>= width;
-        held -= width;
-        if (code == clear) {
-            width = min_code_size + 1;
-            next = clear + 2;
-            previous = -1;
-            continue;
-        }
-        if (code == clear + 1)
-            return -1;
-        if (code > next || (code == next && previous < 0))
-            return pixels;
-        if (previous >= 0 && next < max_codes) {
-            length[static_cast<std::size_t>(next)] =
-                static_cast<uint16_t>(length[static_cast<std::size_t>(previous)] + 1);
-            ++next;
-            if (next == (1 << width) && width < 12)
-                ++width;
-        }
-        pixels += length[static_cast<std::size_t>(code)];
-        previous = code;
-    }
-}
-
 struct decode_outcome {
     result<gif_decoded> decoded;
-    bool clear_code_added = false;
     std::string problem; // empty when every row came out
     int32_t rows_complete = 0;
 };
-
-result<gif_decoded> decode_prefix(const gif_image_record &r, std::span<const uint8_t> data)
-{
-    const std::vector<uint8_t> blocks = as_sub_blocks(data);
-    gif_image_data d = r.image.data();
-    d.sub_blocks = blocks;
-    return decode_gif_data(d);
-}
 
 decode_outcome decode_image(const gif_image_record &r)
 {
@@ -204,14 +99,9 @@ decode_outcome decode_image(const gif_image_record &r)
                     std::to_string(lowest_code_size) + " to " + std::to_string(highest_code_size);
         return o;
     }
-    const std::vector<uint8_t> *data = &r.data;
-    std::vector<uint8_t> repacked;
-    if (first_code(r.data, min_code_size + 1) != (1 << min_code_size)) {
-        repacked = with_clear_code(r.data, min_code_size);
-        data = &repacked;
-        o.clear_code_added = true;
-    }
-    o.decoded = decode_prefix(r, *data);
+    // Data without a clear code in front is read from the state a clear code leaves, as other
+    // readers take it.
+    o.decoded = decode_gif_data(r.image.data(), gif_decode_options{.start_cleared = true});
     if (o.decoded.code == ORVELN1_ERR_NO_MEMORY) {
         o.problem = "out of memory";
         return o;
@@ -221,12 +111,11 @@ decode_outcome decode_image(const gif_image_record &r)
         return o;
     }
     o.rows_complete = o.decoded.value.rows_delivered;
-    if (o.rows_complete < height) {
-        const int64_t bad_at = pixels_before_bad_code(*data, min_code_size);
-        o.problem = bad_at >= 0 ? "code above the next free code at row " + std::to_string(bad_at / width)
-                                : "the image data ends after " + std::to_string(o.rows_complete) + " of " +
-                                      std::to_string(height) + " rows";
-    }
+    if (o.rows_complete < height)
+        o.problem = o.decoded.value.stop == gif_stop::unknown_code
+                        ? "code above the next free code at row " + std::to_string(o.decoded.value.stop_pixel / width)
+                        : "the image data ends after " + std::to_string(o.rows_complete) + " of " +
+                              std::to_string(height) + " rows";
     return o;
 }
 
@@ -371,7 +260,7 @@ picture read_gif(std::span<const uint8_t> file, int image, int *images, const st
         throw failure("image " + std::to_string(image) + ": " + o.problem);
     if (progress)
         progress(1.0);
-    if (o.clear_code_added)
+    if (!o.decoded.value.leading_clear_code)
         note("image data does not begin with a clear code; read behind a clear code put in front");
 
     picture &indices = o.decoded.value.image;
@@ -418,15 +307,15 @@ bool describe_gif(std::span<const uint8_t> file, std::FILE *out)
         const decode_outcome o = decode_image(r);
         const uint64_t pixels = static_cast<uint64_t>(g.width) * static_cast<uint64_t>(g.height);
         char ratio[32] = "-";
-        if (!r.data.empty())
+        if (r.data_bytes > 0)
             std::snprintf(ratio, sizeof ratio, "%.2f:1",
-                          static_cast<double>(pixels) / static_cast<double>(r.data.size()));
+                          static_cast<double>(pixels) / static_cast<double>(r.data_bytes));
         std::fprintf(
             out,
             "    LZW: minimum code size %d; %llu pixel bytes -> %zu bytes, ratio %s; %d of %d rows complete%s%s%s\n",
-            r.min_code_size(), static_cast<unsigned long long>(pixels), r.data.size(), ratio, o.rows_complete, g.height,
-            o.clear_code_added ? "; image data does not begin with a clear code" : "", o.problem.empty() ? "" : "; ",
-            o.problem.c_str());
+            r.min_code_size(), static_cast<unsigned long long>(pixels), r.data_bytes, ratio, o.rows_complete, g.height,
+            !o.decoded.value.leading_clear_code ? "; image data does not begin with a clear code" : "",
+            o.problem.empty() ? "" : "; ", o.problem.c_str());
         good = good && o.problem.empty();
     }
     if (no_trailer)

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// GIF files: any image of a stream read through orveln1's stream reader and decoder (with a clear
-// code put in front of image data that lacks one), descriptions of every image for `orveln info`, and pictures
+// GIF files: any image of a stream read through orveln1's stream reader and decoder (image data
+// without a leading clear code too), descriptions of every image for `orveln info`, and pictures
 // written as single-image GIF streams by orveln1's encoder.
 #pragma once
 

@@ -200,6 +200,21 @@ int32_t ORVELN1_CDECL get_strip_row(int32_t, uint8_t *buffer, int32_t row_index,
     return 0;
 }
 
+gif_stop stop_of(gif_end end) noexcept
+{
+    switch (end) {
+    case gif_end::end_code:
+        return gif_stop::end_code;
+    case gif_end::unknown_code:
+        return gif_stop::unknown_code;
+    case gif_end::input_ended:
+        return gif_stop::data_ended;
+    case gif_end::complete:
+        break;
+    }
+    return gif_stop::complete;
+}
+
 bool depth_has_rows(int depth) noexcept
 {
     return depth == 1 || depth == 4 || depth == 8 || depth == 16 || depth == 24 || depth == 32;
@@ -279,7 +294,7 @@ result<byte_vector> encode_gif_file(const picture &image, bool interlaced) noexc
     return out;
 }
 
-result<gif_decoded> decode_gif_data(const gif_image_data &data) noexcept
+result<gif_decoded> decode_gif_data(const gif_image_data &data, gif_decode_options options) noexcept
 {
     result<gif_decoded> out;
     if (data.width < 1 || data.height < 1 || data.width > GIF_MAX_SIDE || data.height > GIF_MAX_SIDE) {
@@ -297,11 +312,16 @@ result<gif_decoded> decode_gif_data(const gif_image_data &data) noexcept
         state.target = &out.value.image;
         state.delivered = &delivered;
         const codec_callbacks cb{read_input, nullptr, nullptr};
+        gif_end_report report;
         {
             const call_scope scope(state);
-            out.code = gif_lzw_decompress(cb, 0, read_buffer.data(), header.get(), put_gif_row, 0, data.code_size_word);
+            out.code = gif_lzw_decompress(cb, 0, read_buffer.data(), header.get(), put_gif_row, 0, data.code_size_word,
+                                          options.start_cleared, report);
         }
         out.value.rows_delivered = static_cast<int32_t>(std::count(delivered.begin(), delivered.end(), 1));
+        out.value.stop = stop_of(report.end);
+        out.value.stop_pixel = static_cast<int64_t>(report.end_pixel);
+        out.value.leading_clear_code = report.leading_clear_code;
     } catch (const std::bad_alloc &) {
         out.code = ERR_NO_MEMORY;
     }
@@ -310,7 +330,7 @@ result<gif_decoded> decode_gif_data(const gif_image_data &data) noexcept
     return out;
 }
 
-result<gif_decoded> decode_gif_file(std::span<const uint8_t> file, int image_index) noexcept
+result<gif_decoded> decode_gif_file(std::span<const uint8_t> file, int image_index, gif_decode_options options) noexcept
 {
     result<gif_decoded> out;
     if (image_index < 0) {
@@ -325,7 +345,7 @@ result<gif_decoded> decode_gif_file(std::span<const uint8_t> file, int image_ind
             return out;
         }
         const gif_image &image = stream.value.images[index];
-        out = decode_gif_data(image.data());
+        out = decode_gif_data(image.data(), options);
         if (out.ok()) {
             out.value.image.palette = image.palette();
             out.value.image.transparent_index = image.transparent_index;

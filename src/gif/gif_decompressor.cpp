@@ -215,10 +215,21 @@ struct gif_code_space {
 };
 
 // What the data says after a generation: a clear code starts the next one; anything else ends
-// decoding with `result` (0, or the host's refusal).
+// decoding with `result` (one of the GIF_ENDED values, or the host's refusal).
 constexpr int32_t GIF_CLEARED = 1;
 // What a generation's code loop says when the pixels pending make a row or more.
 constexpr int32_t GIF_ROW_FULL = 2;
+// Decoding ended, for each gif_end its own value; the entry returns 0 for them all.
+constexpr int32_t GIF_ENDED = 3;
+constexpr int32_t gif_ended(gif_end stop) noexcept
+{
+    return GIF_ENDED + static_cast<int32_t>(stop);
+}
+// The end of decoding where the reader gave `code`, which is no code the table names.
+constexpr int32_t gif_ended_at(uint32_t code) noexcept
+{
+    return gif_ended(code == GIF_SHORT_READ ? gif_end::input_ended : gif_end::unknown_code);
+}
 
 // The fixed parts of a decode: the host's input and the code space's start after a clear.
 struct gif_input {
@@ -271,7 +282,7 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit
         fill = d.fill;
         if (d.status == 0)
             return true;
-        result = d.status < 0 ? d.status : 0;
+        result = d.status < 0 ? d.status : gif_ended(gif_end::complete);
         return false;
     };
 
@@ -337,7 +348,7 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit
             const uint32_t n = table.length(c);
             if (n > LZW_SHORT_STRING) [[unlikely]] {
                 if (lzw_decode_table::is_control(n)) {
-                    result = c == in.clear_code ? GIF_CLEARED : 0;
+                    result = c == in.clear_code ? GIF_CLEARED : gif_ended(gif_end::end_code);
                     break;
                 }
                 if (runs_in_slot && (fill + n >= width || rows.uniform) && table.run_string(c, s)) {
@@ -366,7 +377,7 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit
             ORVELN1_ASSERT(fill < width);
             s = table.expand_new(c, prev, out, fill, room_end);
         } else {
-            result = 0; // a code the table cannot name yet, or no whole code left
+            result = gif_ended_at(c); // a code the table cannot name yet, or no whole code left
             break;
         }
         fill += s.length;
@@ -399,8 +410,10 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gi
     const uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, generation.space.code_width);
     if (c == in.clear_code)
         return GIF_CLEARED;
-    if (c == in.clear_code + 1 || c >= LZW_ROOTS)
-        return 0;
+    if (c == in.clear_code + 1)
+        return gif_ended(gif_end::end_code);
+    if (c >= LZW_ROOTS)
+        return gif_ended_at(c);
     rows.pending[fill++] = static_cast<uint8_t>(c);
     generation.prev = {lzw_word<W>(c), 1, c};
     // At root size 1 the first free code already equals 2^width: widen right after this code.
@@ -416,7 +429,7 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gi
         const gif_delivery d = gif_deliver_rows(rows, fill);
         fill = d.fill;
         if (d.status != 0)
-            return d.status < 0 ? d.status : 0;
+            return d.status < 0 ? d.status : gif_ended(gif_end::complete);
         // The codes so far: the root after the clear code, and one per entry defined since. Once
         // the table is full the entries stop counting and the share only falls.
         const uint64_t codes = generation.space.next_code - (in.clear_code + 2) + 1;
@@ -429,10 +442,9 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gi
 // Decodes the table generations of the image data, after its first clear code, until it ends.
 template <typename W>
 ORVELN1_FORCEINLINE inline int32_t gif_decode_generations(const gif_input &in, gif_bit_reader &reader,
-                                                          uint8_t *table_block, gif_rows &rows) noexcept
+                                                          uint8_t *table_block, gif_rows &rows, uint32_t &fill) noexcept
 {
     const lzw_decode_table_of<W> table(table_block);
-    uint32_t fill = 0;
     int32_t r;
     do
         r = gif_decode_generation<W>(in, reader, table, rows, fill);
@@ -443,15 +455,16 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generations(const gif_input &in, g
 // One function for each path of the decode loop that lzw_choose_paths can pick: the plain one, and
 // where the CPU must be asked, the words in SSE2 registers, built for SSE2.
 ORVELN1_NOINLINE int32_t gif_decode_plain(const gif_input &in, gif_bit_reader &reader, uint8_t *table_block,
-                                          gif_rows &rows) noexcept
+                                          gif_rows &rows, uint32_t &fill) noexcept
 {
-    return gif_decode_generations<uint64_t>(in, reader, table_block, rows);
+    return gif_decode_generations<uint64_t>(in, reader, table_block, rows, fill);
 }
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
 ORVELN1_NOINLINE ORVELN1_SSE2_TARGET int32_t gif_decode_sse2(const gif_input &in, gif_bit_reader &reader,
-                                                             uint8_t *table_block, gif_rows &rows) noexcept
+                                                             uint8_t *table_block, gif_rows &rows,
+                                                             uint32_t &fill) noexcept
 {
-    return gif_decode_generations<lzw_xmm_word>(in, reader, table_block, rows);
+    return gif_decode_generations<lzw_xmm_word>(in, reader, table_block, rows, fill);
 }
 #endif
 
@@ -538,6 +551,15 @@ void gif_pack_row(uint8_t *slot, const uint8_t *pixels, int32_t width, int32_t d
 int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, const void *image_header,
                            put_row_fn put_row, int32_t row_context, int32_t code_size_word) noexcept
 {
+    gif_end_report unused;
+    return gif_lzw_decompress(cb, io_handle, read_buffer, image_header, put_row, row_context, code_size_word, false,
+                              unused);
+}
+
+int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, const void *image_header,
+                           put_row_fn put_row, int32_t row_context, int32_t code_size_word, bool start_cleared,
+                           gif_end_report &report) noexcept
+{
     const image_header_view header = read_image_header(image_header);
     const int32_t width = header.width();
     const int32_t height = header.height();
@@ -571,14 +593,32 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
                   put_row, row_context};
 
     gif_bit_reader reader;
-    if (gif_read_code(cb, io_handle, reader, read_buffer, in.first_width) != clear_code)
-        return ERR_BAD_DATA;
+    const uint32_t first = gif_read_code(cb, io_handle, reader, read_buffer, in.first_width);
+    report.leading_clear_code = first == clear_code;
+    if (first != clear_code) {
+        if (!start_cleared)
+            return ERR_BAD_DATA;
+        // The first generation reads this code again: its bits still lie just before bit_pos
+        // (a short read took none).
+        if (first != GIF_SHORT_READ)
+            reader.bit_pos -= in.first_width;
+    }
 
+    uint32_t fill = 0;
+    int32_t r;
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
     if (lzw_choose_paths().sse2_words)
-        return gif_decode_sse2(in, reader, table_block.get(), rows);
+        r = gif_decode_sse2(in, reader, table_block.get(), rows, fill);
+    else
 #endif
-    return gif_decode_plain(in, reader, table_block.get(), rows);
+        r = gif_decode_plain(in, reader, table_block.get(), rows, fill);
+    if (r < GIF_ENDED)
+        return r;
+    report.end = static_cast<gif_end>(r - GIF_ENDED);
+    report.end_pixel = report.end == gif_end::complete
+                           ? static_cast<uint64_t>(height) * static_cast<uint32_t>(width)
+                           : static_cast<uint64_t>(rows.rows_done) * static_cast<uint32_t>(width) + fill;
+    return 0;
 }
 
 } // namespace orveln1

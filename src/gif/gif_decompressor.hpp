@@ -129,4 +129,29 @@ void gif_pack_row(uint8_t *slot, const uint8_t *pixels, int32_t width, int32_t d
                                          const void *image_header, put_row_fn put_row, int32_t row_context,
                                          int32_t code_size_word) noexcept;
 
+// Why decoding ended with 0.
+enum class gif_end : uint8_t {
+    complete,     // the image's last row went out; no code after the one that completed it was read
+    end_code,     // the end code, before the image was complete
+    unknown_code, // a code the table cannot name yet: above the next free code, or right after a
+                  // clear code one above 255, which is no byte
+    input_ended,  // no whole code left: the block terminator, or the host's input ran short
+};
+
+// What a decode that returned 0 says about where it stopped.
+struct gif_end_report {
+    gif_end end = gif_end::complete;
+    // Pixels the codes gave before the stop, in the order the data holds them (rows top first, or
+    // pass by pass when interlaced); width * height when complete.
+    uint64_t end_pixel = 0;
+    bool leading_clear_code = false; // the data's first code was the clear code
+};
+
+// The same decoder, saying in `report` why it stopped. start_cleared: data whose first code is not
+// the clear code is decoded from the state a clear code leaves (that code is the first of the
+// first table generation) instead of being refused with ERR_BAD_DATA.
+[[nodiscard]] int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
+                                         const void *image_header, put_row_fn put_row, int32_t row_context,
+                                         int32_t code_size_word, bool start_cleared, gif_end_report &report) noexcept;
+
 } // namespace orveln1

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The in-memory C++ interface: round trips at every depth (truncated GIF data too), refusals with
-// the right result code, no block left behind, and calls from several threads at once giving the
-// one-thread results.
+// The in-memory C++ interface: round trips at every depth (truncated GIF data too), why GIF
+// decoding stopped and data without a leading clear code, refusals with the right result code, no
+// block left behind, and calls from several threads at once giving the one-thread results.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "orveln1.hpp"
+#include "support/code_streams.hpp"
 #include "support/image_kit.hpp"
 #include "support/memory_instrumented.hpp"
 
@@ -92,6 +93,99 @@ INSTANTIATE_TEST_SUITE_P(memory_api, gif_round_trip,
                                          gif_case{64, 64, 4, false}, gif_case{13, 5, 1, false},
                                          gif_case{77, 20, 1, true}, gif_case{8, 8, 8, false, 5},
                                          gif_case{19, 7, 4, true, 0}));
+
+// Image data written code by code: where and why decoding stops, the rows it gave, and the same
+// codes without their leading clear code read from the cleared state.
+struct stop_case {
+    const char *name;
+    int root_size;
+    std::vector<uint32_t> codes; // packed at the widths the decoder reads them with
+    struct {
+        int32_t width, height;
+        bool interlaced = false;
+    } size;
+    std::vector<uint8_t> indices; // the picture's width * height indices, 0 where no row came
+    struct {
+        gif_stop stop;
+        int64_t stop_pixel;
+        int32_t rows;
+    } want;
+    std::size_t keep_bytes = 0; // when not 0, only this many bytes of the packed codes
+};
+
+result<gif_decoded> decode_codes(const stop_case &c, std::vector<uint32_t> codes, bool start_cleared)
+{
+    std::vector<uint8_t> packed = test::gif_codes(codes, c.root_size);
+    if (c.keep_bytes != 0)
+        packed.resize(c.keep_bytes);
+    const std::vector<uint8_t> blocks = test::sub_blocks(packed);
+    const int32_t code_size_word = c.root_size << 8 | (c.size.interlaced ? 0x40 : 0);
+    return decode_gif_data({c.size.width, c.size.height, code_size_word, blocks}, {.start_cleared = start_cleared});
+}
+
+using gif_stop_point = testing::TestWithParam<stop_case>;
+
+TEST_P(gif_stop_point, SaysWhyAndWhereDecodingStopped)
+{
+    const stop_case &c = GetParam();
+    const bool leading_clear = !c.codes.empty() && c.codes[0] == 1u << c.root_size;
+    const auto expect_stop = [&](const result<gif_decoded> &r, bool leading) {
+        ASSERT_EQ(r.code, 0);
+        EXPECT_TRUE(r.value.stop == c.want.stop && r.value.stop_pixel == c.want.stop_pixel &&
+                    r.value.rows_delivered == c.want.rows && r.value.leading_clear_code == leading)
+            << static_cast<int>(r.value.stop) << " at " << r.value.stop_pixel << ", " << r.value.rows_delivered;
+        for (int32_t y = 0; y < c.size.height; ++y)
+            for (int32_t x = 0; x < c.size.width; ++x)
+                EXPECT_EQ(r.value.image.row(y)[x], c.indices[static_cast<std::size_t>(y * c.size.width + x)]);
+    };
+    expect_stop(decode_codes(c, c.codes, !leading_clear), leading_clear);
+    if (!leading_clear || c.keep_bytes != 0)
+        return;
+    // A decoder started cleared takes a leading clear code as any other; without one the data is
+    // refused, unless the decoder starts cleared: then it reads as if the clear code were there.
+    expect_stop(decode_codes(c, c.codes, true), true);
+    const std::vector<uint32_t> rest(c.codes.begin() + 1, c.codes.end());
+    EXPECT_EQ(decode_codes(c, rest, false).code, ORVELN1_ERR_BAD_DATA);
+    expect_stop(decode_codes(c, rest, true), false);
+}
+
+// Root size 2: clear 4, end 5, the first free code 6, 4 bits once 8 is next. Root size 8: clear
+// 256, end 257. The codes end on a byte, or stop before the packer's padding bits.
+using enum gif_stop;
+const stop_case stop_cases[] = {
+    {"complete", 2, {4, 1, 2, 3, 0, 1, 2, 3, 0, 5}, {4, 2}, {1, 2, 3, 0, 1, 2, 3, 0}, {complete, 8, 2}},
+    {"end_code_early", 2, {4, 1, 2, 3, 0, 1, 5}, {4, 2}, {1, 2, 3, 0, 0, 0, 0, 0}, {end_code, 5, 1}},
+    // 15 lies above the next free code, 10.
+    {"code_above_next_free", 2, {4, 1, 2, 3, 0, 1, 15}, {4, 2}, {1, 2, 3, 0, 0, 0, 0, 0}, {unknown_code, 5, 1}},
+    // The next free code itself names the last string and its first byte again.
+    {"next_free_code", 2, {4, 1, 6, 5}, {2, 2}, {1, 1, 0, 0}, {end_code, 3, 1}},
+    {"data_ends_on_a_code", 2, {4, 1, 2, 3, 0}, {4, 2}, {1, 2, 3, 0, 0, 0, 0, 0}, {data_ended, 4, 1}},
+    // One byte: the clear code, 1, and two bits of the next code.
+    {"data_ends_in_a_code", 2, {4, 1, 2, 3, 0, 5}, {1, 8}, {1, 0, 0, 0, 0, 0, 0, 0}, {data_ended, 1, 1}, 1},
+    {"no_data", 2, {}, {3, 1}, {0, 0, 0}, {data_ended, 0, 0}},
+    {"no_byte_after_clear", 8, {256, 7, 9, 256, 300}, {4, 1}, {0, 0, 0, 0}, {unknown_code, 2, 0}},
+    {"end_code_after_clear", 8, {256, 7, 256, 257}, {1, 2}, {7, 0}, {end_code, 1, 1}},
+    // Rows come in pass order 0, 2, 1, 3: the stop is at the third row the data sends, which is
+    // row 1; rows 0 and 2 are there.
+    {"interlaced", 2, {4, 1, 1, 2, 2, 15}, {2, 4, true}, {1, 1, 0, 0, 2, 2, 0, 0}, {unknown_code, 4, 2}},
+};
+
+INSTANTIATE_TEST_SUITE_P(memory_api, gif_stop_point, testing::ValuesIn(stop_cases),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+// decode_gif_file hands its options to the decoder and keeps the image's palette.
+TEST(memory_api, DecodeGifFileStartsClearedWhenAsked)
+{
+    test::gif_stream_builder s(2, 1, 4);
+    s.image(0, 0, 2, 1, false, 0, 2, test::sub_blocks(test::gif_codes({3, 1, 5}, 2))).trailer();
+    EXPECT_EQ(decode_gif_file(s.out).code, ORVELN1_ERR_BAD_DATA);
+    const result<gif_decoded> r = decode_gif_file(s.out, 0, {.start_cleared = true});
+    ASSERT_EQ(r.code, 0);
+    EXPECT_TRUE(r.value.stop == gif_stop::complete && !r.value.leading_clear_code && r.value.stop_pixel == 2);
+    EXPECT_EQ(r.value.image.palette.size(), 4u);
+    EXPECT_EQ(r.value.image.pixels[0], 3);
+    EXPECT_EQ(r.value.image.pixels[1], 1);
+}
 
 struct strip_case {
     int32_t width;
