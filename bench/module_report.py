@@ -5,7 +5,8 @@
 module_report.py OUT.md NOTE LABEL=RESULTS...
 
 Each RESULTS file is what orveln1_module_bench printed for one module ("operation image MB/s"
-lines after a '#' line). LABEL is dll32, dll64 or so; the ratios are against "so", the Linux
+lines after a '#' line); a LABEL given more than once (one file per pass) keeps each figure's
+fastest. LABEL is dll32, dll64 or so; the ratios are against "so", the Linux
 module, image by image, and their geometric mean over the images (which is also the ratio of the
 modules' geometric means). NOTE is a line about the machine and the run, printed above the tables.
 """
@@ -45,7 +46,10 @@ def main():
         label, _, path = arg.partition("=")
         if label not in NAMES:
             sys.exit(f"module_report.py: unknown label {label!r}")
-        runs[label], found = load(path)
+        speeds, found = load(path)
+        kept = runs.setdefault(label, {})
+        for key, value in speeds.items():
+            kept[key] = max(kept.get(key, 0.0), value)
         if images is None:
             images = found
         elif found != images:
