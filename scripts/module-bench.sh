@@ -10,7 +10,7 @@
 # 32-bit x86 programs; without one the script says so and fails (scripts/bench.sh skips it then).
 # The 64-bit DLL is left out, and the table says so, where wine64 or its toolchain is missing.
 #   ORVELN1_BENCH_OUT: another results folder; ORVELN1_MODULE_BENCH_BUILD: the build folder
-#   (build/module-bench); ORVELN1_MODULE_BENCH_PASSES (3: the modules take turns), _ROUNDS (3 a
+#   (build/module-bench); ORVELN1_MODULE_BENCH_PASSES (5: the modules take turns), _ROUNDS (3 a
 #   pass), _MIN_TIME (0.1 s a round and figure), _SIDE (768 pixels); ORVELN1_WINE_TIMEOUT: seconds
 #   per Wine step (600)
 # Usage: scripts/module-bench.sh [--publish]
@@ -33,7 +33,7 @@ else
   out=${ORVELN1_BENCH_OUT:-$root/build/bench-results}
 fi
 build=${ORVELN1_MODULE_BENCH_BUILD:-$root/build/module-bench}
-passes=${ORVELN1_MODULE_BENCH_PASSES:-3}
+passes=${ORVELN1_MODULE_BENCH_PASSES:-5}
 rounds=${ORVELN1_MODULE_BENCH_ROUNDS:-3}
 min_time=${ORVELN1_MODULE_BENCH_MIN_TIME:-0.1}
 side=${ORVELN1_MODULE_BENCH_SIDE:-768}
@@ -112,7 +112,7 @@ for pass in $(seq 1 "$passes"); do
 done
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
-note="One run on $(date -u +%Y-%m-%d) of \`scripts/module-bench.sh\` at $(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo '?')$(git -C "$root" diff --quiet HEAD 2> /dev/null || echo ' with local changes'):"
+note="One run on $(date -u +%Y-%m-%d) of \`scripts/module-bench.sh\` at $(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo '?')$(git -C "$root" diff --quiet HEAD -- . ':!bench/results' 2> /dev/null || echo ' with local changes'):"
 note+=" ${cpu:-an unnamed CPU}, $(nproc) cores, the DLLs under $(wine --version);"
 note+=" $side x $side images, fastest of $passes passes (the modules taking turns) of $rounds rounds of at least $min_time s per operation;"
 note+=" g++ $(g++ -dumpfullversion) for the Linux module, MinGW-w64 g++ $(i686-w64-mingw32-g++-win32 -dumpfullversion) for the DLLs, all Release (-O3).$dll64_note"
