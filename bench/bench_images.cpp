@@ -152,9 +152,8 @@ std::vector<uint8_t> make_image_header(const bench_image &image)
     return h;
 }
 
-std::vector<bench_image> load_image_set(bool small, const std::string &corpus_dir, std::vector<std::string> &missing)
+std::vector<bench_image> synthetic_images(int n)
 {
-    const int n = synthetic_side(small);
     std::vector<bench_image> set;
     set.push_back(generate("gradient", n, 8, [n](int x, int y) { return (x + y) * 255 / (2 * (n - 1)); }));
     random_stream noise{0x2545F491u};
@@ -175,7 +174,13 @@ std::vector<bench_image> load_image_set(bool small, const std::string &corpus_di
         const int level = (x + y) * 15 * 16 / (2 * (n - 1) + 1);
         return std::min(15, (level + bayer[y & 3][x & 3]) / 16);
     }));
+    return set;
+}
 
+std::vector<bench_image> load_image_set(bool small, const std::string &corpus_dir, std::vector<std::string> &missing)
+{
+    const int n = synthetic_side(small);
+    std::vector<bench_image> set = synthetic_images(n);
     if (corpus_dir.empty())
         return set;
     const std::string d = corpus_dir + "/expected/";

@@ -27,6 +27,10 @@ struct bench_image {
 // Synthetic side length: 1024 normally, 64 in the quick check.
 [[nodiscard]] int synthetic_side(bool small);
 
+// The synthetic images alone, side x side pixels each: gradient, photo-like noise, flat, uniform
+// random, 16-colour blocks at 8 and at 4 bits, and a dithered 4-bit gradient.
+[[nodiscard]] std::vector<bench_image> synthetic_images(int side);
+
 // Every image of the set. Real pictures come from the corpus folder (cropped to the synthetic side
 // in the quick check); an empty corpus_dir leaves them out, and files of the corpus that are not
 // there or too short are named in missing.

@@ -6,7 +6,9 @@
 # With --publish the results replace the published ones in bench/results/ instead.
 # ORVELN1_BENCH_OUT names another folder; ORVELN1_BENCH_MIN_TIME sets the seconds per benchmark
 # (default 0.5); ORVELN1_BENCH_FILTER restricts the Google Benchmark run. The real pictures come
-# from the corpus (ORVELN1_CORPUS_DIR); without it they are left out, and the run says so.
+# from the corpus (ORVELN1_CORPUS_DIR); without it they are left out, and the run says so. Then,
+# where Wine can start a 32-bit program, scripts/module-bench.sh times the shipped module itself
+# (module_table.md in the same folder).
 # Usage: scripts/bench.sh [--publish]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,3 +48,16 @@ ORVELN1_BENCH_DUMP=$dump ORVELN1_BENCH_MEMORY_OUT=$out/memory.json \
 "$python" "$root/bench/pillow_bench.py" "$dump" "$out/pillow.json" "$min_time"
 "$python" "$root/bench/report.py" "$out"
 echo "bench: wrote $out/table.md and $out/chart.svg"
+
+# --- module: the shipped module through its six exports, 32-bit and 64-bit DLL beside the Linux
+# module (scripts/module-bench.sh), where Wine can start the 32-bit DLL ---
+if ! command -v wine > /dev/null; then
+  echo "bench: module benchmark skipped: Wine is not installed (scripts/install-deps.sh windows, then scripts/module-bench.sh)"
+elif ! /usr/lib/wine/wine --version > /dev/null 2>&1; then
+  echo "bench: module benchmark skipped: this kernel cannot execute 32-bit x86 programs, so Wine cannot start the 32-bit DLL"
+else
+  module_args=()
+  [ "$publish" -eq 1 ] && module_args+=(--publish)
+  ORVELN1_BENCH_OUT=$out "$root/scripts/module-bench.sh" "${module_args[@]}"
+fi
+# --- end module ---

@@ -2,16 +2,23 @@
 # SPDX-License-Identifier: MIT
 # Cross-builds the unit tests that need only GoogleTest (tests/cross/CMakeLists.txt) for other
 # targets and runs them under an emulator: 32- and 64-bit Windows under Wine (throw-away
-# WINEPREFIX, no display, a time limit), big-endian s390x under qemu-user. Prints GoogleTest's
-# summary per target; any failure, or a target that cannot be run, fails the script.
-# Usage: scripts/cross-test.sh OUT_DIR [windows|bigendian|all]
+# WINEPREFIX, no display, a time limit), big-endian s390x under qemu-user, and 32-bit x86 Linux at
+# the 32-bit module's instruction-set floor under qemu-user (which, unlike Wine's 32-bit loader,
+# runs on a kernel that cannot start 32-bit programs). Prints GoogleTest's summary per target; any
+# failure, or a target that cannot be run, fails the script.
+# Usage: scripts/cross-test.sh OUT_DIR [windows|bigendian|i686|all]
 #   ORVELN1_CROSS_TIMEOUT: seconds per emulator step (900)
+#   ORVELN1_I686_CPUS: the processors qemu-i386 presents to the i686 tests, one run each ("max
+#   pentium2": every feature the emulator has, and one whose cpuid reports no SSE2)
+#   ORVELN1_I686_FORCE_PATHS: the ORVELN1_FORCE_PATHS settings the i686 tests run under, one run
+#   each on the first processor ("default": the variable unset, the paths picked as built)
 #   ORVELN1_CROSS_SKIP_UNRUNNABLE=1: a target this machine cannot execute (a kernel without 32-bit
 #   x86 support cannot start the 32-bit Wine loader) is reported and skipped instead of failing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-out=${1:?usage: scripts/cross-test.sh OUT_DIR [windows|bigendian|all]}
+usage='usage: scripts/cross-test.sh OUT_DIR [windows|bigendian|i686|all]'
+out=${1:?$usage}
 which=${2:-all}
 limit=${ORVELN1_CROSS_TIMEOUT:-900}
 mkdir -p "$out"
@@ -104,11 +111,41 @@ bigendian_target() {
   run_tests "$name" "$out/$name.log" qemu-s390x -L /usr/s390x-linux-gnu "$exe"
 }
 
+# The i686 Linux build at the 32-bit module's floor (cmake/toolchain-i686-linux.cmake), always under
+# qemu-i386, even where the kernel could start it natively: the run must mean the same on every
+# machine. A processor without SSE2 lets the code's own feature checks pick the floor's paths; each
+# forced setting makes every dispatched path run whatever the processor reports.
+i686_target() {
+  local name=i686-linux exe cpu setting cpus force
+  read -r -a cpus <<< "${ORVELN1_I686_CPUS:-max pentium2}"
+  read -r -a force <<< "${ORVELN1_I686_FORCE_PATHS:-default}"
+  if ! cross_build "$name" toolchain-i686-linux.cmake; then
+    failures+=("$name (build)")
+    summary+=("$name: BUILD FAILED")
+    return
+  fi
+  exe="$out/$name/bin/orveln1_cross_tests"
+  if ! readelf -h "$exe" | grep -q 'Intel 80386'; then
+    echo "$name: $exe is not a 32-bit x86 program" >&2
+    failures+=("$name (not i386)")
+    summary+=("$name: FAILED (not a 32-bit x86 program)")
+    return
+  fi
+  for cpu in "${cpus[@]}"; do
+    run_tests "$name-qemu[$cpu]" "$out/$name.$cpu.log" \
+      env -u ORVELN1_FORCE_PATHS qemu-i386 -cpu "$cpu" -L /usr/i686-linux-gnu "$exe"
+  done
+  for setting in "${force[@]}"; do
+    [ "$setting" = default ] && continue
+    run_tests "$name-qemu[${cpus[0]},$setting]" "$out/$name.${cpus[0]}.$setting.log" \
+      env ORVELN1_FORCE_PATHS="$setting" qemu-i386 -cpu "${cpus[0]}" -L /usr/i686-linux-gnu "$exe"
+  done
+}
+
 case "$which" in
-  windows | all) ;;
-  bigendian) ;;
+  windows | bigendian | i686 | all) ;;
   *)
-    echo "usage: scripts/cross-test.sh OUT_DIR [windows|bigendian|all]" >&2
+    echo "$usage" >&2
     exit 2
     ;;
 esac
@@ -118,6 +155,9 @@ if [ "$which" = windows ] || [ "$which" = all ]; then
 fi
 if [ "$which" = bigendian ] || [ "$which" = all ]; then
   bigendian_target
+fi
+if [ "$which" = i686 ] || [ "$which" = all ]; then
+  i686_target
 fi
 
 printf '\ncross-test summary:\n'

@@ -4,7 +4,8 @@
 # already present are left alone). Runs apt-get as root (or through sudo).
 # Usage: scripts/install-deps.sh PROFILE...   (no profile: all)
 #   build    the library and the orveln tool                        (scripts/demo.sh)
-#   test     the test suite: build + GoogleTest, the peers, clang and its sanitizers, Pillow
+#   test     the test suite: build + GoogleTest, the peers, clang and its sanitizers, Pillow,
+#            the s390x and i686 cross compilers, qemu-user
 #   windows  the Windows module and its test host: MinGW-w64, Wine with the i386 architecture
 #   bench    the benchmark: build + Google Benchmark, giflib, libtiff, stb, Pillow
 #   all      every profile above                                    (scripts/test.sh)
@@ -30,6 +31,11 @@ bench=("${build[@]}" libbenchmark-dev libgif-dev libstb-dev python3-pil)
 # Big-endian checks: the s390x cross compiler and qemu-user (scripts/cross-test.sh bigendian).
 bigendian=(cmake ninja-build g++-s390x-linux-gnu qemu-user)
 test+=("${bigendian[@]}")
+# --- i686: the unit tests at the 32-bit module's floor, cross-built for i686 Linux and run under
+# qemu-i386 (scripts/cross-test.sh i686); qemu-user comes with the big-endian checks ---
+i686=(cmake ninja-build g++-i686-linux-gnu qemu-user)
+test+=("${i686[@]}")
+# --- end i686 ---
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
