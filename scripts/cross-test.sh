@@ -11,7 +11,8 @@
 #   ORVELN1_I686_CPUS: the processors qemu-i386 presents to the i686 tests, one run each ("max
 #   pentium2": every feature the emulator has, and one whose cpuid reports no SSE2)
 #   ORVELN1_I686_FORCE_PATHS: the ORVELN1_FORCE_PATHS settings the i686 tests run under, one run
-#   each on the first processor ("default": the variable unset, the paths picked as built)
+#   each on the first processor ("default plain": the variable unset, the paths the CPU picks; and
+#   pinned to the plain paths)
 #   ORVELN1_CROSS_SKIP_UNRUNNABLE=1: a target this machine cannot execute (a kernel without 32-bit
 #   x86 support cannot start the 32-bit Wine loader) is reported and skipped instead of failing.
 set -euo pipefail
@@ -118,7 +119,7 @@ bigendian_target() {
 i686_target() {
   local name=i686-linux exe cpu setting cpus force
   read -r -a cpus <<< "${ORVELN1_I686_CPUS:-max pentium2}"
-  read -r -a force <<< "${ORVELN1_I686_FORCE_PATHS:-default}"
+  read -r -a force <<< "${ORVELN1_I686_FORCE_PATHS:-default plain}"
   if ! cross_build "$name" toolchain-i686-linux.cmake; then
     failures+=("$name (build)")
     summary+=("$name: BUILD FAILED")
