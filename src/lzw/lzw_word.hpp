@@ -90,10 +90,12 @@ ORVELN1_FORCEINLINE inline lzw_xmm_word lzw_repeated(lzw_xmm_word, uint32_t byte
 }
 ORVELN1_FORCEINLINE inline lzw_xmm_word lzw_load_word(lzw_xmm_word, const void *p) noexcept
 {
-    // Straight into the vector: through a 64-bit integer, the compiler loads two general registers
-    // and moves them over through memory, which stalls.
-    lzw_xmm_word w{};
-    std::memcpy(&w.v, p, sizeof(uint64_t));
+    // One movq from memory into the register. Written in plain C++, the compiler builds the vector
+    // in memory first (two general-register loads, or a cleared slot), and the vector load that
+    // follows cannot take the bytes from those smaller stores: it waits for them to reach the
+    // cache, on every code.
+    lzw_xmm_word w;
+    __asm__("movq %1, %0" : "=x"(w.v) : "m"(*static_cast<const uint64_t *>(p)));
     return w;
 }
 ORVELN1_FORCEINLINE inline void lzw_store_word(uint64_t *p, lzw_xmm_word w) noexcept
