@@ -65,13 +65,20 @@ struct lzw_xmm_word {
     ORVELN1_FORCEINLINE friend lzw_xmm_word operator>>(lzw_xmm_word a, uint32_t n) noexcept { return {a.v >> n}; }
 };
 
+// Between a general register and a vector register in one movd each way. Tuned for no particular
+// CPU, the compiler moves such values through memory instead (a choice made for CPUs long gone),
+// and every code then waits on a store and a load.
 ORVELN1_FORCEINLINE inline lzw_xmm_word lzw_word_of(lzw_xmm_word, uint32_t v) noexcept
 {
-    return {reinterpret_cast<lzw_xmm_word::lanes>(lzw_xmm_word::quarters{v, 0, 0, 0})};
+    lzw_xmm_word w;
+    __asm__("movd %1, %0" : "=x"(w.v) : "r"(v));
+    return w;
 }
 ORVELN1_FORCEINLINE inline uint32_t lzw_low32(lzw_xmm_word w) noexcept
 {
-    return reinterpret_cast<lzw_xmm_word::quarters>(w.v)[0];
+    uint32_t v;
+    __asm__("movd %1, %0" : "=r"(v) : "x"(w.v));
+    return v;
 }
 ORVELN1_FORCEINLINE inline lzw_xmm_word lzw_all_ones_if(lzw_xmm_word, bool on) noexcept
 {
