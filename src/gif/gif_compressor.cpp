@@ -2,13 +2,14 @@
 // The GIF LZW compressor: four working blocks, one pass over the pixels, codes packed into data
 // sub-blocks of 253 or 254 bytes, then the final sub-block, the block terminator and the trailer.
 #include "gif/gif_compressor.hpp"
-#include "boundary/compiler.hpp"
 
 #include <cstring>
 
+#include "boundary/compiler.hpp"
 #include "boundary/image_header.hpp"
 #include "boundary/memory.hpp"
 #include "gif/gif_code_packer.hpp"
+#include "lzw/lzw_paths.hpp"
 #include "lzw/string_table.hpp"
 
 namespace orveln1
@@ -72,6 +73,7 @@ struct gif_coder {
     dictionary_form short_form = dictionary_form::hashed; // ... are followed by one in this form
     dictionary_form form = dictionary_form::first;        // the dictionary's form in this generation
     bool generation_ended = false;
+    int8_t pinned_form = LZW_BY_DATA; // the forms after the first pinned (see lzw_paths), or judged
 };
 
 // Codes pixels from p up to end or to the next restart of the dictionary, and leaves p after the
@@ -184,7 +186,9 @@ ORVELN1_NOINLINE int32_t code_pixels(gif_coder &coder, const uint8_t *p, const u
             return r;
         coder.generation_pixels += static_cast<uint32_t>(p - from);
         if (coder.generation_ended) {
-            coder.form = coder.generation_pixels < coder.short_below ? coder.short_form : dictionary_form::first;
+            const bool short_form =
+                coder.pinned_form == LZW_BY_DATA ? coder.generation_pixels < coder.short_below : coder.pinned_form != 0;
+            coder.form = short_form ? coder.short_form : dictionary_form::first;
             string_table_reset_form(coder.table, coder.form);
             coder.generation_pixels = 0;
             coder.generation_ended = false;
@@ -273,6 +277,7 @@ int32_t gif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
     const uint32_t generation_codes = GIF_ENCODER_LAST_LIMIT + 1u - first_free_code;
     coder.short_below = (nibbles ? GIF_DIRECT_BELOW_TENTHS : GIF_HASHED_BELOW_TENTHS) * generation_codes / 10;
     coder.short_form = nibbles ? dictionary_form::direct : dictionary_form::hashed;
+    coder.pinned_form = lzw_choose_paths().dictionary;
     r = gif_pack_code(write, block_buffer, clear_code, coder.packer, io_handle);
     if (r < 0)
         return r;

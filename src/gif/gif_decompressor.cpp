@@ -3,12 +3,12 @@
 // table into the row block; each complete row is packed into the block's front slot, from where
 // every row goes to the host, in interlace order when the image is interlaced.
 #include "gif/gif_decompressor.hpp"
-#include "boundary/assert.hpp"
-#include "boundary/compiler.hpp"
 
 #include <algorithm>
 #include <cstring>
 
+#include "boundary/assert.hpp"
+#include "boundary/compiler.hpp"
 #include "boundary/image_header.hpp"
 #include "boundary/memory.hpp"
 #include "lzw/lzw_paths.hpp"
@@ -238,6 +238,7 @@ struct gif_input {
     uint8_t *read_buffer;
     uint32_t clear_code;
     uint32_t first_width;
+    lzw_paths paths;
 };
 
 // A table generation between its code loops: the code space, the string the last code gave, and
@@ -435,7 +436,7 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gi
         const uint64_t codes = generation.space.next_code - (in.clear_code + 2) + 1;
         const uint64_t decoded = static_cast<uint64_t>(rows.rows_done) * static_cast<uint32_t>(rows.width) + fill -
                                  generation.decoded_before;
-        rows.roots = lzw_judge_roots(decoded, codes);
+        rows.roots = lzw_roots_verdict(in.paths, decoded, codes);
     }
 }
 
@@ -586,11 +587,15 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     std::memset(row_block.get(), 0, static_cast<std::size_t>(row_block_bytes));
 
     const auto clear_code = 1u << size.root_size;
-    const gif_input in{cb, io_handle, read_buffer, clear_code, static_cast<uint32_t>(size.root_size) + 1};
+    const gif_input in{
+        cb, io_handle, read_buffer, clear_code, static_cast<uint32_t>(size.root_size) + 1, lzw_choose_paths()};
     uint8_t *const slot = row_block.get();
     uint8_t *const pending = depth == 8 ? slot : slot + slot_bytes;
     gif_rows rows{slot,    pending,    width, height, depth, static_cast<int32_t>(row_bytes), size.interlaced,
                   put_row, row_context};
+    // Until the first row's end judges them, roots take the general path, unless pinned.
+    if (in.paths.roots != LZW_BY_DATA)
+        rows.roots = static_cast<lzw_roots_path>(in.paths.roots);
 
     gif_bit_reader reader;
     const uint32_t first = gif_read_code(cb, io_handle, reader, read_buffer, in.first_width);
@@ -607,7 +612,7 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     uint32_t fill = 0;
     int32_t r;
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
-    if (lzw_choose_paths().sse2_words)
+    if (in.paths.sse2_words)
         r = gif_decode_sse2(in, reader, table_block.get(), rows, fill);
     else
 #endif

@@ -11,6 +11,7 @@
 
 #include "boundary/assert.hpp"
 #include "boundary/compiler.hpp"
+#include "lzw/lzw_paths.hpp"
 #include "lzw/lzw_word.hpp"
 
 namespace orveln1
@@ -87,6 +88,12 @@ constexpr lzw_roots_path lzw_judge_roots(uint64_t decoded, uint64_t codes) noexc
     if (others * 25 < codes)
         return lzw_roots_path::in_fours;
     return others * 8 < codes ? lzw_roots_path::one_by_one : lzw_roots_path::general;
+}
+
+// The verdict a call takes: judged, unless pinned (see lzw_paths).
+constexpr lzw_roots_path lzw_roots_verdict(const lzw_paths &paths, uint64_t decoded, uint64_t codes) noexcept
+{
+    return paths.roots == LZW_BY_DATA ? lzw_judge_roots(decoded, codes) : static_cast<lzw_roots_path>(paths.roots);
 }
 
 namespace lzw_detail

@@ -2,7 +2,6 @@
 // TIFF LZW strip coding: argument checks, row preparation (byte order of 24- and 32-bit pixels),
 // the coding loop over the rows' bytes as one sequence, and the packer's flush.
 #include "tiff/tif_compressor.hpp"
-#include "boundary/compiler.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -11,8 +10,10 @@
 #include <iterator>
 #include <utility>
 
+#include "boundary/compiler.hpp"
 #include "boundary/image_header.hpp"
 #include "boundary/memory.hpp"
+#include "lzw/lzw_paths.hpp"
 #include "lzw/string_table.hpp"
 #include "tiff/tif_format.hpp"
 
@@ -162,7 +163,16 @@ struct tif_coder {
     tif_bit_writer writer;
     dictionary_form form = dictionary_form::first; // the dictionary's form in this generation
     bool generation_ended = false;
+    int8_t pinned_form = LZW_BY_DATA; // every generation's form pinned (see lzw_paths), or judged
 };
+
+// The form for a generation: as judged from its bytes, unless pinned.
+dictionary_form tif_form_taken(const tif_coder &coder, dictionary_form judged) noexcept
+{
+    if (coder.pinned_form == LZW_BY_DATA)
+        return judged;
+    return coder.pinned_form != 0 ? dictionary_form::hashed : dictionary_form::first;
+}
 
 // Writes the whole bytes held. Returns the bits still held (the byte in progress, which the next
 // code stores again at the front), or ERR_WRITE when write took fewer bytes.
@@ -293,7 +303,8 @@ ORVELN1_NOINLINE int32_t tif_code_bytes(tif_coder &coder, const uint8_t *p, cons
             const std::size_t behind = std::min(static_cast<std::size_t>(p - start), TIF_FORM_SAMPLE_BYTES);
             const std::size_t ahead = std::min(static_cast<std::size_t>(end - p), TIF_FORM_SAMPLE_BYTES);
             if (std::max(behind, ahead) > TIF_FORM_STRIDES)
-                coder.form = behind >= ahead ? tif_form_for(p - behind, behind) : tif_form_for(p, ahead);
+                coder.form =
+                    tif_form_taken(coder, behind >= ahead ? tif_form_for(p - behind, behind) : tif_form_for(p, ahead));
             string_table_reset_form(coder.dict, coder.form);
             coder.generation_ended = false;
         }
@@ -372,7 +383,9 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
                     TIF_FIRST_TABLE_CODE,
                     1u << TIF_MIN_CODE_WIDTH,
                     tif_bit_writer{0, 0, TIF_MIN_CODE_WIDTH}};
-    coder.form = tif_form_for(bytes, std::min(static_cast<std::size_t>(row_end), TIF_FORM_SAMPLE_BYTES));
+    coder.pinned_form = lzw_choose_paths().dictionary;
+    coder.form =
+        tif_form_taken(coder, tif_form_for(bytes, std::min(static_cast<std::size_t>(row_end), TIF_FORM_SAMPLE_BYTES)));
     string_table_reset_form(coder.dict, coder.form);
     r = tif_put_code(coder, coder.writer, TIF_CLEAR_CODE);
     if (r < 0)

@@ -2,12 +2,12 @@
 // TIFF LZW strip decoding: the chunked code reader, and the decode loop that expands codes through
 // the shared decode table into the row buffer and cuts it into rows.
 #include "tiff/tif_decompressor.hpp"
-#include "boundary/assert.hpp"
-#include "boundary/compiler.hpp"
 
 #include <algorithm>
 #include <type_traits>
 
+#include "boundary/assert.hpp"
+#include "boundary/compiler.hpp"
 #include "boundary/memory.hpp"
 #include "lzw/lzw_paths.hpp"
 #include "lzw/lzw_target.hpp"
@@ -580,7 +580,7 @@ struct tif_stop {
 template <typename W, bool Blended>
 ORVELN1_FORCEINLINE inline tif_stop
 tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, tif_bit_reader &reader,
-                      lzw_decode_table_of<W> table, tif_rows &rows, tif_output &output) noexcept
+                      lzw_decode_table_of<W> table, tif_rows &rows, tif_output &output, const lzw_paths &paths) noexcept
 {
     table.reset(TIF_CLEAR_CODE);
     // The code after a clear code names a single byte: the reset defined nothing else. A repeated
@@ -700,7 +700,9 @@ tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *rea
                 uint64_t{rows.delivered} * rows.row_bytes + static_cast<std::size_t>(out - row_buffer);
             // A full table's next_code can step back by one (see settle); no entries were counted.
             const uint32_t codes = space.next_code > codes_at_cut ? space.next_code - codes_at_cut : 0;
-            short_judged = produced - produced_at_cut < uint64_t{codes} * TIF_SHORT_LOOP_BYTES;
+            short_judged = paths.short_strings == LZW_BY_DATA
+                               ? produced - produced_at_cut < uint64_t{codes} * TIF_SHORT_LOOP_BYTES
+                               : paths.short_strings != 0;
             set_short_bound();
             produced_at_cut = produced;
             codes_at_cut = space.next_code;
@@ -731,7 +733,7 @@ tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *rea
             bit_bound = std::min(fast_end, bit_pos + stretch * space.code_width);
             const uint64_t produced = uint64_t{rows.delivered} * rows.row_bytes +
                                       static_cast<std::size_t>(out - row_buffer) - produced_before;
-            const lzw_roots_path roots = lzw_judge_roots(produced, codes);
+            const lzw_roots_path roots = lzw_roots_verdict(paths, produced, codes);
             roots_path_below = roots == lzw_roots_path::general ? 0 : LZW_ROOTS;
             roots_in_fours = roots == lzw_roots_path::in_fours;
             set_short_bound();
@@ -876,24 +878,7 @@ tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *rea
     return stop;
 }
 
-// Decodes the table generations of a strip, after its first clear code, until it ends.
-template <typename W, bool Blended>
-ORVELN1_FORCEINLINE inline tif_stop tif_decode_generations(const codec_callbacks &cb, int32_t io_handle,
-                                                           uint8_t *read_buffer, tif_bit_reader &reader,
-                                                           uint8_t *table_block, tif_rows &rows) noexcept
-{
-    const lzw_decode_table_of<W> table(table_block);
-    tif_output output{rows.buffer, 0, true};
-    tif_stop stop;
-    do {
-        stop = tif_decode_generation<W, Blended>(cb, io_handle, read_buffer, reader, table, rows, output);
-    } while (stop.result == TIF_CLEARED);
-    return stop;
-}
-
-// One function for each path of the decode loop that lzw_choose_paths can pick: the plain one,
-// which every target has; the blended fill where every CPU of the target has SSE2; the words in
-// SSE2 registers and the blended fill, built for SSE2, where the CPU must be asked.
+// What the decode of a strip works with, past its first clear code.
 struct tif_strip_args {
     const codec_callbacks &cb;
     int32_t io_handle;
@@ -901,22 +886,40 @@ struct tif_strip_args {
     tif_bit_reader &reader;
     uint8_t *table_block;
     tif_rows &rows;
+    const lzw_paths &paths;
 };
+
+// Decodes the table generations of a strip, after its first clear code, until it ends.
+template <typename W, bool Blended>
+ORVELN1_FORCEINLINE inline tif_stop tif_decode_generations(const tif_strip_args &a) noexcept
+{
+    const lzw_decode_table_of<W> table(a.table_block);
+    tif_output output{a.rows.buffer, 0, a.paths.short_strings != 0};
+    tif_stop stop;
+    do {
+        stop = tif_decode_generation<W, Blended>(a.cb, a.io_handle, a.read_buffer, a.reader, table, a.rows, output,
+                                                 a.paths);
+    } while (stop.result == TIF_CLEARED);
+    return stop;
+}
+
+// One function for each path of the decode loop that lzw_choose_paths can pick: the plain one,
+// which every target has; the blended fill where every CPU of the target has SSE2; the words in
+// SSE2 registers and the blended fill, built for SSE2, where the CPU must be asked.
 ORVELN1_NOINLINE tif_stop tif_decode_plain(const tif_strip_args &a) noexcept
 {
-    return tif_decode_generations<uint64_t, false>(a.cb, a.io_handle, a.read_buffer, a.reader, a.table_block, a.rows);
+    return tif_decode_generations<uint64_t, false>(a);
 }
 #if defined(__x86_64__)
 ORVELN1_NOINLINE tif_stop tif_decode_blended(const tif_strip_args &a) noexcept
 {
-    return tif_decode_generations<uint64_t, true>(a.cb, a.io_handle, a.read_buffer, a.reader, a.table_block, a.rows);
+    return tif_decode_generations<uint64_t, true>(a);
 }
 #endif
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
 ORVELN1_NOINLINE ORVELN1_SSE2_TARGET tif_stop tif_decode_sse2(const tif_strip_args &a) noexcept
 {
-    return tif_decode_generations<lzw_xmm_word, true>(a.cb, a.io_handle, a.read_buffer, a.reader, a.table_block,
-                                                      a.rows);
+    return tif_decode_generations<lzw_xmm_word, true>(a);
 }
 #endif
 
@@ -960,8 +963,8 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         return ERR_BAD_DATA;
 
     tif_rows rows{cb, row_buffer, row_bytes, static_cast<uint32_t>(first_row), row_count, row_context};
-    const tif_strip_args args{cb, io_handle, read_buffer, reader, block.get(), rows};
-    [[maybe_unused]] const lzw_paths paths = lzw_choose_paths();
+    const lzw_paths paths = lzw_choose_paths();
+    const tif_strip_args args{cb, io_handle, read_buffer, reader, block.get(), rows, paths};
     tif_stop stop;
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
     if (paths.sse2_words)

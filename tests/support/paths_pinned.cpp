@@ -1,10 +1,17 @@
 // SPDX-License-Identifier: MIT
-// The test build's lzw_choose_paths: what the CPU offers, unless ORVELN1_FORCE_PATHS pins the
-// decoders to their plain paths ("plain"), so that the tests run every path on every target.
-// Linked before the core, like the instrumented memory, so that the core's own is never pulled in.
+// The test build's lzw_choose_paths: what the CPU offers and the data judges, unless
+// ORVELN1_FORCE_PATHS pins some of it, as a comma-separated list of settings:
+//   plain                        the plain paths, whatever the CPU offers (no SSE2 path)
+//   roots=general|one_by_one|in_fours    the decoders' verdict on roots
+//   short=on|off                 the TIFF decoder's loop of short strings
+//   dictionary=first|short       the encoders' dictionary form (short: hashed, or direct rows)
+// so that the tests run every path on every target. Linked before the core, like the instrumented
+// memory, so that the core's own is never pulled in. An unknown setting stops the test run.
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
 
+#include "lzw/lzw_decode_table.hpp"
 #include "lzw/lzw_paths.hpp"
 
 namespace orveln1
@@ -12,10 +19,33 @@ namespace orveln1
 
 lzw_paths lzw_choose_paths() noexcept
 {
+    lzw_paths paths = lzw_cpu_paths();
     const char *forced = std::getenv("ORVELN1_FORCE_PATHS");
-    if (forced != nullptr && std::strcmp(forced, "plain") == 0)
-        return {};
-    return lzw_cpu_paths();
+    std::string_view rest = forced != nullptr ? forced : "";
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view setting = rest.substr(0, comma);
+        rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
+        if (setting == "plain" || setting == "default") {
+            if (setting == "plain")
+                paths.sse2_words = paths.blended_fill = false;
+        } else if (setting == "roots=general") {
+            paths.roots = static_cast<int8_t>(lzw_roots_path::general);
+        } else if (setting == "roots=one_by_one") {
+            paths.roots = static_cast<int8_t>(lzw_roots_path::one_by_one);
+        } else if (setting == "roots=in_fours") {
+            paths.roots = static_cast<int8_t>(lzw_roots_path::in_fours);
+        } else if (setting == "short=on" || setting == "short=off") {
+            paths.short_strings = setting == "short=on" ? 1 : 0;
+        } else if (setting == "dictionary=first" || setting == "dictionary=short") {
+            paths.dictionary = setting == "dictionary=short" ? 1 : 0;
+        } else {
+            std::fprintf(stderr, "ORVELN1_FORCE_PATHS: unknown setting '%.*s'\n", static_cast<int>(setting.size()),
+                         setting.data());
+            std::abort();
+        }
+    }
+    return paths;
 }
 
 } // namespace orveln1
