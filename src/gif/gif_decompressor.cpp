@@ -260,11 +260,11 @@ template <typename W> struct gif_generation {
 // Where roots are few, telling them apart costs every code a comparison for nothing; so the
 // verdict (lzw_judge_roots, from the pixels and codes since the clear) is judged at each row
 // handed out, and each loop has only its own path. W is the form the words are held in (see
-// lzw_word.hpp).
+// lzw_word.hpp); gif_decode_codes, below, is the loop as a function of its own for each form.
 template <typename W, bool Roots>
-ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader_state,
-                                                    lzw_decode_table_of<W> table, gif_rows &rows, uint32_t &fill_state,
-                                                    gif_generation<W> &generation) noexcept
+ORVELN1_FORCEINLINE inline int32_t gif_decode_codes_loop(const gif_input &in, gif_bit_reader &reader_state,
+                                                         lzw_decode_table_of<W> table, gif_rows &rows,
+                                                         uint32_t &fill_state, gif_generation<W> &generation) noexcept
 {
     gif_bit_reader reader = reader_state;
     uint32_t fill = fill_state;
@@ -392,12 +392,28 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes(const gif_input &in, gif_bit
     return result;
 }
 
+template <bool Roots>
+int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader, lzw_decode_table table, gif_rows &rows,
+                         uint32_t &fill, gif_generation<uint64_t> &generation) noexcept
+{
+    return gif_decode_codes_loop<uint64_t, Roots>(in, reader, table, rows, fill, generation);
+}
+#if defined(ORVELN1_HAVE_SSE2_WORDS)
+template <bool Roots>
+ORVELN1_SSE2_TARGET int32_t gif_decode_codes(const gif_input &in, gif_bit_reader &reader,
+                                             lzw_decode_table_of<lzw_xmm_word> table, gif_rows &rows, uint32_t &fill,
+                                             gif_generation<lzw_xmm_word> &generation) noexcept
+{
+    return gif_decode_codes_loop<lzw_xmm_word, Roots>(in, reader, table, rows, fill, generation);
+}
+#endif
+
 // Decodes the codes of one table generation, from the one after a clear code to the next clear
-// code or the end of the data.
+// code or the end of the data; gif_decode_generation, below, for each form of the words.
 template <typename W>
-ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader,
-                                                         lzw_decode_table_of<W> table, gif_rows &rows,
-                                                         uint32_t &fill) noexcept
+ORVELN1_FORCEINLINE inline int32_t gif_decode_generation_codes(const gif_input &in, gif_bit_reader &reader,
+                                                               lzw_decode_table_of<W> table, gif_rows &rows,
+                                                               uint32_t &fill) noexcept
 {
     table.reset(in.clear_code);
     rows.uniform = false;
@@ -423,8 +439,8 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gi
     // Until a row's end judges the roots anew, the last generation's verdict holds.
     for (;;) {
         const int32_t r = rows.roots != lzw_roots_path::general
-                              ? gif_decode_codes<W, true>(in, reader, table, rows, fill, generation)
-                              : gif_decode_codes<W, false>(in, reader, table, rows, fill, generation);
+                              ? gif_decode_codes<true>(in, reader, table, rows, fill, generation)
+                              : gif_decode_codes<false>(in, reader, table, rows, fill, generation);
         if (r != GIF_ROW_FULL)
             return r;
         const gif_delivery d = gif_deliver_rows(rows, fill);
@@ -440,32 +456,31 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generation(const gif_input &in, gi
     }
 }
 
-// Decodes the table generations of the image data, after its first clear code, until it ends.
-template <typename W>
-ORVELN1_FORCEINLINE inline int32_t gif_decode_generations(const gif_input &in, gif_bit_reader &reader,
-                                                          uint8_t *table_block, gif_rows &rows, uint32_t &fill) noexcept
+int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader, lzw_decode_table table, gif_rows &rows,
+                              uint32_t &fill) noexcept
 {
-    const lzw_decode_table_of<W> table(table_block);
-    int32_t r;
-    do
-        r = gif_decode_generation<W>(in, reader, table, rows, fill);
-    while (r == GIF_CLEARED);
-    return r;
-}
-
-// One function for each path of the decode loop that lzw_choose_paths can pick: the plain one, and
-// where the CPU must be asked, the words in SSE2 registers, built for SSE2.
-ORVELN1_NOINLINE int32_t gif_decode_plain(const gif_input &in, gif_bit_reader &reader, uint8_t *table_block,
-                                          gif_rows &rows, uint32_t &fill) noexcept
-{
-    return gif_decode_generations<uint64_t>(in, reader, table_block, rows, fill);
+    return gif_decode_generation_codes<uint64_t>(in, reader, table, rows, fill);
 }
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
+ORVELN1_SSE2_TARGET int32_t gif_decode_generation(const gif_input &in, gif_bit_reader &reader,
+                                                  lzw_decode_table_of<lzw_xmm_word> table, gif_rows &rows,
+                                                  uint32_t &fill) noexcept
+{
+    return gif_decode_generation_codes<lzw_xmm_word>(in, reader, table, rows, fill);
+}
+
+// The table generations of the image data with the words in SSE2 registers, a path the CPU must be
+// asked for (see lzw_choose_paths).
 ORVELN1_NOINLINE ORVELN1_SSE2_TARGET int32_t gif_decode_sse2(const gif_input &in, gif_bit_reader &reader,
                                                              uint8_t *table_block, gif_rows &rows,
                                                              uint32_t &fill) noexcept
 {
-    return gif_decode_generations<lzw_xmm_word>(in, reader, table_block, rows, fill);
+    const lzw_decode_table_of<lzw_xmm_word> table(table_block);
+    int32_t r;
+    do
+        r = gif_decode_generation(in, reader, table, rows, fill);
+    while (r == GIF_CLEARED);
+    return r;
 }
 #endif
 
@@ -612,11 +627,16 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     uint32_t fill = 0;
     int32_t r;
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
-    if (in.paths.sse2_words)
+    if (in.paths.sse2_words) {
         r = gif_decode_sse2(in, reader, table_block.get(), rows, fill);
-    else
+    } else
 #endif
-        r = gif_decode_plain(in, reader, table_block.get(), rows, fill);
+    {
+        const lzw_decode_table table(table_block.get());
+        do
+            r = gif_decode_generation(in, reader, table, rows, fill);
+        while (r == GIF_CLEARED);
+    }
     if (r < GIF_ENDED)
         return r;
     report.end = static_cast<gif_end>(r - GIF_ENDED);
