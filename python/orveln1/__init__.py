@@ -12,6 +12,7 @@ input raises :class:`Error` (a :class:`ValueError`) with the library's result co
 """
 from __future__ import annotations
 
+import importlib
 from dataclasses import dataclass
 from typing import Optional
 
@@ -101,3 +102,11 @@ def gif_write(indices, palette, /, *, interlace: bool = False, transparent: Opti
     indices = numpy.asarray(indices)
     palette = numpy.asarray(palette).reshape(-1, 3) if numpy.size(palette) else numpy.zeros((0, 3), numpy.uint8)
     return _orveln1.gif_write(indices, palette, interlace=interlace, transparent=transparent)
+
+
+def __getattr__(name: str):
+    # orveln1.tifffile and orveln1.numcodecs load on first use, so that `import orveln1` needs
+    # neither tifffile nor numcodecs, and `orveln1.tifffile.register()` works after it alone.
+    if name in ("tifffile", "numcodecs"):
+        return importlib.import_module(f".{name}", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
