@@ -223,6 +223,17 @@ py::tuple image_values(const gif_image &image, const gif_decoded &decoded)
                           image.disposal);
 }
 
+// Whether an image's data could fill it at all: a code takes at least 3 bits and names at most 4096
+// pixels. An image that claims more is refused before its pixels are allocated (up to 4 GiB for a
+// damaged size), since it could only come back incomplete.
+constexpr uint64_t GIF_MOST_PIXELS_PER_DATA_BYTE = 8 * 4096 / 3 + 1;
+
+bool data_can_fill(const gif_image &image)
+{
+    const auto pixels = static_cast<uint64_t>(image.width) * static_cast<uint64_t>(image.height);
+    return pixels <= (image.sub_blocks.size() + 1) * GIF_MOST_PIXELS_PER_DATA_BYTE;
+}
+
 py::list gif_read(const py::object &data)
 {
     const held_buffer in(data, false);
@@ -234,6 +245,10 @@ py::list gif_read(const py::object &data)
         if (stream.ok()) {
             images.reserve(stream.value.images.size());
             for (const gif_image &image : stream.value.images) {
+                if (!data_can_fill(image)) {
+                    images.push_back({ORVELN1_ERR_BAD_DATA, {}});
+                    break;
+                }
                 images.push_back(decode_gif_data(image.data()));
                 if (!images.back().ok() || images.back().value.rows_delivered != image.height)
                     break;

@@ -55,6 +55,12 @@ def test_bad_input_raises_error():
     with pytest.raises(orveln1.Error) as err:
         orveln1.gif_read(bytes(no_clear))
     assert err.value.code == orveln1.ERR_BAD_DATA
+    # A size its data could never fill is refused before any pixel is made.
+    huge = bytearray(good)
+    huge[at - 5 : at - 1] = b"\xff\xff\xff\xff"
+    with pytest.raises(orveln1.Error) as err:
+        orveln1.gif_read(bytes(huge))
+    assert err.value.code == orveln1.ERR_BAD_DATA
     with pytest.raises(orveln1.Error):
         orveln1.gif_write(numpy.full((2, 2), 9, numpy.uint8), palette_of(4))
     with pytest.raises(orveln1.Error):
