@@ -220,3 +220,22 @@ def test_version_comes_from_the_header():
     major, minor, patch = (re.search(rf"#define ORVELN1_VERSION_{p} (\d+)", header).group(1) for p in ("MAJOR", "MINOR", "PATCH"))
     assert orveln1.__version__ == f"{major}.{minor}.{patch}"
 
+
+
+def test_every_public_name_has_a_stub_and_a_docstring():
+    import ast
+
+    import orveln1.numcodecs
+    import orveln1.tifffile
+
+    stub = Path(orveln1._orveln1.__file__).with_name("_orveln1.pyi")
+    tree = ast.parse(stub.read_text())
+    stubbed = {n.name for n in tree.body if isinstance(n, (ast.FunctionDef, ast.ClassDef))}
+    stubbed |= {n.target.id for n in tree.body if isinstance(n, ast.AnnAssign)}
+    compiled = {n for n in dir(orveln1._orveln1) if not n.startswith("__")}
+    assert compiled <= stubbed, compiled - stubbed
+    for module in (orveln1, orveln1.tifffile, orveln1.numcodecs):
+        for name in module.__all__:
+            value = getattr(module, name)
+            if callable(value):
+                assert (value.__doc__ or "").strip(), f"{module.__name__}.{name}"
