@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <limits>
@@ -322,33 +323,36 @@ py::bytes gif_write(const py::array_t<uint8_t, py::array::c_style | py::array::f
 
 // For bench/python_bench.py: seconds that `rounds` passes over the strips take through the C++
 // interface alone, in one thread, with no interpreter in the loop. decode: decode_tif_bytes into
-// memory kept from pass to pass; decode_vector: decode_tif_bytes into a new byte vector;
-// encode: encode_tif_bytes into a new byte vector.
-double cxx_seconds(const std::string &op, const std::vector<py::bytes> &items, int rounds)
+// memory of each strip's decoded size (`sizes`), made before the clock starts, as out=size is;
+// decode_vector: decode_tif_bytes into a new byte vector; encode: encode_tif_bytes into a new
+// byte vector. Returns -1 when a call fails or decodes fewer bytes than `sizes` says.
+double cxx_seconds(const std::string &op, const std::vector<py::bytes> &items, int rounds,
+                   const std::vector<std::size_t> &sizes)
 {
     std::vector<std::string> strips;
     for (const py::bytes &b : items)
         strips.emplace_back(b);
+    if (op == "decode" && sizes.size() != strips.size())
+        throw py::value_error("decode needs the decoded size of every strip");
     const py::gil_scoped_release unlocked;
-    std::vector<uint8_t> room;
+    std::vector<uint8_t> room(sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end()));
+    bool failed = false;
     const auto start = std::chrono::steady_clock::now();
-    std::size_t check = 0;
     for (int k = 0; k < rounds; ++k)
-        for (const std::string &s : strips) {
-            const std::span<const uint8_t> in(reinterpret_cast<const uint8_t *>(s.data()), s.size());
+        for (std::size_t i = 0; i < strips.size(); ++i) {
+            const std::span<const uint8_t> in(reinterpret_cast<const uint8_t *>(strips[i].data()), strips[i].size());
             if (op == "decode") {
-                if (room.size() < 64 * s.size() + 4096)
-                    room.resize(64 * s.size() + 4096);
-                byte_sink sink{room.data(), room.size()};
-                check += decode_tif_bytes(in, sink).value.size;
+                byte_sink sink{room.data(), sizes[i]};
+                const result<tif_bytes_decoded> r = decode_tif_bytes(in, sink);
+                failed |= !r.ok() || r.value.size != sizes[i];
             } else if (op == "decode_vector") {
-                check += decode_tif_bytes(in).value.size();
+                failed |= !decode_tif_bytes(in).ok();
             } else {
-                check += encode_tif_bytes(in).value.size();
+                failed |= !encode_tif_bytes(in).ok();
             }
         }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    return check == 0 && !strips.empty() ? -1.0 : took.count();
+    return failed ? -1.0 : took.count();
 }
 
 } // namespace
@@ -405,5 +409,6 @@ PYBIND11_MODULE(_orveln1, m)
         "error_text", [](int32_t code) { return error_text(code); }, py::arg("code"),
         "The library's short English text for a result code: what str(Error) begins with.\n");
     m.def("_cxx_seconds", &cxx_seconds, py::arg("op"), py::arg("strips"), py::arg("rounds"),
+          py::arg("sizes") = std::vector<std::size_t>{},
           "Benchmark helper: seconds for `rounds` passes over the strips through the C++ interface alone.");
 }
