@@ -16,6 +16,29 @@
 #include "orveln1.hpp"
 
 namespace py = pybind11;
+
+// The docstrings of the two strip calls; the first line is the signature inspect reads.
+#define LZW_DECODE_DOC                                                                                                 \
+    "lzw_decode($module, data, /, *, out=None)\n--\n\n"                                                                \
+    "Decodes one TIFF LZW strip (codes most significant bit first, the width stepping one code early),\n"              \
+    "decoding it once.\n"                                                                                              \
+    "\n"                                                                                                               \
+    "data: any contiguous buffer (bytes, bytearray, memoryview, numpy array) holding the strip.\n"                     \
+    "out: None: returns bytes of exactly the decoded length. An int N: returns bytes of at most N (the\n"              \
+    "    rest of the strip is not decoded). A writable contiguous buffer: filled in place; returns a\n"                \
+    "    memoryview of the filled part (at most its size).\n"                                                          \
+    "\n"                                                                                                               \
+    "A strip that ends without its end code decodes to the bytes it holds, as libtiff reads it; one\n"                 \
+    "that ends before its first code decodes to b\"\". Raises Error (code ERR_BAD_DATA) when the first\n"              \
+    "code is not a clear code or a code lies above the next free one.\n"
+#define LZW_ENCODE_DOC                                                                                                 \
+    "lzw_encode($module, data, /, *, out=None)\n--\n\n"                                                                \
+    "Encodes the bytes of data (any contiguous buffer) as one TIFF LZW strip, the strip libtiff reads.\n"              \
+    "\n"                                                                                                               \
+    "out: None: returns bytes. An int N: returns bytes, raising Error (code ERR_WRITE) when the strip\n"               \
+    "    needs more than N. A writable contiguous buffer: filled in place; returns a memoryview of the\n"              \
+    "    filled part, or raises Error (code ERR_WRITE) when the strip does not fit.\n"
+
 using namespace orveln1;
 
 namespace
@@ -68,6 +91,8 @@ bool is_buffer(const py::handle &object)
 
 std::size_t size_argument(const py::handle &out)
 {
+    if (!PyLong_Check(out.ptr()))
+        throw py::type_error("out must be None, an int or a writable buffer");
     const auto n = out.cast<long long>();
     if (n < 0)
         throw py::value_error("out must not be negative");
@@ -122,15 +147,20 @@ class bytes_result
     PyObject *object_;
 };
 
-// The filled part of a writable buffer: a view of its first n bytes.
+// The filled part of a writable buffer: a view of its first n bytes, as unsigned bytes.
 py::object filled_view(const py::handle &out, std::size_t n)
 {
     py::object view = py::reinterpret_steal<py::object>(PyMemoryView_FromObject(out.ptr()));
     if (!view)
         throw py::error_already_set();
-    if (view.attr("format").cast<std::string>() != "B" || view.attr("ndim").cast<int>() != 1)
+    const Py_buffer *b = PyMemoryView_GET_BUFFER(view.ptr());
+    if (b->ndim != 1 || b->format == nullptr || std::strcmp(b->format, "B") != 0)
         view = view.attr("cast")("B");
-    return view[py::slice(0, static_cast<Py_ssize_t>(n), 1)];
+    py::object slice = py::reinterpret_steal<py::object>(PySlice_New(nullptr, py::int_(n).ptr(), nullptr));
+    PyObject *part = slice ? PyObject_GetItem(view.ptr(), slice.ptr()) : nullptr;
+    if (part == nullptr)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(part);
 }
 
 // The decoded size guessed for a strip: LZW seldom packs image data four times tighter. The sink
@@ -355,6 +385,50 @@ double cxx_seconds(const std::string &op, const std::vector<py::bytes> &items, i
     return failed ? -1.0 : took.count();
 }
 
+// lzw_decode and lzw_encode are called once per strip, often on strips that decode in a few
+// microseconds, so they take their arguments straight from the interpreter (vectorcall) rather than
+// through the general dispatcher: (data, /, *, out=None).
+template <py::object (*call)(const py::object &, const py::object &)>
+PyObject *strip_call(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept
+{
+    PyObject *out = Py_None;
+    const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    if (nargs != 1) {
+        PyErr_Format(PyExc_TypeError, "takes exactly one positional argument (data), %zd given", nargs);
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < keywords; ++i) {
+        PyObject *name = PyTuple_GET_ITEM(kwnames, i);
+        if (PyUnicode_CompareWithASCIIString(name, "out") != 0) {
+            PyErr_Format(PyExc_TypeError, "got an unexpected keyword argument '%U'", name);
+            return nullptr;
+        }
+        out = args[nargs + i];
+    }
+    try {
+        return call(py::reinterpret_borrow<py::object>(args[0]), py::reinterpret_borrow<py::object>(out))
+            .release()
+            .ptr();
+    } catch (py::error_already_set &e) {
+        e.restore();
+    } catch (py::builtin_exception &e) {
+        e.set_error();
+    } catch (const std::bad_alloc &) {
+        PyErr_NoMemory();
+    } catch (const std::exception &e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
+PyMethodDef strip_methods[] = {
+    {"lzw_decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&strip_call<lzw_decode>)),
+     METH_FASTCALL | METH_KEYWORDS, LZW_DECODE_DOC},
+    {"lzw_encode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&strip_call<lzw_encode>)),
+     METH_FASTCALL | METH_KEYWORDS, LZW_ENCODE_DOC},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 } // namespace
 
 PYBIND11_MODULE(_orveln1, m)
@@ -382,24 +456,15 @@ PYBIND11_MODULE(_orveln1, m)
     m.attr("ERR_GIF_BAD_RECORD") = ORVELN1_ERR_GIF_BAD_RECORD;
     m.attr("ERR_GIF_NO_IMAGE") = ORVELN1_ERR_GIF_NO_IMAGE;
 
-    m.def("lzw_decode", &lzw_decode, py::arg("data"), py::pos_only(), py::kw_only(), py::arg("out") = py::none(),
-          "Decodes one TIFF LZW strip (codes most significant bit first, the width stepping one code early),\n"
-          "decoding it once.\n"
-          "\n"
-          "data: any contiguous buffer (bytes, bytearray, memoryview, numpy array) holding the strip.\n"
-          "out: None: returns bytes of exactly the decoded length. An int N: returns bytes of at most N (the\n"
-          "    rest of the strip is not decoded). A writable contiguous buffer: filled in place; returns a\n"
-          "    memoryview of the filled part (at most its size).\n"
-          "\n"
-          "A strip that ends without its end code decodes to the bytes it holds, as libtiff reads it; one\n"
-          "that ends before its first code decodes to b\"\". Raises Error (code ERR_BAD_DATA) when the first\n"
-          "code is not a clear code or a code lies above the next free one.\n");
-    m.def("lzw_encode", &lzw_encode, py::arg("data"), py::pos_only(), py::kw_only(), py::arg("out") = py::none(),
-          "Encodes the bytes of data (any contiguous buffer) as one TIFF LZW strip, the strip libtiff reads.\n"
-          "\n"
-          "out: None: returns bytes. An int N: returns bytes, raising Error (code ERR_WRITE) when the strip\n"
-          "    needs more than N. A writable contiguous buffer: filled in place; returns a memoryview of the\n"
-          "    filled part, or raises Error (code ERR_WRITE) when the strip does not fit.\n");
+    for (PyMethodDef &def : strip_methods) {
+        if (def.ml_name == nullptr)
+            break;
+        py::object function =
+            py::reinterpret_steal<py::object>(PyCFunction_NewEx(&def, m.ptr(), m.attr("__name__").ptr()));
+        if (!function)
+            throw py::error_already_set();
+        m.add_object(def.ml_name, function);
+    }
     m.def("gif_read", &gif_read, py::arg("data"), py::pos_only(),
           "Every image of a GIF stream as (pixels, palette, left, top, interlaced, transparent, delay, disposal).");
     m.def("gif_write", &gif_write, py::arg("indices"), py::arg("palette"), py::pos_only(), py::kw_only(),
