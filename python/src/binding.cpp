@@ -18,26 +18,26 @@
 namespace py = pybind11;
 
 // The docstrings of the two strip calls; the first line is the signature inspect reads.
-#define LZW_DECODE_DOC                                                                                                 \
-    "lzw_decode($module, data, /, *, out=None)\n--\n\n"                                                                \
-    "Decodes one TIFF LZW strip (codes most significant bit first, the width stepping one code early),\n"              \
-    "decoding it once.\n"                                                                                              \
-    "\n"                                                                                                               \
-    "data: any contiguous buffer (bytes, bytearray, memoryview, numpy array) holding the strip.\n"                     \
-    "out: None: returns bytes of exactly the decoded length. An int N: returns bytes of at most N (the\n"              \
-    "    rest of the strip is not decoded). A writable contiguous buffer: filled in place; returns a\n"                \
-    "    memoryview of the filled part (at most its size).\n"                                                          \
-    "\n"                                                                                                               \
-    "A strip that ends without its end code decodes to the bytes it holds, as libtiff reads it; one\n"                 \
-    "that ends before its first code decodes to b\"\". Raises Error (code ERR_BAD_DATA) when the first\n"              \
-    "code is not a clear code or a code lies above the next free one.\n"
-#define LZW_ENCODE_DOC                                                                                                 \
-    "lzw_encode($module, data, /, *, out=None)\n--\n\n"                                                                \
-    "Encodes the bytes of data (any contiguous buffer) as one TIFF LZW strip, the strip libtiff reads.\n"              \
-    "\n"                                                                                                               \
-    "out: None: returns bytes. An int N: returns bytes, raising Error (code ERR_WRITE) when the strip\n"               \
-    "    needs more than N. A writable contiguous buffer: filled in place; returns a memoryview of the\n"              \
-    "    filled part, or raises Error (code ERR_WRITE) when the strip does not fit.\n"
+constexpr const char LZW_DECODE_DOC[] =
+    "lzw_decode($module, data, /, *, out=None)\n--\n\n"
+    "Decodes one TIFF LZW strip (codes most significant bit first, the width stepping one code early),\n"
+    "decoding it once.\n"
+    "\n"
+    "data: any contiguous buffer (bytes, bytearray, memoryview, numpy array) holding the strip.\n"
+    "out: None: returns bytes of exactly the decoded length. An int N: returns bytes of at most N (the\n"
+    "    rest of the strip is not decoded). A writable contiguous buffer: filled in place; returns a\n"
+    "    memoryview of the filled part (at most its size).\n"
+    "\n"
+    "A strip that ends without its end code decodes to the bytes it holds, as libtiff reads it; one\n"
+    "that ends before its first code decodes to b\"\". Raises Error (code ERR_BAD_DATA) when the first\n"
+    "code is not a clear code or a code lies above the next free one.\n";
+constexpr const char LZW_ENCODE_DOC[] =
+    "lzw_encode($module, data, /, *, out=None)\n--\n\n"
+    "Encodes the bytes of data (any contiguous buffer) as one TIFF LZW strip, the strip libtiff reads.\n"
+    "\n"
+    "out: None: returns bytes. An int N: returns bytes, raising Error (code ERR_WRITE) when the strip\n"
+    "    needs more than N. A writable contiguous buffer: filled in place; returns a memoryview of the\n"
+    "    filled part, or raises Error (code ERR_WRITE) when the strip does not fit.\n";
 
 using namespace orveln1;
 
