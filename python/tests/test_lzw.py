@@ -3,7 +3,9 @@
 (through Pillow) both ways, out of every kind, bad input, and many threads at once."""
 import io
 import re
+import sys
 import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
@@ -196,23 +198,35 @@ def test_threads_give_the_one_thread_results_and_run_at_once():
         for _ in range(3):
             assert list(pool.map(orveln1.lzw_encode, datas)) == strips
             assert list(pool.map(orveln1.lzw_decode, strips)) == datas
-    # The lock is let go while coding: a thread of pure Python runs while another decodes.
-    big = orveln1.lzw_encode(picture("noise", 2048, 4096).tobytes())
+    # The lock is let go while coding: a thread of pure Python goes on counting while one call
+    # codes. Holding the lock, the call would let it run only at the switches just before and
+    # after (a few per cent of the call's time at a 0.5 ms switch interval).
+    data = picture("noise", 2048, 4096).tobytes()
+    big = orveln1.lzw_encode(data)
     ticks, done = [0], threading.Event()
 
     def count():
         while not done.is_set():
             ticks[0] += 1
 
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(0.0005)
     t = threading.Thread(target=count)
     t.start()
     try:
-        for _ in range(3):
-            orveln1.lzw_decode(big)
+        before = ticks[0]
+        time.sleep(0.05)
+        rate = (ticks[0] - before) / 0.05
+        shares = []
+        for call in (lambda: orveln1.lzw_decode(big), lambda: orveln1.lzw_encode(data)):
+            before, start = ticks[0], time.perf_counter()
+            call()
+            shares.append((ticks[0] - before) / (rate * (time.perf_counter() - start)))
     finally:
         done.set()
         t.join()
-    assert ticks[0] > 0
+        sys.setswitchinterval(interval)
+    assert min(shares) > 0.15, shares
 
 
 def test_version_comes_from_the_header():
