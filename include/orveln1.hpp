@@ -205,4 +205,50 @@ struct tif_strip_format {
 void undo_horizontal_predictor(uint8_t *row, std::size_t row_bytes, int samples_per_pixel) noexcept;
 void apply_horizontal_predictor(uint8_t *row, std::size_t row_bytes, int samples_per_pixel) noexcept;
 
+// A TIFF LZW strip as the bytes it holds, with no rows: for hosts that know a strip only as bytes
+// (a container's strips and tiles, a chunked array's chunks), or that do not know how many bytes
+// it decodes to.
+
+// Caller-owned memory that decode_tif_bytes fills from data[0] on. When the decoded bytes need more
+// than capacity bytes, grow (when set) is called with the total wanted: it makes data hold at least
+// that many bytes, the ones placed so far kept at the front, and sets data and capacity, or returns
+// false when it cannot (the decode then fails with ORVELN1_ERR_NO_MEMORY). Without grow, capacity is
+// the most that is decoded. grow is called on the decoding thread, from inside the call.
+struct byte_sink {
+    uint8_t *data = nullptr;
+    std::size_t capacity = 0;
+    bool (*grow)(byte_sink &sink, std::size_t wanted) noexcept = nullptr;
+    void *context = nullptr; // the caller's, for grow
+};
+
+// What decode_tif_bytes placed: size bytes from data[0] on. complete: the strip's end code came
+// after them. Otherwise the strip either ended without an end code (it then decodes, as libtiff
+// reads such strips, to the bytes it holds: truncated) or holds more than the limit (limited).
+struct tif_bytes_decoded {
+    std::size_t size = 0;
+    bool complete = false;
+    bool truncated = false;
+    bool limited = false;
+};
+
+// Decodes one TIFF LZW strip (most significant bit first, the code width widening one code early)
+// into the sink, decoding it once and no further than limit bytes. A strip that ends before its
+// first code decodes to no bytes. Result codes: 0; ORVELN1_ERR_BAD_DATA (the first code is not a
+// clear code, or a code lies above the next free one); ORVELN1_ERR_NO_MEMORY (grow refused, or the
+// decoder's blocks).
+[[nodiscard]] result<tif_bytes_decoded> decode_tif_bytes(std::span<const uint8_t> strip, byte_sink &sink,
+                                                         std::size_t limit = SIZE_MAX) noexcept;
+// The same into a byte vector of exactly the bytes decoded (at most limit).
+[[nodiscard]] result<byte_vector> decode_tif_bytes(std::span<const uint8_t> strip,
+                                                   std::size_t limit = SIZE_MAX) noexcept;
+
+// The most bytes encode_tif_bytes can write for size bytes of input.
+[[nodiscard]] std::size_t encode_tif_bytes_bound(std::size_t size) noexcept;
+// Codes bytes as one TIFF LZW strip: the strip encode_tif_strip writes for rows holding the same
+// bytes. Result codes: 0, ORVELN1_ERR_NO_MEMORY.
+[[nodiscard]] result<byte_vector> encode_tif_bytes(std::span<const uint8_t> bytes) noexcept;
+// The same into out; the value is the strip's length. ORVELN1_ERR_WRITE when the strip does not fit
+// (out then holds its first bytes); encode_tif_bytes_bound bytes always suffice.
+[[nodiscard]] result<std::size_t> encode_tif_bytes(std::span<const uint8_t> bytes, std::span<uint8_t> out) noexcept;
+
 } // namespace orveln1

@@ -8,6 +8,8 @@
 #            the s390x and i686 cross compilers, qemu-user
 #   windows  the Windows module and its test host: MinGW-w64, Wine with the i386 architecture
 #   bench    the benchmark: build + Google Benchmark, giflib, libtiff, stb, Pillow
+#   python   the Python package and its tests: build + Python's headers, pybind11, venv, numpy,
+#            tifffile, zarr, numcodecs, Dask (distributed), pytest, Pillow
 #   all      every profile above                                    (scripts/test.sh)
 set -euo pipefail
 
@@ -28,6 +30,14 @@ windows=(
 )
 windows_i386=(wine wine32:i386 wine64)
 bench=("${build[@]}" libbenchmark-dev libgif-dev libstb-dev python3-pil)
+# The Python package: built with pybind11 against Debian's python3 (3.11), installed offline into
+# a venv with --system-site-packages (setuptools, wheel and pip there), tested with pytest.
+python=(
+  "${build[@]}"
+  python3-dev pybind11-dev python3-pybind11 python3-venv python3-pip python3-setuptools python3-wheel
+  python3-numpy python3-tifffile python3-zarr python3-numcodecs python3-dask python3-distributed
+  python3-pytest python3-pil
+)
 # Big-endian checks: the s390x cross compiler and qemu-user (scripts/cross-test.sh bigendian).
 bigendian=(cmake ninja-build g++-s390x-linux-gnu qemu-user)
 test+=("${bigendian[@]}")
@@ -48,14 +58,15 @@ for profile in "$@"; do
   build) wanted+=("${build[@]}") ;;
   test) wanted+=("${test[@]}") ;;
   bench) wanted+=("${bench[@]}") ;;
+  python) wanted+=("${python[@]}") ;;
   windows) wanted+=("${windows[@]}" "${windows_i386[@]}") need_i386=1 ;;
-  all) wanted+=("${test[@]}" "${bench[@]}" "${windows[@]}" "${windows_i386[@]}") need_i386=1 ;;
+  all) wanted+=("${test[@]}" "${bench[@]}" "${python[@]}" "${windows[@]}" "${windows_i386[@]}") need_i386=1 ;;
   -h | --help)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
-    echo "install-deps: unknown profile '$profile' (build, test, windows, bench, all)" >&2
+    echo "install-deps: unknown profile '$profile' (build, test, windows, bench, python, all)" >&2
     exit 2
     ;;
   esac

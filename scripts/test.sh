@@ -113,6 +113,7 @@ run_stage "cross-windows: unit tests cross-built with MinGW-w64, run under Wine"
 run_stage "cross-bigendian: unit tests cross-built for s390x, run under qemu-user" "$root/scripts/cross-test.sh" "$out/cross" bigendian
 # --- end cross ---
 
+<<<<<<< HEAD
 # --- i686: the unit tests at the 32-bit module's floor under qemu-i386, on every machine ---
 run_stage "cross-i686: unit tests cross-built for i686 Linux (pentiumpro), run under qemu-i386" \
   "$root/scripts/cross-test.sh" "$out/cross" i686
@@ -125,6 +126,39 @@ else
   record "win32-runs" "qemu-i386 run, $qemu_i386; Wine32 skipped (this kernel cannot execute 32-bit x86 programs: orveln1.dll (i686) and its tests built, tables checked, not run)"
 fi
 # --- end i686 ---
+=======
+# --- python: the package installed into a fresh venv as the README says, its suite run there ---
+# The build stages above already run the suite against the build tree (CTest python_suite); this
+# one checks the install path: a copy of what a clone holds, pip install --no-build-isolation into
+# a venv over Debian's packages, then tifffile reading and writing LZW, and the suite again.
+python_stage() {
+  local work=$out/python
+  rm -rf "$work"
+  mkdir -p "$work/clone"
+  cp -r "$root/include" "$root/src" "$root/python" "$work/clone/"
+  rm -rf "$work/clone/python/build" "$work/clone/python/"*.egg-info
+  /usr/bin/python3 -m venv --system-site-packages "$work/venv"
+  ORVELN1_BUILD_JOBS=$jobs "$work/venv/bin/pip" install -q --no-build-isolation --no-index "$work/clone/python"
+  (
+    cd "$work"
+    # Debian's tifffile alone refuses LZW; registered, it writes and reads it through orveln1.
+    /usr/bin/python3 -c "import numpy, tifffile; tifffile.imwrite('refused.tif', numpy.zeros((8, 8), 'u1'), compression='lzw')" \
+      2> refused.log && { echo "tifffile wrote LZW without orveln1" >&2; return 1; }
+    grep -q imagecodecs refused.log
+    "$work/venv/bin/python" -c "
+import numpy, orveln1, tifffile
+orveln1.tifffile.register()
+a = numpy.arange(64 * 48 * 3, dtype='u1').reshape(64, 48, 3)
+tifffile.imwrite('lzw.tif', a, compression='lzw', predictor=True, rowsperstrip=8)
+assert (tifffile.imread('lzw.tif') == a).all()
+print('python: orveln1', orveln1.__version__, 'reads and writes LZW through tifffile', tifffile.__version__)
+"
+    timeout 600 "$work/venv/bin/python" -m pytest -q -p no:cacheprovider -rs "$root/python/tests"
+  )
+}
+run_stage "python: pip install into a venv, tifffile with LZW, the pytest suite" python_stage
+# --- end python ---
+>>>>>>> py
 
 banner "summary"
 failed=0

@@ -312,6 +312,32 @@ ORVELN1_NOINLINE int32_t tif_code_bytes(tif_coder &coder, const uint8_t *p, cons
     return 0;
 }
 
+// Writes everything the code buffer holds, the byte in progress included.
+int32_t tif_flush_all(const tif_coder &coder) noexcept
+{
+    const auto count = static_cast<int32_t>((coder.writer.bits_held + 7) / 8);
+    if (coder.write(coder.io_handle, coder.code_buffer, count) != count)
+        return ERR_WRITE;
+    return 0;
+}
+
+// Ends the strip once every byte is coded: the string in progress, the end code, the flush.
+int32_t tif_finish_strip(tif_coder &coder) noexcept
+{
+    tif_bit_writer &writer = coder.writer;
+    int32_t r = tif_put_code(coder, writer, static_cast<uint32_t>(coder.prefix));
+    if (r < 0)
+        return r;
+    // The decoder has defined one entry fewer than the coder by now and widens one code early: when
+    // its next code reaches the step, the end code is read one bit wider.
+    if (coder.next_code + 1 == coder.width_limit && writer.code_width < TIF_MAX_CODE_WIDTH)
+        ++writer.code_width;
+    r = tif_put_code(coder, writer, TIF_END_CODE);
+    if (r < 0)
+        return r;
+    return tif_flush_all(coder);
+}
+
 } // namespace
 
 int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, int32_t io_handle, int32_t row_offset,
@@ -416,21 +442,37 @@ int32_t tif_lzw_compress(const codec_callbacks &cb, const void *image_header, in
             return r;
     }
 
-    tif_bit_writer &writer = coder.writer;
-    r = tif_put_code(coder, writer, static_cast<uint32_t>(coder.prefix));
+    return tif_finish_strip(coder);
+}
+
+int32_t tif_lzw_compress_bytes(write_fn write, int32_t io_handle, const uint8_t *bytes, std::size_t size) noexcept
+{
+    lzw_block table(STRING_TABLE_BYTES);
+    if (!table)
+        return ERR_NO_MEMORY;
+    lzw_block code_buffer(TIF_CODE_BUFFER_BYTES);
+    if (!code_buffer)
+        return ERR_NO_MEMORY;
+    tif_coder coder{table.get(),
+                    code_buffer.get(),
+                    write,
+                    io_handle,
+                    size != 0 ? bytes[0] : 0,
+                    TIF_FIRST_TABLE_CODE,
+                    1u << TIF_MIN_CODE_WIDTH,
+                    tif_bit_writer{0, 0, TIF_MIN_CODE_WIDTH}};
+    coder.form = tif_form_for(bytes, std::min(size, TIF_FORM_SAMPLE_BYTES));
+    string_table_reset_form(coder.dict, coder.form);
+    int32_t r = tif_put_code(coder, coder.writer, TIF_CLEAR_CODE);
     if (r < 0)
         return r;
-    // The decoder has defined one entry fewer than the coder by now and widens one code early: when
-    // its next code reaches the step, the end code is read one bit wider.
-    if (coder.next_code + 1 == coder.width_limit && writer.code_width < TIF_MAX_CODE_WIDTH)
-        ++writer.code_width;
-    r = tif_put_code(coder, writer, TIF_END_CODE);
-    if (r < 0)
+    if (size == 0) {
+        r = tif_put_code(coder, coder.writer, TIF_END_CODE);
+        return r < 0 ? r : tif_flush_all(coder);
+    }
+    if ((r = tif_code_bytes(coder, bytes + 1, bytes + size)) < 0)
         return r;
-    const auto count = static_cast<int32_t>((writer.bits_held + 7) / 8);
-    if (cb.write(io_handle, code_buffer.get(), count) != count)
-        return ERR_WRITE;
-    return 0;
+    return tif_finish_strip(coder);
 }
 
 } // namespace orveln1

@@ -59,4 +59,10 @@ static_assert(TIF_FLUSH_BITS / 8 + 1 + 4 <= static_cast<int32_t>(TIF_CODE_BUFFER
                                        int32_t row_offset, int32_t spare, int32_t row_count, get_row_fn get_row,
                                        int32_t row_context, int32_t first_row) noexcept;
 
+// Codes `size` bytes from `bytes` on as one strip, read in place: the sequence a strip of rows
+// holds, without rows. No bytes give a strip of a clear code and the end code. Returns 0;
+// ERR_NO_MEMORY; or ERR_WRITE.
+[[nodiscard]] int32_t tif_lzw_compress_bytes(write_fn write, int32_t io_handle, const uint8_t *bytes,
+                                             std::size_t size) noexcept;
+
 } // namespace orveln1

@@ -591,6 +591,8 @@ tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *rea
         return {TIF_CLEARED, false};
     if (literal == TIF_END_CODE)
         return {1, true};
+    if (literal == ERR_READ)
+        return {ERR_READ, true};
     if (literal < 0 || literal >= static_cast<int32_t>(LZW_ROOTS))
         return {ERR_BAD_DATA, true};
     const auto byte = static_cast<uint32_t>(literal);
@@ -849,7 +851,9 @@ tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *rea
             w = prev.word | lzw_word<W>(lzw_low32(prev.word) & 0xFF) << prev.shift;
             table.set(c, w, prev.record);
         } else {
-            stop = {ERR_BAD_DATA, true};
+            // A failed read is told apart from a code beyond the next free one only here, where
+            // decoding has stopped anyway; tif_lzw_decompress reports both as bad data.
+            stop = {c == static_cast<uint32_t>(ERR_READ) ? ERR_READ : ERR_BAD_DATA, true};
             break;
         }
         tail = tif_tail_after_short(tail, w, n);
@@ -886,6 +890,7 @@ struct tif_strip_args {
     tif_bit_reader &reader;
     uint8_t *table_block;
     tif_rows &rows;
+    tif_output &output;
     const lzw_paths &paths;
 };
 
@@ -894,10 +899,9 @@ template <typename W, bool Blended>
 ORVELN1_FORCEINLINE inline tif_stop tif_decode_generations(const tif_strip_args &a) noexcept
 {
     const lzw_decode_table_of<W> table(a.table_block);
-    tif_output output{a.rows.buffer, 0, a.paths.short_strings != 0};
     tif_stop stop;
     do {
-        stop = tif_decode_generation<W, Blended>(a.cb, a.io_handle, a.read_buffer, a.reader, table, a.rows, output,
+        stop = tif_decode_generation<W, Blended>(a.cb, a.io_handle, a.read_buffer, a.reader, table, a.rows, a.output,
                                                  a.paths);
     } while (stop.result == TIF_CLEARED);
     return stop;
@@ -949,7 +953,8 @@ tif_bit_reader tif_refill(const codec_callbacks &cb, int32_t io_handle, uint8_t 
 }
 
 int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, int32_t first_row,
-                           uint32_t row_bytes, uint8_t *row_buffer, uint32_t row_count, int32_t row_context) noexcept
+                           uint32_t row_bytes, uint8_t *row_buffer, uint32_t row_count, int32_t row_context,
+                           tif_strip_end *end) noexcept
 {
     // With no bytes to a row no row is ever complete, and the strip would never end.
     if (row_bytes == 0)
@@ -959,12 +964,17 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         return ERR_NO_MEMORY;
 
     tif_bit_reader reader{0, 0};
-    if (tif_read_code(cb, io_handle, read_buffer, reader, TIF_MIN_CODE_WIDTH) != TIF_CLEAR_CODE)
+    const int32_t first = tif_read_code(cb, io_handle, read_buffer, reader, TIF_MIN_CODE_WIDTH);
+    if (first != TIF_CLEAR_CODE) {
+        if (end != nullptr)
+            *end = {0, first == ERR_READ};
         return ERR_BAD_DATA;
+    }
 
     tif_rows rows{cb, row_buffer, row_bytes, static_cast<uint32_t>(first_row), row_count, row_context};
     const lzw_paths paths = lzw_choose_paths();
-    const tif_strip_args args{cb, io_handle, read_buffer, reader, block.get(), rows, paths};
+    tif_output output{row_buffer, 0, paths.short_strings != 0};
+    const tif_strip_args args{cb, io_handle, read_buffer, reader, block.get(), rows, output, paths};
     tif_stop stop;
 #if defined(ORVELN1_HAVE_SSE2_WORDS)
     if (paths.sse2_words)
@@ -976,6 +986,12 @@ int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
     else
 #endif
         stop = tif_decode_plain(args);
+    // Only decoding stops with ERR_READ and `finish`; a host's refusal of the same value is passed on.
+    const bool ran_out = stop.finish && stop.result == ERR_READ;
+    if (ran_out)
+        stop.result = ERR_BAD_DATA;
+    if (end != nullptr)
+        *end = {static_cast<uint32_t>(output.at - row_buffer), ran_out};
     if (!stop.finish)
         return stop.result;
     return tif_deliver_missing_rows(rows, stop.result);

@@ -70,13 +70,22 @@ struct tif_bit_reader {
     return static_cast<int32_t>(window >> (32 - code_width));
 }
 
+// Where decoding stopped, for a caller that takes the strip's bytes as one sequence rather than as
+// rows: the bytes of the unfinished row, which wait at the row buffer's front, and whether the data
+// ran out before an end code (the result is then ERR_BAD_DATA, as for any other damage).
+struct tif_strip_end {
+    uint32_t unfinished_bytes = 0;
+    bool data_ran_out = false;
+};
+
 // Decodes one strip, read through cb.read, into rows of row_bytes handed to cb.put_row with the
 // indices first_row, first_row + 1, ... Returns 1 when row_count rows are delivered or the end
 // code came (the missing rows are then delivered from the buffer as it stands); ERR_BAD_DATA for
 // a row_bytes of 0, a strip that does not open with a clear code, a code beyond the next free one
-// or data that runs out; ERR_NO_MEMORY; or the negative value put_row returned.
+// or data that runs out; ERR_NO_MEMORY; or the negative value put_row returned. When `end` is
+// given it is filled in on every way out after the first code was asked for.
 [[nodiscard]] int32_t tif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
                                          int32_t first_row, uint32_t row_bytes, uint8_t *row_buffer, uint32_t row_count,
-                                         int32_t row_context) noexcept;
+                                         int32_t row_context, tif_strip_end *end = nullptr) noexcept;
 
 } // namespace orveln1
