@@ -9,6 +9,7 @@
 #include "boundary/assert.hpp"
 #include "boundary/compiler.hpp"
 #include "boundary/memory.hpp"
+#include "lzw/lzw_fill_sse2.hpp"
 #include "lzw/lzw_paths.hpp"
 #include "lzw/lzw_target.hpp"
 #include "orveln1.h"
@@ -92,40 +93,21 @@ ORVELN1_FORCEINLINE inline void tif_put_short(uint8_t *row_buffer, const uint8_t
     std::memcpy(row_buffer, bytes + TIF_TAIL_BYTES - k, k);
 }
 
-// A run that ends within the row goes out as 16-byte blocks at fixed places from its start, the
-// blocks' bytes past the run stored back unchanged (see TIF_TAIL_BYTES). Run lengths are as random
-// as the picture: a fill that fits its stores to the length branches on it, guessing wrong about
-// as often as not, and stores placed by the length hold up the loads after them. Runs up to this
-// long go that way. The blocks reach this far from the run's start, which lies within the row, so
-// they stay within the row buffer's slack. Only a CPU with 16-byte vectors (SSE2) fills so (see
-// lzw_paths); without them the blocks would be split into bytes, and the fill is the table's.
-constexpr uint32_t TIF_BLEND_FILL_BYTES = 64;
-static_assert(TIF_ROW_SLACK_BYTES >= TIF_BLEND_FILL_BYTES);
+// A run that ends within the row goes out, where `Blended`, as 16-byte blocks at fixed places from
+// its start (lzw_fill_sse2.hpp), the blocks' bytes past the run stored back unchanged (see
+// TIF_TAIL_BYTES); runs up to LZW_BLEND_FILL_BYTES go that way. The blocks reach that far from the
+// run's start, which lies within the row, so they stay within the row buffer's slack.
+static_assert(TIF_ROW_SLACK_BYTES >= LZW_BLEND_FILL_BYTES);
 
-// Exactly n bytes of `byte` from out on, 8 <= n, out + n within the row (row_end); the bytes past
-// them up to TIF_BLEND_FILL_BYTES from out are read and stored back unchanged, where `Blended`, and
-// lie before room_end, the row buffer's end.
+// Exactly n bytes of `byte` from out on, 8 <= n, out + n within the row (row_end); room_end is the
+// row buffer's end.
 template <bool Blended>
 ORVELN1_FORCEINLINE inline void tif_fill_run(uint8_t *out, uint8_t byte, uint32_t n, const uint8_t *row_end,
                                              const uint8_t *room_end) noexcept
 {
     ORVELN1_ASSERT(n >= LZW_CHUNK && n <= static_cast<std::size_t>(row_end - out));
-    if (Blended && n <= TIF_BLEND_FILL_BYTES) {
-        ORVELN1_ASSERT(TIF_BLEND_FILL_BYTES <= static_cast<std::size_t>(room_end - out));
-        using block = uint8_t __attribute__((vector_size(16)));
-        constexpr uint32_t block_bytes = sizeof(block);
-        const block places = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-        const block run_byte = block{} + byte;
-        const block length = block{} + static_cast<uint8_t>(n);
-        // Unrolled at -O2 as well, where a loop of four would stay a loop.
-        ORVELN1_UNROLL(4)
-        for (uint32_t at = 0; at < TIF_BLEND_FILL_BYTES; at += block_bytes) {
-            block was;
-            std::memcpy(&was, out + at, sizeof was);
-            const block in_run = places + static_cast<uint8_t>(at) < length;
-            const block now = (run_byte & in_run) | (was & ~in_run);
-            std::memcpy(out + at, &now, sizeof now);
-        }
+    if (Blended && n <= LZW_BLEND_FILL_BYTES) {
+        lzw_detail::fill_run_blended(out, byte, n, room_end);
         return;
     }
     lzw_detail::fill_run(out, byte, n, room_end);
