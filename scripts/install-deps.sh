@@ -46,6 +46,8 @@ test+=("${bigendian[@]}")
 i686=(cmake ninja-build g++-i686-linux-gnu qemu-user)
 test+=("${i686[@]}")
 # --- end i686 ---
+# The coverage stage (scripts/coverage.sh): g++'s gcov, summed up by gcovr.
+test+=(gcovr)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }

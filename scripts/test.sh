@@ -113,7 +113,6 @@ run_stage "cross-windows: unit tests cross-built with MinGW-w64, run under Wine"
 run_stage "cross-bigendian: unit tests cross-built for s390x, run under qemu-user" "$root/scripts/cross-test.sh" "$out/cross" bigendian
 # --- end cross ---
 
-<<<<<<< HEAD
 # --- i686: the unit tests at the 32-bit module's floor under qemu-i386, on every machine ---
 run_stage "cross-i686: unit tests cross-built for i686 Linux (pentiumpro), run under qemu-i386" \
   "$root/scripts/cross-test.sh" "$out/cross" i686
@@ -126,7 +125,7 @@ else
   record "win32-runs" "qemu-i386 run, $qemu_i386; Wine32 skipped (this kernel cannot execute 32-bit x86 programs: orveln1.dll (i686) and its tests built, tables checked, not run)"
 fi
 # --- end i686 ---
-=======
+
 # --- python: the package installed into a fresh venv as the README says, its suite run there ---
 # The build stages above already run the suite against the build tree (CTest python_suite); this
 # one checks the install path: a copy of what a clone holds, pip install --no-build-isolation into
@@ -158,7 +157,13 @@ print('python: orveln1', orveln1.__version__, 'reads and writes LZW through tiff
 }
 run_stage "python: pip install into a venv, tifffile with LZW, the pytest suite" python_stage
 # --- end python ---
->>>>>>> py
+
+# --- coverage: line and branch coverage of src/lzw, src/gif and src/tiff, under every pinned path ---
+run_stage "coverage: the codecs' lines and branches, with floors" "$root/scripts/coverage.sh" "$out/coverage"
+if [ -f "$out/coverage/summary.txt" ]; then
+  stage_results[-1]="${stage_results[-1]}, $(grep -E '^(lines|branches):' "$out/coverage/summary.txt" | tr '\n' ' ')"
+fi
+# --- end coverage ---
 
 banner "summary"
 failed=0
