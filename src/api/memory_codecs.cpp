@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "api/current_call.hpp"
 #include "boundary/callbacks.hpp"
 #include "boundary/image_header.hpp"
 #include "boundary/result_codes.hpp"
@@ -80,19 +81,6 @@ struct call_state {
 };
 
 thread_local call_state *current = nullptr;
-
-// Makes a call's state the one its callbacks see, for the length of the codec call.
-class call_scope
-{
-  public:
-    explicit call_scope(call_state &state) noexcept : previous_(current) { current = &state; }
-    ~call_scope() { current = previous_; }
-    call_scope(const call_scope &) = delete;
-    call_scope &operator=(const call_scope &) = delete;
-
-  private:
-    call_state *previous_;
-};
 
 int32_t ORVELN1_CDECL read_input(int32_t, uint8_t *buffer, int32_t count)
 {
@@ -285,7 +273,7 @@ result<byte_vector> encode_gif_file(const picture &image, bool interlaced) noexc
     const codec_callbacks cb{nullptr, write_output, nullptr};
     int32_t r = 0;
     {
-        const call_scope scope(state);
+        const current_call<call_state> scope(current, state);
         r = write_gif_stream(cb, 0, header.get(), get_picture_row, 0, interlaced ? 1 : 0);
     }
     out.code = state.out_of_memory ? ERR_NO_MEMORY : r;
@@ -314,7 +302,7 @@ result<gif_decoded> decode_gif_data(const gif_image_data &data, gif_decode_optio
         const codec_callbacks cb{read_input, nullptr, nullptr};
         gif_end_report report;
         {
-            const call_scope scope(state);
+            const current_call<call_state> scope(current, state);
             out.code = gif_lzw_decompress(cb, 0, read_buffer.data(), header.get(), put_gif_row, 0, data.code_size_word,
                                           options.start_cleared, report);
         }
@@ -382,7 +370,7 @@ result<byte_vector> encode_tif_strip(const picture &image, const tif_strip_forma
     const codec_callbacks cb{nullptr, write_output, nullptr};
     int32_t r = 0;
     {
-        const call_scope scope(state);
+        const current_call<call_state> scope(current, state);
         r = tif_lzw_compress(cb, header.get(), 0, 0, 0, row_count, get_strip_row, 0, first_row);
     }
     out.code = state.out_of_memory ? ERR_NO_MEMORY : r;
@@ -413,7 +401,7 @@ int32_t decode_tif_strip(std::span<const uint8_t> strip, const tif_strip_format 
         state.first_row = first_row;
         state.row_limit = first_row + row_count;
         const codec_callbacks cb{read_input, nullptr, put_strip_row};
-        const call_scope scope(state);
+        const current_call<call_state> scope(current, state);
         return tif_lzw_decompress(cb, 0, read_buffer.data(), first_row, static_cast<uint32_t>(row_bytes),
                                   row_buffer.data(), static_cast<uint32_t>(row_count), 0);
     } catch (const std::bad_alloc &) {

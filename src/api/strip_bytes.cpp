@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "api/current_call.hpp"
 #include "boundary/result_codes.hpp"
 #include "orveln1.hpp"
 #include "tiff/tif_compressor.hpp"
@@ -40,18 +41,6 @@ struct bytes_call {
 };
 
 thread_local bytes_call *current_bytes = nullptr;
-
-class bytes_scope
-{
-  public:
-    explicit bytes_scope(bytes_call &state) noexcept : previous_(current_bytes) { current_bytes = &state; }
-    ~bytes_scope() { current_bytes = previous_; }
-    bytes_scope(const bytes_scope &) = delete;
-    bytes_scope &operator=(const bytes_scope &) = delete;
-
-  private:
-    bytes_call *previous_;
-};
 
 int32_t ORVELN1_CDECL read_strip(int32_t, uint8_t *buffer, int32_t count)
 {
@@ -141,7 +130,7 @@ result<tif_bytes_decoded> decode_tif_bytes(std::span<const uint8_t> strip, byte_
         std::vector<uint8_t> read_buffer(TIF_READ_BUFFER_BYTES);
         std::vector<uint8_t> row_buffer(state.row_bytes + TIF_ROW_SLACK_BYTES);
         const codec_callbacks cb{read_strip, nullptr, put_bytes_row};
-        const bytes_scope scope(state);
+        const current_call<bytes_call> scope(current_bytes, state);
         // A row count of 0 sets no limit: the strip's end or the limit ends the decoding.
         r = tif_lzw_decompress(cb, 0, read_buffer.data(), 0, static_cast<uint32_t>(state.row_bytes), row_buffer.data(),
                                0, 0, &end);
@@ -199,7 +188,7 @@ result<std::size_t> encode_tif_bytes(std::span<const uint8_t> bytes, std::span<u
     bytes_call state;
     state.out = out;
     {
-        const bytes_scope scope(state);
+        const current_call<bytes_call> scope(current_bytes, state);
         res.code = tif_lzw_compress_bytes(write_to_span, 0, bytes.data(), bytes.size());
     }
     res.value = res.ok() ? state.filled : 0;

@@ -71,7 +71,7 @@ struct gif_read_result {
 // at most 7 bits into a byte and is at most 12 bits long, so the window holds one code, or two.
 [[nodiscard]] inline lzw_window_word gif_narrow_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
 {
-    return lzw_detail::load_window_lsb_first(read_buffer + (bit_pos >> 3)) >> (bit_pos & 7);
+    return lzw_detail::load_window<std::endian::little>(read_buffer + (bit_pos >> 3)) >> (bit_pos & 7);
 }
 // The code of code_width bits at bit_pos, which lies below the reader's fast_end.
 [[nodiscard]] inline uint32_t gif_window_code(const uint8_t *read_buffer, uint32_t bit_pos,

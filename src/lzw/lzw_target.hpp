@@ -30,22 +30,13 @@ template <typename W> W byte_swapped(W v) noexcept
         return __builtin_bswap32(v);
 }
 
-// The window at p with its first byte lowest (GIF: codes from the least significant bit up).
-inline lzw_window_word load_window_lsb_first(const uint8_t *p) noexcept
+// The window at p, its first byte lowest (First little: GIF takes codes from the least significant
+// bit up) or highest (First big: TIFF takes them from the most significant bit down).
+template <std::endian First> inline lzw_window_word load_window(const uint8_t *p) noexcept
 {
     lzw_window_word v;
     std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::big)
-        v = byte_swapped(v);
-    return v;
-}
-
-// The window at p with its first byte highest (TIFF: codes from the most significant bit down).
-inline lzw_window_word load_window_msb_first(const uint8_t *p) noexcept
-{
-    lzw_window_word v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::little)
+    if constexpr (std::endian::native != First)
         v = byte_swapped(v);
     return v;
 }

@@ -152,7 +152,7 @@ struct tif_code_space {
 // least LZW_WINDOW_BITS - 7 of the window's bits are the stream's.
 inline lzw_window_word tif_narrow_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
 {
-    return lzw_detail::load_window_msb_first(read_buffer + (bit_pos >> 3)) << (bit_pos & 7);
+    return lzw_detail::load_window<std::endian::big>(read_buffer + (bit_pos >> 3)) << (bit_pos & 7);
 }
 // The code at bit_pos, which lies below tif_fast_end; window_shift is LZW_WINDOW_BITS less the
 // code width.
