@@ -17,8 +17,10 @@ targets=$(cd fuzz && ls *_fuzzer.cpp 2>/dev/null | sed 's/\.cpp$//' || true)
 [ -n "$targets" ] || { echo "no fuzz targets"; exit 0; }
 cmake --build "$out" -j "$(nproc)" --target $targets
 
-for t in $targets; do
-  work="$out/run/$t"
+# One target: its seeds, then libFuzzer for the time given. The targets run side by side, one to a
+# core, each on its own.
+fuzz_one() { # target
+  local t=$1 work="$out/run/$1"
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/findings"
   [ -d "fuzz/seeds/$t" ] && cp -r "fuzz/seeds/$t/." "$work/corpus/"
@@ -38,7 +40,24 @@ for t in $targets; do
     cp "$work/findings/"* "tests/data/crashers/$t/" 2> /dev/null || true
     echo "fuzz target $t found a fault; inputs in $work/findings, copied to tests/data/crashers/$t/" \
       "(describe each in tests/data/crashers/INDEX.md)"
-    exit 1
+    return 1
   }
   grep -E 'stat::number_of_executed_units|stat::peak_rss' "$work/log" | sed "s/^/$t: /"
+}
+
+failed=()
+pids=()
+names=()
+for t in $targets; do
+  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
+  fuzz_one "$t" &
+  pids+=("$!")
+  names+=("$t")
 done
+for k in "${!pids[@]}"; do
+  wait "${pids[$k]}" || failed+=("${names[$k]}")
+done
+if [ "${#failed[@]}" -gt 0 ]; then
+  echo "fuzz: faults found by ${failed[*]}" >&2
+  exit 1
+fi
