@@ -6,7 +6,9 @@
 //   short=on|off                 the TIFF decoder's loop of short strings
 //   dictionary=first|short       the encoders' dictionary form (short: hashed, or direct rows)
 // so that the tests run every path on every target. Linked before the core, like the instrumented
-// memory, so that the core's own is never pulled in. An unknown setting stops the test run.
+// memory, so that the core's own is never pulled in. An unknown setting stops the test run. The
+// variable is read once, at the first call: the benchmark, which links this too, is not to pay for a
+// look-up per codec call.
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -17,7 +19,10 @@
 namespace orveln1
 {
 
-lzw_paths lzw_choose_paths() noexcept
+namespace
+{
+
+lzw_paths pinned_paths() noexcept
 {
     lzw_paths paths = lzw_cpu_paths();
     const char *forced = std::getenv("ORVELN1_FORCE_PATHS");
@@ -45,6 +50,14 @@ lzw_paths lzw_choose_paths() noexcept
             std::abort();
         }
     }
+    return paths;
+}
+
+} // namespace
+
+lzw_paths lzw_choose_paths() noexcept
+{
+    static const lzw_paths paths = pinned_paths();
     return paths;
 }
 
