@@ -84,7 +84,8 @@ TEST_P(strip_bytes, EncodesTheReferenceStripAndDecodesBackExactly)
         EXPECT_TRUE(r.value.truncated);
         EXPECT_FALSE(r.value.complete);
         ASSERT_LE(r.value.size, in.size());
-        EXPECT_EQ(0, std::memcmp(held.data(), in.data(), r.value.size)) << cut;
+        // An empty input has no bytes to compare (and may have no storage to point at).
+        EXPECT_TRUE(r.value.size == 0 || std::memcmp(held.data(), in.data(), r.value.size) == 0) << cut;
         EXPECT_TRUE(cut < 3 || r.value.size > 0) << cut;
     }
     EXPECT_EQ(memory_stats_now().live, 0);
