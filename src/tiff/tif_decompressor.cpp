@@ -292,8 +292,8 @@ tif_short_codes(lzw_decode_table_of<lzw_xmm_word> table, const uint8_t *read_buf
 #endif
 
 // Calls f with the code width in force, as a std::integral_constant: the stretch loops take it as
-// a constant.
-template <typename F> void tif_with_code_width(uint32_t code_width, F &&f) noexcept
+// a constant. Forced inline, as the paths that call it are.
+template <typename F> ORVELN1_FORCEINLINE inline void tif_with_code_width(uint32_t code_width, F &&f) noexcept
 {
     static_assert(TIF_MIN_CODE_WIDTH == 9 && TIF_MAX_CODE_WIDTH == 12);
     switch (code_width) {
@@ -553,12 +553,331 @@ struct tif_stop {
     bool finish;
 };
 
+// What a table generation's decode works with and never changes: the host's input, the table, where
+// rows go and the row buffer's bounds. The host's row buffer ends at room_end: a string starts
+// before the row's end and is at most TIF_LONGEST_STRING long. `whole_from` is row_buffer +
+// TIF_TAIL_BYTES (see tif_put_short); `produced_before` the strip's decoded bytes before this
+// generation.
+template <typename W> struct tif_generation_input {
+    const codec_callbacks &cb;
+    int32_t io_handle;
+    uint8_t *read_buffer;
+    tif_bit_reader &reader;
+    // A handle to the table's block: defining entries leaves the handle as it is.
+    mutable lzw_decode_table_of<W> table;
+    tif_rows &rows;
+    const lzw_paths &paths;
+    uint8_t *row_buffer;
+    uint8_t *row_end;
+    const uint8_t *room_end;
+    const uint8_t *whole_from;
+    uint64_t produced_before;
+};
+
+// What every code of a generation needs: the reader's bit position, the bound below which it reads
+// without a check, the code space, the previous string, the output position and tail, and the
+// verdicts on the paths. Each path of the decode loop below takes it and hands it on; all of them
+// are forced inline into the loop, so that the compiler keeps the state in registers.
+template <typename W> struct tif_loop_state {
+    uint32_t bit_pos;
+    uint32_t fast_end;
+    // Below bit_bound a code is read with no check: it lies below fast_end and the code space
+    // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
+    uint32_t bit_bound;
+    tif_code_space space;
+    tif_prev<W> prev;
+    uint8_t *out;
+    W tail;
+    // Codes below this take the roots' path of their own (tif_take_root): LZW_ROOTS when roots are
+    // so many among this generation's codes that they are worth it (lzw_judge_roots), else 0, which
+    // no code is below, so that one comparison decides; roots_in_fours when that path takes them
+    // four to a window. Judged where bit_bound is set, from what is known there anyway: the bytes
+    // decoded and the codes read since the reset.
+    uint32_t roots_path_below;
+    bool roots_in_fours;
+    // Whether stretches of short strings take a loop of their own (tif_short_codes): judged at
+    // each row cut from the bytes per code since the cut before, and carried over from the
+    // generation before. Where long strings are common the stretches between them are short, and
+    // entering and leaving the loop would cost more than it saves. A stretch may begin below
+    // short_bound: bit_bound where the loop is taken (it also needs the roots' path off), else 0,
+    // so that one comparison decides.
+    bool short_judged;
+    uint32_t short_bound;
+    uint64_t produced_at_cut;
+    uint32_t codes_at_cut;
+    // Set by the path that ends the generation.
+    tif_stop stop;
+
+    ORVELN1_FORCEINLINE void set_short_bound() noexcept
+    {
+        short_bound = short_judged && roots_path_below == 0 ? bit_bound : 0;
+    }
+    // The next code while no check is due.
+    [[nodiscard]] ORVELN1_FORCEINLINE uint32_t take_code(const uint8_t *read_buffer) noexcept
+    {
+        const uint32_t c = tif_window_code(read_buffer, bit_pos, space.window_shift);
+        bit_pos += space.code_width;
+        return c;
+    }
+    // Whether the next code, while no check is due, is the one the current step defines.
+    [[nodiscard]] ORVELN1_FORCEINLINE bool next_is_new(const uint8_t *read_buffer) const noexcept
+    {
+        return bit_pos < bit_bound && tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code;
+    }
+};
+
+// The output has reached the row's end: hands the complete rows over and judges the short strings'
+// loop from the bytes per code since the last cut. False when decoding stops.
+template <typename W>
+ORVELN1_FORCEINLINE inline bool tif_cut(const tif_generation_input<W> &in, tif_loop_state<W> &s) noexcept
+{
+    tif_rows &rows = in.rows;
+    const tif_cut_result r = tif_cut_rows(rows, static_cast<std::size_t>(s.out - in.row_buffer));
+    rows.delivered += r.rows;
+    s.out -= static_cast<std::size_t>(r.rows) * rows.row_bytes;
+    if (r.status != 0) {
+        s.stop = {r.status, false};
+        return false;
+    }
+    const uint64_t produced =
+        uint64_t{rows.delivered} * rows.row_bytes + static_cast<std::size_t>(s.out - in.row_buffer);
+    // A full table's next_code can step back by one (see settle); no entries were counted.
+    const uint32_t codes = s.space.next_code > s.codes_at_cut ? s.space.next_code - s.codes_at_cut : 0;
+    s.short_judged = in.paths.short_strings == LZW_BY_DATA
+                         ? produced - s.produced_at_cut < uint64_t{codes} * TIF_SHORT_LOOP_BYTES
+                         : in.paths.short_strings != 0;
+    s.set_short_bound();
+    s.produced_at_cut = produced;
+    s.codes_at_cut = s.space.next_code;
+    return true;
+}
+
+// The next code where a check is due: settles the code space, reads (refilling when the bytes held
+// run out), then sets the bound of the codes that follow unchecked and judges the roots anew.
+template <typename W>
+ORVELN1_FORCEINLINE inline uint32_t tif_read_checked(const tif_generation_input<W> &in, tif_loop_state<W> &s) noexcept
+{
+    s.space.settle();
+    uint32_t c;
+    if (s.bit_pos < s.fast_end) {
+        c = s.take_code(in.read_buffer);
+    } else {
+        in.reader.bit_pos = s.bit_pos;
+        // ERR_READ, as unsigned, lies beyond every code.
+        c = static_cast<uint32_t>(
+            tif_read_code(in.cb, in.io_handle, in.read_buffer, in.reader, static_cast<int>(s.space.code_width)));
+        s.bit_pos = in.reader.bit_pos;
+        s.fast_end = tif_fast_end(in.reader);
+    }
+    // The codes so far: the literal after the clear code, and one per entry defined since. Once
+    // the table is full the entries stop counting and the share only falls.
+    const uint64_t codes = s.space.next_code - TIF_FIRST_TABLE_CODE + 1;
+    const uint32_t stretch =
+        codes == 1 ? std::min(s.space.codes_before_event(), TIF_FIRST_VERDICT_CODES) : s.space.codes_before_event();
+    s.bit_bound = std::min(s.fast_end, s.bit_pos + stretch * s.space.code_width);
+    const uint64_t produced = uint64_t{in.rows.delivered} * in.rows.row_bytes +
+                              static_cast<std::size_t>(s.out - in.row_buffer) - in.produced_before;
+    const lzw_roots_path roots = lzw_roots_verdict(in.paths, produced, codes);
+    s.roots_path_below = roots == lzw_roots_path::general ? 0 : LZW_ROOTS;
+    s.roots_in_fours = roots == lzw_roots_path::in_fours;
+    s.set_short_bound();
+    return c;
+}
+
+// A root, on the roots' path. A root names its own byte, and no table read is needed to know it.
+// Content that does not compress is nearly all roots, so they take the shortest path: one byte
+// stored, which touches nothing past the decoded bytes, and the entry the root before and this one
+// make. Where nearly every code is a root (roots_in_fours), the roots that follow while no check is
+// due go on in a loop of their own, four to a window (tif_root_codes), and the tail is taken from
+// the bytes once they are written rather than carried from code to code.
+template <typename W>
+ORVELN1_FORCEINLINE inline void tif_take_root(const tif_generation_input<W> &in, tif_loop_state<W> &s,
+                                              uint32_t c) noexcept
+{
+    in.table.set(s.space.next_code, s.prev.word | lzw_word<W>(c) << s.prev.shift, s.prev.record);
+    s.space.advance();
+    if (s.roots_in_fours) {
+        *s.out = static_cast<uint8_t>(c);
+        tif_roots_state roots{s.bit_pos, s.space.next_code, c, s.out + 1};
+        tif_with_code_width(s.space.code_width, [&](auto width) {
+            tif_root_codes<width()>(lzw_decode_table(in.table.block()), in.read_buffer, s.bit_bound, in.row_end, roots);
+        });
+        s.bit_pos = roots.bit_pos;
+        s.space.next_code = roots.next_code;
+        s.tail = tif_tail_after_bytes(s.tail, s.out, roots.out);
+        s.out = roots.out;
+        s.prev.set_short(lzw_word<W>(roots.last), 1);
+        return;
+    }
+    // Stretches of roots are short here: they stay in this loop, whose few values all fit in
+    // registers, the tail carried from code to code.
+    uint8_t *at = s.out;
+    W last_eight = tif_tail_after_short(s.tail, lzw_word<W>(c), 1);
+    *at++ = static_cast<uint8_t>(c);
+    while (at < in.row_end && s.bit_pos < s.bit_bound) {
+        const uint32_t d = tif_window_code(in.read_buffer, s.bit_pos, s.space.window_shift);
+        if (d >= LZW_ROOTS)
+            break;
+        s.bit_pos += s.space.code_width;
+        // The entry is the root before followed by this one.
+        in.table.set(s.space.next_code, lzw_word<W>(c | d << 8), 2);
+        s.space.advance();
+        last_eight = tif_tail_after_short(last_eight, lzw_word<W>(d), 1);
+        *at++ = static_cast<uint8_t>(d);
+        c = d;
+    }
+    s.out = at;
+    s.tail = last_eight;
+    s.prev.set_short(lzw_word<W>(c), 1);
+}
+
+// A run that goes past the row's end, or any run while the front holds one byte, handed over by
+// tif_put_run; its entry is defined, and it becomes the previous string. The codes after it that
+// each name the string before them followed by its first byte (the form a long stretch of one byte
+// takes) lengthen the run: while no check is due they are taken here and the whole stretch goes out
+// in one piece, as it would one code at a time. False when decoding stops.
+template <typename W>
+ORVELN1_FORCEINLINE inline bool tif_put_runs(const tif_generation_input<W> &in, tif_loop_state<W> &s,
+                                             lzw_string_of<W> run) noexcept
+{
+    uint32_t length = run.length;
+    while (s.next_is_new(in.read_buffer)) {
+        s.bit_pos += s.space.code_width;
+        run = in.table.template extend_run<true>(s.space.next_code, run);
+        s.space.advance();
+        length += run.length;
+    }
+    s.prev = tif_prev<W>::of(run);
+    const tif_run_result put = tif_put_run(in.rows, s.out, length, static_cast<uint8_t>(run.first));
+    const tif_cut_result r = put.cut;
+    s.out = put.out;
+    in.rows.delivered += r.rows;
+    s.tail = lzw_repeat_byte<W>(run.first);
+    if (r.status != 0)
+        s.stop = {r.status, false};
+    return r.status == 0;
+}
+
+// A run that ends within the row, its entry defined and counted, whose bytes are still to be
+// written from out on. The codes after it that each name the string before them followed by its
+// first byte lengthen the run; while no check is due and the run stays within the row they are
+// taken here and the bytes go out in one fill. Flat areas decode as chains of such codes, each of
+// which would otherwise take a pass of the general loop and a copy of the string before it. The
+// first of a chain starts from a run of any length, the rest from one a byte longer each (see
+// extend_long).
+template <typename W, bool Blended>
+ORVELN1_FORCEINLINE inline void tif_fill_runs(const tif_generation_input<W> &in, tif_loop_state<W> &s,
+                                              lzw_string_of<W> run) noexcept
+{
+    uint32_t unwritten = run.length;
+    const auto more = [&] { return s.out + unwritten + run.length + 1 <= in.row_end && s.next_is_new(in.read_buffer); };
+    if (more()) {
+        s.bit_pos += s.space.code_width;
+        run = in.table.extend_run(s.space.next_code, run);
+        s.space.advance();
+        unwritten += run.length;
+        while (more()) {
+            s.bit_pos += s.space.code_width;
+            run = in.table.template extend_run<true>(s.space.next_code, run);
+            s.space.advance();
+            unwritten += run.length;
+        }
+    }
+    tif_fill_run<Blended>(s.out, static_cast<uint8_t>(run.first), unwritten, in.row_end, in.room_end);
+    s.out += unwritten;
+    s.tail = lzw_repeat_byte<W>(run.first);
+    s.prev = tif_prev<W>::of(run);
+}
+
+// A code of the table whose string (`n` bytes) is 8 bytes or more, or a control code. False when
+// decoding stops.
+template <typename W, bool Blended>
+ORVELN1_FORCEINLINE inline bool tif_take_long(const tif_generation_input<W> &in, tif_loop_state<W> &s, uint32_t c,
+                                              uint32_t n) noexcept
+{
+    if (lzw_decode_table::is_control(n)) {
+        s.stop = c == static_cast<uint32_t>(TIF_CLEAR_CODE) ? tif_stop{TIF_CLEARED, false} : tif_stop{1, true};
+        return false;
+    }
+    lzw_string_of<W> str;
+    if (in.table.run_string(c, str)) {
+        in.table.set(s.space.next_code, s.prev.word | lzw_word<W>(str.first) << s.prev.shift, s.prev.record);
+        s.space.advance();
+        if (s.out + n > in.row_end || in.rows.uniform)
+            return tif_put_runs(in, s, str);
+        tif_fill_runs<W, Blended>(in, s, str);
+        return true;
+    }
+    s.tail = in.table.last_eight(c);
+    ORVELN1_ASSERT(s.out < in.row_end);
+    str = in.table.expand(c, s.out, in.room_end);
+    in.table.set(s.space.next_code, s.prev.word | lzw_word<W>(str.first) << s.prev.shift, s.prev.record);
+    s.out += n;
+    s.prev = tif_prev<W>::of(str);
+    s.space.advance();
+    return true;
+}
+
+// The code that the current step defines, where the previous string is 8 bytes or more (`n`).
+// False when decoding stops.
+template <typename W, bool Blended>
+ORVELN1_FORCEINLINE inline bool tif_take_new_long(const tif_generation_input<W> &in, tif_loop_state<W> &s, uint32_t c,
+                                                  uint32_t n) noexcept
+{
+    lzw_string_of<W> str;
+    if (s.out + n > in.row_end || in.rows.uniform) {
+        in.table.define(c, s.prev.string(), s.prev.first());
+        if (in.table.run_string(c, str)) {
+            s.space.advance();
+            return tif_put_runs(in, s, str);
+        }
+    }
+    if ((s.prev.record & LZW_RUN_FLAG) != 0) {
+        const lzw_string_of<W> run = in.table.extend_run(c, s.prev.string());
+        s.space.advance();
+        tif_fill_runs<W, Blended>(in, s, run);
+        return true;
+    }
+    ORVELN1_ASSERT(s.out < in.row_end);
+    str = in.table.expand_new(c, s.prev.string(), s.out, static_cast<std::size_t>(s.out - in.row_buffer), in.room_end);
+    s.out += n;
+    // The previous string, 7 bytes or more, ends the tail; its first byte follows.
+    s.tail = tif_tail_after_short(s.tail, lzw_word<W>(str.first), 1);
+    s.prev = tif_prev<W>::of(str);
+    s.space.advance();
+    return true;
+}
+
+// A string shorter than 8 bytes (word `w`, `n` bytes), its entry defined. A short string often
+// starts a stretch of them, which goes on in a loop of its own where that is judged worth it. Its
+// stores need not check the row buffer's front.
+template <typename W>
+ORVELN1_FORCEINLINE inline void tif_take_short(const tif_generation_input<W> &in, tif_loop_state<W> &s, W w,
+                                               uint32_t n) noexcept
+{
+    s.tail = tif_tail_after_short(s.tail, w, n);
+    s.out += n;
+    tif_put_short(in.row_buffer, in.whole_from, s.out, s.tail);
+    s.prev.set_short(w, n);
+    s.space.advance();
+    if (s.bit_pos < s.short_bound && s.out >= in.whole_from) {
+        tif_short_state<W> st{s.bit_pos, s.space.next_code, w, n, s.out, s.tail};
+        tif_with_code_width(s.space.code_width, [&](auto width) {
+            tif_short_codes<width()>(in.table, in.read_buffer, s.bit_bound, in.row_end, st);
+        });
+        s.bit_pos = st.bit_pos;
+        s.space.next_code = st.next_code;
+        s.prev.set_short(st.prev_word, st.prev_length);
+        s.out = st.out;
+        s.tail = st.tail;
+    }
+}
+
 // Decodes the codes of one table generation, from the one after a clear code to the next clear
-// code or the end of the strip. The loop keeps what every code needs in locals: the reader's bit
-// position and the bound below which it reads without a check, the code space, the previous string
-// and the output position and tail. Row cutting, refills and strings of 8 bytes or more leave the
-// common path and come back. W is the form the words are held in (see lzw_word.hpp); `Blended`
-// says how runs within the row are filled (see tif_fill_run).
+// code or the end of the strip. The common path (a short string, read with no check) stays in the
+// loop; row cutting, refills, roots, strings of 8 bytes or more and runs each take a path of their
+// own above and come back. W is the form the words are held in (see lzw_word.hpp); `Blended` says
+// how runs within the row are filled (see tif_fill_run).
 template <typename W, bool Blended>
 ORVELN1_FORCEINLINE inline tif_stop
 tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, tif_bit_reader &reader,
@@ -578,290 +897,85 @@ tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *rea
     if (literal < 0 || literal >= static_cast<int32_t>(LZW_ROOTS))
         return {ERR_BAD_DATA, true};
     const auto byte = static_cast<uint32_t>(literal);
-    uint8_t *out = output.at;
-    W tail = tif_tail_after_short(lzw_load<W>(&output.tail), lzw_word<W>(byte), 1);
-    *out++ = static_cast<uint8_t>(byte);
-
-    tif_prev<W> prev = tif_prev<W>::of({lzw_word<W>(byte), 1, byte});
-    tif_code_space space;
     uint8_t *const row_buffer = rows.buffer;
     uint8_t *const row_end = row_buffer + rows.row_bytes;
-    // The host's row buffer ends here: a string starts before the row's end and is at most
-    // TIF_LONGEST_STRING long.
-    const uint8_t *const room_end = row_end + TIF_ROW_SLACK_BYTES;
-    const uint8_t *const whole_from = row_buffer + TIF_TAIL_BYTES;
-    uint32_t bit_pos = reader.bit_pos;
-    uint32_t fast_end = tif_fast_end(reader);
-    // Below bit_bound a code is read with no check: it lies below fast_end and the code space
-    // needs no settling before it. 0 sends the first code the slow way, which sets the bound.
-    uint32_t bit_bound = 0;
-    // Codes below this take the roots' path of their own (see below): LZW_ROOTS when roots are so
-    // many among this generation's codes that they are worth it (lzw_judge_roots), else 0, which
-    // no code is below, so that one comparison decides; roots_in_fours when that path takes them
-    // four to a window. Judged where bit_bound is set, from what is known there anyway: the bytes
-    // decoded and the codes read since the reset. `produced_before` is the strip's decoded bytes
-    // before this generation.
     const uint64_t produced_before =
         uint64_t{rows.delivered} * rows.row_bytes + static_cast<std::size_t>(output.at - row_buffer);
-    uint32_t roots_path_below = 0;
-    bool roots_in_fours = false;
-    // Whether stretches of short strings take a loop of their own (tif_short_codes), `short_judged`:
-    // judged at each row cut from the bytes per code since the cut before, and carried over from
-    // the generation before. Where long strings are common the stretches between them are short,
-    // and entering and leaving the loop would cost more than it saves. A stretch may begin below
-    // short_bound: bit_bound where the loop is taken (it also needs the roots' path off), else 0,
-    // so that one comparison decides.
-    bool short_judged = output.short_judged;
-    uint32_t short_bound = 0;
-    const auto set_short_bound = [&] { short_bound = short_judged && roots_path_below == 0 ? bit_bound : 0; };
-    uint64_t produced_at_cut = produced_before;
-    uint32_t codes_at_cut = TIF_FIRST_TABLE_CODE - 1;
-    tif_stop stop;
-    // A run that goes past the row's end, or any run while the front holds one byte, handed over
-    // by tif_put_run; its entry is defined, and it becomes the previous string. The codes after it
-    // that each name the string before them followed by its first byte (the form a long stretch of
-    // one byte takes) lengthen the run: while no check is due they are taken here and the whole
-    // stretch goes out in one piece, as it would one code at a time. False when decoding stops.
-    // Like the table's members, the two run helpers are forced inline (see lzw_decode_table).
-    const auto put_run = [&](lzw_string_of<W> run) ORVELN1_FORCEINLINE {
-        uint32_t length = run.length;
-        while (bit_pos < bit_bound && tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code) {
-            bit_pos += space.code_width;
-            run = table.template extend_run<true>(space.next_code, run);
-            space.advance();
-            length += run.length;
-        }
-        prev = tif_prev<W>::of(run);
-        const tif_run_result put = tif_put_run(rows, out, length, static_cast<uint8_t>(run.first));
-        const tif_cut_result r = put.cut;
-        out = put.out;
-        rows.delivered += r.rows;
-        tail = lzw_repeat_byte<W>(run.first);
-        if (r.status != 0)
-            stop = {r.status, false};
-        return r.status == 0;
-    };
-    // A run that ends within the row, its entry defined and counted, whose `unwritten` bytes are
-    // still to be written from out on. The codes after it that each name the string before
-    // them followed by its first byte lengthen the run; while no check is due and the run stays
-    // within the row they are taken here and the bytes go out in one fill. Flat areas decode as
-    // chains of such codes, each of which would otherwise take a pass of the general loop and a
-    // copy of the string before it. The first of a chain starts from a run of any length, the
-    // rest from one a byte longer each (see extend_long).
-    const auto fill_runs = [&](lzw_string_of<W> run) ORVELN1_FORCEINLINE {
-        uint32_t unwritten = run.length;
-        const auto more = [&] {
-            return bit_pos < bit_bound && out + unwritten + run.length + 1 <= row_end &&
-                   tif_window_code(read_buffer, bit_pos, space.window_shift) == space.next_code;
-        };
-        if (more()) {
-            bit_pos += space.code_width;
-            run = table.extend_run(space.next_code, run);
-            space.advance();
-            unwritten += run.length;
-            while (more()) {
-                bit_pos += space.code_width;
-                run = table.template extend_run<true>(space.next_code, run);
-                space.advance();
-                unwritten += run.length;
-            }
-        }
-        tif_fill_run<Blended>(out, static_cast<uint8_t>(run.first), unwritten, row_end, room_end);
-        out += unwritten;
-        tail = lzw_repeat_byte<W>(run.first);
-        prev = tif_prev<W>::of(run);
-    };
+    const tif_generation_input<W> in{cb,
+                                     io_handle,
+                                     read_buffer,
+                                     reader,
+                                     table,
+                                     rows,
+                                     paths,
+                                     row_buffer,
+                                     row_end,
+                                     row_end + TIF_ROW_SLACK_BYTES,
+                                     row_buffer + TIF_TAIL_BYTES,
+                                     produced_before};
+    tif_loop_state<W> s{reader.bit_pos,
+                        tif_fast_end(reader),
+                        0,
+                        {},
+                        tif_prev<W>::of({lzw_word<W>(byte), 1, byte}),
+                        output.at,
+                        tif_tail_after_short(lzw_load<W>(&output.tail), lzw_word<W>(byte), 1),
+                        0,
+                        false,
+                        output.short_judged,
+                        0,
+                        produced_before,
+                        TIF_FIRST_TABLE_CODE - 1,
+                        {}};
+    *s.out++ = static_cast<uint8_t>(byte);
     for (;;) {
-        if (out >= row_end) [[unlikely]] {
-            const tif_cut_result r = tif_cut_rows(rows, static_cast<std::size_t>(out - row_buffer));
-            rows.delivered += r.rows;
-            out -= static_cast<std::size_t>(r.rows) * rows.row_bytes;
-            if (r.status != 0) {
-                stop = {r.status, false};
+        if (s.out >= row_end) [[unlikely]] {
+            if (!tif_cut(in, s))
                 break;
-            }
-            const uint64_t produced =
-                uint64_t{rows.delivered} * rows.row_bytes + static_cast<std::size_t>(out - row_buffer);
-            // A full table's next_code can step back by one (see settle); no entries were counted.
-            const uint32_t codes = space.next_code > codes_at_cut ? space.next_code - codes_at_cut : 0;
-            short_judged = paths.short_strings == LZW_BY_DATA
-                               ? produced - produced_at_cut < uint64_t{codes} * TIF_SHORT_LOOP_BYTES
-                               : paths.short_strings != 0;
-            set_short_bound();
-            produced_at_cut = produced;
-            codes_at_cut = space.next_code;
         }
-
         uint32_t c;
-        if (bit_pos < bit_bound) [[likely]] {
-            c = tif_window_code(read_buffer, bit_pos, space.window_shift);
-            bit_pos += space.code_width;
-        } else {
-            space.settle();
-            if (bit_pos < fast_end) {
-                c = tif_window_code(read_buffer, bit_pos, space.window_shift);
-                bit_pos += space.code_width;
-            } else {
-                reader.bit_pos = bit_pos;
-                // ERR_READ, as unsigned, lies beyond every code.
-                c = static_cast<uint32_t>(
-                    tif_read_code(cb, io_handle, read_buffer, reader, static_cast<int>(space.code_width)));
-                bit_pos = reader.bit_pos;
-                fast_end = tif_fast_end(reader);
-            }
-            // The codes so far: the literal after the clear code, and one per entry defined since.
-            // Once the table is full the entries stop counting and the share only falls.
-            const uint64_t codes = space.next_code - TIF_FIRST_TABLE_CODE + 1;
-            const uint32_t stretch =
-                codes == 1 ? std::min(space.codes_before_event(), TIF_FIRST_VERDICT_CODES) : space.codes_before_event();
-            bit_bound = std::min(fast_end, bit_pos + stretch * space.code_width);
-            const uint64_t produced = uint64_t{rows.delivered} * rows.row_bytes +
-                                      static_cast<std::size_t>(out - row_buffer) - produced_before;
-            const lzw_roots_path roots = lzw_roots_verdict(paths, produced, codes);
-            roots_path_below = roots == lzw_roots_path::general ? 0 : LZW_ROOTS;
-            roots_in_fours = roots == lzw_roots_path::in_fours;
-            set_short_bound();
-        }
-
-        // A root names its own byte, and no table read is needed to know it. Content that does not
-        // compress is nearly all roots, so they take the shortest path: one byte stored, which
-        // touches nothing past the decoded bytes, and the entry the root before and this one make.
-        // Where nearly every code is a root (roots_in_fours), the roots that follow while no check
-        // is due go on in a loop of their own, four to a window (tif_root_codes), and the tail is
-        // taken from the bytes once they are written rather than carried from code to code.
-        if (c < roots_path_below) {
-            table.set(space.next_code, prev.word | lzw_word<W>(c) << prev.shift, prev.record);
-            space.advance();
-            if (roots_in_fours) {
-                *out = static_cast<uint8_t>(c);
-                tif_roots_state roots{bit_pos, space.next_code, c, out + 1};
-                tif_with_code_width(space.code_width, [&](auto width) {
-                    tif_root_codes<width()>(lzw_decode_table(table.block()), read_buffer, bit_bound, row_end, roots);
-                });
-                bit_pos = roots.bit_pos;
-                space.next_code = roots.next_code;
-                tail = tif_tail_after_bytes(tail, out, roots.out);
-                out = roots.out;
-                prev.set_short(lzw_word<W>(roots.last), 1);
-                continue;
-            }
-            // Stretches of roots are short here: they stay in this loop, whose few values all fit
-            // in registers, the tail carried from code to code.
-            uint8_t *at = out;
-            W last_eight = tif_tail_after_short(tail, lzw_word<W>(c), 1);
-            *at++ = static_cast<uint8_t>(c);
-            while (at < row_end && bit_pos < bit_bound) {
-                const uint32_t d = tif_window_code(read_buffer, bit_pos, space.window_shift);
-                if (d >= LZW_ROOTS)
-                    break;
-                bit_pos += space.code_width;
-                // The entry is the root before followed by this one.
-                table.set(space.next_code, lzw_word<W>(c | d << 8), 2);
-                space.advance();
-                last_eight = tif_tail_after_short(last_eight, lzw_word<W>(d), 1);
-                *at++ = static_cast<uint8_t>(d);
-                c = d;
-            }
-            out = at;
-            tail = last_eight;
-            prev.set_short(lzw_word<W>(c), 1);
+        if (s.bit_pos < s.bit_bound) [[likely]]
+            c = s.take_code(read_buffer);
+        else
+            c = tif_read_checked(in, s);
+        if (c < s.roots_path_below) {
+            tif_take_root(in, s, c);
             continue;
         }
-
         uint32_t n;
         W w;
-        if (c < space.next_code) [[likely]] {
+        if (c < s.space.next_code) [[likely]] {
             n = table.length(c);
             w = table.word(c);
             if (n >= LZW_SHORT_STRING) [[unlikely]] {
-                if (lzw_decode_table::is_control(n)) {
-                    stop =
-                        c == static_cast<uint32_t>(TIF_CLEAR_CODE) ? tif_stop{TIF_CLEARED, false} : tif_stop{1, true};
+                if (!tif_take_long<W, Blended>(in, s, c, n))
                     break;
-                }
-                lzw_string_of<W> s;
-                if (table.run_string(c, s)) {
-                    table.set(space.next_code, prev.word | lzw_word<W>(s.first) << prev.shift, prev.record);
-                    space.advance();
-                    if (out + n > row_end || rows.uniform) {
-                        if (!put_run(s))
-                            break;
-                    } else {
-                        fill_runs(s);
-                    }
-                    continue;
-                }
-                tail = table.last_eight(c);
-                ORVELN1_ASSERT(out < row_end);
-                s = table.expand(c, out, room_end);
-                table.set(space.next_code, prev.word | lzw_word<W>(s.first) << prev.shift, prev.record);
-                out += n;
-                prev = tif_prev<W>::of(s);
-                space.advance();
                 continue;
             }
-            table.set(space.next_code, prev.word | (w & lzw_word<W>(0xFF)) << prev.shift, prev.record);
-        } else if (c == space.next_code) {
-            n = prev.record & LZW_LENGTH_MASK;
+            table.set(s.space.next_code, s.prev.word | (w & lzw_word<W>(0xFF)) << s.prev.shift, s.prev.record);
+        } else if (c == s.space.next_code) {
+            n = s.prev.record & LZW_LENGTH_MASK;
             if (n >= LZW_SHORT_STRING) {
-                lzw_string_of<W> s;
-                if (out + n > row_end || rows.uniform) {
-                    table.define(c, prev.string(), prev.first());
-                    if (table.run_string(c, s)) {
-                        space.advance();
-                        if (!put_run(s))
-                            break;
-                        continue;
-                    }
-                }
-                if ((prev.record & LZW_RUN_FLAG) != 0) {
-                    const lzw_string_of<W> run = table.extend_run(c, prev.string());
-                    space.advance();
-                    fill_runs(run);
-                    continue;
-                }
-                ORVELN1_ASSERT(out < row_end);
-                s = table.expand_new(c, prev.string(), out, static_cast<std::size_t>(out - row_buffer), room_end);
-                out += n;
-                // The previous string, 7 bytes or more, ends the tail; its first byte follows.
-                tail = tif_tail_after_short(tail, lzw_word<W>(s.first), 1);
-                prev = tif_prev<W>::of(s);
-                space.advance();
+                if (!tif_take_new_long<W, Blended>(in, s, c, n))
+                    break;
                 continue;
             }
             // A string this short begins its word.
-            w = prev.word | lzw_word<W>(lzw_low32(prev.word) & 0xFF) << prev.shift;
-            table.set(c, w, prev.record);
+            w = s.prev.word | lzw_word<W>(lzw_low32(s.prev.word) & 0xFF) << s.prev.shift;
+            table.set(c, w, s.prev.record);
         } else {
             // A failed read is told apart from a code beyond the next free one only here, where
             // decoding has stopped anyway; tif_lzw_decompress reports both as bad data.
-            stop = {c == static_cast<uint32_t>(ERR_READ) ? ERR_READ : ERR_BAD_DATA, true};
+            s.stop = {c == static_cast<uint32_t>(ERR_READ) ? ERR_READ : ERR_BAD_DATA, true};
             break;
         }
-        tail = tif_tail_after_short(tail, w, n);
-        out += n;
-        tif_put_short(row_buffer, whole_from, out, tail);
-        prev.set_short(w, n);
-        space.advance();
-        // A short string often starts a stretch of them, which goes on in a loop of its own where
-        // that is judged worth it. Its stores need not check the row buffer's front.
-        if (bit_pos < short_bound && out >= whole_from) {
-            tif_short_state<W> st{bit_pos, space.next_code, w, n, out, tail};
-            tif_with_code_width(space.code_width, [&](auto width) {
-                tif_short_codes<width()>(table, read_buffer, bit_bound, row_end, st);
-            });
-            bit_pos = st.bit_pos;
-            space.next_code = st.next_code;
-            prev.set_short(st.prev_word, st.prev_length);
-            out = st.out;
-            tail = st.tail;
-        }
+        tif_take_short(in, s, w, n);
     }
-    reader.bit_pos = bit_pos;
-    output.at = out;
-    lzw_store_word(&output.tail, tail);
-    output.short_judged = short_judged;
-    return stop;
+    reader.bit_pos = s.bit_pos;
+    output.at = s.out;
+    lzw_store_word(&output.tail, s.tail);
+    output.short_judged = s.short_judged;
+    return s.stop;
 }
 
 // What the decode of a strip works with, past its first clear code.
