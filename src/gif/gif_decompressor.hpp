@@ -10,6 +10,7 @@
 #include "boundary/callbacks.hpp"
 #include "boundary/result_codes.hpp"
 #include "gif/gif_format.hpp"
+#include "lzw/lzw_code_order.hpp"
 #include "lzw/lzw_decode_table.hpp"
 #include "lzw/lzw_target.hpp"
 
@@ -65,19 +66,12 @@ struct gif_read_result {
 [[nodiscard]] gif_read_result gif_read_code_slow(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
                                                  gif_bit_reader reader, uint32_t code_width) noexcept;
 
-// The bits from bit_pos on, which lies below the reader's fast_end, from the lowest bit of a window
-// of the target's width (see lzw_window_word): the 8 bytes from bit_pos's byte are the reader's
-// to load, and at least LZW_WINDOW_BITS - 7 of the window's bits are the stream's. A code starts
-// at most 7 bits into a byte and is at most 12 bits long, so the window holds one code, or two.
-[[nodiscard]] inline lzw_window_word gif_narrow_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
-{
-    return lzw_detail::load_window<std::endian::little>(read_buffer + (bit_pos >> 3)) >> (bit_pos & 7);
-}
-// The code of code_width bits at bit_pos, which lies below the reader's fast_end.
+// The code of code_width bits at bit_pos, which lies below the reader's fast_end: the 8 bytes from
+// bit_pos's byte are the reader's to load.
 [[nodiscard]] inline uint32_t gif_window_code(const uint8_t *read_buffer, uint32_t bit_pos,
                                               uint32_t code_width) noexcept
 {
-    return static_cast<uint32_t>(gif_narrow_window(read_buffer, bit_pos)) & ((1u << code_width) - 1);
+    return lzw_lsb_first::code(lzw_lsb_first::window(read_buffer, bit_pos), 0, code_width);
 }
 
 // Takes the next code of code_width bits, least significant bit first.

@@ -11,6 +11,7 @@
 #include "boundary/memory.hpp"
 #include "lzw/lzw_fill_sse2.hpp"
 #include "lzw/lzw_paths.hpp"
+#include "lzw/lzw_root_stretch.hpp"
 #include "lzw/lzw_target.hpp"
 #include "orveln1.h"
 
@@ -147,18 +148,11 @@ struct tif_code_space {
     [[nodiscard]] uint32_t codes_before_event() const noexcept { return event_code - next_code - 1; }
 };
 
-// The bits from bit_pos on, which lies below tif_fast_end, at the top of a window of the target's
-// width (see lzw_window_word): the 8 bytes from bit_pos's byte are the reader's to load, and at
-// least LZW_WINDOW_BITS - 7 of the window's bits are the stream's.
-inline lzw_window_word tif_narrow_window(const uint8_t *read_buffer, uint32_t bit_pos) noexcept
-{
-    return lzw_detail::load_window<std::endian::big>(read_buffer + (bit_pos >> 3)) << (bit_pos & 7);
-}
 // The code at bit_pos, which lies below tif_fast_end; window_shift is LZW_WINDOW_BITS less the
 // code width.
 inline uint32_t tif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t window_shift) noexcept
 {
-    return static_cast<uint32_t>(tif_narrow_window(read_buffer, bit_pos) >> window_shift);
+    return static_cast<uint32_t>(lzw_msb_first::window(read_buffer, bit_pos) >> window_shift);
 }
 
 // A generation's first verdict on its roots (see lzw_judge_roots) rests on the literal after the
@@ -256,7 +250,7 @@ ORVELN1_FORCEINLINE inline void tif_short_codes_loop(lzw_decode_table_of<W> tabl
             return true;
         };
         for (; count >= 2; count -= 2) {
-            const lzw_window_word window = tif_narrow_window(read_buffer, bit_pos);
+            const lzw_window_word window = lzw_msb_first::window(read_buffer, bit_pos);
             if (!take(static_cast<uint32_t>(window >> window_shift)))
                 break;
             if (!take(static_cast<uint32_t>(window << code_width >> window_shift))) {
@@ -308,65 +302,14 @@ template <typename F> ORVELN1_FORCEINLINE inline void tif_with_code_width(uint32
     }
 }
 
-// The loop state of a stretch of roots (see tif_root_codes).
-struct tif_roots_state {
-    uint32_t bit_pos;
-    uint32_t next_code;
-    // The root before the next code.
-    uint32_t last;
-    uint8_t *out;
-};
-
-// Takes roots for as long as they come with no check due: the code lies below bit_bound and the
-// output position below row_end. A root names its own byte, so each takes one byte stored and the
-// entry that the root before and it make, and no table read. For content that does not compress,
-// nearly all roots: four of them are taken to a window where all four are roots and lie within
-// both bounds, with one load, one test and one store of their bytes. Stops before the first code
-// that is not a root, leaving it unread.
+// The roots that follow while no check is due, four to a window (see lzw_take_roots), at a code
+// width the loop takes as a constant.
 template <uint32_t code_width>
 ORVELN1_NOINLINE void tif_root_codes(lzw_decode_table table, const uint8_t *read_buffer, uint32_t bit_bound,
-                                     const uint8_t *row_end, tif_roots_state &state) noexcept
+                                     const uint8_t *row_end, lzw_roots_state &state) noexcept
 {
-    uint32_t bit_pos = state.bit_pos;
-    uint32_t next_code = state.next_code;
-    uint32_t c = state.last;
-    uint8_t *out = state.out;
-    constexpr uint32_t window_shift = LZW_WINDOW_BITS - code_width;
-    // A window of the target's width holds two codes, a 64-bit one all four: they start at most 7
-    // bits in. The second window's bytes lie within the 8 bytes from the first code's.
-    constexpr bool one_window = 7 + 4 * code_width <= LZW_WINDOW_BITS;
-    while (row_end - out >= 4 && bit_pos + 3 * code_width < bit_bound) {
-        const lzw_window_word window = tif_narrow_window(read_buffer, bit_pos);
-        const lzw_window_word later =
-            one_window ? window << 2 * code_width : tif_narrow_window(read_buffer, bit_pos + 2 * code_width);
-        const auto d0 = static_cast<uint32_t>(window >> window_shift);
-        const auto d1 = static_cast<uint32_t>(window << code_width >> window_shift);
-        const auto d2 = static_cast<uint32_t>(later >> window_shift);
-        const auto d3 = static_cast<uint32_t>(later << code_width >> window_shift);
-        if ((d0 | d1 | d2 | d3) >= LZW_ROOTS)
-            break;
-        bit_pos += 4 * code_width;
-        // Each entry is the root before followed by the next.
-        table.set(next_code, c | d0 << 8, 2);
-        table.set(next_code + 1, d0 | d1 << 8, 2);
-        table.set(next_code + 2, d1 | d2 << 8, 2);
-        table.set(next_code + 3, d2 | d3 << 8, 2);
-        next_code += 4;
-        lzw_detail::store4(out, d0 | d1 << 8 | d2 << 16 | d3 << 24);
-        out += 4;
-        c = d3;
-    }
-    while (out < row_end && bit_pos < bit_bound) {
-        const uint32_t d = tif_window_code(read_buffer, bit_pos, window_shift);
-        if (d >= LZW_ROOTS)
-            break;
-        bit_pos += code_width;
-        table.set(next_code, c | d << 8, 2);
-        ++next_code;
-        *out++ = static_cast<uint8_t>(d);
-        c = d;
-    }
-    state = {bit_pos, next_code, c, out};
+    lzw_take_roots<lzw_msb_first>(table, read_buffer, bit_bound, row_end, LZW_ROOTS,
+                                  std::integral_constant<uint32_t, code_width>{}, true, state);
 }
 
 // What cutting rows came to: status 0 to go on, 1 when the last row asked for went out, or the
@@ -698,7 +641,7 @@ ORVELN1_FORCEINLINE inline void tif_take_root(const tif_generation_input<W> &in,
     s.space.advance();
     if (s.roots_in_fours) {
         *s.out = static_cast<uint8_t>(c);
-        tif_roots_state roots{s.bit_pos, s.space.next_code, c, s.out + 1};
+        lzw_roots_state roots{s.bit_pos, s.space.next_code, c, s.out + 1};
         tif_with_code_width(s.space.code_width, [&](auto width) {
             tif_root_codes<width()>(lzw_decode_table(in.table.block()), in.read_buffer, s.bit_bound, in.row_end, roots);
         });
