@@ -12,7 +12,6 @@
 #include "boundary/image_header.hpp"
 #include "boundary/memory.hpp"
 #include "lzw/lzw_paths.hpp"
-#include "lzw/lzw_root_stretch.hpp"
 #include "orveln1.h"
 
 namespace orveln1
@@ -293,22 +292,54 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes_loop(const gif_input &in, gi
         uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
         uint8_t *const out = pending + fill;
         if constexpr (Roots) {
-            // The roots that follow within the row and the bytes held, while the code width stays,
-            // stay on this path (lzw_take_roots): where nearly every code is a root (in_fours),
-            // four to a window while all four are roots.
+            // The roots that follow within the row and the bytes held stay in this short loop;
+            // where nearly every code is a root (in_fours), four to a window while all four are
+            // roots and the code width stays: one load, one test and one store of their bytes.
             if (c < in.clear_code) {
                 table.define(space.next_code, prev, c);
                 space.advance();
                 *out = static_cast<uint8_t>(c);
-                lzw_roots_state roots{reader.bit_pos, space.next_code, c, out + 1};
-                const uint32_t bit_bound = lzw_stretch_bound(reader.bit_pos, reader.fast_end, space.next_code,
-                                                             space.width_limit, space.code_width);
-                lzw_take_roots<lzw_lsb_first>(table, in.read_buffer, bit_bound, pending + width, in.clear_code,
-                                              space.code_width, rows.roots == lzw_roots_path::in_fours, roots);
-                reader.bit_pos = roots.bit_pos;
-                space.next_code = roots.next_code;
-                fill = static_cast<uint32_t>(roots.out - pending);
-                c = roots.last;
+                ++fill;
+                const uint32_t code_width = space.code_width;
+                const uint32_t mask = (1u << code_width) - 1;
+                const bool in_fours = rows.roots == lzw_roots_path::in_fours;
+                while (in_fours && width - fill >= 4 && reader.bit_pos < reader.fast_end &&
+                       space.next_code + 4 < space.width_limit) {
+                    // A window of the target's width holds two codes, a 64-bit one all four; the
+                    // second window's bytes lie within the 8 bytes from the first code's.
+                    const lzw_window_word window = lzw_lsb_first::window(in.read_buffer, reader.bit_pos);
+                    const lzw_window_word later =
+                        LZW_WINDOW_BITS >= 7 + 4 * GIF_MAX_CODE_WIDTH
+                            ? window >> 2 * code_width
+                            : lzw_lsb_first::window(in.read_buffer, reader.bit_pos + 2 * code_width);
+                    const auto d0 = static_cast<uint32_t>(window) & mask;
+                    const auto d1 = static_cast<uint32_t>(window >> code_width) & mask;
+                    const auto d2 = static_cast<uint32_t>(later) & mask;
+                    const auto d3 = static_cast<uint32_t>(later >> code_width) & mask;
+                    // The clear code is a power of two, the roots all the codes below it.
+                    if ((d0 | d1 | d2 | d3) >= in.clear_code)
+                        break;
+                    reader.bit_pos += 4 * code_width;
+                    // Each entry is the root before followed by the next.
+                    table.set(space.next_code, lzw_word<W>(c | d0 << 8), 2);
+                    table.set(space.next_code + 1, lzw_word<W>(d0 | d1 << 8), 2);
+                    table.set(space.next_code + 2, lzw_word<W>(d1 | d2 << 8), 2);
+                    table.set(space.next_code + 3, lzw_word<W>(d2 | d3 << 8), 2);
+                    space.next_code += 4;
+                    lzw_detail::store4(pending + fill, d0 | d1 << 8 | d2 << 16 | d3 << 24);
+                    fill += 4;
+                    c = d3;
+                }
+                while (fill < width && reader.bit_pos < reader.fast_end) {
+                    const uint32_t d = gif_window_code(in.read_buffer, reader.bit_pos, space.code_width);
+                    if (d >= in.clear_code)
+                        break;
+                    reader.bit_pos += space.code_width;
+                    table.set(space.next_code, lzw_word<W>(c | d << 8), 2);
+                    space.advance();
+                    pending[fill++] = static_cast<uint8_t>(d);
+                    c = d;
+                }
                 prev = {lzw_word<W>(c), 1, c};
                 continue;
             }
