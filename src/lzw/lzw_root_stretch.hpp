@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The decoders' path for a stretch of roots. A root (a code below the first control code) names its
-// own byte, so it needs no table read: each takes one byte stored and the entry that the root
-// before and it make. For content that does not compress, nearly all codes are roots; there they
-// are taken four to a window where all four are roots, with one load, one test and one store of
-// their bytes.
+// A path for a stretch of roots, in either code order. A root (a code below the first control
+// code) names its own byte, so it needs no table read: each takes one byte stored and the entry
+// that the root before and it make. For content that does not compress, nearly all codes are
+// roots; there they are taken four to a window where all four are roots, with one load, one test
+// and one store of their bytes. The stretch ends before the code space's next width step, which
+// suits the TIFF decoder, whose stretches are bounded so anyway; the GIF decoder keeps a loop that
+// widens as it goes, as its 16-colour images decode faster that way.
 #pragma once
 
 #include <cstdint>
@@ -26,20 +28,9 @@ struct lzw_roots_state {
     uint8_t *out;
 };
 
-// The codes that may follow from bit_pos with no check: each starts below `bit_limit` (where one
-// window load stays within the bytes held) and leaves the code space's width and the table's
-// fullness as they are, that is, each code defines an entry below `width_limit` - 1. The bound
-// below which a stretch's codes start.
-[[nodiscard]] constexpr uint32_t lzw_stretch_bound(uint32_t bit_pos, uint32_t bit_limit, uint32_t next_code,
-                                                   uint32_t width_limit, uint32_t code_width) noexcept
-{
-    const uint32_t codes = next_code + 1 < width_limit ? width_limit - next_code - 1 : 0;
-    const uint32_t by_codes = bit_pos + codes * code_width;
-    return by_codes < bit_limit ? by_codes : bit_limit;
-}
-
 // Takes roots in Order for as long as they come with no check due: each code starts below
-// bit_bound (see lzw_stretch_bound) and its byte goes below out_end. `roots` is the first control
+// bit_bound, where one window load stays within the bytes held and the code space's width and the
+// table's fullness stay as they are, and its byte goes below out_end. `roots` is the first control
 // code, a power of two: the roots are all the codes below it. With `in_fours`, four to a window
 // while all four are roots and lie within both bounds, then one at a time. Stops before the first
 // code that is not a root, leaving it unread.
