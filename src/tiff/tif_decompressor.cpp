@@ -713,7 +713,10 @@ ORVELN1_FORCEINLINE inline void tif_fill_runs(const tif_generation_input<W> &in,
                                               lzw_string_of<W> run) noexcept
 {
     uint32_t unwritten = run.length;
-    const auto more = [&] { return s.out + unwritten + run.length + 1 <= in.row_end && s.next_is_new(in.read_buffer); };
+    const auto more = [&] {
+        return s.bit_pos < s.bit_bound && s.out + unwritten + run.length + 1 <= in.row_end &&
+               tif_window_code(in.read_buffer, s.bit_pos, s.space.window_shift) == s.space.next_code;
+    };
     if (more()) {
         s.bit_pos += s.space.code_width;
         run = in.table.extend_run(s.space.next_code, run);
