@@ -113,6 +113,12 @@ std::vector<stream_case> stream_cases()
         {"specks_in_flat", runs(203, 300, 1, 1, 331), 203, 300, 8, 0x0800},
         {"runs_one_past_the_width", runs(41, 400, 42, 2), 41, 400, 8, 0x0800},
         {"long_runs_over_rows", runs(9, 2000, 1500, 4), 9, 2000, 8, 0x0800},
+        // A run that continues a run of its byte knows the pixels before it and the slot hold that
+        // byte: flat rows wider than the strings, runs of another byte ending inside a row, a speck
+        // between runs of one byte.
+        {"flat_wider_than_strings", runs(500, 600, 1, 1), 500, 600, 8, 0x0800},
+        {"long_runs_of_two_bytes", runs(300, 500, 700, 2), 300, 500, 8, 0x0800},
+        {"rare_specks_in_wide_flat", runs(700, 300, 1, 1, 4999), 700, 300, 8, 0x0800},
     };
     // Interlaced heights that leave passes empty or short; rows coded past the height are not delivered.
     for (const int32_t h : {1, 2, 3, 4, 5, 7, 8, 9, 20, 33})
