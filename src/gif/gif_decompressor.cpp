@@ -224,6 +224,8 @@ struct gif_code_space {
     uint32_t next_code;
     uint32_t width_limit;
 
+    // The codes of the current width lie under this mask.
+    [[nodiscard]] uint32_t code_mask() const noexcept { return width_limit - 1; }
     void widen() noexcept
     {
         ++code_width;
@@ -297,6 +299,9 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes_loop(const gif_input &in, gi
     lzw_string_of<W> prev = generation.prev;
     const auto width = static_cast<uint32_t>(rows.width);
     uint8_t *const pending = rows.pending;
+    // Held apart from `in`, which the loop reads through a reference: one load less per code
+    // where registers are few.
+    uint8_t *const read_buffer = in.read_buffer;
     // The row block ends here (see gif_pending_bytes).
     const uint8_t *const room_end = pending + gif_pending_bytes(width);
     // Runs that reach the row's end are written into the slot directly (depth 8 only).
@@ -314,7 +319,7 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes_loop(const gif_input &in, gi
 
     while (fill < width) {
         // GIF_SHORT_READ lies beyond every code: the data ends there.
-        uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, space.code_width);
+        uint32_t c = gif_read_code(in.cb, in.io_handle, reader, read_buffer, space.code_width, space.code_mask());
         uint8_t *const out = pending + fill;
         if constexpr (Roots) {
             // The roots that follow within the row and the bytes held stay in this short loop;
@@ -326,17 +331,17 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes_loop(const gif_input &in, gi
                 *out = static_cast<uint8_t>(c);
                 ++fill;
                 const uint32_t code_width = space.code_width;
-                const uint32_t mask = (1u << code_width) - 1;
+                const uint32_t mask = space.code_mask();
                 const bool in_fours = rows.roots == lzw_roots_path::in_fours;
                 while (in_fours && width - fill >= 4 && reader.bit_pos < reader.fast_end &&
                        space.next_code + 4 < space.width_limit) {
                     // A window of the target's width holds two codes, a 64-bit one all four; the
                     // second window's bytes lie within the 8 bytes from the first code's.
-                    const lzw_window_word window = lzw_lsb_first::window(in.read_buffer, reader.bit_pos);
+                    const lzw_window_word window = lzw_lsb_first::window(read_buffer, reader.bit_pos);
                     const lzw_window_word later =
                         LZW_WINDOW_BITS >= 7 + 4 * GIF_MAX_CODE_WIDTH
                             ? window >> 2 * code_width
-                            : lzw_lsb_first::window(in.read_buffer, reader.bit_pos + 2 * code_width);
+                            : lzw_lsb_first::window(read_buffer, reader.bit_pos + 2 * code_width);
                     const auto d0 = static_cast<uint32_t>(window) & mask;
                     const auto d1 = static_cast<uint32_t>(window >> code_width) & mask;
                     const auto d2 = static_cast<uint32_t>(later) & mask;
@@ -356,7 +361,7 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_codes_loop(const gif_input &in, gi
                     c = d3;
                 }
                 while (fill < width && reader.bit_pos < reader.fast_end) {
-                    const uint32_t d = gif_window_code(in.read_buffer, reader.bit_pos, space.code_width);
+                    const uint32_t d = gif_window_code(read_buffer, reader.bit_pos, space.code_mask());
                     if (d >= in.clear_code)
                         break;
                     reader.bit_pos += space.code_width;
@@ -449,7 +454,8 @@ ORVELN1_FORCEINLINE inline int32_t gif_decode_generation_codes(const gif_input &
     // The code after a clear code names a byte: only the codes below 256 have been set since the
     // reset, so any other code ends the data, as does the end code; another clear code simply
     // clears again.
-    const uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, generation.space.code_width);
+    const uint32_t c = gif_read_code(in.cb, in.io_handle, reader, in.read_buffer, generation.space.code_width,
+                                     generation.space.code_mask());
     if (c == in.clear_code)
         return GIF_CLEARED;
     if (c == in.clear_code + 1)
@@ -638,7 +644,7 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         rows.roots = static_cast<lzw_roots_path>(in.paths.roots);
 
     gif_bit_reader reader;
-    const uint32_t first = gif_read_code(cb, io_handle, reader, read_buffer, in.first_width);
+    const uint32_t first = gif_read_code(cb, io_handle, reader, read_buffer, in.first_width, gif_code_mask(in.first_width));
     report.leading_clear_code = first == clear_code;
     if (first != clear_code) {
         if (!start_cleared)

@@ -66,20 +66,28 @@ struct gif_read_result {
 [[nodiscard]] gif_read_result gif_read_code_slow(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer,
                                                  gif_bit_reader reader, uint32_t code_width) noexcept;
 
-// The code of code_width bits at bit_pos, which lies below the reader's fast_end: the 8 bytes from
-// bit_pos's byte are the reader's to load.
-[[nodiscard]] inline uint32_t gif_window_code(const uint8_t *read_buffer, uint32_t bit_pos,
-                                              uint32_t code_width) noexcept
+// The low code_width bits, as a mask: 2^code_width - 1, which the decode loop holds already (one
+// below the code space's next width step) rather than build from the width for every code.
+[[nodiscard]] constexpr uint32_t gif_code_mask(uint32_t code_width) noexcept
 {
-    return lzw_lsb_first::code(lzw_lsb_first::window(read_buffer, bit_pos), 0, code_width);
+    return (1u << code_width) - 1;
 }
 
-// Takes the next code of code_width bits, least significant bit first.
-[[nodiscard]] inline uint32_t gif_read_code(const codec_callbacks &cb, int32_t io_handle, gif_bit_reader &reader,
-                                            uint8_t *read_buffer, uint32_t code_width) noexcept
+// The code under `code_mask` (gif_code_mask) at bit_pos, which lies below the reader's fast_end:
+// the 8 bytes from bit_pos's byte are the reader's to load.
+[[nodiscard]] inline uint32_t gif_window_code(const uint8_t *read_buffer, uint32_t bit_pos,
+                                              uint32_t code_mask) noexcept
 {
+    return static_cast<uint32_t>(lzw_lsb_first::window(read_buffer, bit_pos)) & code_mask;
+}
+
+// Takes the next code of code_width bits (under code_mask), least significant bit first.
+[[nodiscard]] inline uint32_t gif_read_code(const codec_callbacks &cb, int32_t io_handle, gif_bit_reader &reader,
+                                            uint8_t *read_buffer, uint32_t code_width, uint32_t code_mask) noexcept
+{
+    ORVELN1_ASSERT(code_mask == gif_code_mask(code_width));
     if (reader.bit_pos < reader.fast_end) [[likely]] {
-        const uint32_t code = gif_window_code(read_buffer, reader.bit_pos, code_width);
+        const uint32_t code = gif_window_code(read_buffer, reader.bit_pos, code_mask);
         reader.bit_pos += code_width;
         return code;
     }
