@@ -104,6 +104,9 @@ std::vector<stream_case> stream_cases()
         // Packed rows: at an odd width at depth 4 the last low nibble is 0 even when the next row's
         // first pixel is already decoded.
         {"depth_4_odd_width", make_pixels(image_kind::flat, 3, 4, 16, 0xF), 3, 4, 4, 0x0400},
+        // Rows wide enough for the packing's vector loop, with pairs and a lone pixel past its blocks.
+        {"depth_4_width_64", make_pixels(noise, 64, 9, 16), 64, 9, 4, 0x0400},
+        {"depth_4_width_97", make_pixels(noise, 97, 9, 16), 97, 9, 4, 0x0400},
         {"depth_1_width_10", make_pixels(noise, 10, 20, 2), 10, 20, 1, 0x0200},
         // Depth 8 runs that reach a row's end are written into the row slot, skipping bytes it already
         // holds: runs of another byte, short codes between runs of one byte, padding the next row's
