@@ -88,7 +88,8 @@ struct gif_rows {
 // gif_pack_row's work, for each build of it: for the module's floor, and on 32-bit x86 for SSE2,
 // where the compiler packs 16 pixels at a time rather than one pair (4-bit images decoded at half
 // the x86-64 module's speed without it).
-ORVELN1_FORCEINLINE inline void gif_pack_row_with(uint8_t *slot, const uint8_t *pixels, int32_t width, int32_t depth) noexcept
+ORVELN1_FORCEINLINE inline void gif_pack_row_with(uint8_t *slot, const uint8_t *pixels, int32_t width,
+                                                  int32_t depth) noexcept
 {
     if (depth == 1) {
         uint32_t bits = 0;
@@ -667,7 +668,8 @@ int32_t gif_lzw_decompress(const codec_callbacks &cb, int32_t io_handle, uint8_t
         rows.roots = static_cast<lzw_roots_path>(in.paths.roots);
 
     gif_bit_reader reader;
-    const uint32_t first = gif_read_code(cb, io_handle, reader, read_buffer, in.first_width, gif_code_mask(in.first_width));
+    const uint32_t first =
+        gif_read_code(cb, io_handle, reader, read_buffer, in.first_width, gif_code_mask(in.first_width));
     report.leading_clear_code = first == clear_code;
     if (first != clear_code) {
         if (!start_cleared)

@@ -75,8 +75,7 @@ struct gif_read_result {
 
 // The code under `code_mask` (gif_code_mask) at bit_pos, which lies below the reader's fast_end:
 // the 8 bytes from bit_pos's byte are the reader's to load.
-[[nodiscard]] inline uint32_t gif_window_code(const uint8_t *read_buffer, uint32_t bit_pos,
-                                              uint32_t code_mask) noexcept
+[[nodiscard]] inline uint32_t gif_window_code(const uint8_t *read_buffer, uint32_t bit_pos, uint32_t code_mask) noexcept
 {
     return static_cast<uint32_t>(lzw_lsb_first::window(read_buffer, bit_pos)) & code_mask;
 }
