@@ -212,8 +212,9 @@ ORVELN1_NOINLINE gif_delivery gif_put_run(gif_rows &rows, uint32_t fill, uint32_
     const auto width = static_cast<uint32_t>(rows.width);
     uint8_t *const slot = rows.slot;
     const bool held = rows.uniform && rows.uniform_byte == byte;
-    // The pending pixels are this run's byte too: a run continued by a run of the same byte.
-    const bool continued = fill == rows.run_fill && byte == rows.run_byte;
+    // The pending pixels are this run's byte too (a run continued by a run of the same byte), or
+    // there are none.
+    const bool continued = fill == 0 || (fill == rows.run_fill && byte == rows.run_byte);
     rows.run_fill = GIF_NO_RUN;
     // Where the slot holds the byte, only codes written since the last run and their junk differ.
     const uint32_t row_left = width - fill < n ? width - fill : n;
@@ -222,7 +223,7 @@ ORVELN1_NOINLINE gif_delivery gif_put_run(gif_rows &rows, uint32_t fill, uint32_
     else if (fill != rows.uniform_fill)
         std::memset(slot + fill, byte, std::min(LZW_STORE_OVERRUN, row_left));
     if (row_left == n) {
-        if (continued || fill == 0) {
+        if (continued) {
             rows.run_fill = fill + n;
             rows.run_byte = byte;
         }
