@@ -11,6 +11,7 @@
 #include "boundary/compiler.hpp"
 #include "boundary/image_header.hpp"
 #include "boundary/memory.hpp"
+#include "lzw/lzw_decode_loop.hpp"
 #include "lzw/lzw_paths.hpp"
 #include "orveln1.h"
 
@@ -325,10 +326,14 @@ template <typename W> struct gif_generation {
     uint64_t decoded_before;
 };
 
-// Decodes codes of one table generation until the pending pixels make a row (GIF_ROW_FULL), the
-// next clear code (GIF_CLEARED) or the end of decoding (0, or the host's refusal). The reader, the
-// pending count and the generation are kept in locals, so that the loop holds them in registers,
-// and given back at the end.
+// The GIF decoder's part of the shared code loop (lzw_decode_codes): codes read from the data
+// sub-blocks, widening as soon as the next free code reaches 2^width, and strings expanded into the
+// pending area, whose short stores leave junk past the string that the next one covers. The loop
+// stops once the pending pixels make a row (GIF_ROW_FULL), at the next clear code (GIF_CLEARED) or
+// at the end of decoding (a GIF_ENDED value, or the host's refusal). The reader, the pending count,
+// the generation and the result are named by reference to locals of gif_decode_codes_loop: once
+// inlined, the compiler holds them in registers as it would the locals themselves (held by value
+// here, the i686 build spilled more and decoded up to 6 % slower).
 //
 // With `Roots`, codes below the clear code take a path of their own: a root names its own byte,
 // and no table read is needed to know it. Content that does not compress is nearly all roots, so
@@ -336,134 +341,183 @@ template <typename W> struct gif_generation {
 // Where roots are few, telling them apart costs every code a comparison for nothing; so the
 // verdict (lzw_judge_roots, from the pixels and codes since the clear) is judged at each row
 // handed out, and each loop has only its own path. W is the form the words are held in (see
-// lzw_word.hpp); gif_decode_codes, below, is the loop as a function of its own for each form.
+// lzw_word.hpp).
+template <typename W, bool Roots> struct gif_codes {
+    using common_string = lzw_string_of<W>;
+    // Strings of 8 bytes take the common path too: one store writes them.
+    static constexpr uint32_t long_from = LZW_SHORT_STRING + 1;
+
+    const gif_input &in;
+    lzw_decode_table_of<W> table;
+    gif_rows &rows;
+    gif_bit_reader &reader;
+    uint32_t &fill;
+    gif_code_space &space;
+    lzw_string_of<W> &prev;
+    int32_t &result;
+    uint32_t width;
+    uint8_t *pending;
+    // Held apart from `in`, which the loop reads through a reference: one load less per code
+    // where registers are few.
+    uint8_t *read_buffer;
+    // The row block ends here (see gif_pending_bytes).
+    const uint8_t *room_end;
+    // Runs that reach the row's end are written into the slot directly (depth 8 only).
+    bool runs_in_slot;
+    // Where the string of the code just read goes.
+    uint8_t *out = nullptr;
+
+    [[nodiscard]] ORVELN1_FORCEINLINE bool has_room() const noexcept { return fill < width; }
+    // The rows are handed out by the generation's loop, between calls of this one.
+    [[nodiscard]] ORVELN1_FORCEINLINE bool make_room() const noexcept { return false; }
+    // GIF_SHORT_READ lies beyond every code: the data ends there.
+    [[nodiscard]] ORVELN1_FORCEINLINE uint32_t read_code() noexcept
+    {
+        const uint32_t c = gif_read_code(in.cb, in.io_handle, reader, read_buffer, space.code_width, space.code_mask());
+        out = pending + fill;
+        return c;
+    }
+    [[nodiscard]] ORVELN1_FORCEINLINE uint32_t roots_below() const noexcept { return Roots ? in.clear_code : 0; }
+    [[nodiscard]] ORVELN1_FORCEINLINE uint32_t next_code() const noexcept { return space.next_code; }
+
+    // The roots that follow within the row and the bytes held stay in this short loop; where
+    // nearly every code is a root (in_fours), four to a window while all four are roots and the
+    // code width stays: one load, one test and one store of their bytes.
+    ORVELN1_FORCEINLINE void take_root(uint32_t c) noexcept
+    {
+        table.define(space.next_code, prev, c);
+        space.advance();
+        *out = static_cast<uint8_t>(c);
+        ++fill;
+        const uint32_t code_width = space.code_width;
+        const uint32_t mask = space.code_mask();
+        const bool in_fours = rows.roots == lzw_roots_path::in_fours;
+        while (in_fours && width - fill >= 4 && reader.bit_pos < reader.fast_end &&
+               space.next_code + 4 < space.width_limit) {
+            // A window of the target's width holds two codes, a 64-bit one all four; the second
+            // window's bytes lie within the 8 bytes from the first code's.
+            const lzw_window_word window = lzw_lsb_first::window(read_buffer, reader.bit_pos);
+            const lzw_window_word later = LZW_WINDOW_BITS >= 7 + 4 * GIF_MAX_CODE_WIDTH
+                                              ? window >> 2 * code_width
+                                              : lzw_lsb_first::window(read_buffer, reader.bit_pos + 2 * code_width);
+            const auto d0 = static_cast<uint32_t>(window) & mask;
+            const auto d1 = static_cast<uint32_t>(window >> code_width) & mask;
+            const auto d2 = static_cast<uint32_t>(later) & mask;
+            const auto d3 = static_cast<uint32_t>(later >> code_width) & mask;
+            // The clear code is a power of two, the roots all the codes below it.
+            if ((d0 | d1 | d2 | d3) >= in.clear_code)
+                break;
+            reader.bit_pos += 4 * code_width;
+            // Each entry is the root before followed by the next.
+            table.set(space.next_code, lzw_word<W>(c | d0 << 8), 2);
+            table.set(space.next_code + 1, lzw_word<W>(d0 | d1 << 8), 2);
+            table.set(space.next_code + 2, lzw_word<W>(d1 | d2 << 8), 2);
+            table.set(space.next_code + 3, lzw_word<W>(d2 | d3 << 8), 2);
+            space.next_code += 4;
+            lzw_detail::store4(pending + fill, d0 | d1 << 8 | d2 << 16 | d3 << 24);
+            fill += 4;
+            c = d3;
+        }
+        while (fill < width && reader.bit_pos < reader.fast_end) {
+            const uint32_t d = gif_window_code(read_buffer, reader.bit_pos, space.code_mask());
+            if (d >= in.clear_code)
+                break;
+            reader.bit_pos += space.code_width;
+            table.set(space.next_code, lzw_word<W>(c | d << 8), 2);
+            space.advance();
+            pending[fill++] = static_cast<uint8_t>(d);
+            c = d;
+        }
+        prev = {lzw_word<W>(c), 1, c};
+    }
+
+    // Hands out the rows a run reaches, the run's entry defined and counted.
+    [[nodiscard]] ORVELN1_FORCEINLINE lzw_step take_run(const lzw_string_of<W> &run) noexcept
+    {
+        prev = run;
+        space.advance();
+        const gif_delivery d = gif_put_run(rows, fill, run.length, static_cast<uint8_t>(run.first));
+        fill = d.fill;
+        if (d.status == 0)
+            return lzw_step::taken;
+        result = d.status < 0 ? d.status : gif_ended(gif_end::complete);
+        return lzw_step::stop;
+    }
+
+    // A control code, or a string longer than 8 bytes: a run that reaches the row's end, or any
+    // run while the slot holds one byte, goes to gif_put_run; any other takes the common path.
+    [[nodiscard]] ORVELN1_FORCEINLINE lzw_step take_long(uint32_t c, uint32_t n) noexcept
+    {
+        if (lzw_decode_table::is_control(n)) {
+            result = c == in.clear_code ? GIF_CLEARED : gif_ended(gif_end::end_code);
+            return lzw_step::stop;
+        }
+        lzw_string_of<W> s;
+        if (runs_in_slot && (fill + n >= width || rows.uniform) && table.run_string(c, s)) {
+            table.define(space.next_code, prev, s.first);
+            return take_run(s);
+        }
+        return lzw_step::common;
+    }
+
+    [[nodiscard]] ORVELN1_FORCEINLINE lzw_string_of<W> common(uint32_t c, uint32_t) noexcept
+    {
+        ORVELN1_ASSERT(fill < width);
+        const lzw_string_of<W> s = table.expand(c, out, room_end);
+        table.define(space.next_code, prev, s.first);
+        return s;
+    }
+
+    [[nodiscard]] ORVELN1_FORCEINLINE lzw_step take_new(uint32_t c, lzw_string_of<W> &s) noexcept
+    {
+        if (runs_in_slot && prev.length >= LZW_SHORT_STRING && (fill + prev.length + 1 >= width || rows.uniform)) {
+            table.define(c, prev, prev.first);
+            if (table.run_string(c, s))
+                return take_run(s);
+        }
+        ORVELN1_ASSERT(fill < width);
+        s = table.expand_new(c, prev, out, fill, room_end);
+        return lzw_step::common;
+    }
+
+    // A code the table cannot name yet, or no whole code left.
+    ORVELN1_FORCEINLINE void unknown(uint32_t c) noexcept { result = gif_ended_at(c); }
+
+    ORVELN1_FORCEINLINE void put(const lzw_string_of<W> &s) noexcept
+    {
+        fill += s.length;
+        prev = s;
+        space.advance();
+    }
+};
+
+// The code loop of one table generation with its state given back; gif_decode_codes, below, is
+// it as a function of its own for each form of the words.
 template <typename W, bool Roots>
 ORVELN1_FORCEINLINE inline int32_t gif_decode_codes_loop(const gif_input &in, gif_bit_reader &reader_state,
                                                          lzw_decode_table_of<W> table, gif_rows &rows,
                                                          uint32_t &fill_state, gif_generation<W> &generation) noexcept
 {
+    const auto width = static_cast<uint32_t>(rows.width);
     gif_bit_reader reader = reader_state;
     uint32_t fill = fill_state;
     gif_code_space space = generation.space;
     lzw_string_of<W> prev = generation.prev;
-    const auto width = static_cast<uint32_t>(rows.width);
-    uint8_t *const pending = rows.pending;
-    // Held apart from `in`, which the loop reads through a reference: one load less per code
-    // where registers are few.
-    uint8_t *const read_buffer = in.read_buffer;
-    // The row block ends here (see gif_pending_bytes).
-    const uint8_t *const room_end = pending + gif_pending_bytes(width);
-    // Runs that reach the row's end are written into the slot directly (depth 8 only).
-    const bool runs_in_slot = rows.pending == rows.slot;
     int32_t result = GIF_ROW_FULL;
-    // Hands out the rows a run reaches; false when decoding ends (result says how).
-    const auto take_run = [&](const lzw_string_of<W> &run) ORVELN1_FORCEINLINE {
-        const gif_delivery d = gif_put_run(rows, fill, run.length, static_cast<uint8_t>(run.first));
-        fill = d.fill;
-        if (d.status == 0)
-            return true;
-        result = d.status < 0 ? d.status : gif_ended(gif_end::complete);
-        return false;
-    };
-
-    while (fill < width) {
-        // GIF_SHORT_READ lies beyond every code: the data ends there.
-        uint32_t c = gif_read_code(in.cb, in.io_handle, reader, read_buffer, space.code_width, space.code_mask());
-        uint8_t *const out = pending + fill;
-        if constexpr (Roots) {
-            // The roots that follow within the row and the bytes held stay in this short loop;
-            // where nearly every code is a root (in_fours), four to a window while all four are
-            // roots and the code width stays: one load, one test and one store of their bytes.
-            if (c < in.clear_code) {
-                table.define(space.next_code, prev, c);
-                space.advance();
-                *out = static_cast<uint8_t>(c);
-                ++fill;
-                const uint32_t code_width = space.code_width;
-                const uint32_t mask = space.code_mask();
-                const bool in_fours = rows.roots == lzw_roots_path::in_fours;
-                while (in_fours && width - fill >= 4 && reader.bit_pos < reader.fast_end &&
-                       space.next_code + 4 < space.width_limit) {
-                    // A window of the target's width holds two codes, a 64-bit one all four; the
-                    // second window's bytes lie within the 8 bytes from the first code's.
-                    const lzw_window_word window = lzw_lsb_first::window(read_buffer, reader.bit_pos);
-                    const lzw_window_word later =
-                        LZW_WINDOW_BITS >= 7 + 4 * GIF_MAX_CODE_WIDTH
-                            ? window >> 2 * code_width
-                            : lzw_lsb_first::window(read_buffer, reader.bit_pos + 2 * code_width);
-                    const auto d0 = static_cast<uint32_t>(window) & mask;
-                    const auto d1 = static_cast<uint32_t>(window >> code_width) & mask;
-                    const auto d2 = static_cast<uint32_t>(later) & mask;
-                    const auto d3 = static_cast<uint32_t>(later >> code_width) & mask;
-                    // The clear code is a power of two, the roots all the codes below it.
-                    if ((d0 | d1 | d2 | d3) >= in.clear_code)
-                        break;
-                    reader.bit_pos += 4 * code_width;
-                    // Each entry is the root before followed by the next.
-                    table.set(space.next_code, lzw_word<W>(c | d0 << 8), 2);
-                    table.set(space.next_code + 1, lzw_word<W>(d0 | d1 << 8), 2);
-                    table.set(space.next_code + 2, lzw_word<W>(d1 | d2 << 8), 2);
-                    table.set(space.next_code + 3, lzw_word<W>(d2 | d3 << 8), 2);
-                    space.next_code += 4;
-                    lzw_detail::store4(pending + fill, d0 | d1 << 8 | d2 << 16 | d3 << 24);
-                    fill += 4;
-                    c = d3;
-                }
-                while (fill < width && reader.bit_pos < reader.fast_end) {
-                    const uint32_t d = gif_window_code(read_buffer, reader.bit_pos, space.code_mask());
-                    if (d >= in.clear_code)
-                        break;
-                    reader.bit_pos += space.code_width;
-                    table.set(space.next_code, lzw_word<W>(c | d << 8), 2);
-                    space.advance();
-                    pending[fill++] = static_cast<uint8_t>(d);
-                    c = d;
-                }
-                prev = {lzw_word<W>(c), 1, c};
-                continue;
-            }
-        }
-        lzw_string_of<W> s;
-        if (c < space.next_code) [[likely]] {
-            const uint32_t n = table.length(c);
-            if (n > LZW_SHORT_STRING) [[unlikely]] {
-                if (lzw_decode_table::is_control(n)) {
-                    result = c == in.clear_code ? GIF_CLEARED : gif_ended(gif_end::end_code);
-                    break;
-                }
-                if (runs_in_slot && (fill + n >= width || rows.uniform) && table.run_string(c, s)) {
-                    table.define(space.next_code, prev, s.first);
-                    prev = s;
-                    space.advance();
-                    if (!take_run(s))
-                        break;
-                    continue;
-                }
-            }
-            ORVELN1_ASSERT(fill < width);
-            s = table.expand(c, out, room_end);
-            table.define(space.next_code, prev, s.first);
-        } else if (c == space.next_code) {
-            if (runs_in_slot && prev.length >= LZW_SHORT_STRING && (fill + prev.length + 1 >= width || rows.uniform)) {
-                table.define(c, prev, prev.first);
-                if (table.run_string(c, s)) {
-                    prev = s;
-                    space.advance();
-                    if (!take_run(s))
-                        break;
-                    continue;
-                }
-            }
-            ORVELN1_ASSERT(fill < width);
-            s = table.expand_new(c, prev, out, fill, room_end);
-        } else {
-            result = gif_ended_at(c); // a code the table cannot name yet, or no whole code left
-            break;
-        }
-        fill += s.length;
-        prev = s;
-        space.advance();
-    }
+    gif_codes<W, Roots> d{in,
+                          table,
+                          rows,
+                          reader,
+                          fill,
+                          space,
+                          prev,
+                          result,
+                          width,
+                          rows.pending,
+                          in.read_buffer,
+                          rows.pending + gif_pending_bytes(width),
+                          rows.pending == rows.slot};
+    lzw_decode_codes(d);
     reader_state = reader;
     fill_state = fill;
     generation.space = space;

@@ -9,6 +9,7 @@
 #include "boundary/assert.hpp"
 #include "boundary/compiler.hpp"
 #include "boundary/memory.hpp"
+#include "lzw/lzw_decode_loop.hpp"
 #include "lzw/lzw_fill_sse2.hpp"
 #include "lzw/lzw_paths.hpp"
 #include "lzw/lzw_root_stretch.hpp"
@@ -819,11 +820,67 @@ ORVELN1_FORCEINLINE inline void tif_take_short(const tif_generation_input<W> &in
     }
 }
 
+// The TIFF decoder's part of the shared code loop (lzw_decode_codes): codes read with one check per
+// code against the bit bound, widening one code early, and strings written exactly, a short one by
+// one store that ends where it ends (see TIF_TAIL_BYTES). Row cutting, refills, roots, strings of 8
+// bytes or more and runs each take a path of their own above. `Blended` says how runs within the
+// row are filled (see tif_fill_run).
+template <typename W, bool Blended> struct tif_codes {
+    // A short string's word and length.
+    struct common_string {
+        W word;
+        uint32_t length;
+    };
+    static constexpr uint32_t long_from = LZW_SHORT_STRING;
+
+    const tif_generation_input<W> &in;
+    tif_loop_state<W> &s;
+    lzw_decode_table_of<W> table;
+
+    [[nodiscard]] ORVELN1_FORCEINLINE bool has_room() const noexcept { return s.out < in.row_end; }
+    [[nodiscard]] ORVELN1_FORCEINLINE bool make_room() noexcept { return tif_cut(in, s); }
+    [[nodiscard]] ORVELN1_FORCEINLINE uint32_t read_code() noexcept
+    {
+        if (s.bit_pos < s.bit_bound) [[likely]]
+            return s.take_code(in.read_buffer);
+        return tif_read_checked(in, s);
+    }
+    [[nodiscard]] ORVELN1_FORCEINLINE uint32_t roots_below() const noexcept { return s.roots_path_below; }
+    [[nodiscard]] ORVELN1_FORCEINLINE uint32_t next_code() const noexcept { return s.space.next_code; }
+    ORVELN1_FORCEINLINE void take_root(uint32_t c) noexcept { tif_take_root(in, s, c); }
+    [[nodiscard]] ORVELN1_FORCEINLINE lzw_step take_long(uint32_t c, uint32_t n) noexcept
+    {
+        return tif_take_long<W, Blended>(in, s, c, n) ? lzw_step::taken : lzw_step::stop;
+    }
+    [[nodiscard]] ORVELN1_FORCEINLINE common_string common(uint32_t c, uint32_t n) noexcept
+    {
+        const W w = table.word(c);
+        table.set(s.space.next_code, s.prev.word | (w & lzw_word<W>(0xFF)) << s.prev.shift, s.prev.record);
+        return {w, n};
+    }
+    [[nodiscard]] ORVELN1_FORCEINLINE lzw_step take_new(uint32_t c, common_string &str) noexcept
+    {
+        const uint32_t n = s.prev.record & LZW_LENGTH_MASK;
+        if (n >= LZW_SHORT_STRING)
+            return tif_take_new_long<W, Blended>(in, s, c, n) ? lzw_step::taken : lzw_step::stop;
+        // A string this short begins its word.
+        const W w = s.prev.word | lzw_word<W>(lzw_low32(s.prev.word) & 0xFF) << s.prev.shift;
+        table.set(c, w, s.prev.record);
+        str = {w, n};
+        return lzw_step::common;
+    }
+    // A failed read is told apart from a code beyond the next free one only here, where decoding
+    // has stopped anyway; tif_lzw_decompress reports both as bad data.
+    ORVELN1_FORCEINLINE void unknown(uint32_t c) noexcept
+    {
+        s.stop = {c == static_cast<uint32_t>(ERR_READ) ? ERR_READ : ERR_BAD_DATA, true};
+    }
+    ORVELN1_FORCEINLINE void put(const common_string &str) noexcept { tif_take_short(in, s, str.word, str.length); }
+};
+
 // Decodes the codes of one table generation, from the one after a clear code to the next clear
-// code or the end of the strip. The common path (a short string, read with no check) stays in the
-// loop; row cutting, refills, roots, strings of 8 bytes or more and runs each take a path of their
-// own above and come back. W is the form the words are held in (see lzw_word.hpp); `Blended` says
-// how runs within the row are filled (see tif_fill_run).
+// code or the end of the strip, by the shared code loop (tif_codes). W is the form the words are
+// held in (see lzw_word.hpp).
 template <typename W, bool Blended>
 ORVELN1_FORCEINLINE inline tif_stop
 tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *read_buffer, tif_bit_reader &reader,
@@ -874,49 +931,8 @@ tif_decode_generation(const codec_callbacks &cb, int32_t io_handle, uint8_t *rea
                         TIF_FIRST_TABLE_CODE - 1,
                         {}};
     *s.out++ = static_cast<uint8_t>(byte);
-    for (;;) {
-        if (s.out >= row_end) [[unlikely]] {
-            if (!tif_cut(in, s))
-                break;
-        }
-        uint32_t c;
-        if (s.bit_pos < s.bit_bound) [[likely]]
-            c = s.take_code(read_buffer);
-        else
-            c = tif_read_checked(in, s);
-        if (c < s.roots_path_below) {
-            tif_take_root(in, s, c);
-            continue;
-        }
-        uint32_t n;
-        W w;
-        if (c < s.space.next_code) [[likely]] {
-            n = table.length(c);
-            w = table.word(c);
-            if (n >= LZW_SHORT_STRING) [[unlikely]] {
-                if (!tif_take_long<W, Blended>(in, s, c, n))
-                    break;
-                continue;
-            }
-            table.set(s.space.next_code, s.prev.word | (w & lzw_word<W>(0xFF)) << s.prev.shift, s.prev.record);
-        } else if (c == s.space.next_code) {
-            n = s.prev.record & LZW_LENGTH_MASK;
-            if (n >= LZW_SHORT_STRING) {
-                if (!tif_take_new_long<W, Blended>(in, s, c, n))
-                    break;
-                continue;
-            }
-            // A string this short begins its word.
-            w = s.prev.word | lzw_word<W>(lzw_low32(s.prev.word) & 0xFF) << s.prev.shift;
-            table.set(c, w, s.prev.record);
-        } else {
-            // A failed read is told apart from a code beyond the next free one only here, where
-            // decoding has stopped anyway; tif_lzw_decompress reports both as bad data.
-            s.stop = {c == static_cast<uint32_t>(ERR_READ) ? ERR_READ : ERR_BAD_DATA, true};
-            break;
-        }
-        tif_take_short(in, s, w, n);
-    }
+    tif_codes<W, Blended> d{in, s, table};
+    lzw_decode_codes(d);
     reader.bit_pos = s.bit_pos;
     output.at = s.out;
     lzw_store_word(&output.tail, s.tail);
