@@ -344,6 +344,10 @@ template <typename W> struct gif_generation {
 // lzw_word.hpp).
 template <typename W, bool Roots> struct gif_codes {
     using common_string = lzw_string_of<W>;
+    // Only the length: expand reads the rest.
+    struct entry {
+        uint32_t length;
+    };
     // Strings of 8 bytes take the common path too: one store writes them.
     static constexpr uint32_t long_from = LZW_SHORT_STRING + 1;
 
@@ -460,7 +464,8 @@ template <typename W, bool Roots> struct gif_codes {
         return lzw_step::common;
     }
 
-    [[nodiscard]] ORVELN1_FORCEINLINE lzw_string_of<W> common(uint32_t c, uint32_t) noexcept
+    [[nodiscard]] ORVELN1_FORCEINLINE entry look_up(uint32_t c) const noexcept { return {table.length(c)}; }
+    [[nodiscard]] ORVELN1_FORCEINLINE lzw_string_of<W> common(uint32_t c, const entry &) noexcept
     {
         ORVELN1_ASSERT(fill < width);
         const lzw_string_of<W> s = table.expand(c, out, room_end);

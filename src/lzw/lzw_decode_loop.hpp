@@ -20,8 +20,10 @@ namespace orveln1
 enum class lzw_step : uint8_t { stop, taken, common };
 
 // Decodes codes until the policy stops it. D provides:
-// - `table`, the decode table, and `D::long_from`: table strings of this length or more, and the
-//   control codes (whose length is above every string's), go to take_long;
+// - `look_up(c)`: what the loop reads of the table for code c (below the next free one) before
+//   anything else, a `D::entry` with the string's `length`; and `D::long_from`: strings of this
+//   length or more, and the control codes (whose length is above every string's), go to
+//   take_long;
 // - `has_room()`: the output can take a string; else `make_room()` hands out rows, false when
 //   decoding stops;
 // - `read_code()`: the next code, a value above every code when none is left;
@@ -29,8 +31,8 @@ enum class lzw_step : uint8_t { stop, taken, common };
 //   common path);
 // - `next_code()`: the code the current step defines;
 // - `take_long(c, n)`: a string of n bytes or a control code;
-// - `common(c, n)`: a table string by the common path: written, its entry defined; it returns
-//   what `put` takes;
+// - `common(c, e)`: a table string by the common path, e what look_up gave: written, its entry
+//   defined; it returns what `put` takes;
 // - `take_new(c, s)`: the code the current step defines; on lzw_step::common, s is for `put`;
 // - `unknown(c)`: a code above the next free one, or no code left: decoding stops;
 // - `put(s)`: the common path's end, where the output and the previous string move on.
@@ -48,7 +50,8 @@ template <typename D> ORVELN1_FORCEINLINE inline void lzw_decode_codes(D &d) noe
         }
         typename D::common_string s;
         if (c < d.next_code()) [[likely]] {
-            const uint32_t n = d.table.length(c);
+            const typename D::entry e = d.look_up(c);
+            const uint32_t n = e.length;
             if (n >= D::long_from) [[unlikely]] {
                 const lzw_step step = d.take_long(c, n);
                 if (step == lzw_step::stop)
@@ -56,7 +59,7 @@ template <typename D> ORVELN1_FORCEINLINE inline void lzw_decode_codes(D &d) noe
                 if (step == lzw_step::taken)
                     continue;
             }
-            s = d.common(c, n);
+            s = d.common(c, e);
         } else if (c == d.next_code()) {
             const lzw_step step = d.take_new(c, s);
             if (step == lzw_step::stop)
