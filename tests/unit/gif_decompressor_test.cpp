@@ -66,6 +66,15 @@ TEST(gif_decompressor, CodeSizeWordSettlesRootSizeAndInterlace)
     }
 }
 
+// Depth 8 pixels that repeat with `period` (7, 27, 47, ...), but a lone 3 every `speck` pixels.
+std::vector<uint8_t> repeating(int32_t width, int32_t height, int32_t period, int32_t speck = 0)
+{
+    std::vector<uint8_t> p;
+    for (int32_t i = 0; i < width * height; ++i)
+        p.push_back(static_cast<uint8_t>(speck != 0 && i % speck == 0 ? 3 : 7 + 20 * (i % period)));
+    return p;
+}
+
 // Depth 8 pixels in runs: pixel i is 7 + i / run % values, but a lone 9 to 11 every `speck` pixels.
 std::vector<uint8_t> runs(int32_t width, int32_t height, int32_t run, int32_t values, int32_t speck = 0)
 {
@@ -122,6 +131,13 @@ std::vector<stream_case> stream_cases()
         {"flat_wider_than_strings", runs(500, 600, 1, 1), 500, 600, 8, 0x0800},
         {"long_runs_of_two_bytes", runs(300, 500, 700, 2), 300, 500, 8, 0x0800},
         {"rare_specks_in_wide_flat", runs(700, 300, 1, 1, 4999), 700, 300, 8, 0x0800},
+        // Strings that repeat with a period of 2 to 4 pixels, long ones among them, and specks that
+        // break a repeat inside a string.
+        {"period_2", repeating(301, 200, 2), 301, 200, 8, 0x0800},
+        {"period_3", repeating(768, 100, 3), 768, 100, 8, 0x0800},
+        {"period_4_narrow", repeating(13, 4000, 4), 13, 4000, 8, 0x0800},
+        {"period_3_specks", repeating(500, 200, 3, 1999), 500, 200, 8, 0x0800},
+        {"period_5", repeating(640, 100, 5), 640, 100, 8, 0x0800},
     };
     // Interlaced heights that leave passes empty or short; rows coded past the height are not delivered.
     for (const int32_t h : {1, 2, 3, 4, 5, 7, 8, 9, 20, 33})

@@ -195,6 +195,29 @@ TEST_F(tif_decompressor, RandomStripsMatchTheByteModel)
     }
 }
 
+// Pixels of 2 to 5 bytes in stretches of one colour: strings that repeat with the pixel's period
+// grow as long as the table allows, and a pixel of another colour now and then breaks a repeat in
+// the middle of a string. Rows of odd widths cut the strings anywhere.
+TEST_F(tif_decompressor, RepeatingPixelsMatchTheByteModel)
+{
+    for (const uint32_t period : {2u, 3u, 4u, 5u}) {
+        for (const uint32_t odd_pixel : {0u, 997u, 5003u}) {
+            std::vector<uint8_t> bytes;
+            for (uint32_t i = 0; i < 60000; ++i) {
+                const uint32_t pixel = i / period;
+                const bool odd = odd_pixel != 0 && pixel % odd_pixel == odd_pixel - 1;
+                bytes.push_back(static_cast<uint8_t>(odd ? 250 - i % period : 10 + 40 * (i % period) + pixel / 7000));
+            }
+            const std::vector<uint8_t> strip = tif_reference_encode(bytes);
+            for (const uint32_t row_bytes : {7u, 768u, 2304u, 60000u}) {
+                SCOPED_TRACE("period " + std::to_string(period) + ", odd pixel every " + std::to_string(odd_pixel) +
+                             ", rows of " + std::to_string(row_bytes));
+                ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, 60000 / row_bytes));
+            }
+        }
+    }
+}
+
 // A strip decodes to the same rows whatever pieces the host hands it in: whole, and cut short (no
 // end code) at a few places, one of them inside a chunk.
 TEST_F(tif_decompressor, ReadPiecesDecodeAsTheWholeStripDoes)
