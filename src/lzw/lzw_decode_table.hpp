@@ -273,6 +273,50 @@ template <typename W> class lzw_decode_table_of
         return true;
     }
 
+    // Writes the strings of codes a and b (defined, not control codes) one after the other from out
+    // on, exactly, when both are longer than 8 bytes, neither record is flagged a run and both end
+    // by room_end: their chunks are walked side by side, two chains of dependent loads that the
+    // processor overlaps, where one walk after the other would each wait on its own loads. Strings
+    // of one colour of 2-byte to 4-byte pixels grow to thousands of bytes that are not runs, and
+    // come one after another. Returns false, with nothing written, for any other pair.
+    [[nodiscard]] ORVELN1_FORCEINLINE bool expand_pair(uint32_t a, uint32_t b, uint8_t *out, const uint8_t *room_end,
+                                                       string &sa, string &sb) const noexcept
+    {
+        using namespace lzw_detail;
+        ORVELN1_ASSERT(a < LZW_CODE_LIMIT && b < LZW_CODE_LIMIT);
+        const uint32_t ra = records()[a];
+        const uint32_t rb = records()[b];
+        const uint32_t na = ra & LZW_LENGTH_MASK;
+        const uint32_t nb = rb & LZW_LENGTH_MASK;
+        // A control code's length is above every string's, and fails the test as a run does.
+        if (((ra | rb) & LZW_RUN_FLAG) != 0 || na <= LZW_SHORT_STRING || nb <= LZW_SHORT_STRING || is_control(na) ||
+            is_control(nb) || na + nb > static_cast<std::size_t>(room_end - out))
+            return false;
+        const W wa = word(a);
+        const W wb = word(b);
+        uint8_t *const out_b = out + na;
+        uint8_t *end_a = out_b;
+        uint8_t *end_b = out_b + nb;
+        store8(end_a - 8, wa);
+        store8(end_b - 8, wb);
+        end_a -= last_chunk(na);
+        end_b -= last_chunk(nb);
+        uint32_t ka = link_of(ra);
+        uint32_t kb = link_of(rb);
+        while (end_a - out > static_cast<std::ptrdiff_t>(LZW_CHUNK) &&
+               end_b - out_b > static_cast<std::ptrdiff_t>(LZW_CHUNK)) {
+            store8(end_a - 8, word(ka));
+            store8(end_b - 8, word(kb));
+            ka = link_of(records()[ka]);
+            kb = link_of(records()[kb]);
+            end_a -= LZW_CHUNK;
+            end_b -= LZW_CHUNK;
+        }
+        sa = extend_long(a, wa, ra, na, walk_chunks(out, end_a, ka), false);
+        sb = extend_long(b, wb, rb, nb, walk_chunks(out_b, end_b, kb), false);
+        return true;
+    }
+
   private:
     // A string of 8 bytes or more: one store, a fill or a walk of its chunks.
     [[nodiscard]] ORVELN1_FORCEINLINE string expand_long(uint32_t code, W w, uint32_t record, uint32_t n, uint8_t *out,
@@ -316,7 +360,14 @@ template <typename W> class lzw_decode_table_of
         uint8_t *end = out + n;
         store8(end - 8, w);
         end -= last_chunk(n);
-        uint32_t k = link_of(record);
+        return walk_chunks(out, end, link_of(record));
+    }
+
+    // The rest of a string from out up to end (a whole number of chunks), the chunk before end being
+    // the string of code k's last; returns the string's first byte.
+    ORVELN1_FORCEINLINE uint8_t walk_chunks(uint8_t *out, uint8_t *end, uint32_t k) const noexcept
+    {
+        using namespace lzw_detail;
         // Each chunk's store lies within the string: the walk ends at its first chunk, and each
         // link is a string shorter by 8 bytes.
         while (end - out > static_cast<std::ptrdiff_t>(LZW_CHUNK)) {
@@ -325,7 +376,7 @@ template <typename W> class lzw_decode_table_of
             k = link_of(records()[k]);
             end -= LZW_CHUNK;
         }
-        w = word(k);
+        const W w = word(k);
         store8(out, w);
         return static_cast<uint8_t>(lzw_low32(w));
     }

@@ -166,6 +166,10 @@ constexpr uint32_t TIF_FIRST_VERDICT_CODES = 32;
 // Below this many bytes per code on average, stretches of short strings are long enough to take
 // their own loop.
 constexpr uint32_t TIF_SHORT_LOOP_BYTES = 4;
+// A string at least this long is written together with a long string after it (see tif_take_long),
+// or has the code after it that repeats it copied before rows are cut (tif_copy_before_cut):
+// shorter walks end before the second one's loads could overlap them, and cost little to repeat.
+constexpr uint32_t TIF_PAIRED_FROM = 128;
 
 // The stretch loop counts the codes it may take before either bound needs a check with shifts:
 // it takes 16 bits a code, at least any code's width, and 8 bytes a string, more than any string
@@ -570,11 +574,44 @@ template <typename W> struct tif_loop_state {
     }
 };
 
+// Whether the rows that the output up to `end` completes are fewer than the rows still wanted:
+// decoding then goes on past them, and the next code may be taken before they are handed over.
+template <typename W>
+ORVELN1_FORCEINLINE inline bool tif_rows_go_on(const tif_generation_input<W> &in, const uint8_t *end) noexcept
+{
+    return static_cast<uint64_t>(end - in.row_buffer) <
+           uint64_t{in.rows.row_count - in.rows.delivered} * in.rows.row_bytes;
+}
+
+// Before rows are cut after a long string that went past the row's end: where the next code is the
+// one the current step defines (the string again and its first byte, as one colour of 2-byte to
+// 4-byte pixels codes), it is copied from the string now, while the string lies whole before out.
+// Once the rows are cut it would be walked again.
+template <typename W>
+ORVELN1_FORCEINLINE inline void tif_copy_before_cut(const tif_generation_input<W> &in, tif_loop_state<W> &s) noexcept
+{
+    const uint32_t n = s.prev.length();
+    if (n < TIF_PAIRED_FROM || (s.prev.record & LZW_RUN_FLAG) != 0 || s.bit_pos >= s.bit_bound ||
+        n >= static_cast<std::size_t>(in.room_end - s.out) || n > static_cast<std::size_t>(s.out - in.row_buffer) ||
+        tif_window_code(in.read_buffer, s.bit_pos, s.space.window_shift) != s.space.next_code ||
+        !tif_rows_go_on(in, s.out))
+        return;
+    s.bit_pos += s.space.code_width;
+    const lzw_string_of<W> again = in.table.expand_new(s.space.next_code, s.prev.string(), s.out,
+                                                       static_cast<std::size_t>(s.out - in.row_buffer), in.room_end);
+    s.out += again.length;
+    // The string, 8 bytes or more, ends the tail; its first byte follows.
+    s.tail = tif_tail_after_short(s.tail, lzw_word<W>(again.first), 1);
+    s.prev = tif_prev<W>::of(again);
+    s.space.advance();
+}
+
 // The output has reached the row's end: hands the complete rows over and judges the short strings'
 // loop from the bytes per code since the last cut. False when decoding stops.
 template <typename W>
 ORVELN1_FORCEINLINE inline bool tif_cut(const tif_generation_input<W> &in, tif_loop_state<W> &s) noexcept
 {
+    tif_copy_before_cut(in, s);
     tif_rows &rows = in.rows;
     const tif_cut_result r = tif_cut_rows(rows, static_cast<std::size_t>(s.out - in.row_buffer));
     rows.delivered += r.rows;
@@ -755,8 +792,29 @@ ORVELN1_FORCEINLINE inline bool tif_take_long(const tif_generation_input<W> &in,
         tif_fill_runs<W, Blended>(in, s, str);
         return true;
     }
-    s.tail = in.table.last_eight(c);
     ORVELN1_ASSERT(s.out < in.row_end);
+    // A long string followed, while no check is due, by another that the table already holds: the
+    // two are written together (expand_pair). The second may start past the row's end, in the room
+    // kept after it, unless the rows that the first completes are the last ones wanted: decoding
+    // ends there, before the next code is read.
+    if (LZW_PAIRED_WALKS && n >= TIF_PAIRED_FROM && s.bit_pos < s.bit_bound &&
+        (s.out + n < in.row_end || tif_rows_go_on(in, s.out + n))) {
+        const uint32_t d = tif_window_code(in.read_buffer, s.bit_pos, s.space.window_shift);
+        lzw_string_of<W> second;
+        if (d < s.space.next_code && in.table.expand_pair(c, d, s.out, in.room_end, str, second)) {
+            s.bit_pos += s.space.code_width;
+            in.table.set(s.space.next_code, s.prev.word | lzw_word<W>(str.first) << s.prev.shift, s.prev.record);
+            s.space.advance();
+            const tif_prev<W> between = tif_prev<W>::of(str);
+            in.table.set(s.space.next_code, between.word | lzw_word<W>(second.first) << between.shift, between.record);
+            s.space.advance();
+            s.tail = in.table.last_eight(d);
+            s.out += n + second.length;
+            s.prev = tif_prev<W>::of(second);
+            return true;
+        }
+    }
+    s.tail = in.table.last_eight(c);
     str = in.table.expand(c, s.out, in.room_end);
     in.table.set(s.space.next_code, s.prev.word | lzw_word<W>(str.first) << s.prev.shift, s.prev.record);
     s.out += n;

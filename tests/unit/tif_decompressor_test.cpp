@@ -195,24 +195,34 @@ TEST_F(tif_decompressor, RandomStripsMatchTheByteModel)
     }
 }
 
-// Pixels of 2 to 5 bytes in stretches of one colour: strings that repeat with the pixel's period
-// grow as long as the table allows, and a pixel of another colour now and then breaks a repeat in
-// the middle of a string. Rows of odd widths cut the strings anywhere.
+// Pixels of 2 to 5 bytes in stretches of one colour, or a stretch of noise repeated: strings that
+// repeat with the period grow as long as the table allows, and a pixel of another colour now and
+// then breaks a repeat in the middle of a string, so that short strings follow long ones. Rows of
+// odd widths cut the strings anywhere (long ones are written in pairs, and copied past a row's
+// end); fewer rows wanted, or a row refused, end decoding after a long string.
 TEST_F(tif_decompressor, RepeatingPixelsMatchTheByteModel)
 {
-    for (const uint32_t period : {2u, 3u, 4u, 5u}) {
-        for (const uint32_t odd_pixel : {0u, 997u, 5003u}) {
+    constexpr uint32_t bytes_in_strip = 150000;
+    // A period of 2 to 5 bytes, or of 601 noise bytes, which makes long strings that differ in
+    // every chunk from one to the next.
+    const std::vector<uint8_t> noise = make_bytes(image_kind::noise, 601, 11);
+    for (const uint32_t period : {2u, 3u, 4u, 5u, 601u}) {
+        for (const uint32_t odd_pixel : {0u, 331u, 5003u}) {
             std::vector<uint8_t> bytes;
-            for (uint32_t i = 0; i < 60000; ++i) {
+            for (uint32_t i = 0; i < bytes_in_strip; ++i) {
                 const uint32_t pixel = i / period;
                 const bool odd = odd_pixel != 0 && pixel % odd_pixel == odd_pixel - 1;
-                bytes.push_back(static_cast<uint8_t>(odd ? 250 - i % period : 10 + 40 * (i % period) + pixel / 7000));
+                const uint32_t colour = period < 6 ? 10 + 40 * (i % period) + pixel / 40000 : noise[i % period];
+                bytes.push_back(static_cast<uint8_t>(odd ? 250 - i % period : colour));
             }
             const std::vector<uint8_t> strip = tif_reference_encode(bytes);
             for (const uint32_t row_bytes : {7u, 768u, 2304u, 60000u}) {
                 SCOPED_TRACE("period " + std::to_string(period) + ", odd pixel every " + std::to_string(odd_pixel) +
                              ", rows of " + std::to_string(row_bytes));
-                ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, 60000 / row_bytes));
+                const uint32_t rows = bytes_in_strip / row_bytes;
+                ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, rows));
+                ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, rows / 2 + 1));
+                ASSERT_NO_FATAL_FAILURE(expect_as_model(strip, row_bytes, rows, rows / 3));
             }
         }
     }
