@@ -317,6 +317,18 @@ template <typename W> class lzw_decode_table_of
         return true;
     }
 
+    // The string of `code` (defined, 16 bytes or more, not flagged a run), whose bytes lie at `from`
+    // in the output before out: copied to out, and returned as expand would return it.
+    [[nodiscard]] ORVELN1_FORCEINLINE string copy_defined(uint32_t code, uint8_t *out, const uint8_t *from,
+                                                          const uint8_t *room_end) const noexcept
+    {
+        const uint32_t record = records()[code];
+        const uint32_t n = record & LZW_LENGTH_MASK;
+        ORVELN1_ASSERT(n >= 2 * LZW_SHORT_STRING && !is_control(n) && (record & LZW_RUN_FLAG) == 0);
+        lzw_detail::copy_string(out, from, n, room_end);
+        return lzw_detail::extend_long(code, word(code), record, n, *from, false);
+    }
+
   private:
     // A string of 8 bytes or more: one store, a fill or a walk of its chunks.
     [[nodiscard]] ORVELN1_FORCEINLINE string expand_long(uint32_t code, W w, uint32_t record, uint32_t n, uint8_t *out,

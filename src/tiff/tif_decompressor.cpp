@@ -793,18 +793,29 @@ ORVELN1_FORCEINLINE inline bool tif_take_long(const tif_generation_input<W> &in,
         return true;
     }
     ORVELN1_ASSERT(s.out < in.row_end);
-    // A long string followed, while no check is due, by another that the table already holds: the
-    // two are written together (expand_pair). The second may start past the row's end, in the room
-    // kept after it, unless the rows that the first completes are the last ones wanted: decoding
-    // ends there, before the next code is read.
+    // A long string followed, while no check is due, by another long one: the two are taken
+    // together. One the table already holds is written in one walk with this one (expand_pair); the
+    // one this step defines (the previous string and this one's first byte) is copied from the
+    // output, where those bytes lie from the previous string's start when no rows were cut since.
+    // The second may start past the row's end, in the room kept after it, unless the rows that the
+    // first completes are the last ones wanted: decoding ends there, before the next code is read.
     if (LZW_PAIRED_WALKS && n >= TIF_PAIRED_FROM && s.bit_pos < s.bit_bound &&
         (s.out + n < in.row_end || tif_rows_go_on(in, s.out + n))) {
         const uint32_t d = tif_window_code(in.read_buffer, s.bit_pos, s.space.window_shift);
+        const uint32_t before = s.prev.length();
         lzw_string_of<W> second;
-        if (d < s.space.next_code && in.table.expand_pair(c, d, s.out, in.room_end, str, second)) {
+        const bool copied = d == s.space.next_code && before >= 2 * LZW_SHORT_STRING &&
+                            (s.prev.record & LZW_RUN_FLAG) == 0 &&
+                            before < static_cast<std::size_t>(s.out - in.row_buffer) &&
+                            before < static_cast<std::size_t>(in.room_end - s.out) - n;
+        if (copied || (d < s.space.next_code && in.table.expand_pair(c, d, s.out, in.room_end, str, second))) {
+            if (copied)
+                str = in.table.expand(c, s.out, in.room_end);
             s.bit_pos += s.space.code_width;
             in.table.set(s.space.next_code, s.prev.word | lzw_word<W>(str.first) << s.prev.shift, s.prev.record);
             s.space.advance();
+            if (copied)
+                second = in.table.copy_defined(d, s.out + n, s.out - before, in.room_end);
             const tif_prev<W> between = tif_prev<W>::of(str);
             in.table.set(s.space.next_code, between.word | lzw_word<W>(second.first) << between.shift, between.record);
             s.space.advance();
