@@ -164,6 +164,66 @@ inline int32_t string_table_add_placed(int32_t find_result, int32_t prefix, uint
     return new_code + 1;
 }
 
+// Follows the first extensions of the string at `place` through bytes that all repeat one byte,
+// from p up to end: returns the first byte not taken, `place` the string reached. The extensions of
+// a run made where the run was all there was to code (a flat area) are codes handed out one after
+// another, so each record of such a stretch is known before it is loaded: 8 of them are checked at
+// once, off the chain of dependent loads that following them one by one is. A stretch that breaks
+// is followed one byte at a time for 8 bytes; a byte with no first extension is left to the
+// caller's search.
+inline const uint8_t *string_table_follow_run(uint32_t &place, const uint8_t *p, const uint8_t *end,
+                                              const uint8_t *table) noexcept
+{
+    using namespace string_table_detail;
+    constexpr std::ptrdiff_t STEPS = 8;
+    if (p == end)
+        return p;
+    const uint8_t byte = *p;
+    const uint32_t key = (STRING_RECORD_USED | byte) << STRING_RECORD_KEY_SHIFT;
+    uint32_t at = place;
+    uint32_t record;
+    for (;;) {
+        while (end - p >= STEPS) {
+            // The records of at's code and the 7 after it, each naming the next code's place, read
+            // one by one: copied to an array first, they went through the stack on 32-bit targets.
+            uint32_t differ = 0;
+            for (uint32_t j = 0; j < STEPS; ++j) {
+                uint32_t record_ahead;
+                std::memcpy(&record_ahead, table + at + string_table_place(j), 4);
+                differ |= record_ahead ^ (key | (at + string_table_place(j + 1)));
+            }
+            if (differ != 0)
+                break;
+            at += string_table_place(STEPS);
+            p += STEPS;
+        }
+        for (std::ptrdiff_t j = 0; j < STEPS; ++j, ++p)
+            if (p == end || !string_table_find_first_placed(at, byte, table, record)) {
+                place = at;
+                return p;
+            }
+    }
+}
+
+// Where the bytes from p on all repeat *p: the end of that run, at most end.
+inline const uint8_t *string_table_run_end(const uint8_t *p, const uint8_t *end) noexcept
+{
+    if (p == end)
+        return p;
+    const uint64_t repeated = 0x0101010101010101ull * *p;
+    while (end - p >= 8) {
+        uint64_t bytes;
+        std::memcpy(&bytes, p, 8);
+        if (bytes != repeated)
+            break;
+        p += 8;
+    }
+    const uint8_t byte = static_cast<uint8_t>(repeated);
+    while (p != end && *p == byte)
+        ++p;
+    return p;
+}
+
 // The dictionary in its hashed form, for a generation of short strings: every string in the hash,
 // the records unused. When most searches miss or follow a later extension, as on photo-like
 // images, the record is a load and a mispredicted branch that seldom answers; one probe decides

@@ -2,6 +2,7 @@
 // The tests' images: pixel kinds, headers with palettes and padded rows.
 #include "support/image_kit.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orveln1::test
@@ -26,6 +27,25 @@ std::vector<uint8_t> make_pixels(image_kind kind, int32_t width, int32_t height,
 std::vector<uint8_t> make_bytes(image_kind kind, std::size_t count, uint32_t seed)
 {
     return make_pixels(kind, static_cast<int32_t>(count), 1, 256, seed);
+}
+
+std::vector<uint8_t> make_runs(std::size_t count, uint32_t seed, int colours)
+{
+    uint32_t x = seed * 2654435761u + 1;
+    const auto next = [&x] { return x ^= x << 13, x ^= x >> 17, x ^= x << 5; };
+    const auto c = static_cast<uint32_t>(colours);
+    uint8_t values[6];
+    for (uint8_t &v : values)
+        v = static_cast<uint8_t>(next() % c);
+    std::vector<uint8_t> bytes;
+    while (bytes.size() < count) {
+        const uint8_t value = values[next() % 6];
+        const bool short_run = next() % 4 == 0;
+        const uint32_t longest = next() % 2 == 0 ? 200 : 3000;
+        const std::size_t length = short_run ? 1 + next() % 20 : 16 + next() % longest;
+        bytes.insert(bytes.end(), std::min(length, count - bytes.size()), value);
+    }
+    return bytes;
 }
 
 std::vector<uint8_t> test_image::header() const

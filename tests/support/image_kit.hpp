@@ -18,6 +18,10 @@ enum class image_kind { flat, noise, gradient, stripes };
 // `count` bytes of the given kind, every byte value possible.
 [[nodiscard]] std::vector<uint8_t> make_bytes(image_kind kind, std::size_t count, uint32_t seed);
 
+// `count` bytes in runs of six values below `colours`: short runs and runs of hundreds to thousands
+// of bytes, so that the runs of one value are coded in stretches that other values interrupt.
+[[nodiscard]] std::vector<uint8_t> make_runs(std::size_t count, uint32_t seed, int colours = 256);
+
 // An indexed image with what its header says about it.
 struct test_image {
     int32_t width = 1;
