@@ -99,6 +99,22 @@ TEST_P(gif_compressor_end_code, DecoderReadsTheEndCodeAtItsOwnWidth)
 
 INSTANTIATE_TEST_SUITE_P(gif_compressor, gif_compressor_end_code, ::testing::Values(4, 8));
 
+// Codes the image and expects the codes of greedy LZW, restarting where the coder restarts; returns
+// them.
+std::vector<uint16_t> expect_greedy_codes(const test_image &image)
+{
+    test_host host(image);
+    EXPECT_EQ(compress(image, host), 0);
+    const gif_code_walk t = walk(host.output, image.depth);
+    EXPECT_TRUE(t.ended);
+    gif_encode_options restart_early;
+    restart_early.clear_after = GIF_ENCODER_LAST_LIMIT;
+    const std::vector<uint8_t> greedy = sub_blocks(gif_reference_encode(image.pixels, image.depth, restart_early));
+    std::vector<uint16_t> expected = walk_gif_codes(greedy.data(), greedy.size(), image.depth).codes;
+    EXPECT_EQ(t.codes, expected);
+    return expected;
+}
+
 // Bands of noise and of a repeated pattern make the dictionary change form between generations
 // (nibbles into and out of the direct one): the codes are still the reference's greedy LZW.
 using gif_compressor_forms = ::testing::TestWithParam<int>;
@@ -116,69 +132,38 @@ TEST_P(gif_compressor_forms, BandsOfShortAndLongStringsCodeAsGreedyLzw)
     }
     image.pixels.insert(image.pixels.end(), noise.begin(), noise.end());
     image.height = static_cast<int32_t>(image.pixels.size() / width);
-    test_host host(image);
-    ASSERT_EQ(compress(image, host), 0);
-    const gif_code_walk t = walk(host.output, depth);
-    ASSERT_TRUE(t.ended);
-    gif_encode_options restart_early;
-    restart_early.clear_after = GIF_ENCODER_LAST_LIMIT;
-    const std::vector<uint8_t> greedy = sub_blocks(gif_reference_encode(image.pixels, depth, restart_early));
-    const std::vector<uint16_t> expected = walk_gif_codes(greedy.data(), greedy.size(), depth).codes;
-    ASSERT_GE(std::count(expected.begin(), expected.end(), 1u << depth), 8);
-    EXPECT_EQ(t.codes, expected);
+    const std::vector<uint16_t> expected = expect_greedy_codes(image);
+    EXPECT_GE(std::count(expected.begin(), expected.end(), 1u << depth), 8);
 }
 INSTANTIATE_TEST_SUITE_P(gif_compressor, gif_compressor_forms, ::testing::Values(4, 8));
 
 // Long runs of a few values, in rows narrower and wider than the runs: runs that start a row are
 // coded in a loop of their own, which follows stretches of consecutive codes, broken where another
-// value's strings came between, and restarts the dictionary within a run; the codes are still
-// greedy LZW's.
+// value's strings came between; the codes are still greedy LZW's.
 TEST_P(gif_compressor_forms, LongRunsInRowsOfAnyWidthCodeAsGreedyLzw)
 {
-    const int depth = GetParam();
     for (const int32_t width : {5, 1000, 4099}) {
         SCOPED_TRACE("width " + std::to_string(width));
-        // Bands of noise in between fill the dictionary quickly, so that it restarts here and there.
-        test_image image{.width = width, .depth = depth, .pixels = {}};
-        for (uint32_t band = 0; band < 4; ++band) {
-            const std::vector<uint8_t> runs = make_runs(150000, 7 + width + band, 1 << depth);
-            const std::vector<uint8_t> noise = make_pixels(image_kind::noise, 7000 + 3000 * band, 1, 1 << depth, band);
-            image.pixels.insert(image.pixels.end(), runs.begin(), runs.end());
-            image.pixels.insert(image.pixels.end(), noise.begin(), noise.end());
-        }
+        test_image image{.width = width, .depth = GetParam(), .pixels = make_runs(300000, 7 + width, 1 << GetParam())};
         image.height = static_cast<int32_t>(image.pixels.size() / width);
         image.pixels.resize(static_cast<std::size_t>(image.height) * width);
-        test_host host(image);
-        ASSERT_EQ(compress(image, host), 0);
-        const gif_code_walk t = walk(host.output, depth);
-        ASSERT_TRUE(t.ended);
-        gif_encode_options restart_early;
-        restart_early.clear_after = GIF_ENCODER_LAST_LIMIT;
-        const std::vector<uint8_t> greedy = sub_blocks(gif_reference_encode(image.pixels, depth, restart_early));
-        const std::vector<uint16_t> expected = walk_gif_codes(greedy.data(), greedy.size(), depth).codes;
-        ASSERT_GE(std::count(expected.begin(), expected.end(), 1u << depth), 4);
-        EXPECT_EQ(t.codes, expected);
+        expect_greedy_codes(image);
     }
 }
 
 // Noise, then rows of one value: the dictionary fills and restarts at a place that moves with the
-// amount of noise, for some amounts within the run's own loop.
+// amount of noise, for two of these amounts within the flat rows' own loop.
 TEST(gif_compressor, RestartsWithinARunCodeAsGreedyLzw)
 {
-    const int32_t width = 2000;
     int restarts_in_flat_rows = 0;
     for (const int32_t noise_pixels : {3000, 3500, 5000}) {
         SCOPED_TRACE("noise pixels " + std::to_string(noise_pixels));
-        test_image image{.width = width, .depth = 8, .pixels = make_pixels(image_kind::noise, noise_pixels, 1, 256, 3)};
-        image.pixels.resize(static_cast<std::size_t>(width) * 200, 9);
-        image.height = 200;
-        test_host host(image);
-        ASSERT_EQ(compress(image, host), 0);
-        gif_encode_options restart_early;
-        restart_early.clear_after = GIF_ENCODER_LAST_LIMIT;
-        const std::vector<uint8_t> greedy = sub_blocks(gif_reference_encode(image.pixels, 8, restart_early));
-        const std::vector<uint16_t> expected = walk_gif_codes(greedy.data(), greedy.size(), 8).codes;
-        EXPECT_EQ(walk(host.output, 8).codes, expected);
+        test_image image{.width = 2000,
+                         .height = 200,
+                         .depth = 8,
+                         .pixels = make_pixels(image_kind::noise, noise_pixels, 1, 256, 3)};
+        image.pixels.resize(2000 * 200, 9);
+        const std::vector<uint16_t> expected = expect_greedy_codes(image);
         // The codes after the last clear code: those of the flat rows, when the clear came among them.
         const auto last_clear = std::find(expected.rbegin(), expected.rend(), 256u);
         restarts_in_flat_rows += std::distance(expected.rbegin(), last_clear) < 850 ? 1 : 0;
