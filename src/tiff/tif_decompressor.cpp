@@ -583,6 +583,22 @@ ORVELN1_FORCEINLINE inline bool tif_rows_go_on(const tif_generation_input<W> &in
            uint64_t{in.rows.row_count - in.rows.delivered} * in.rows.row_bytes;
 }
 
+// The code c that the current step defines, the previous string (8 bytes or more, not a run) and its
+// first byte: copied where the previous string lies whole before out, else expanded; its entry
+// defined.
+template <typename W>
+ORVELN1_FORCEINLINE inline void tif_put_repeat(const tif_generation_input<W> &in, tif_loop_state<W> &s,
+                                               uint32_t c) noexcept
+{
+    const lzw_string_of<W> str =
+        in.table.expand_new(c, s.prev.string(), s.out, static_cast<std::size_t>(s.out - in.row_buffer), in.room_end);
+    s.out += str.length;
+    // The previous string, 7 bytes or more, ends the tail; its first byte follows.
+    s.tail = tif_tail_after_short(s.tail, lzw_word<W>(str.first), 1);
+    s.prev = tif_prev<W>::of(str);
+    s.space.advance();
+}
+
 // Before rows are cut after a long string that went past the row's end: where the next code is the
 // one the current step defines (the string again and its first byte, as one colour of 2-byte to
 // 4-byte pixels codes), it is copied from the string now, while the string lies whole before out.
@@ -597,13 +613,7 @@ ORVELN1_FORCEINLINE inline void tif_copy_before_cut(const tif_generation_input<W
         !tif_rows_go_on(in, s.out))
         return;
     s.bit_pos += s.space.code_width;
-    const lzw_string_of<W> again = in.table.expand_new(s.space.next_code, s.prev.string(), s.out,
-                                                       static_cast<std::size_t>(s.out - in.row_buffer), in.room_end);
-    s.out += again.length;
-    // The string, 8 bytes or more, ends the tail; its first byte follows.
-    s.tail = tif_tail_after_short(s.tail, lzw_word<W>(again.first), 1);
-    s.prev = tif_prev<W>::of(again);
-    s.space.advance();
+    tif_put_repeat(in, s, s.space.next_code);
 }
 
 // The output has reached the row's end: hands the complete rows over and judges the short strings'
@@ -855,12 +865,7 @@ ORVELN1_FORCEINLINE inline bool tif_take_new_long(const tif_generation_input<W> 
         return true;
     }
     ORVELN1_ASSERT(s.out < in.row_end);
-    str = in.table.expand_new(c, s.prev.string(), s.out, static_cast<std::size_t>(s.out - in.row_buffer), in.room_end);
-    s.out += n;
-    // The previous string, 7 bytes or more, ends the tail; its first byte follows.
-    s.tail = tif_tail_after_short(s.tail, lzw_word<W>(str.first), 1);
-    s.prev = tif_prev<W>::of(str);
-    s.space.advance();
+    tif_put_repeat(in, s, c);
     return true;
 }
 
